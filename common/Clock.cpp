@@ -1,0 +1,43 @@
+#include "common/Clock.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace kes {
+
+Clock& Clock::instance() {
+    static Clock clock;
+    return clock;
+}
+
+LocalTime Clock::now() const {
+    if (source_) return source_();
+    auto now = std::chrono::system_clock::now();
+    std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    LocalTime lt;
+    lt.year = tm.tm_year + 1900;
+    lt.month = tm.tm_mon + 1;
+    lt.day = tm.tm_mday;
+    lt.hour = tm.tm_hour;
+    lt.minute = tm.tm_min;
+    lt.second = tm.tm_sec;
+    lt.millisecond = static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000);
+    return lt;
+}
+
+void Clock::today(int& year, int& month, int& day) const {
+    LocalTime lt = now();
+    year = lt.year;
+    month = lt.month;
+    day = lt.day;
+}
+
+void Clock::setSource(std::function<LocalTime()> source) {
+    source_ = std::move(source);
+}
+
+} // namespace kes

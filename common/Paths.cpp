@@ -1,0 +1,140 @@
+#include "common/Paths.h"
+
+#include "common/Text.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+std::string NormalizePath(std::string_view path) {
+    std::string result(path.substr(0, 255));
+    if (result.size() == 255 || (!result.empty() && result.back() == PathDelim)) return result;
+    result += PathDelim;
+    return result;
+}
+
+namespace kes {
+
+std::string defaultDataDir() {
+#ifdef _WIN32
+    return "C:\\VIRN\\";
+#else
+    const char* home = std::getenv("HOME");
+    std::string h = home && *home ? home : "/";
+    if (h.back() != '/') h += '/';
+    return h + "VIRN/";
+#endif
+}
+
+namespace {
+
+bool isSep(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
+// Looks `name` up in `dir`; exact spelling first, then any letter case.
+std::string findEntry(const std::string& dir, const std::string& name) {
+    std::error_code ec;
+    std::string exact = dir + name;
+    if (fs::exists(fs::path(exact), ec)) return exact;
+    fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::path(dir), ec), end;
+    if (ec) return {};
+    for (; it != end; it.increment(ec)) {
+        if (ec) break;
+        std::string entry = it->path().filename().string();
+        if (equalsIgnoreCase(entry, name)) return dir + entry;
+    }
+    return {};
+}
+
+// Splits into the resolved leading part (root) and the components.
+std::string resolveImpl(const std::string& path, bool lastMayBeMissing) {
+    if (path.empty()) return {};
+    std::error_code ec;
+    if (fs::exists(fs::path(path), ec)) return path;
+    std::string current;
+    size_t pos = 0;
+    // Keep a leading root ("/" or "C:\") as it is.
+    while (pos < path.size() && isSep(path[pos]))
+        current += path[pos++];
+#ifdef _WIN32
+    if (current.empty() && path.size() >= 2 && path[1] == ':') {
+        current = path.substr(0, 2);
+        pos = 2;
+        while (pos < path.size() && isSep(path[pos]))
+            current += path[pos++];
+    }
+#endif
+    while (pos < path.size()) {
+        size_t next = pos;
+        while (next < path.size() && !isSep(path[next]))
+            ++next;
+        std::string component = path.substr(pos, next - pos);
+        bool last = next >= path.size();
+        std::string found = component.empty() || component == "." || component == ".."
+                                ? current + component
+                                : findEntry(current, component);
+        if (found.empty()) {
+            if (last && lastMayBeMissing) return current + component;
+            return {};
+        }
+        current = found;
+        while (next < path.size() && isSep(path[next]))
+            current += path[next++];
+        pos = next;
+    }
+    return current;
+}
+
+} // namespace
+
+std::string resolveCaseInsensitive(const std::string& path) {
+    return resolveImpl(path, false);
+}
+
+std::string resolveForWriting(const std::string& path) {
+    std::string r = resolveImpl(path, true);
+    return r.empty() ? path : r;
+}
+
+bool fileExists(const std::string& path) {
+    std::string found = resolveCaseInsensitive(path);
+    std::error_code ec;
+    return !found.empty() && fs::is_regular_file(fs::path(found), ec);
+}
+
+bool deleteFile(const std::string& path) {
+    std::string found = resolveCaseInsensitive(path);
+    if (found.empty()) return false;
+    std::error_code ec;
+    return fs::remove(fs::path(found), ec);
+}
+
+std::string directoryOf(const std::string& path) {
+    size_t i = path.size();
+    while (i > 0 && !isSep(path[i - 1]))
+        --i;
+    return path.substr(0, i);
+}
+
+std::string fileNameOf(const std::string& path) {
+    return path.substr(directoryOf(path).size());
+}
+
+std::string baseNameOf(const std::string& path) {
+    std::string name = fileNameOf(path);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+bool hasExtension(const std::string& path) {
+    return fileNameOf(path).find('.') != std::string::npos;
+}
+
+} // namespace kes

@@ -1,0 +1,310 @@
+// TAdsTable: the table object every part of the program uses. It opens a DBF
+// table by directory and name, moves through its records in natural or index
+// order, reads and writes fields with the conversions the program relies on,
+// filters with xBase expressions, creates tables and index tags, copies
+// filtered contents between tables and packs. Failures are EADSDatabaseError.
+#pragma once
+
+#include "common/Date.h"
+#include "data/Error.h"
+#include "data/Value.h"
+#include "data/dbf.h"
+#include "data/expr.h"
+#include "data/keys.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum TAdsTableType { ttAdsCDX = 0, ttAdsNTX = 1, ttAdsADT = 2, ttAdsDefault = 3 };
+enum TAdsCharType { ANSI = 1, OEM = 2 };
+enum TAdsFilterOption { IGNORE_WHEN_COUNTING = 0, RESPECT_WHEN_COUNTING = 1 };
+enum TDataSetState { dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey };
+
+// Index options of AdsCreateIndex61.
+inline constexpr uint32_t ADS_DEFAULT = 0;
+inline constexpr uint32_t ADS_UNIQUE = 0x01;
+inline constexpr uint32_t ADS_COMPOUND = 0x02;
+inline constexpr uint32_t ADS_DESCENDING = 0x08;
+
+// The kinds of field a data set reports (the subset that xBase tables produce,
+// in the order text exporters expect).
+enum TFieldType {
+    ftUnknown,
+    ftString,
+    ftSmallint,
+    ftInteger,
+    ftWord,
+    ftBoolean,
+    ftFloat,
+    ftCurrency,
+    ftBCD,
+    ftDate,
+    ftTime,
+    ftDateTime,
+    ftBytes,
+    ftVarBytes,
+    ftAutoInc,
+    ftBlob,
+    ftMemo,
+    ftGraphic,
+    ftFmtMemo,
+    ftParadoxOle,
+    ftDBaseOle,
+    ftTypedBinary,
+    ftCursor,
+    ftFixedChar,
+    ftWideString,
+    ftLargeint
+};
+
+struct TAdsTableOptions {
+    TAdsFilterOption AdsFilterOptions = IGNORE_WHEN_COUNTING;
+};
+
+class TAdsTable;
+
+// One field of an open table. Text crosses as UTF-8.
+class TField {
+  public:
+    TField(TAdsTable* table, int index) : table_(table), index_(index) {}
+
+    const std::string& FieldName() const;
+    char TypeLetter() const;
+    TFieldType DataType() const;
+    int Size() const;
+    int Decimals() const;
+    int DisplayWidth() const;
+    int Index() const { return index_; }
+
+    // C: trailing blanks removed. N: the number's text. D: MM/dd/yyyy, empty
+    // for an empty date. L: "True" or "False".
+    std::string AsString() const;
+    // N: the value rounded to a whole number; blank or unreadable reads as 0.
+    int64_t AsInteger() const;
+    double AsFloat() const;
+    // L: true for T, t, Y, y and 1.
+    bool AsBoolean() const;
+    // D: the date; an empty date reads as day zero (30 December 1899).
+    kes::Date AsDateTime() const;
+    // True for an empty date, a blank number or a blank text.
+    bool IsNull() const;
+    // The value as the expression engine sees it (stored bytes for C).
+    xbase::Value AsValue() const;
+
+    // C: cut to the field width. D, N, L: converted from text.
+    void SetAsString(std::string_view text);
+    void SetAsBoolean(bool value);
+    // D: the date; day zero is stored as 18991230.
+    void SetAsDateTime(kes::Date value);
+    void SetAsInteger(int64_t value);
+    void SetAsFloat(double value);
+    void Clear();
+
+  private:
+    const xbase::FieldDef& def() const;
+    std::string_view raw() const;
+    char* writable();
+    TAdsTable* table_;
+    int index_;
+};
+
+// A remembered record: its record number.
+struct TBookmark {
+    uint32_t recno = 0;
+    bool valid() const { return recno != 0; }
+};
+
+// What a bound view hears from its table.
+enum class TableEvent { DataSetChanged, RecordChanged, ScrollChanged, StateChanged };
+
+class TAdsTable {
+  public:
+    TAdsTable();
+    ~TAdsTable();
+    TAdsTable(const TAdsTable&) = delete;
+    TAdsTable& operator=(const TAdsTable&) = delete;
+
+    // Location; set while the table is closed.
+    std::string DatabaseName;
+    TAdsTableType TableType = ttAdsDefault;
+    const std::string& TableName() const { return tableName_; }
+    // "Cannot perform this operation on an open dataset" when open.
+    void SetTableName(const std::string& name);
+    bool Exclusive = false;
+    TAdsTableOptions AdsTableOptions;
+    // The full path of the data file: DatabaseName + TableName (+ ".dbf").
+    std::string DataFilePath() const;
+
+    void Open();
+    void Close();
+    bool Active() const { return dbf_.isOpen(); }
+    TDataSetState State() const { return state_; }
+
+    // Navigation in the active order, honouring the filter.
+    void First();
+    void Last();
+    void Next();
+    void Prior();
+    int MoveBy(int distance);
+    bool Eof() const { return eof_; }
+    bool Bof() const { return bof_; }
+    uint32_t RecNo() const { return recno_; }
+    bool IsEmpty();
+
+    int FieldCount() const { return static_cast<int>(fieldObjects_.size()); }
+    TField& Fields(int index);
+    TField& FieldByName(std::string_view name);
+    TField* FindField(std::string_view name);
+    const std::vector<xbase::FieldDef>& FieldDefs() const { return dbf_.fields(); }
+
+    void Edit();
+    void Append();
+    void Post();
+    void Cancel();
+    void Delete();
+    bool IsDeleted() const;
+
+    TBookmark GetBookmark() const { return TBookmark{recno_}; }
+    void GotoBookmark(const TBookmark& bookmark);
+    void FreeBookmark(TBookmark& bookmark) { bookmark.recno = 0; }
+    bool BookmarkValid(const TBookmark& bookmark) const;
+
+    // Bound views are not told of moves and changes while disabled; the last
+    // EnableControls tells them once that everything may have changed.
+    void DisableControls();
+    void EnableControls();
+    bool ControlsDisabled() const { return disableCount_ > 0; }
+    int AddListener(std::function<void(TableEvent)> listener);
+    void RemoveListener(int id);
+
+    // All records, deleted ones included; with a filter and RESPECT_WHEN_COUNTING
+    // only the records that pass it.
+    uint32_t RecordCount();
+
+    // Orders: a CDX tag name, an NTX base name, or "" for natural order.
+    std::string IndexName() const;
+    void SetIndexName(const std::string& name);
+    std::vector<std::string> IndexNames() const;
+    void AdsOpenIndex(const std::string& ntxPath);
+    void AdsCreateIndex61(const std::string& indexFile, const std::string& tag,
+                          const std::string& expression, const std::string& condition,
+                          const std::string& whileCondition, uint32_t options);
+    // Exact seek in the active order: the first record whose key equals the
+    // value. When nothing is found the cursor stays where it was.
+    bool FindKey(std::string_view value);
+    bool FindKey(kes::Date value);
+    bool FindKey(double value);
+    bool FindKeyBool(bool value);
+
+    void AdsSetFilter(const std::string& expression);
+    void AdsClearFilter();
+    const std::string& Filter() const { return filterText_; }
+
+    // Appends every record of this table that passes its filter (when the
+    // filter option says so) to `destination`, fields matched by name and
+    // converted to the destination's types and widths. Records marked deleted
+    // are not copied.
+    void AdsCopyTableContents(TAdsTable& destination);
+    // Removes deleted records for good; needs an exclusive open.
+    void AdsPackTable();
+
+    // Writes pending changes of the table and its indexes to disk.
+    void FlushRecord();
+
+    // Creates an empty table from a field list, replacing any file of that name.
+    static void AdsCreateTable(const std::string& path, TAdsTableType type, TAdsCharType charSet,
+                               int memoBlockSize, const std::string& fieldList);
+
+    kes::CodePage CodePage() const { return dbf_.codePage(); }
+    xbase::DbfFile& File() { return dbf_; }
+
+  private:
+    friend class TField;
+    struct Order;
+
+    const char* currentRecord() const;
+    char* editBuffer();
+    void requireOpen(const char* what) const;
+    void requireRecord(const char* what) const;
+    bool visible(uint32_t recno) const;
+    uint32_t recnoAt(size_t position) const;
+    size_t orderSize() const;
+    void settle(bool forward);
+    void positionOn(uint32_t recno);
+    void loadStructuralIndex();
+    void ensureBuilt(Order& order);
+    void buildOrders(const std::vector<Order*>& orders);
+    void writeStructuralIndex();
+    void markOrdersDirty();
+    std::string keyFor(const Order& order, const xbase::RecordView& record) const;
+    bool seekKey(const std::string& key);
+    void notify(TableEvent event);
+    std::string structuralIndexPath() const;
+    [[noreturn]] void fail(int code, const std::string& what) const;
+
+    std::string tableName_;
+    xbase::DbfFile dbf_;
+    std::vector<TField> fieldObjects_;
+    TDataSetState state_ = dsInactive;
+    std::string buffer_;  // the record being edited or inserted
+    uint32_t recno_ = 0;  // current record (0: none)
+    size_t position_ = 0; // position in the active order
+    bool eof_ = true, bof_ = true;
+    std::vector<std::unique_ptr<Order>> orders_;
+    Order* active_ = nullptr;
+    bool cdxDirty_ = false; // the structural CDX must be rewritten
+    std::string filterText_;
+    xbase::Expression filter_;
+    int disableCount_ = 0;
+    std::vector<std::pair<int, std::function<void(TableEvent)>>> listeners_;
+    int nextListenerId_ = 1;
+};
+
+// The engine's process-wide settings, applied once at start-up.
+enum TAdsServerType { stADS_LOCAL = 1, stADS_REMOTE = 2, stADS_AIS = 4 };
+
+class TAdsSettings {
+  public:
+    std::string DateFormat = "MM/dd/ccyy";
+    bool SetDelphiDate = true; // the program's short date format follows the engine's
+    int NumDecimals = 2;
+    bool ShowDeleted = true;
+    int AdsServerTypes = stADS_LOCAL;
+    int NumCachedTables = 0;
+    int NumCachedCursors = 25;
+
+    // Makes the values current for the whole process.
+    void Apply() const;
+
+    // The values in force.
+    static const TAdsSettings& Current();
+    // The program's short date format: the engine format with each "c" read as "y".
+    static std::string ShortDateFormat();
+};
+
+// How OpenTableWithRetry talks to the operator; the windows provide message
+// boxes and the mouse cursor, tests answer it.
+class RetryPrompt {
+  public:
+    virtual ~RetryPrompt() = default;
+    virtual void SetHourglass(bool on) = 0;
+    // An error box with OK and Cancel; true for OK.
+    virtual bool AskRetry(const std::string& text) = 0;
+    // An error box with OK only.
+    virtual void ShowCancelled(const std::string& text) = 0;
+};
+
+// The prompt used when none is given; by default one that never retries and
+// prints nothing (for programs without an operator).
+void SetDefaultRetryPrompt(RetryPrompt* prompt);
+RetryPrompt& DefaultRetryPrompt();
+
+// Opens the table, retrying silently and asking the operator after every
+// twelfth failed attempt; false when the operator gave up.
+bool OpenTableWithRetry(TAdsTable& table, RetryPrompt& prompt);
+bool OpenTableWithRetry(TAdsTable& table);

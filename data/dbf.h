@@ -1,0 +1,148 @@
+// DBF data files: dBase III / Clipper and FoxPro / Visual FoxPro tables.
+// A DbfFile holds the header, the field descriptors and the record area of one
+// open table. Records are read once at open and kept in memory; changes are
+// written back in batches and always on Flush and Close, together with the
+// header's record count and last-update date. Every length in the header is
+// checked before it is trusted; a damaged file ends in EADSDatabaseError.
+#pragma once
+
+#include "common/CodePage.h"
+#include "data/Error.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xbase {
+
+// Header offsets and magic numbers of the DBF format.
+namespace dbfformat {
+inline constexpr size_t kHeaderSize = 32; // fixed part of the header
+inline constexpr size_t kFieldDescriptorSize = 32;
+inline constexpr size_t kOffVersion = 0;
+inline constexpr size_t kOffUpdateYear = 1; // year - 1900
+inline constexpr size_t kOffUpdateMonth = 2;
+inline constexpr size_t kOffUpdateDay = 3;
+inline constexpr size_t kOffRecordCount = 4;   // uint32 LE
+inline constexpr size_t kOffHeaderLength = 8;  // uint16 LE
+inline constexpr size_t kOffRecordLength = 10; // uint16 LE
+inline constexpr size_t kOffTableFlags = 28;   // 0x01: a structural CDX exists
+inline constexpr size_t kOffLanguageDriver = 29;
+inline constexpr uint8_t kFieldTerminator = 0x0D;
+inline constexpr uint8_t kEndOfFile = 0x1A;
+inline constexpr uint8_t kDeletedFlag = '*';
+inline constexpr uint8_t kLiveFlag = ' ';
+inline constexpr uint8_t kFlagStructuralCdx = 0x01;
+inline constexpr size_t kVfpBacklinkSize = 263; // Visual FoxPro: after the terminator
+} // namespace dbfformat
+
+struct FieldDef {
+    std::string name;    // as stored, upper case in practice
+    char type = 'C';     // C D L N F I B M T ...
+    uint32_t offset = 0; // from the start of the record (byte 0 is the deletion flag)
+    uint16_t length = 0;
+    uint8_t decimals = 0;
+};
+
+// A record as expressions and index keys see it: its raw bytes, byte 0 the
+// deletion flag, and its one-based record number.
+struct RecordView {
+    const char* data = nullptr;
+    uint32_t recno = 0;
+    bool deleted() const { return data && data[0] == static_cast<char>(dbfformat::kDeletedFlag); }
+};
+
+// Finds a field by name without regard to case; -1 when absent.
+int findField(const std::vector<FieldDef>& fields, std::string_view name);
+
+// Parses the field-list text of table creation:
+//   "CODE,     C, 4,0;INCLUDE,  L, 1,0;"
+// Entries end in ";", parts are separated by ",", blanks around parts are ignored.
+// Throws EADSDatabaseError (AE_BAD_FIELD_LIST) with a clear text when malformed.
+std::vector<FieldDef> parseFieldList(std::string_view text);
+
+enum class OpenMode { ReadOnly, Shared, Exclusive };
+
+class DbfFile {
+  public:
+    DbfFile() = default;
+    ~DbfFile();
+    DbfFile(const DbfFile&) = delete;
+    DbfFile& operator=(const DbfFile&) = delete;
+
+    // Opens an existing table. Shared and Exclusive take the matching OS lock
+    // (a conflicting lock held elsewhere fails with AE_LOCK_FAILED). The file is
+    // opened read-only and reopened for writing at the first change.
+    void open(const std::string& path, OpenMode mode);
+    // Writes pending changes and the header, releases the lock, closes.
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+
+    // Creates (or replaces) an empty table with the given fields, FoxPro style,
+    // then closes it. `structuralCdx` sets the header's structural-index flag.
+    static void create(const std::string& path, const std::vector<FieldDef>& fields,
+                       kes::CodePage codePage, bool structuralCdx = false);
+
+    const std::string& path() const { return path_; }
+    OpenMode mode() const { return mode_; }
+    const std::vector<FieldDef>& fields() const { return fields_; }
+    uint32_t recordCount() const { return recordCount_; }
+    uint16_t recordLength() const { return recordLength_; }
+    uint8_t version() const { return version_; }
+    uint8_t tableFlags() const { return tableFlags_; }
+    uint8_t languageDriver() const { return languageDriver_; }
+    kes::CodePage codePage() const { return codePage_; }
+
+    // One-based record numbers. The pointer stays valid until the next append or pack.
+    const char* record(uint32_t recno) const {
+        return records_.data() + static_cast<size_t>(recno - 1) * recordLength_;
+    }
+    RecordView view(uint32_t recno) const { return RecordView{record(recno), recno}; }
+    bool isDeleted(uint32_t recno) const { return record(recno)[0] == '*'; }
+
+    // Replaces a record's bytes (length recordLength()).
+    void writeRecord(uint32_t recno, const char* bytes);
+    // Appends a record and returns its number.
+    uint32_t appendRecord(const char* bytes);
+    // Appends many records at once (count * recordLength() bytes).
+    void appendRecords(const char* bytes, size_t count);
+    void setDeleted(uint32_t recno, bool deleted);
+    // Removes deleted records for good; the caller rebuilds its indexes.
+    void pack();
+    // Sets or clears the structural-CDX flag in the header.
+    void setStructuralCdxFlag(bool on);
+
+    // Writes the pending changes and the header now.
+    void flush();
+
+    // A blank record: live flag, blanks everywhere.
+    std::string blankRecord() const { return std::string(recordLength_, ' '); }
+
+  private:
+    void readAll();
+    void ensureWritable();
+    void markDirty(uint32_t firstRecno, uint32_t lastRecno);
+    void writeHeader();
+    [[noreturn]] void fail(int code, const std::string& what) const;
+
+    std::string path_;
+    int fd_ = -1;
+    bool writable_ = false;
+    OpenMode mode_ = OpenMode::ReadOnly;
+    uint8_t version_ = 0x03;
+    uint8_t tableFlags_ = 0;
+    uint8_t languageDriver_ = 0;
+    kes::CodePage codePage_ = kes::CodePage::Oem437;
+    uint16_t headerLength_ = 0;
+    uint16_t recordLength_ = 0;
+    uint32_t recordCount_ = 0;
+    std::vector<char> header_; // the header bytes as read (kept for rewrite)
+    std::vector<FieldDef> fields_;
+    std::vector<char> records_;
+    uint32_t dirtyFirst_ = 0, dirtyLast_ = 0; // 1-based, 0 = nothing pending
+    bool headerDirty_ = false;
+    uint32_t recordCountOnDisk_ = 0;
+};
+
+} // namespace xbase

@@ -1,0 +1,159 @@
+#include "common/CodePage.h"
+#include "common/Date.h"
+#include "common/Paths.h"
+#include "common/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+TEST(ZeroPad, PadsInFrontOfTheSignAndNeverShortens) {
+    struct Case {
+        int64_t value;
+        int width;
+        const char* expected;
+    } cases[] = {
+        {7, 4, "0007"}, {512, 4, "0512"}, {-5, 4, "00-5"}, {12345, 4, "12345"},
+        {0, 3, "000"},  {12, 3, "012"},   {7, 0, "7"},     {-1234, 4, "-1234"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ZeroPad(c.value, c.width), c.expected) << c.value;
+}
+
+TEST(SsnToId, DropsTheHyphensAndToleratesShortTexts) {
+    struct Case {
+        const char* ssn;
+        const char* id;
+    } cases[] = {
+        {"123-45-6789", "123456789"},
+        {"999887777", "9998777"}, // no hyphens: digits 1-3, 5-6, 8-9
+        {"123-45", "12345"},
+        {"12", "12"},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SsnToId(c.ssn), c.id) << c.ssn;
+}
+
+TEST(NormalizePath, AppendsTheSeparatorAsFarAsTheLengthAllows) {
+    const std::string sep(1, PathDelim);
+    EXPECT_EQ(NormalizePath(""), sep);
+    EXPECT_EQ(NormalizePath("data"), "data" + sep);
+    EXPECT_EQ(NormalizePath("data" + sep), "data" + sep);
+    const std::string long255(255, 'a');
+    EXPECT_EQ(NormalizePath(long255), long255);
+    EXPECT_EQ(NormalizePath(long255 + "bbb"), long255); // cut to 255, then unchanged
+    const std::string long254(254, 'a');
+    EXPECT_EQ(NormalizePath(long254), long254 + sep);
+}
+
+TEST(Date, DayZeroIsThirtiethDecember1899) {
+    EXPECT_EQ(kes::Date().toYyyymmdd(), "18991230");
+    EXPECT_EQ(kes::Date::fromYmd(1899, 12, 30)->days(), 0);
+    EXPECT_EQ(kes::Date::fromYmd(1900, 1, 1)->days(), 2);
+    EXPECT_EQ(kes::Date::fromYmd(2004, 3, 5)->toShortText(), "03/05/2004");
+    EXPECT_EQ(kes::Date::fromYmd(1899, 7, 4)->toYyyymmdd(), "18990704");
+}
+
+TEST(Date, ShortTextReadsAsAPersonTypesIt) {
+    struct Case {
+        const char* text;
+        const char* expected; // yyyymmdd, or nullptr when rejected
+    } cases[] = {
+        {"03/05/2004", "20040305"}, {"3/5/2004", "20040305"}, {"02/29/2004", "20040229"},
+        {"12/31/49", "20491231"},   {"01/01/50", "19500101"}, {"6/7/05", "20050607"},
+        {"02/30/2004", nullptr},    {"02/29/2005", nullptr},  {"13/01/2004", nullptr},
+        {"00/10/2004", nullptr},    {"2004-03-05", nullptr},  {"", nullptr},
+        {"03/05", nullptr},         {"03/05/200", nullptr},   {"ab/cd/efgh", nullptr},
+    };
+    for (const Case& c : cases) {
+        auto d = kes::Date::fromShortText(c.text);
+        if (c.expected) {
+            ASSERT_TRUE(d.has_value()) << c.text;
+            EXPECT_EQ(d->toYyyymmdd(), c.expected) << c.text;
+        } else {
+            EXPECT_FALSE(d.has_value()) << c.text;
+        }
+    }
+}
+
+TEST(Date, EightDigitTextBothWays) {
+    for (const char* text : {"20060915", "18991230", "20000229", "19991231"}) {
+        auto d = kes::Date::fromYyyymmdd(text);
+        ASSERT_TRUE(d) << text;
+        EXPECT_EQ(d->toYyyymmdd(), text);
+    }
+    for (const char* bad : {"        ", "20060931", "2006091", "2006-9-1", "19000229"})
+        EXPECT_FALSE(kes::Date::fromYyyymmdd(bad)) << bad;
+}
+
+TEST(CodePage, RoundTripsTheLettersOfEachPage) {
+    struct Case {
+        kes::CodePage cp;
+        std::string bytes;
+        std::string utf8;
+    } cases[] = {
+        {kes::CodePage::Oem437,
+         "M\x9ALLER Ren\x82 Pe\xA4"
+         "a",
+         "MÜLLER René Peña"},
+        {kes::CodePage::Oem850, "\x9D\xB5\xE4", "ØÁõ"},
+        {kes::CodePage::Windows1252, "\xDC\xE9\x80\x9A", "Üé€š"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(kes::toUtf8(c.bytes, c.cp), c.utf8);
+        EXPECT_EQ(kes::fromUtf8(c.utf8, c.cp), c.bytes);
+    }
+}
+
+TEST(CodePage, MissingCharactersBecomeQuestionMarks) {
+    EXPECT_EQ(kes::fromUtf8("a€b", kes::CodePage::Oem437), "a?b");
+    EXPECT_EQ(kes::fromUtf8("日本", kes::CodePage::Windows1252), "??");
+    EXPECT_EQ(kes::fromUtf8("x\xC3", kes::CodePage::Oem437), "x?"); // cut-off sequence
+    EXPECT_EQ(kes::fromUtf8("ÜÖ", kes::CodePage::Windows1252), "\xDC\xD6");
+}
+
+class CaseInsensitiveFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("kes-paths-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir / "VIRNTP2");
+        std::ofstream(dir / "VIRNTP2" / "PlacTemp.dbf") << "x";
+        root = dir.string() + "/";
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+    std::string root;
+};
+
+TEST_F(CaseInsensitiveFiles, FindsEveryComponentUnderAnySpelling) {
+    const std::string expected = root + "VIRNTP2/PlacTemp.dbf";
+    for (const char* spelling :
+         {"VIRNTP2/PlacTemp.dbf", "virntp2/PLACTEMP.DBF", "Virntp2/plactemp.Dbf"})
+        EXPECT_EQ(kes::resolveCaseInsensitive(root + spelling), expected) << spelling;
+    EXPECT_TRUE(kes::fileExists(root + "VIRNTP2/PLACTEMP.DBF"));
+    EXPECT_FALSE(kes::fileExists(root + "VIRNTP2/PLACE.DBF"));
+    EXPECT_FALSE(kes::fileExists(root + "virntp2")); // a folder is not a file
+    EXPECT_EQ(kes::resolveCaseInsensitive(root + "VIRNTP3/PlacTemp.dbf"), "");
+}
+
+TEST_F(CaseInsensitiveFiles, NewFilesKeepTheSpellingTheyWereGiven) {
+    EXPECT_EQ(kes::resolveForWriting(root + "virntp2/KESTABLE.dbf"), root + "VIRNTP2/KESTABLE.dbf");
+    EXPECT_EQ(kes::resolveForWriting(root + "virntp2/PLACTEMP.DBF"), root + "VIRNTP2/PlacTemp.dbf");
+    EXPECT_TRUE(kes::deleteFile(root + "VIRNTP2/PLACTEMP.dbf"));
+    EXPECT_FALSE(kes::deleteFile(root + "VIRNTP2/PLACTEMP.dbf"));
+}
+
+TEST(PathParts, SplitsDirectoryNameAndExtension) {
+    EXPECT_EQ(kes::directoryOf("/a/b/SSN.NTX"), "/a/b/");
+    EXPECT_EQ(kes::fileNameOf("/a/b/SSN.NTX"), "SSN.NTX");
+    EXPECT_EQ(kes::baseNameOf("/a/b/SSN.NTX"), "SSN");
+    EXPECT_TRUE(kes::hasExtension("KESTABLE.dbf"));
+    EXPECT_FALSE(kes::hasExtension("/a.b/KESTABLE"));
+}
