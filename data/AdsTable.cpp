@@ -6,6 +6,7 @@
 #include "data/ntx.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -152,6 +153,7 @@ class SilentRetryPrompt : public RetryPrompt {
 };
 
 RetryPrompt* gDefaultPrompt = nullptr;
+std::atomic<uint64_t> gOpenAttempts{0};
 
 } // namespace
 
@@ -425,6 +427,7 @@ void TAdsTable::requireRecord(const char* what) const {
 
 void TAdsTable::Open() {
     if (Active()) return;
+    ++gOpenAttempts;
     if (tableName_.empty())
         throw EADSDatabaseError(AE_FILE_NOT_FOUND, "No table name given: " + DatabaseName);
     dbf_.open(DataFilePath(), Exclusive ? xbase::OpenMode::Exclusive : xbase::OpenMode::Shared);
@@ -1413,4 +1416,8 @@ bool OpenTableWithRetry(TAdsTable& table, RetryPrompt& prompt) {
 
 bool OpenTableWithRetry(TAdsTable& table) {
     return OpenTableWithRetry(table, DefaultRetryPrompt());
+}
+
+uint64_t TableOpenAttempts() {
+    return gOpenAttempts.load();
 }

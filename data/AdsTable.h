@@ -308,3 +308,6 @@ RetryPrompt& DefaultRetryPrompt();
 // twelfth failed attempt; false when the operator gave up.
 bool OpenTableWithRetry(TAdsTable& table, RetryPrompt& prompt);
 bool OpenTableWithRetry(TAdsTable& table);
+
+// How many table opens this process has attempted (engine statistics).
+uint64_t TableOpenAttempts();

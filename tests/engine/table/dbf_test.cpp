@@ -1,0 +1,503 @@
+// DBF files as the engine reads and writes them: the independent samples read
+// back as their manifests say, damaged files end in a clear error, and tables
+// we create open in an independent reader.
+#include "support.h"
+
+#include "common/CodePage.h"
+#include "data/AdsTable.h"
+#include "data/dbf.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+using namespace testsupport;
+
+namespace {
+
+struct FixtureTable {
+    const char* dbf;
+    const char* csv;
+    uint32_t records;
+    uint8_t version;
+};
+
+const FixtureTable kFixtures[] = {
+    {"formats/dbf/MIXED.DBF", "formats/dbf/mixed.records.csv", 8, 0x03},
+    {"formats/ntx/PEOPLE.DBF", "formats/ntx/people.records.csv", 5000, 0x03},
+    {"formats/cdx/BIG.DBF", "formats/cdx/big.records.csv", 5000, 0x03},
+    {"formats/cdx/KESPLACE.DBF", "formats/cdx/kesplace.records.csv", 12, 0x03},
+    {"formats/cdx/KESTEST.DBF", "formats/cdx/kestest.records.csv", 11, 0x03},
+    {"virn-sample/VIRNTP1/STUDENT.DBF", "virn-sample-manifest/VIRNTP1/student.records.csv", 27,
+     0x03},
+    {"virn-sample/VIRNTP2/Scores.dbf", "virn-sample-manifest/VIRNTP2/scores.records.csv", 40, 0x03},
+};
+
+// Opens a copy of a fixture through the table object.
+void openCopy(TAdsTable& t, const TempDir& tmp, const std::string& relative,
+              TAdsTableType type = ttAdsNTX) {
+    std::string path = tmp.copy(relative);
+    t.DatabaseName = tmp.dir();
+    t.TableType = type; // NTX: no structural index is opened with the table
+    t.SetTableName(fs::path(path).filename().string());
+    t.Open();
+}
+
+} // namespace
+
+TEST(DbfFixtures, EveryRecordReadsBackAsTheManifestSays) {
+    for (const FixtureTable& f : kFixtures) {
+        SCOPED_TRACE(f.dbf);
+        if (!fs::exists(fixture(f.csv))) {
+            ADD_FAILURE() << "manifest missing: " << f.csv;
+            continue;
+        }
+        TempDir tmp;
+        TAdsTable t;
+        openCopy(t, tmp, f.dbf);
+        EXPECT_EQ(t.File().version(), f.version);
+        EXPECT_EQ(t.RecordCount(), f.records);
+        std::vector<Row> rows = readCsv(fixture(f.csv));
+        ASSERT_EQ(rows.size(), f.records);
+        t.First();
+        for (const Row& row : rows) {
+            ASSERT_FALSE(t.Eof());
+            ASSERT_EQ(row.size(), static_cast<size_t>(t.FieldCount()) + 2);
+            EXPECT_EQ(std::to_string(t.RecNo()), row[0]);
+            EXPECT_EQ(t.IsDeleted(), row[1] == "T") << "record " << row[0];
+            for (int i = 0; i < t.FieldCount(); ++i) {
+                TField& field = t.Fields(i);
+                const std::string& expected = row[static_cast<size_t>(i) + 2];
+                SCOPED_TRACE("record " + row[0] + " field " + field.FieldName());
+                switch (field.TypeLetter()) {
+                case 'C':
+                    EXPECT_EQ(field.AsString(),
+                              kes::toUtf8(rtrim(expected), kes::CodePage::Oem437));
+                    break;
+                case 'N':
+                    EXPECT_DOUBLE_EQ(field.AsFloat(), expected.empty() ? 0 : std::stod(expected));
+                    break;
+                case 'D':
+                    EXPECT_EQ(field.AsDateTime().toYyyymmdd(),
+                              expected.empty() ? "18991230" : expected);
+                    EXPECT_EQ(field.AsString().empty(), expected.empty());
+                    break;
+                case 'L':
+                    EXPECT_EQ(field.AsBoolean(), expected == "T");
+                    break;
+                default:
+                    ADD_FAILURE() << "unexpected type " << field.TypeLetter();
+                }
+            }
+            t.Next();
+        }
+        EXPECT_TRUE(t.Eof());
+    }
+}
+
+TEST(DbfFixtures, LogicalsAreTrueForTtYy1) {
+    TempDir tmp;
+    TAdsTable t;
+    openCopy(t, tmp, "formats/dbf/LOGICALS.DBF");
+    int seen = 0;
+    for (t.First(); !t.Eof(); t.Next(), ++seen) {
+        std::string raw = t.FieldByName("raw").AsString();
+        bool expected = raw == "T" || raw == "t" || raw == "Y" || raw == "y" || raw == "1";
+        EXPECT_EQ(t.FieldByName("Flag").AsBoolean(), expected) << "stored byte '" << raw << "'";
+    }
+    EXPECT_EQ(seen, 12);
+}
+
+TEST(DbfFixtures, ReadingNeverChangesTheFile) {
+    TempDir tmp;
+    std::string path = tmp.copy("formats/dbf/MIXED.DBF");
+    std::string before = readFile(path);
+    struct stat st1 {};
+    ::stat(path.c_str(), &st1);
+    {
+        TAdsTable t;
+        t.DatabaseName = tmp.dir();
+        t.TableType = ttAdsNTX;
+        t.SetTableName("mixed"); // any letter case, no extension
+        t.Open();
+        for (t.First(); !t.Eof(); t.Next())
+            t.FieldByName("NAME").AsString();
+        t.Close();
+    }
+    struct stat st2 {};
+    ::stat(path.c_str(), &st2);
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(st1.st_mtim.tv_sec, st2.st_mtim.tv_sec);
+    EXPECT_EQ(st1.st_mtim.tv_nsec, st2.st_mtim.tv_nsec);
+}
+
+namespace {
+
+// Builds a DBF file byte by byte, for the kinds of table the samples lack.
+std::string buildDbf(uint8_t version,
+                     const std::vector<std::tuple<std::string, char, int, int>>& fields,
+                     const std::vector<std::string>& records, uint8_t language = 0,
+                     size_t backlink = 0) {
+    size_t recordLength = 1;
+    for (auto& f : fields)
+        recordLength += static_cast<size_t>(std::get<2>(f));
+    size_t headerLength = 32 + 32 * fields.size() + 1 + backlink;
+    std::string h(headerLength, '\0');
+    h[0] = static_cast<char>(version);
+    h[1] = 106;
+    h[2] = 9;
+    h[3] = 15;
+    uint32_t n = static_cast<uint32_t>(records.size());
+    std::memcpy(&h[4], &n, 4);
+    h[8] = static_cast<char>(headerLength & 0xFF);
+    h[9] = static_cast<char>(headerLength >> 8);
+    h[10] = static_cast<char>(recordLength & 0xFF);
+    h[11] = static_cast<char>(recordLength >> 8);
+    h[29] = static_cast<char>(language);
+    size_t pos = 32;
+    uint32_t offset = 1;
+    for (auto& [name, type, len, dec] : fields) {
+        std::memcpy(&h[pos], name.data(), name.size());
+        h[pos + 11] = type;
+        std::memcpy(&h[pos + 12], &offset, 4);
+        h[pos + 16] = static_cast<char>(len);
+        h[pos + 17] = static_cast<char>(dec);
+        offset += static_cast<uint32_t>(len);
+        pos += 32;
+    }
+    h[pos] = 0x0D;
+    std::string file = h;
+    for (const std::string& r : records) {
+        EXPECT_EQ(r.size(), recordLength);
+        file += r;
+    }
+    file += '\x1A';
+    return file;
+}
+
+std::string le32(int32_t v) {
+    return std::string(reinterpret_cast<const char*>(&v), 4);
+}
+std::string le64(double v) {
+    return std::string(reinterpret_cast<const char*>(&v), 8);
+}
+
+} // namespace
+
+TEST(DbfVersions, ReadsDbaseClipperAndFoxProHeadersWithOtherFieldTypes) {
+    // C, D, L, N are read; F, I, B, M, T are tolerated. 0x30/0x31 carry the
+    // Visual FoxPro back-link after the field terminator.
+    struct Case {
+        uint8_t version;
+        size_t backlink;
+    } cases[] = {{0x03, 0}, {0x83, 0}, {0xF5, 0}, {0x30, 263}, {0x31, 263}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.version);
+        TempDir tmp;
+        std::string rec = std::string(" ") + "ABC " + "20060915" + "T" + "  -2.50" + "  12.5" +
+                          le32(42) + le64(1.5) + le32(0) + le32(2453994) + le32(0);
+        std::string file = buildDbf(c.version,
+                                    {{"NAME", 'C', 4, 0},
+                                     {"WHEN", 'D', 8, 0},
+                                     {"OK", 'L', 1, 0},
+                                     {"AMOUNT", 'N', 7, 2},
+                                     {"RATE", 'F', 6, 1},
+                                     {"COUNT", 'I', 4, 0},
+                                     {"DBL", 'B', 8, 0},
+                                     {"NOTES", 'M', 4, 0},
+                                     {"STAMP", 'T', 8, 0}},
+                                    {rec}, 0x03, c.backlink);
+        writeFile(tmp.file("T.DBF"), file);
+        TAdsTable t;
+        t.DatabaseName = tmp.dir();
+        t.TableType = ttAdsNTX;
+        t.SetTableName("T");
+        t.Open();
+        EXPECT_EQ(t.File().version(), c.version);
+        EXPECT_EQ(t.CodePage(), kes::CodePage::Windows1252); // language driver 0x03
+        EXPECT_EQ(t.FieldByName("name").AsString(), "ABC");
+        EXPECT_EQ(t.FieldByName("When").AsDateTime().toYyyymmdd(), "20060915");
+        EXPECT_TRUE(t.FieldByName("OK").AsBoolean());
+        EXPECT_DOUBLE_EQ(t.FieldByName("AMOUNT").AsFloat(), -2.5);
+        EXPECT_EQ(t.FieldByName("AMOUNT").AsInteger(), -3); // rounded, as a whole number
+        EXPECT_DOUBLE_EQ(t.FieldByName("RATE").AsFloat(), 12.5);
+        EXPECT_EQ(t.FieldByName("COUNT").AsInteger(), 42);
+        EXPECT_EQ(t.FieldByName("NOTES").AsString(), ""); // memo contents are not read
+        EXPECT_EQ(t.FieldByName("STAMP").DataType(), ftDateTime);
+    }
+}
+
+TEST(DbfDamage, HeaderRecordCountThatDisagreesWithTheFileSize) {
+    struct Case {
+        uint32_t headerCount;
+        size_t cutRecords; // records cut off the end, the last kept one left partial
+        uint32_t expected;
+    } cases[] = {{20, 0, 8}, {5, 0, 5}, {8, 3, 4}, {0, 0, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.headerCount);
+        TempDir tmp;
+        std::string path = tmp.copy("formats/dbf/MIXED.DBF");
+        std::string bytes = readFile(path);
+        std::memcpy(&bytes[4], &c.headerCount, 4);
+        uint16_t recordLength;
+        std::memcpy(&recordLength, &bytes[10], 2);
+        bytes.resize(bytes.size() - 1 - c.cutRecords * recordLength - (c.cutRecords ? 7 : 0));
+        writeFile(path, bytes);
+        TAdsTable t;
+        t.DatabaseName = tmp.dir();
+        t.TableType = ttAdsNTX;
+        t.SetTableName("MIXED");
+        t.Open();
+        EXPECT_EQ(t.RecordCount(), c.expected);
+        uint32_t walked = 0;
+        for (t.First(); !t.Eof(); t.Next())
+            ++walked;
+        EXPECT_EQ(walked, c.expected);
+    }
+}
+
+TEST(DbfDamage, CorruptOrTruncatedHeadersEndInAClearError) {
+    struct Case {
+        const char* what;
+        std::function<void(std::string&)> damage;
+        const char* message;
+    } cases[] = {
+        {"empty file", [](std::string& b) { b.clear(); }, "truncated"},
+        {"header cut short", [](std::string& b) { b.resize(20); }, "truncated"},
+        {"unknown version", [](std::string& b) { b[0] = 0x42; }, "version"},
+        {"header length past the end",
+         [](std::string& b) {
+             b[8] = '\xFF';
+             b[9] = '\x7F';
+         },
+         "header length"},
+        {"no field terminator",
+         [](std::string& b) {
+             for (size_t i = 32; i < 32 + 32 * 6 + 1; ++i)
+                 if (b[i] == 0x0D) b[i] = 'X';
+         },
+         "Field descriptors"},
+        {"record length that does not match the fields", [](std::string& b) { b[10] = 3; },
+         "Record length"},
+        {"field of length zero", [](std::string& b) { b[32 + 16] = 0; }, "length 0"},
+        {"field with an unknown type", [](std::string& b) { b[32 + 11] = '~'; }, "unknown type"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir tmp;
+        std::string path = tmp.copy("formats/dbf/MIXED.DBF");
+        std::string bytes = readFile(path);
+        c.damage(bytes);
+        writeFile(path, bytes);
+        TAdsTable t;
+        t.DatabaseName = tmp.dir();
+        t.TableType = ttAdsNTX;
+        t.SetTableName("MIXED");
+        try {
+            t.Open();
+            ADD_FAILURE() << "opened a damaged table";
+        } catch (const EADSDatabaseError& e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+            EXPECT_NE(std::string(e.what()).find("MIXED.DBF"), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(t.Active());
+    }
+}
+
+TEST(FieldList, BlanksAreIgnoredAndEntriesEndInSemicolons) {
+    auto fields = xbase::parseFieldList(
+        "CODE,     C, 4,0;INCLUDE,  L, 1,0;\n NEWCODE , C ,4, 0 ;when,d,8,0;AMOUNT,N,10,2;");
+    ASSERT_EQ(fields.size(), 5u);
+    EXPECT_EQ(fields[2].name, "NEWCODE");
+    EXPECT_EQ(fields[3].name, "WHEN");
+    EXPECT_EQ(fields[3].type, 'D');
+    EXPECT_EQ(fields[4].length, 10);
+    EXPECT_EQ(fields[4].decimals, 2);
+    EXPECT_EQ(fields[4].offset, 1u + 4 + 1 + 4 + 8);
+}
+
+TEST(FieldList, MalformedListsAreRejectedWithTheReason) {
+    struct Case {
+        const char* list;
+        const char* reason;
+    } cases[] = {
+        {"", "no fields"},
+        {"CODE,C,4,0", "not ended by"},
+        {"CODE,C,4;", "expected name, type, width and decimals"},
+        {"CODE,C,4,0,1;", "expected name, type, width and decimals"},
+        {",C,4,0;", "1 to 10 characters"},
+        {"VERYLONGNAME,C,4,0;", "1 to 10 characters"},
+        {"CO DE,C,4,0;", "character other than"},
+        {"CODE,X,4,0;", "unsupported field type"},
+        {"CODE,CC,4,0;", "one letter"},
+        {"CODE,C,four,0;", "width is not a whole number"},
+        {"CODE,C,0,0;", "1 to 254"},
+        {"WHEN,D,6,0;", "8 wide"},
+        {"OK,L,2,0;", "1 wide"},
+        {"AMT,N,4,3;", "decimals"},
+        {"CODE,C,4,1;", "decimals"},
+        {"A,C,1,0;;B,C,1,0;", "empty entry"},
+        {"A,C,1,0;a,C,2,0;", "occurs twice"},
+    };
+    for (const Case& c : cases) {
+        try {
+            xbase::parseFieldList(c.list);
+            ADD_FAILURE() << "accepted \"" << c.list << "\"";
+        } catch (const EADSDatabaseError& e) {
+            EXPECT_EQ(e.Number(), AE_BAD_FIELD_LIST);
+            EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos)
+                << c.list << " -> " << e.what();
+        }
+    }
+}
+
+namespace {
+
+std::string runCommand(const std::string& command) {
+    std::string out;
+    FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    ::pclose(p);
+    return out;
+}
+
+bool haveDbfread() {
+    return runCommand("/usr/bin/python3 -c 'import dbfread; print(\"yes\")' 2>/dev/null") ==
+           "yes\n";
+}
+
+} // namespace
+
+TEST(DbfCreate, TablesWeWriteOpenInAnIndependentReader) {
+    if (!haveDbfread()) GTEST_SKIP() << "python3-dbfread is not installed";
+    TempDir tmp;
+    const std::string path = tmp.file("KESTEST.dbf");
+    TAdsTable::AdsCreateTable(path, ttAdsCDX, OEM, 0,
+                              "NAME,     C,10,0;WHEN,     D, 8,0;OK,       L, 1,0;"
+                              "QTY,      N, 4,0;PRICE,    N, 8,2;");
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsCDX;
+    t.SetTableName("KESTEST");
+    t.Exclusive = true;
+    t.Open();
+    struct Row {
+        const char* name;
+        const char* when; // yyyymmdd or "" for an empty date
+        bool ok;
+        int qty;
+        double price;
+    } rows[] = {
+        {"MÜLLER", "20060915", true, 12, 3.75},
+        {"a name that is too long", "", false, -5, -0.5},
+        {"", "18991230", true, 0, 0},
+    };
+    for (const Row& r : rows) {
+        t.Append();
+        t.FieldByName("NAME").SetAsString(r.name);
+        if (*r.when) t.FieldByName("WHEN").SetAsDateTime(*kes::Date::fromYyyymmdd(r.when));
+        t.FieldByName("OK").SetAsBoolean(r.ok);
+        t.FieldByName("QTY").SetAsInteger(r.qty);
+        t.FieldByName("PRICE").SetAsFloat(r.price);
+        t.Post();
+    }
+    t.First();
+    t.Next();
+    t.Delete();
+    t.Close();
+
+    std::string script =
+        "import dbfread, json, sys\n"
+        "t = dbfread.DBF(sys.argv[1], encoding='cp437', load=True)\n"
+        "print(len(t.records), len(t.deleted), t.header.dbversion, t.header.year, "
+        "t.header.numrecords)\n"
+        "for r in list(t.records) + list(t.deleted):\n"
+        "    print(json.dumps([r['NAME'], str(r['WHEN']), r['OK'], r['QTY'], r['PRICE']]))\n";
+    writeFile(tmp.file("read.py"), script);
+    std::string out = runCommand("/usr/bin/python3 " + tmp.file("read.py") + " " + path + " 2>&1");
+    int year, month, day;
+    kes::Date::today().toYmd(year, month, day);
+    year -= 1900; // the header keeps the year since 1900
+    std::string expected = "2 1 3 " + std::to_string(year) +
+                           " 3\n"
+                           "[\"M\\u00dcLLER\", \"2006-09-15\", true, 12, 3.75]\n"
+                           "[\"\", \"1899-12-30\", true, 0, 0.0]\n"
+                           "[\"a name tha\", \"None\", false, -5, -0.5]\n";
+    EXPECT_EQ(out, expected);
+}
+
+TEST(DbfCreate, HeaderCountAndDateAreRightAfterAppends) {
+    TempDir tmp;
+    const std::string path = tmp.file("T.dbf");
+    TAdsTable::AdsCreateTable(path, ttAdsNTX, OEM, 0, "A,C,3,0;");
+    auto headerCount = [&] {
+        std::string b = readFile(path);
+        uint32_t n;
+        std::memcpy(&n, &b[4], 4);
+        return n;
+    };
+    EXPECT_EQ(headerCount(), 0u);
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsNTX;
+    t.SetTableName("T");
+    t.Open();
+    for (int i = 0; i < 3; ++i) {
+        t.Append();
+        t.FieldByName("A").SetAsString("x" + std::to_string(i));
+        t.Post();
+        t.FlushRecord();
+        EXPECT_EQ(headerCount(), static_cast<uint32_t>(i + 1));
+    }
+    t.Close();
+    std::string b = readFile(path);
+    EXPECT_EQ(b.size(), 32u + 32 + 1 + 3 * 4 + 1); // header, 3 records, end mark
+    EXPECT_EQ(b.back(), '\x1A');
+    int y, m, d;
+    kes::Date::today().toYmd(y, m, d);
+    EXPECT_EQ(static_cast<unsigned char>(b[1]), y - 1900);
+    EXPECT_EQ(b[2], m);
+    EXPECT_EQ(b[3], d);
+}
+
+TEST(DbfLocks, ExclusiveAndSharedOpensExcludeEachOther) {
+    TempDir tmp;
+    tmp.copy("formats/dbf/MIXED.DBF");
+    auto make = [&](bool exclusive) {
+        auto t = std::make_unique<TAdsTable>();
+        t->DatabaseName = tmp.dir();
+        t->TableType = ttAdsNTX;
+        t->SetTableName("MIXED");
+        t->Exclusive = exclusive;
+        return t;
+    };
+    auto shared1 = make(false), shared2 = make(false), exclusive = make(true);
+    shared1->Open();
+    shared2->Open(); // two shared opens live side by side
+    EXPECT_THROW(exclusive->Open(), EADSDatabaseError);
+    shared1->Close();
+    shared2->Close();
+    exclusive->Open();
+    try {
+        shared1->Open();
+        ADD_FAILURE() << "opened a table held exclusively";
+    } catch (const EADSDatabaseError& e) {
+        EXPECT_EQ(e.Number(), AE_LOCK_FAILED);
+    }
+    // A change of a shared table moves the lock to a writable handle.
+    exclusive->Close();
+    shared1->Open();
+    shared1->First();
+    shared1->Edit();
+    shared1->FieldByName("NAME").SetAsString("CHANGED");
+    shared1->Post();
+    EXPECT_THROW(exclusive->Open(), EADSDatabaseError);
+    shared1->Close();
+    exclusive->Open();
+    EXPECT_EQ(exclusive->FieldByName("NAME").AsString(), "CHANGED");
+}

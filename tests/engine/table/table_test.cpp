@@ -1,0 +1,458 @@
+// The table object: field conversions, editing, navigation, bookmarks,
+// filters, copying, packing, orders and finds, and the open with retry.
+#include "support.h"
+
+#include "data/AdsTable.h"
+#include "data/cdx.h"
+
+using namespace testsupport;
+
+namespace {
+
+const char* const kCodeList = "CODE,     C, 4,0;INCLUDE,  L, 1,0;NEWCODE,  C, 4,0;WHEN, D, 8,0;"
+                              "SCORE, N, 4,0;";
+
+// A CDX table in a temporary folder, opened.
+struct Table {
+    explicit Table(const TempDir& tmp, const std::string& name = "CODES",
+                   const char* list = kCodeList, bool exclusive = true) {
+        TAdsTable::AdsCreateTable(tmp.dir() + name + ".dbf", ttAdsCDX, OEM, 0, list);
+        t.DatabaseName = tmp.dir();
+        t.TableType = ttAdsCDX;
+        t.SetTableName(name);
+        t.Exclusive = exclusive;
+        t.Open();
+    }
+    void add(const std::string& code, bool include = true, const std::string& when = "",
+             int score = 0) {
+        t.Append();
+        t.FieldByName("CODE").SetAsString(code);
+        t.FieldByName("INCLUDE").SetAsBoolean(include);
+        t.FieldByName("NEWCODE").SetAsString(code + "N");
+        if (!when.empty()) t.FieldByName("WHEN").SetAsDateTime(*kes::Date::fromYyyymmdd(when));
+        t.FieldByName("SCORE").SetAsInteger(score);
+        t.Post();
+    }
+    std::vector<std::string> walk(const char* field = "CODE") {
+        std::vector<std::string> out;
+        for (t.First(); !t.Eof(); t.Next())
+            out.push_back(t.FieldByName(field).AsString());
+        return out;
+    }
+    TAdsTable t;
+};
+
+using Codes = std::vector<std::string>;
+
+} // namespace
+
+TEST(TableObject, NameChangesOnlyWhileClosed) {
+    TempDir tmp;
+    Table tab(tmp);
+    try {
+        tab.t.SetTableName("OTHER");
+        ADD_FAILURE() << "renamed an open table";
+    } catch (const EADSDatabaseError& e) {
+        EXPECT_STREQ(e.what(), "Cannot perform this operation on an open dataset");
+    }
+    tab.t.Close();
+    tab.t.Close(); // closing a closed table is harmless
+    tab.t.SetTableName("OTHER");
+    EXPECT_EQ(tab.t.TableName(), "OTHER");
+}
+
+TEST(TableObject, FieldConversionsBothWays) {
+    TempDir tmp;
+    Table tab(tmp);
+    TAdsTable& t = tab.t;
+    t.Append();
+    // Nothing set: blanks everywhere.
+    EXPECT_EQ(t.FieldByName("code").AsString(), "");
+    EXPECT_EQ(t.FieldByName("When").AsDateTime(), kes::Date());
+    EXPECT_EQ(t.FieldByName("When").AsString(), "");
+    EXPECT_FALSE(t.FieldByName("Include").AsBoolean());
+    EXPECT_EQ(t.FieldByName("Score").AsInteger(), 0);
+    t.FieldByName("CODE").SetAsString("ABCDEFG"); // cut to the width
+    t.FieldByName("NEWCODE").SetAsString("AB");
+    t.FieldByName("WHEN").SetAsDateTime(kes::Date()); // day zero stored as 18991230
+    t.FieldByName("SCORE").SetAsString("512");
+    t.Post();
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "ABCD");
+    EXPECT_EQ(t.FieldByName("NEWCODE").AsString(), "AB"); // trailing blanks removed
+    EXPECT_EQ(t.FieldByName("WHEN").AsDateTime(), kes::Date());
+    EXPECT_EQ(t.FieldByName("WHEN").AsString(), "12/30/1899");
+    EXPECT_EQ(t.FieldByName("SCORE").AsInteger(), 512);
+    EXPECT_EQ(std::string(t.File().record(1) + 1 + 4 + 1 + 4, 8), "18991230");
+    try {
+        t.FieldByName("NOSUCH");
+        ADD_FAILURE() << "found a field the table lacks";
+    } catch (const EADSDatabaseError& e) {
+        EXPECT_EQ(e.Number(), AE_COLUMN_NOT_FOUND);
+        EXPECT_NE(std::string(e.what()).find("NOSUCH"), std::string::npos);
+    }
+    EXPECT_THROW(t.FieldByName("CODE").SetAsString("X"), EADSDatabaseError); // not editing
+}
+
+TEST(TableObject, EditAppendPostCancelAndNextStoresThePendingChange) {
+    TempDir tmp;
+    Table tab(tmp);
+    for (const char* c : {"A", "B", "C"})
+        tab.add(c);
+    TAdsTable& t = tab.t;
+    t.First();
+    t.Edit();
+    t.FieldByName("CODE").SetAsString("A2");
+    t.Next(); // stores the change
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "B");
+    t.Edit();
+    t.FieldByName("CODE").SetAsString("XX");
+    t.Cancel();
+    t.Append();
+    t.FieldByName("CODE").SetAsString("GONE");
+    t.Cancel();
+    EXPECT_EQ(tab.walk(), (Codes{"A2", "B", "C"}));
+    EXPECT_EQ(t.RecordCount(), 3u);
+}
+
+TEST(TableObject, DeletedRecordsStayVisibleUntilPack) {
+    TempDir tmp;
+    Table tab(tmp);
+    for (const char* c : {"A", "B", "C", "D"})
+        tab.add(c);
+    TAdsTable& t = tab.t;
+    t.First();
+    t.Next();
+    t.Edit();
+    t.FieldByName("CODE").SetAsString("ZZ");
+    t.Delete(); // the pending change is discarded
+    EXPECT_TRUE(t.IsDeleted());
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "B");
+    t.Next(); // reaches the record after the deleted one
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "C");
+    EXPECT_EQ(tab.walk(), (Codes{"A", "B", "C", "D"}));
+    EXPECT_EQ(t.RecordCount(), 4u);
+    t.AdsPackTable();
+    EXPECT_EQ(t.RecordCount(), 3u);
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "A"); // cursor on the first record
+    EXPECT_EQ(tab.walk(), (Codes{"A", "C", "D"}));
+}
+
+TEST(TableObject, PackNeedsAnExclusiveOpen) {
+    TempDir tmp;
+    Table tab(tmp, "CODES", kCodeList, /*exclusive=*/false);
+    tab.add("A");
+    try {
+        tab.t.AdsPackTable();
+        ADD_FAILURE() << "packed a shared table";
+    } catch (const EADSDatabaseError& e) {
+        EXPECT_EQ(e.Number(), AE_NOT_EXCLUSIVE);
+    }
+}
+
+TEST(TableObject, BookmarksReturnToTheRecordInAnyOrder) {
+    TempDir tmp;
+    Table tab(tmp);
+    for (const char* c : {"D", "B", "C", "A"})
+        tab.add(c);
+    TAdsTable& t = tab.t;
+    t.AdsCreateIndex61("", "CODE", "CODE", "", "", ADS_COMPOUND);
+    t.First();
+    t.Next(); // "B", record 2
+    TBookmark mark = t.GetBookmark();
+    t.SetIndexName("code"); // the order changes at once; the cursor stays
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "B");
+    t.Next();
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "C");
+    t.Last();
+    t.GotoBookmark(mark);
+    EXPECT_EQ(t.RecNo(), 2u);
+    t.Next();
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "C");
+    t.SetIndexName("");
+    t.GotoBookmark(mark);
+    t.Next();
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "C"); // natural order: record 3
+    t.FreeBookmark(mark);
+    EXPECT_FALSE(mark.valid());
+}
+
+TEST(TableObject, DisplayStaysQuietWhileSuspended) {
+    TempDir tmp;
+    Table tab(tmp);
+    for (const char* c : {"A", "B"})
+        tab.add(c);
+    int events = 0;
+    int id = tab.t.AddListener([&](TableEvent) { ++events; });
+    tab.t.DisableControls();
+    tab.t.DisableControls();
+    EXPECT_TRUE(tab.t.ControlsDisabled());
+    tab.walk();
+    tab.t.EnableControls();
+    EXPECT_EQ(events, 0);
+    tab.t.EnableControls(); // the last one tells the views once
+    EXPECT_EQ(events, 1);
+    tab.t.Next();
+    EXPECT_EQ(events, 2);
+    tab.t.RemoveListener(id);
+    tab.t.First();
+    EXPECT_EQ(events, 2);
+}
+
+TEST(TableObject, FiltersAndCountingOptions) {
+    TempDir tmp;
+    Table tab(tmp);
+    tab.add("A", true, "20040101");
+    tab.add("B", false, "20040215");
+    tab.add("C", true, "");
+    tab.add("D", true, "20040331");
+    tab.add("E", true, "20040401");
+    TAdsTable& t = tab.t;
+    t.AdsSetFilter("(DTOS(When) >= \"20040101\") .and. (DTOS(When) <= \"20040331\")");
+    EXPECT_EQ(tab.walk(), (Codes{"A", "B", "D"}));
+    EXPECT_EQ(t.RecordCount(), 5u); // the filter is ignored when counting by default
+    t.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
+    EXPECT_EQ(t.RecordCount(), 3u);
+    t.AdsSetFilter("include");
+    EXPECT_EQ(tab.walk(), (Codes{"A", "C", "D", "E"}));
+    t.AdsClearFilter();
+    EXPECT_EQ(t.RecordCount(), 5u);
+    EXPECT_THROW(t.AdsSetFilter("NOSUCH = 1"), EADSDatabaseError);
+    EXPECT_THROW(t.AdsSetFilter("CODE"), EADSDatabaseError); // not logical
+}
+
+TEST(TableObject, CopyMatchesFieldsByNameConvertsAndCutsToWidth) {
+    TempDir tmp;
+    Table source(tmp, "SOURCE",
+                 "ssn,C,11,0;Code,C,6,0;Date,D,8,0;Score,N,6,1;Extra,C,5,0;Retest,C,1,0;");
+    struct Row {
+        const char* ssn;
+        const char* code;
+        const char* date;
+        double score;
+        const char* retest;
+        bool deleted;
+    } rows[] = {
+        {"123-45-6789", "SMA-B", "20040105", 12.4, "Y", false},
+        {"999887777", "RD", "", -5, "N", false},
+        {"111-11-1111", "WR", "20040110", 99999.5, "n", false},
+        {"222-22-2222", "MA", "20040111", 7, "Y", true},
+    };
+    for (const Row& r : rows) {
+        source.t.Append();
+        source.t.FieldByName("SSN").SetAsString(r.ssn);
+        source.t.FieldByName("CODE").SetAsString(r.code);
+        if (*r.date) source.t.FieldByName("DATE").SetAsDateTime(*kes::Date::fromYyyymmdd(r.date));
+        source.t.FieldByName("SCORE").SetAsFloat(r.score);
+        source.t.FieldByName("RETEST").SetAsString(r.retest);
+        source.t.Post();
+        if (r.deleted) source.t.Delete();
+    }
+    Table target(tmp, "TARGET",
+                 "ID,C,9,0;SSN,C,11,0;CODE,C,4,0;DATE,D,8,0;SCORE,N,4,0;TESTSCORE,C,8,0;");
+    source.t.AdsSetFilter("(retest <> \"N\")");
+    source.t.AdsTableOptions.AdsFilterOptions = IGNORE_WHEN_COUNTING;
+    source.t.AdsCopyTableContents(target.t); // the filter does not count
+    EXPECT_EQ(target.t.RecordCount(), 3u);   // the deleted record is never copied
+    source.t.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
+    source.t.AdsCopyTableContents(target.t);
+    EXPECT_EQ(target.t.RecordCount(), 5u);
+    Codes codes = target.walk("CODE");
+    EXPECT_EQ(codes, (Codes{"SMA-", "RD", "WR", "SMA-", "WR"}));
+    target.t.First();
+    EXPECT_EQ(target.t.FieldByName("ID").AsString(), "");
+    EXPECT_EQ(target.t.FieldByName("SSN").AsString(), "123-45-6789");
+    EXPECT_EQ(target.t.FieldByName("SCORE").AsInteger(), 12);
+    EXPECT_EQ(target.t.FieldByName("DATE").AsDateTime().toYyyymmdd(), "20040105");
+    target.t.Next();
+    EXPECT_EQ(target.t.FieldByName("SSN").AsString(), "999887777");
+    EXPECT_TRUE(target.t.FieldByName("DATE").IsNull());
+    EXPECT_EQ(target.t.FieldByName("SCORE").AsInteger(), -5);
+    target.t.Next();
+    EXPECT_EQ(target.t.FieldByName("SCORE").AsInteger(), 0); // too wide: stored as asterisks
+}
+
+TEST(Orders, TagsKeepIndexOrderThroughAppendEditAndPack) {
+    TempDir tmp;
+    Table tab(tmp);
+    TAdsTable& t = tab.t;
+    for (const char* tag : {"CODE", "WHEN", "SCORE", "INCLUDE"})
+        t.AdsCreateIndex61("", tag, tag, "", "", ADS_COMPOUND);
+    EXPECT_TRUE(fs::exists(tmp.file("CODES.cdx")));
+    EXPECT_EQ(t.File().tableFlags() & 0x01, 0x01);
+    tab.add("MA", true, "20040301", 30);
+    tab.add("EN", false, "", -4);
+    tab.add("RD", true, "20040101", 7);
+    tab.add("EN", true, "20031231", 7);
+    t.SetIndexName("Code"); // tag names match without regard to case
+    EXPECT_EQ(tab.walk(), (Codes{"EN", "EN", "MA", "RD"}));
+    EXPECT_EQ(t.IndexName(), "CODE");
+    t.SetIndexName("WHEN");
+    EXPECT_EQ(tab.walk(), (Codes{"EN", "EN", "RD", "MA"})); // the empty date first
+    t.SetIndexName("SCORE");
+    EXPECT_EQ(tab.walk(), (Codes{"EN", "RD", "EN", "MA"})); // equal keys by record number
+    t.SetIndexName("INCLUDE");
+    EXPECT_EQ(tab.walk(), (Codes{"EN", "MA", "RD", "EN"}));
+    // An edit that moves a key, and a pack.
+    t.SetIndexName("CODE");
+    ASSERT_TRUE(t.FindKey("MA"));
+    t.Edit();
+    t.FieldByName("CODE").SetAsString("AA");
+    t.Post();
+    EXPECT_EQ(tab.walk(), (Codes{"AA", "EN", "EN", "RD"}));
+    ASSERT_TRUE(t.FindKey("RD"));
+    t.Delete();
+    t.AdsPackTable();
+    EXPECT_EQ(tab.walk(), (Codes{"AA", "EN", "EN"}));
+    t.Close();
+
+    // The file on disk holds the same orders.
+    auto tags = xbase::readCdx(tmp.file("CODES.cdx"), [](const std::string& e) {
+        if (e == "WHEN") return xbase::ValueType::Date;
+        if (e == "SCORE") return xbase::ValueType::Numeric;
+        if (e == "INCLUDE") return xbase::ValueType::Logical;
+        return xbase::ValueType::Character;
+    });
+    ASSERT_EQ(tags.size(), 4u);
+    EXPECT_EQ(tags[0].name, "CODE");
+    EXPECT_EQ(tags[0].entries.recnos, (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(tags[1].entries.recnos, (std::vector<uint32_t>{2, 3, 1}));
+}
+
+TEST(Orders, FindKeyIsExactAndLeavesTheCursorWhenNothingIsFound) {
+    TempDir tmp;
+    Table tab(tmp);
+    TAdsTable& t = tab.t;
+    t.AdsCreateIndex61("", "CODE", "CODE", "", "", ADS_COMPOUND);
+    for (const char* c : {"SR1", "S1", "SR1", "RD"})
+        tab.add(c);
+    t.SetIndexName("CODE");
+    ASSERT_TRUE(t.FindKey("SR1"));
+    EXPECT_EQ(t.RecNo(), 1u); // the first of equal keys
+    t.First();
+    t.Next(); // "S1"? no: index order is RD, S1, SR1, SR1
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "S1");
+    EXPECT_FALSE(t.FindKey("SR")); // no partial matches
+    EXPECT_FALSE(t.FindKey("ZZ"));
+    EXPECT_EQ(t.FieldByName("CODE").AsString(), "S1");
+    EXPECT_TRUE(t.FindKey("RD"));
+    t.SetIndexName("");
+    EXPECT_THROW(t.FindKey("RD"), EADSDatabaseError);
+    EXPECT_THROW(t.SetIndexName("NOSUCH"), EADSDatabaseError);
+}
+
+TEST(Orders, NtxIndexOpensUnderItsBaseName) {
+    TempDir tmp;
+    std::string dbf = tmp.copy("virn-sample/VIRNTP1/STUDENT.DBF");
+    tmp.copy("virn-sample/VIRNTP1/SSN.NTX");
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsNTX;
+    t.SetTableName("Student");
+    t.Open();
+    t.AdsOpenIndex(tmp.dir() + "ssn.ntx");
+    t.SetIndexName("SSN");
+    ASSERT_TRUE(t.FindKey("919-70-4676"));
+    EXPECT_EQ(t.RecNo(), 7u); // the first of two rows in index order
+    ASSERT_TRUE(t.FindKey("975-37-8199"));
+    EXPECT_TRUE(t.IsDeleted()); // deleted records are still found
+    ASSERT_TRUE(t.FindKey("999887777"));
+    EXPECT_EQ(t.FieldByName("LNAME").AsString(), "TESTER, JR");
+    EXPECT_FALSE(t.FindKey("000-00-0000"));
+    EXPECT_THROW(t.AdsOpenIndex(tmp.dir() + "MISSING.NTX"), EADSDatabaseError);
+}
+
+namespace {
+
+// Answers the retry question from a script and records what was asked.
+struct ScriptedPrompt : RetryPrompt {
+    std::vector<bool> answers;
+    int asked = 0;
+    int hourglassDepth = 0;
+    std::vector<std::string> texts;
+    std::string cancelled;
+    void SetHourglass(bool on) override { hourglassDepth += on ? 1 : -1; }
+    bool AskRetry(const std::string& text) override {
+        texts.push_back(text);
+        EXPECT_EQ(hourglassDepth, 0) << "the normal cursor is back while asking";
+        return asked < static_cast<int>(answers.size()) && answers[static_cast<size_t>(asked++)];
+    }
+    void ShowCancelled(const std::string& text) override { cancelled = text; }
+};
+
+} // namespace
+
+TEST(OpenTableWithRetry, AsksAfterEveryTwelfthFailureAndReportsCancel) {
+    TempDir tmp;
+    struct Case {
+        TAdsTableType type;
+        const char* suffix;
+    } cases[] = {{ttAdsNTX, ".CDX."}, {ttAdsCDX, ".CDX."}, {ttAdsADT, ".ADT."}};
+    for (const Case& c : cases) {
+        TAdsTable t;
+        t.DatabaseName = tmp.dir();
+        t.TableType = c.type;
+        t.SetTableName("Place");
+        ScriptedPrompt prompt;
+        prompt.answers = {true, false}; // OK once, then Cancel
+        const uint64_t before = TableOpenAttempts();
+        EXPECT_FALSE(OpenTableWithRetry(t, prompt));
+        EXPECT_EQ(TableOpenAttempts() - before, 24u); // twelve silent attempts per question
+        ASSERT_EQ(prompt.texts.size(), 2u);
+        EXPECT_EQ(prompt.texts[0],
+                  "Unable to open Table: " + tmp.dir() + "Place" + c.suffix + "\r\nOK to retry?");
+        EXPECT_EQ(prompt.cancelled, "Cancelled.  The program will be terminated.");
+        EXPECT_EQ(prompt.hourglassDepth, 0);
+        EXPECT_FALSE(t.Active());
+    }
+}
+
+TEST(OpenTableWithRetry, SucceedsAfterTheOperatorFixedTheProblem) {
+    TempDir tmp;
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsNTX;
+    t.SetTableName("MIXED");
+    struct FixingPrompt : ScriptedPrompt {
+        TempDir* dir = nullptr;
+        bool AskRetry(const std::string& text) override {
+            texts.push_back(text);
+            dir->copy("formats/dbf/MIXED.DBF"); // the operator restores the file
+            return true;
+        }
+    } prompt;
+    prompt.dir = &tmp;
+    EXPECT_TRUE(OpenTableWithRetry(t, prompt));
+    EXPECT_EQ(prompt.texts.size(), 1u);
+    EXPECT_TRUE(t.Active());
+    EXPECT_EQ(prompt.hourglassDepth, 0);
+}
+
+TEST(OpenTableWithRetry, CountsTwelveSilentAttemptsBeforeAsking) {
+    // A table held exclusively by another object fails each attempt until the
+    // holder lets go during the second question.
+    TempDir tmp;
+    tmp.copy("formats/dbf/MIXED.DBF");
+    TAdsTable holder;
+    holder.DatabaseName = tmp.dir();
+    holder.TableType = ttAdsNTX;
+    holder.SetTableName("MIXED");
+    holder.Exclusive = true;
+    holder.Open();
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsNTX;
+    t.SetTableName("MIXED");
+    struct CountingPrompt : ScriptedPrompt {
+        TAdsTable* holder = nullptr;
+        bool AskRetry(const std::string& text) override {
+            texts.push_back(text);
+            if (texts.size() == 2) holder->Close(); // free it before the 25th attempt
+            return true;
+        }
+    } prompt;
+    prompt.holder = &holder;
+    const uint64_t before = TableOpenAttempts();
+    EXPECT_TRUE(OpenTableWithRetry(t, prompt));
+    EXPECT_EQ(prompt.texts.size(), 2u);
+    EXPECT_EQ(TableOpenAttempts() - before, 25u); // 12 failures, ask, 12 failures, ask, success
+}
