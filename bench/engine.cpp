@@ -3,7 +3,7 @@
 // filtered copy into a work-table-shaped table, a pack, building the four
 // work-table tags, walking every order, and exact seeks on a 200,000-key NTX.
 //
-//   kesprep-bench-engine [--records N] [--dir DIR]
+//   kesprep-bench-engine [--records N] [--dir DIR] [--keep yes]
 #include "common/Paths.h"
 #include "common/Text.h"
 #include "data/AdsTable.h"
@@ -141,6 +141,7 @@ void makeSsnIndex(const std::string& path, uint32_t keys) {
 
 int main(int argc, char** argv) {
     uint32_t records = 1000000;
+    bool keep = false;
     std::string dir = (fs::temp_directory_path() / "kesprep-bench-engine").string() + "/";
     for (int i = 1; i + 1 < argc; i += 2) {
         std::string a = argv[i];
@@ -148,6 +149,8 @@ int main(int argc, char** argv) {
             records = static_cast<uint32_t>(std::stoul(argv[i + 1]));
         else if (a == "--dir")
             dir = NormalizePath(argv[i + 1]);
+        else if (a == "--keep")
+            keep = std::string(argv[i + 1]) == "yes";
     }
     fs::create_directories(dir);
     std::printf("Engine benchmark: %u records in %s\n\n", records, dir.c_str());
@@ -288,6 +291,6 @@ int main(int argc, char** argv) {
     report("exact seeks", t, seeks, "seeks");
     std::printf("%-46s %8.3f us per seek, %u found\n", "", t / seeks * 1e6, found);
     std::printf("\npeak memory: %ld MB\n", peakMegabytes());
-    fs::remove_all(dir);
+    if (!keep) fs::remove_all(dir);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "data/buffer.h"
 #include "data/cdx.h"
 #include "data/ntx.h"
 
@@ -99,38 +100,51 @@ bool logicalFromByte(char c) {
 }
 
 // Sorts keys into index order: by key bytes (reversed when descending), equal
-// keys by record number.
+// keys by record number. The first sixteen key bytes are compared as two
+// integers, so keys up to that length never reach memcmp.
 void sortEntries(xbase::KeyEntries& e, bool descending) {
     const size_t n = e.size();
     const size_t len = e.keyLength;
     struct Item {
-        uint64_t prefix;
-        uint32_t index;
+        uint64_t hi, lo;
+        uint32_t recno, index;
     };
-    std::vector<Item> items(n);
+    std::vector<Item> items;
+    xbase::reserveLarge(items, n);
+    items.resize(n);
     for (size_t i = 0; i < n; ++i) {
-        uint64_t p = 0;
         const unsigned char* k = e.key(i);
+        uint64_t hi = 0, lo = 0;
         for (size_t b = 0; b < 8; ++b)
-            p = (p << 8) | (b < len ? k[b] : 0);
-        items[i] = Item{p, static_cast<uint32_t>(i)};
+            hi = (hi << 8) | (b < len ? k[b] : 0);
+        for (size_t b = 8; b < 16; ++b)
+            lo = (lo << 8) | (b < len ? k[b] : 0);
+        if (descending) {
+            hi = ~hi;
+            lo = ~lo;
+        }
+        items[i] = Item{hi, lo, e.recnos[i], static_cast<uint32_t>(i)};
     }
+    const bool longKeys = len > 16;
     auto less = [&](const Item& a, const Item& b) {
-        if (a.prefix != b.prefix) return descending ? a.prefix > b.prefix : a.prefix < b.prefix;
-        if (len > 8) {
-            int c = std::memcmp(e.key(a.index) + 8, e.key(b.index) + 8, len - 8);
+        if (a.hi != b.hi) return a.hi < b.hi;
+        if (a.lo != b.lo) return a.lo < b.lo;
+        if (longKeys) {
+            int c = std::memcmp(e.key(a.index) + 16, e.key(b.index) + 16, len - 16);
             if (c != 0) return descending ? c > 0 : c < 0;
         }
-        return e.recnos[a.index] < e.recnos[b.index];
+        return a.recno < b.recno;
     };
     std::sort(items.begin(), items.end(), less);
     xbase::KeyEntries sorted;
     sorted.keyLength = e.keyLength;
+    xbase::reserveLarge(sorted.keys, e.keys.size());
+    xbase::reserveLarge(sorted.recnos, n);
     sorted.keys.resize(e.keys.size());
     sorted.recnos.resize(n);
     for (size_t i = 0; i < n; ++i) {
         std::memcpy(sorted.keys.data() + i * len, e.key(items[i].index), len);
-        sorted.recnos[i] = e.recnos[items[i].index];
+        sorted.recnos[i] = items[i].recno;
     }
     e = std::move(sorted);
 }
@@ -552,6 +566,26 @@ std::string TAdsTable::keyFor(const Order& order, const RecordView& record) cons
         key.resize(order.keyLength, ' ');
         return key;
     }
+    if (order.keyField >= 0 && !order.ntx) {
+        // One field: read it straight from the record.
+        const FieldDef& f = dbf_.fields()[static_cast<size_t>(order.keyField)];
+        std::string_view raw(record.data + f.offset, f.length);
+        switch (order.keyType) {
+        case ValueType::Date: {
+            bool empty = false;
+            kes::Date d = dateFromRaw(raw, &empty);
+            return xbase::cdxKey(Value::fromDate(d.days(), empty), order.keyLength);
+        }
+        case ValueType::Numeric:
+            if (f.type == 'N' || f.type == 'F')
+                return xbase::cdxKey(Value::numeric(parseNumber(raw)), order.keyLength);
+            break;
+        case ValueType::Logical:
+            return xbase::cdxKey(Value::boolean(logicalFromByte(raw[0])), order.keyLength);
+        default:
+            break;
+        }
+    }
     Value v = order.key.evaluate(record);
     return order.ntx ? xbase::ntxKey(v, order.keyLength, order.decimals)
                      : xbase::cdxKey(v, order.keyLength);
@@ -566,14 +600,30 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
         xbase::KeyEntries e;
         e.keyLength = order->keyLength;
         const uint32_t n = dbf_.recordCount();
-        e.keys.reserve(static_cast<size_t>(n) * e.keyLength);
-        e.recnos.reserve(n);
+        xbase::reserveLarge(e.keys, static_cast<size_t>(n) * e.keyLength);
+        xbase::reserveLarge(e.recnos, n);
+        e.keys.resize(static_cast<size_t>(n) * e.keyLength);
+        e.recnos.resize(n);
+        size_t count = 0;
+        const bool plainCharacter = order->keyField >= 0 && order->keyType == ValueType::Character;
+        const FieldDef* field =
+            order->keyField >= 0 ? &dbf_.fields()[static_cast<size_t>(order->keyField)] : nullptr;
         for (uint32_t r = 1; r <= n; ++r) {
             RecordView view = dbf_.view(r);
             if (order->condition.valid() && !order->condition.test(view)) continue;
-            std::string key = keyFor(*order, view);
-            e.push(reinterpret_cast<const unsigned char*>(key.data()), r);
+            unsigned char* out = e.keys.data() + count * e.keyLength;
+            if (plainCharacter) {
+                size_t take = std::min<size_t>(field->length, e.keyLength);
+                std::memcpy(out, view.data + field->offset, take);
+                std::memset(out + take, ' ', e.keyLength - take);
+            } else {
+                std::string key = keyFor(*order, view);
+                std::memcpy(out, key.data(), e.keyLength);
+            }
+            e.recnos[count++] = r;
         }
+        e.keys.resize(count * e.keyLength);
+        e.recnos.resize(count);
         sortEntries(e, order->descending);
         if (order->unique) dropDuplicateKeys(e);
         order->entries = std::move(e);
@@ -1285,6 +1335,7 @@ void TAdsTable::AdsCopyTableContents(TAdsTable& destination) {
     constexpr size_t kBatch = 65536;
     std::string batch;
     batch.reserve(std::min<size_t>(n, kBatch) * targetLength);
+    destination.dbf_.reserveRecords(useFilter ? n / 2 : n);
     size_t inBatch = 0;
     uint32_t copied = 0;
     for (uint32_t r = 1; r <= n; ++r) {

@@ -279,7 +279,8 @@ void DbfFile::readAll() {
     // Use the records actually present; never read past the end of the file.
     const uint64_t available = (fileSize - headerLength_) / recordLength_;
     recordCount_ = static_cast<uint32_t>(std::min<uint64_t>(recordCountOnDisk_, available));
-    records_.assign(static_cast<size_t>(recordCount_) * recordLength_, ' ');
+    records_.release();
+    records_.resize(static_cast<size_t>(recordCount_) * recordLength_);
     if (!records_.empty() && !readFully(fd_, records_.data(), records_.size(), headerLength_))
         fail(AE_READ_FAILED, "Cannot read table records");
     dirtyFirst_ = dirtyLast_ = 0;
@@ -337,16 +338,20 @@ void DbfFile::appendRecords(const char* bytes, size_t count) {
     if (static_cast<uint64_t>(recordCount_) + count > 0xFFFFFFFFull)
         fail(AE_WRITE_FAILED, "Too many records");
     const uint32_t first = recordCount_ + 1;
-    records_.insert(records_.end(), bytes, bytes + count * recordLength_);
+    records_.append(bytes, count * recordLength_);
     recordCount_ += static_cast<uint32_t>(count);
     headerDirty_ = true;
     markDirty(first, recordCount_);
 }
 
+void DbfFile::reserveRecords(size_t count) {
+    records_.reserve(records_.size() + count * recordLength_);
+}
+
 void DbfFile::setDeleted(uint32_t recno, bool deleted) {
     if (recno < 1 || recno > recordCount_) fail(AE_NO_CURRENT_RECORD, "Record number out of range");
     ensureWritable();
-    records_[static_cast<size_t>(recno - 1) * recordLength_] =
+    records_.data()[static_cast<size_t>(recno - 1) * recordLength_] =
         static_cast<char>(deleted ? kDeletedFlag : kLiveFlag);
     headerDirty_ = true;
     markDirty(recno, recno);
@@ -429,8 +434,7 @@ void DbfFile::close() {
     ::close(fd_); // also releases the lock
     fd_ = -1;
     writable_ = false;
-    records_.clear();
-    records_.shrink_to_fit();
+    records_.release();
     if (error) std::rethrow_exception(error);
 }
 

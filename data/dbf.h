@@ -8,6 +8,7 @@
 
 #include "common/CodePage.h"
 #include "data/Error.h"
+#include "data/buffer.h"
 
 #include <cstdint>
 #include <string>
@@ -107,6 +108,8 @@ class DbfFile {
     uint32_t appendRecord(const char* bytes);
     // Appends many records at once (count * recordLength() bytes).
     void appendRecords(const char* bytes, size_t count);
+    // Makes room for this many more records without growing again.
+    void reserveRecords(size_t count);
     void setDeleted(uint32_t recno, bool deleted);
     // Removes deleted records for good; the caller rebuilds its indexes.
     void pack();
@@ -139,7 +142,7 @@ class DbfFile {
     uint32_t recordCount_ = 0;
     std::vector<char> header_; // the header bytes as read (kept for rewrite)
     std::vector<FieldDef> fields_;
-    std::vector<char> records_;
+    ByteBuffer records_;
     uint32_t dirtyFirst_ = 0, dirtyLast_ = 0; // 1-based, 0 = nothing pending
     bool headerDirty_ = false;
     uint32_t recordCountOnDisk_ = 0;
