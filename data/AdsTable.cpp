@@ -1105,7 +1105,9 @@ void TAdsTable::AdsCreateIndex61(const std::string& indexFile, const std::string
     orders_.push_back(std::move(order));
     buildOrders({created});
     cdxDirty_ = true;
-    writeStructuralIndex();
+    // The file exists from the first tag on; later tags reach it at the next
+    // flush or close, together with every other change of the orders.
+    if (kes::resolveCaseInsensitive(structuralIndexPath()).empty()) writeStructuralIndex();
     dbf_.setStructuralCdxFlag(true);
 }
 
