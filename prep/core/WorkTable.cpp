@@ -1,3 +1,6 @@
+#include "prep/core/WorkTable.h"
+
+#include "common/Paths.h"
 #include "prep/core/Gather.h"
 
 const char* const WorkTableFieldList =
@@ -6,3 +9,39 @@ const char* const WorkTableFieldList =
     "CORRECT,  N, 3,0;SCORE,    N, 4,0;ATTEMPT,  N, 3,0;SS1,      N, 2,0;SS2,      N, 2,0;"
     "SS3,      N, 2,0;SS4,      N, 2,0;SS5,      N, 2,0;SS6,      N, 2,0;SS7,      N, 2,0;"
     "SS8,      N, 2,0;SS9,      N, 2,0;SS10,     N, 2,0;GRPNUMBER,C, 7,0;SITECODE, C, 2,0;";
+
+bool OpenNewWorkTable(TAdsTable& table, const std::string& dataDir, RetryPrompt& prompt) {
+    table.Close();
+    table.DatabaseName = dataDir;
+    table.TableType = ttAdsCDX;
+    table.SetTableName(kWorkTableName);
+    // The tags of an earlier run never survive into this one.
+    kes::deleteFile(dataDir + kWorkTableName + ".cdx");
+    TAdsTable::AdsCreateTable(dataDir + kWorkTableName + ".dbf", ttAdsCDX, OEM, 0,
+                              WorkTableFieldList);
+    table.Exclusive = true;
+    if (OpenTableWithRetry(table, prompt)) return true;
+    table.Exclusive = false;
+    return false;
+}
+
+void CreateWorkTableTags(TAdsTable& table) {
+    for (const char* tag : {"SSN", "LNAME", "TESTCODE", "DATE"})
+        table.AdsCreateIndex61("", tag, tag, "", "", ADS_COMPOUND);
+}
+
+bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, RetryPrompt& prompt) {
+    if (!OpenNewWorkTable(table, dataDir, prompt)) return false;
+    try {
+        CreateWorkTableTags(table);
+    } catch (...) {
+        try {
+            table.Close();
+        } catch (...) {
+            // the tag error is the one to report
+        }
+        table.Exclusive = false;
+        throw;
+    }
+    return true;
+}

@@ -1,0 +1,367 @@
+#include "prep/core/Gather.h"
+
+#include "common/Paths.h"
+#include "common/Text.h"
+#include "prep/core/WorkTable.h"
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace {
+
+// Number of characters of a UTF-8 text (continuation bytes do not count).
+size_t characterCount(std::string_view text) {
+    size_t count = 0;
+    for (unsigned char c : text)
+        if ((c & 0xC0) != 0x80) ++count;
+    return count;
+}
+
+// `count` characters of a UTF-8 text from the zero-based character `first`.
+std::string_view characters(std::string_view text, size_t first, size_t count) {
+    if (text.size() == characterCount(text)) // plain ASCII, the usual case
+        return first < text.size() ? text.substr(first, count) : std::string_view();
+    size_t index = 0, begin = text.size(), end = text.size();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        if (index == first) begin = i;
+        if (index == first + count) {
+            end = i;
+            break;
+        }
+        ++index;
+    }
+    return begin < end ? text.substr(begin, end - begin) : std::string_view();
+}
+
+// Runs clean-up actions one after another whatever each of them does; the
+// first error among them is kept for the caller to raise once all have run.
+class CleanUp {
+  public:
+    template <class Action> void operator()(Action&& action) {
+        try {
+            action();
+        } catch (...) {
+            if (!error_) error_ = std::current_exception();
+        }
+    }
+    void rethrowFirst() {
+        if (error_) std::rethrow_exception(error_);
+    }
+
+  private:
+    std::exception_ptr error_;
+};
+
+// Closes a table of the run: pending change dropped, filter cleared, natural
+// order, closed.
+void closeTable(TAdsTable& table) {
+    if (!table.Active()) return;
+    table.Cancel();
+    table.AdsClearFilter();
+    table.SetIndexName("");
+    table.Close();
+}
+
+// One code table: KESPLACE or KESTEST with its fields and the tag "Code".
+struct CodeTable {
+    TAdsTable table;
+    bool open = false;
+    TField* include = nullptr;
+    TField* newCode = nullptr;
+
+    // False when the operator gave up on the open.
+    bool openIfPresent(const std::string& dataDir, const char* name, RetryPrompt& prompt) {
+        table.DatabaseName = dataDir;
+        table.TableType = ttAdsCDX;
+        table.SetTableName(name);
+        if (!kes::fileExists(dataDir + name + ".DBF")) return true;
+        open = true;
+        if (!OpenTableWithRetry(table, prompt)) return false;
+        table.SetIndexName("Code");
+        include = &table.FieldByName("Include");
+        newCode = &table.FieldByName("NewCode");
+        return true;
+    }
+};
+
+class Gathering {
+  public:
+    Gathering(const GatherOptions& options, StatusSink& sink, RetryPrompt& prompt)
+        : options_(options), sink_(sink), prompt_(prompt) {}
+
+    GatherResult run();
+
+  private:
+    bool gather();
+    bool readSiteCode();
+    bool copyRecords(const std::string& tableName, const std::string& filter);
+    bool openStudents();
+    void processRecords();
+    void finish();
+    void abandon();
+
+    const GatherOptions& options_;
+    StatusSink& sink_;
+    RetryPrompt& prompt_;
+
+    TAdsTable work_;   // the work table KESTABLE
+    TAdsTable source_; // the testing system's tables, one after another
+    CodeTable placement_;
+    CodeTable test_;
+    std::string siteCode_ = "  ";
+    bool dropped_ = false;
+    bool hourglass_ = false;
+};
+
+GatherResult Gathering::run() {
+    bool completed = false;
+    try {
+        completed = gather();
+    } catch (...) {
+        abandon();
+        throw;
+    }
+    if (!completed) {
+        abandon();
+        return GatherResult::Cancelled;
+    }
+    finish();
+    return GatherResult::Done;
+}
+
+// The run up to the pack. False as soon as the operator gives up on an open.
+bool Gathering::gather() {
+    if (!placement_.openIfPresent(options_.DataDir, "KESPLACE", prompt_)) return false;
+    if (!test_.openIfPresent(options_.DataDir, "KESTEST", prompt_)) return false;
+
+    if (!OpenNewWorkTable(work_, options_.DataDir, prompt_)) return false;
+    sink_.SetHourglass(true);
+    hourglass_ = true;
+    CreateWorkTableTags(work_);
+
+    if (options_.IncludeSiteCode && !readSiteCode()) return false;
+
+    source_.DatabaseName = options_.DataDir + options_.PeriodDir;
+    source_.TableType = ttAdsNTX;
+
+    const std::string& dates = options_.DateFilter;
+    const std::string retest = "(retest <> \"N\")";
+    const std::string retestFilter = dates.empty() ? retest : dates + " .and. " + retest;
+    if (options_.IncludePlacement) {
+        sink_.ShowStatus("Adding Placement Records");
+        bool copied =
+            options_.SearchTemporary
+                ? copyRecords("PlacTemp", dates)
+                : copyRecords("Place", dates.empty() ? "duplicate" : dates + ".and. duplicate");
+        if (!copied) return false;
+    }
+    if (options_.IncludeAssessment) {
+        sink_.ShowStatus("Adding Assessment Records");
+        if (!copyRecords(options_.SearchTemporary ? "Assetemp" : "Assess",
+                         options_.SearchTemporary ? dates : retestFilter))
+            return false;
+    }
+    if (options_.IncludeScores) {
+        sink_.ShowStatus("Adding Score Records");
+        if (!copyRecords(options_.SearchTemporary ? "Scortemp" : "Scores",
+                         options_.SearchTemporary ? dates : retestFilter))
+            return false;
+    }
+
+    sink_.ShowStatus("Processing...");
+    sink_.SetProgressRange(0, static_cast<int>(work_.RecordCount()));
+    sink_.SetProgress(0);
+
+    if (!openStudents()) return false;
+    processRecords();
+    closeTable(source_);
+
+    if (dropped_) work_.AdsPackTable();
+    return true;
+}
+
+bool Gathering::readSiteCode() {
+    source_.DatabaseName = options_.DataDir;
+    source_.TableType = ttAdsNTX;
+    source_.SetTableName("SetupSch");
+    if (!kes::fileExists(options_.DataDir + "SetupSch.dbf")) return true;
+    if (!OpenTableWithRetry(source_, prompt_)) return false;
+    siteCode_ = source_.FieldByName("SCHSTATION").AsString();
+    source_.Close();
+    return true;
+}
+
+// Appends the records of one record table that pass `filter` to the work
+// table. False when the operator gave up on the open.
+bool Gathering::copyRecords(const std::string& tableName, const std::string& filter) {
+    source_.SetTableName(tableName);
+    if (!OpenTableWithRetry(source_, prompt_)) return false;
+    source_.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
+    try {
+        if (!filter.empty()) source_.AdsSetFilter(filter);
+        source_.AdsCopyTableContents(work_);
+    } catch (...) {
+        CleanUp quietly;
+        quietly([&] { source_.AdsClearFilter(); });
+        quietly([&] { source_.Close(); });
+        throw;
+    }
+    source_.AdsClearFilter();
+    source_.Close();
+    return true;
+}
+
+bool Gathering::openStudents() {
+    const bool temporary = options_.SearchTemporary;
+    source_.SetTableName(temporary ? "StudTemp" : "Student");
+    if (!OpenTableWithRetry(source_, prompt_)) return false;
+    source_.AdsOpenIndex(source_.DatabaseName + (temporary ? "SSNTEMP.NTX" : "SSN.NTX"));
+    source_.SetIndexName(temporary ? "SSNTEMP" : "SSN");
+    return true;
+}
+
+// The pass over the work table: student data, ID, site code, test code and
+// score of every record; records the code tables exclude are deleted.
+void Gathering::processRecords() {
+    TAdsTable& work = work_;
+    TAdsTable& students = source_;
+    TField& siteCode = work.FieldByName("SITECODE");
+    TField& ssn = work.FieldByName("SSN");
+    TField& lastName = work.FieldByName("LNAME");
+    TField& firstName = work.FieldByName("FNAME");
+    TField& middleName = work.FieldByName("MNAME");
+    TField& birthDate = work.FieldByName("BIRTHDATE");
+    TField& id = work.FieldByName("ID");
+    TField& code = work.FieldByName("CODE");
+    TField& testCode = work.FieldByName("TESTCODE");
+    TField& testScore = work.FieldByName("TESTSCORE");
+    TField& score = work.FieldByName("SCORE");
+    TField& correct = work.FieldByName("CORRECT");
+    TField& studentLastName = students.FieldByName("Lname");
+    TField& studentFirstName = students.FieldByName("Fname");
+    TField& studentMiddleName = students.FieldByName("Mname");
+    TField& studentBirthDate = students.FieldByName("Birthdate");
+
+    // Keeps the record (its pending change is stored), or drops it when its
+    // code table row excludes the code.
+    auto translate = [&](CodeTable& table, const std::string& key, std::string_view newScore) {
+        if (!table.table.FindKey(key)) return;
+        std::string newCode = table.newCode->AsString();
+        if (table.include->AsBoolean() && !kes::trimBlanksAndControls(newCode).empty()) {
+            testCode.SetAsString(newCode);
+            testScore.SetAsString(newScore);
+            work.Post();
+        } else {
+            work.Delete();
+            dropped_ = true;
+        }
+    };
+
+    work.DisableControls();
+    students.DisableControls();
+    try {
+        work.First();
+        int counter = 0;
+        while (!work.Eof()) {
+            if (options_.IncludeSiteCode) {
+                work.Edit();
+                siteCode.SetAsString(siteCode_);
+                work.Post();
+            }
+
+            const std::string studentSsn = ssn.AsString();
+            if (students.FindKey(studentSsn)) {
+                work.Edit();
+                lastName.SetAsString(studentLastName.AsString());
+                firstName.SetAsString(studentFirstName.AsString());
+                middleName.SetAsString(studentMiddleName.AsString());
+                birthDate.SetAsDateTime(studentBirthDate.AsDateTime());
+                work.Post();
+            }
+
+            work.Edit();
+            id.SetAsString(SsnToId(studentSsn));
+
+            const std::string testingCode = code.AsString();
+            if (characterCount(testingCode) == 4) {
+                // A placement code: two characters of level, two of score.
+                std::string_view level = characters(testingCode, 0, 2);
+                std::string_view points = characters(testingCode, 2, 2);
+                if (placement_.open) {
+                    translate(placement_, testingCode, points);
+                } else {
+                    testCode.SetAsString(level);
+                    testScore.SetAsString(points);
+                    work.Post();
+                }
+            } else {
+                // Score codes begin with a capital S and report SCORE; the
+                // others report the number correct.
+                const bool scoreCode = !testingCode.empty() && testingCode[0] == 'S';
+                const std::string points =
+                    ZeroPad(scoreCode ? score.AsInteger() : correct.AsInteger(), 4);
+                if (test_.open) {
+                    translate(test_, testingCode, points);
+                } else {
+                    testCode.SetAsString(testingCode);
+                    testScore.SetAsString(points);
+                    work.Post();
+                }
+            }
+
+            ++counter;
+            sink_.SetProgress(counter);
+            work.Next();
+        }
+    } catch (...) {
+        work.EnableControls();
+        students.EnableControls();
+        throw;
+    }
+    work.EnableControls();
+    students.EnableControls();
+}
+
+// Closes everything after a completed run; a failure to close one table does
+// not keep the others open.
+void Gathering::finish() {
+    CleanUp cleanUp;
+    sink_.SetHourglass(false);
+    hourglass_ = false;
+    cleanUp([&] {
+        work_.SetIndexName("");
+        work_.Close();
+    });
+    work_.Exclusive = false;
+    cleanUp([&] { closeTable(placement_.table); });
+    cleanUp([&] { closeTable(test_.table); });
+    sink_.ShowStatus("");
+    sink_.SetProgress(0);
+    cleanUp.rethrowFirst();
+}
+
+// Closes everything after a failed or cancelled run. Errors on the way are
+// dropped: the error that ended the run is the one to report.
+void Gathering::abandon() {
+    CleanUp quietly;
+    quietly([&] { closeTable(source_); });
+    if (hourglass_) {
+        quietly([&] { sink_.SetHourglass(false); });
+        hourglass_ = false;
+    }
+    quietly([&] { closeTable(work_); });
+    work_.Exclusive = false;
+    quietly([&] { closeTable(placement_.table); });
+    quietly([&] { closeTable(test_.table); });
+    quietly([&] { sink_.ShowStatus(""); });
+    quietly([&] { sink_.SetProgress(0); });
+}
+
+} // namespace
+
+GatherResult GatherRecords(const GatherOptions& options, StatusSink& sink, RetryPrompt& prompt) {
+    Gathering gathering(options, sink, prompt);
+    return gathering.run();
+}

@@ -1,0 +1,8 @@
+# The preparation core: work table and gathering, and the demo data generator
+# whose output the gathering must read.
+file(GLOB KES_PREP_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/prep/*.cpp)
+if(KES_PREP_TEST_SOURCES)
+  kes_add_test_program(prep_tests "${KES_PREP_TEST_SOURCES}" kes_prep_core)
+  add_dependencies(prep_tests kesprep-gendata)
+  target_compile_definitions(prep_tests PRIVATE KES_GENDATA="$<TARGET_FILE:kesprep-gendata>")
+endif()

@@ -1,0 +1,254 @@
+// Helpers of the gathering tests: a copy of the sample data directory per
+// test, the manifests' CSV files, the work table read back, and a status sink
+// and retry prompt that record what the gathering tells the operator.
+#pragma once
+
+#include "data/AdsTable.h"
+#include "prep/core/Gather.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace gathertest {
+
+namespace fs = std::filesystem;
+
+inline std::string fixture(const std::string& relative) {
+    return std::string(KES_TEST_DATA) + "/" + relative;
+}
+
+// A writable copy of the sample data directory that lives for one test.
+class SampleDataDir {
+  public:
+    SampleDataDir() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string("kes-gather-") + info->test_suite_name() + "-" +
+                           info->name() + "-" + std::to_string(::getpid());
+        for (char& c : name)
+            if (c == '/') c = '_';
+        path_ = fs::temp_directory_path() / name;
+        fs::remove_all(path_);
+        fs::copy(fixture("virn-sample"), path_, fs::copy_options::recursive);
+        for (auto& entry : fs::recursive_directory_iterator(path_))
+            fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+    }
+    ~SampleDataDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    SampleDataDir(const SampleDataDir&) = delete;
+    SampleDataDir& operator=(const SampleDataDir&) = delete;
+
+    // The folder with a trailing separator, as DataDir wants it.
+    std::string dir() const { return path_.string() + "/"; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+    // KESPLACE.DBF/.cdx and KESTEST.DBF/.cdx of the sample, filled from VIRNTP1.
+    void addCodeTables(bool placement = true, bool test = true) const {
+        if (placement) copyIn("formats/cdx/KESPLACE.DBF", "formats/cdx/KESPLACE.cdx");
+        if (test) copyIn("formats/cdx/KESTEST.DBF", "formats/cdx/KESTEST.cdx");
+    }
+
+  private:
+    void copyIn(const std::string& dbf, const std::string& cdx) const {
+        for (const std::string& relative : {dbf, cdx}) {
+            fs::path from = fixture(relative);
+            fs::path to = path_ / from.filename();
+            fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+            fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+        }
+    }
+
+    fs::path path_;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// One CSV record by column name; values as raw bytes, quotes removed.
+using CsvRecord = std::map<std::string, std::string>;
+
+inline std::vector<CsvRecord> readCsv(const std::string& path) {
+    const std::string text = readFile(path);
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row;
+    std::string cell;
+    bool inQuotes = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inQuotes) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                cell += '"';
+                ++i;
+            } else if (c == '"') {
+                inQuotes = false;
+            } else {
+                cell += c;
+            }
+        } else if (c == '"') {
+            inQuotes = true;
+        } else if (c == ',') {
+            row.push_back(cell);
+            cell.clear();
+        } else if (c == '\n') {
+            row.push_back(cell);
+            cell.clear();
+            rows.push_back(row);
+            row.clear();
+        } else {
+            cell += c;
+        }
+    }
+    if (!cell.empty() || !row.empty()) {
+        row.push_back(cell);
+        rows.push_back(row);
+    }
+    std::vector<CsvRecord> records;
+    if (rows.empty()) return records;
+    for (size_t r = 1; r < rows.size(); ++r) {
+        CsvRecord record;
+        for (size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c)
+            record[rows[0][c]] = rows[r][c];
+        records.push_back(record);
+    }
+    return records;
+}
+
+inline std::vector<CsvRecord> manifest(const std::string& period, const std::string& table) {
+    return readCsv(fixture("virn-sample-manifest/" + period + "/" + table + ".records.csv"));
+}
+
+// One row of the work table: every field by name, character fields as the
+// stored bytes (blank padded), dates as yyyymmdd ("" for an empty date),
+// numbers as whole-number text.
+using WorkRow = std::map<std::string, std::string>;
+
+struct WorkTableContents {
+    std::vector<std::string> tags;
+    std::vector<WorkRow> rows;
+    int deleted = 0;
+};
+
+inline WorkTableContents readWorkTable(const std::string& dataDir) {
+    WorkTableContents out;
+    TAdsTable table;
+    table.DatabaseName = dataDir;
+    table.TableType = ttAdsCDX;
+    table.SetTableName("KESTABLE");
+    table.Open();
+    out.tags = table.IndexNames();
+    for (table.First(); !table.Eof(); table.Next()) {
+        if (table.IsDeleted()) ++out.deleted;
+        WorkRow row;
+        for (int i = 0; i < table.FieldCount(); ++i) {
+            TField& field = table.Fields(i);
+            xbase::Value value = field.AsValue();
+            switch (field.TypeLetter()) {
+            case 'D':
+                row[field.FieldName()] =
+                    value.dateEmpty ? std::string() : kes::Date(value.date).toYyyymmdd();
+                break;
+            case 'N':
+                row[field.FieldName()] = std::to_string(field.AsInteger());
+                break;
+            default:
+                row[field.FieldName()] = value.str;
+                break;
+            }
+        }
+        out.rows.push_back(row);
+    }
+    table.Close();
+    return out;
+}
+
+// Blank padded or cut to `width` bytes, as a character field stores it.
+inline std::string padded(std::string text, size_t width) {
+    text.resize(width, ' ');
+    return text;
+}
+
+// Records what the gathering shows. `onFinalClear` runs when the status text
+// is cleared at the end of a run, while the gathering is still under way.
+class RecordingSink : public StatusSink {
+  public:
+    std::vector<std::string> statuses;
+    std::vector<bool> hourglass;
+    int rangeMinimum = -1, rangeMaximum = -1;
+    int progressCalls = 0;
+    int lastProgress = -1;
+    int highestProgress = -1;
+    std::function<void()> onFinalClear;
+
+    void ShowStatus(const std::string& text) override {
+        statuses.push_back(text);
+        if (text.empty() && onFinalClear) onFinalClear();
+    }
+    void SetProgressRange(int minimum, int maximum) override {
+        rangeMinimum = minimum;
+        rangeMaximum = maximum;
+    }
+    void SetProgress(int position) override {
+        ++progressCalls;
+        lastProgress = position;
+        highestProgress = std::max(highestProgress, position);
+    }
+    void SetHourglass(bool on) override { hourglass.push_back(on); }
+};
+
+// Answers the retry question; `onAsk` runs before each answer.
+class AnsweringPrompt : public RetryPrompt {
+  public:
+    explicit AnsweringPrompt(bool retry = false) : retry_(retry) {}
+    std::vector<std::string> questions;
+    std::vector<std::string> cancelNotes;
+    std::function<void()> onAsk;
+
+    void SetHourglass(bool) override {}
+    bool AskRetry(const std::string& text) override {
+        questions.push_back(text);
+        if (onAsk) onAsk();
+        return retry_;
+    }
+    void ShowCancelled(const std::string& text) override { cancelNotes.push_back(text); }
+
+  private:
+    bool retry_;
+};
+
+// True when the table file can be opened exclusively now, that is when
+// nobody else holds it open.
+inline bool openableExclusively(const std::string& dir, const std::string& name,
+                                TAdsTableType type = ttAdsNTX) {
+    TAdsTable table;
+    table.DatabaseName = dir;
+    table.TableType = type;
+    table.SetTableName(name);
+    table.Exclusive = true;
+    try {
+        table.Open();
+    } catch (const EADSDatabaseError&) {
+        return false;
+    }
+    table.Close();
+    return true;
+}
+
+// The date-range filter text the main window builds for a first and last day.
+inline std::string dateRange(const std::string& first, const std::string& last) {
+    return "(DTOS(Date) >= \"" + first + "\") .and. (DTOS(Date) <= \"" + last + "\")";
+}
+
+} // namespace gathertest
