@@ -36,6 +36,7 @@ struct TAdsTable::Order {
     bool dirty = false;
     std::vector<uint32_t> positionOf; // recno -> position + 1 (0: not in the order)
     bool positionsValid = false;
+    std::vector<uint64_t> prefixes;   // first eight key bytes, for finds
 };
 
 namespace {
@@ -102,7 +103,50 @@ bool logicalFromByte(char c) {
 // Sorts keys into index order: by key bytes (reversed when descending), equal
 // keys by record number. The first sixteen key bytes are compared as two
 // integers, so keys up to that length never reach memcmp.
+// Keys of up to twelve bytes: the key and the record number fit two integers,
+// and the sorted keys are read back from them.
+void sortShortEntries(xbase::KeyEntries& e, bool descending) {
+    const size_t n = e.size();
+    const size_t len = e.keyLength;
+    struct Item {
+        uint64_t a, b; // key bytes 0-7; key bytes 8-11 and the record number
+    };
+    std::vector<Item> items;
+    xbase::reserveLarge(items, n);
+    items.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char* k = e.key(i);
+        uint64_t a = 0, tail = 0;
+        for (size_t b = 0; b < 8; ++b) a = (a << 8) | (b < len ? k[b] : 0);
+        for (size_t b = 8; b < 12; ++b) tail = (tail << 8) | (b < len ? k[b] : 0);
+        if (descending) {
+            a = ~a;
+            tail = ~tail & 0xFFFFFFFFu;
+        }
+        items[i] = Item{a, (tail << 32) | e.recnos[i]};
+    }
+    std::sort(items.begin(), items.end(), [](const Item& x, const Item& y) {
+        return x.a != y.a ? x.a < y.a : x.b < y.b;
+    });
+    for (size_t i = 0; i < n; ++i) {
+        uint64_t a = items[i].a, tail = items[i].b >> 32;
+        if (descending) {
+            a = ~a;
+            tail = ~tail & 0xFFFFFFFFu;
+        }
+        unsigned char* k = e.keys.data() + i * len;
+        for (size_t b = 0; b < len && b < 8; ++b) k[b] = static_cast<unsigned char>(a >> (56 - 8 * b));
+        for (size_t b = 8; b < len; ++b)
+            k[b] = static_cast<unsigned char>(tail >> (24 - 8 * (b - 8)));
+        e.recnos[i] = static_cast<uint32_t>(items[i].b & 0xFFFFFFFFu);
+    }
+}
+
 void sortEntries(xbase::KeyEntries& e, bool descending) {
+    if (e.keyLength <= 12) {
+        sortShortEntries(e, descending);
+        return;
+    }
     const size_t n = e.size();
     const size_t len = e.keyLength;
     struct Item {
@@ -147,6 +191,12 @@ void sortEntries(xbase::KeyEntries& e, bool descending) {
         sorted.recnos[i] = items[i].recno;
     }
     e = std::move(sorted);
+}
+
+uint64_t keyPrefix(const unsigned char* key, size_t len) {
+    uint64_t p = 0;
+    for (size_t b = 0; b < 8; ++b) p = (p << 8) | (b < len ? key[b] : 0);
+    return p;
 }
 
 void dropDuplicateKeys(xbase::KeyEntries& e) {
@@ -629,6 +679,7 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
         order->entries = std::move(e);
         order->dirty = false;
         order->positionsValid = false;
+        order->prefixes.clear();
     };
     std::vector<Order*> todo;
     for (Order* o : orders)
@@ -1116,6 +1167,20 @@ bool TAdsTable::seekKey(const std::string& key) {
     const auto& e = o.entries;
     const size_t len = o.keyLength;
     size_t lo = 0, hi = e.size();
+    if (!o.descending) {
+        // The first eight key bytes as integers narrow the search without
+        // touching the keys themselves.
+        if (o.prefixes.size() != e.size()) {
+            o.prefixes.resize(e.size());
+            for (size_t i = 0; i < e.size(); ++i) o.prefixes[i] = keyPrefix(e.key(i), len);
+        }
+        const uint64_t p = keyPrefix(reinterpret_cast<const unsigned char*>(key.data()), len);
+        lo = static_cast<size_t>(std::lower_bound(o.prefixes.begin(), o.prefixes.end(), p) -
+                                 o.prefixes.begin());
+        hi = static_cast<size_t>(std::upper_bound(o.prefixes.begin() + static_cast<long>(lo),
+                                                  o.prefixes.end(), p) -
+                                 o.prefixes.begin());
+    }
     while (lo < hi) {
         size_t mid = lo + (hi - lo) / 2;
         int c = std::memcmp(e.key(mid), key.data(), len);
@@ -1199,8 +1264,12 @@ bool TAdsTable::FindKeyBool(bool value) {
 
 void TAdsTable::AdsSetFilter(const std::string& expression) {
     requireOpen("set a filter");
-    xbase::Expression compiled =
-        xbase::Expression::compile(expression, dbf_.fields(), dbf_.codePage());
+    xbase::Expression compiled;
+    try {
+        compiled = xbase::Expression::compile(expression, dbf_.fields(), dbf_.codePage());
+    } catch (const EADSDatabaseError& e) {
+        throw EADSDatabaseError(e.Number(), std::string(e.what()) + ": " + dbf_.path());
+    }
     if (compiled.type() != ValueType::Logical)
         throw EADSDatabaseError(AE_EXPRESSION_ERROR,
                                 "The filter \"" + expression +
@@ -1334,35 +1403,33 @@ void TAdsTable::AdsCopyTableContents(TAdsTable& destination) {
     const uint32_t n = dbf_.recordCount();
     const size_t targetLength = destination.dbf_.recordLength();
     const std::string blank = destination.dbf_.blankRecord();
-    constexpr size_t kBatch = 65536;
-    std::string batch;
-    batch.reserve(std::min<size_t>(n, kBatch) * targetLength);
-    destination.dbf_.reserveRecords(useFilter ? n / 2 : n);
-    size_t inBatch = 0;
+    // Records are built in place after the destination's last record, in
+    // slices, so that copying a table into itself stays safe.
+    constexpr uint32_t kSlice = 1u << 20;
     uint32_t copied = 0;
-    for (uint32_t r = 1; r <= n; ++r) {
-        const char* src = dbf_.record(r);
-        if (src[0] == static_cast<char>(xbase::dbfformat::kDeletedFlag)) continue;
-        if (useFilter && !filter_.test(RecordView{src, r})) continue;
-        size_t at = batch.size();
-        batch.append(blank);
-        char* dst = batch.data() + at;
-        for (const FieldCopy& c : copies) {
-            if (c.kind == Conversion::CopyBytes) {
-                size_t len = std::min<size_t>(c.source->length, c.target->length);
-                std::memcpy(dst + c.target->offset, src + c.source->offset, len);
-            } else {
-                convertInto(c, src, sourceCp, dst, targetCp);
+    for (uint32_t from = 1; from <= n; from += kSlice) {
+        const uint32_t to = std::min<uint64_t>(static_cast<uint64_t>(from) + kSlice - 1, n);
+        char* area = destination.dbf_.appendArea(to - from + 1);
+        size_t filled = 0;
+        for (uint32_t r = from; r <= to; ++r) {
+            const char* src = dbf_.record(r);
+            if (src[0] == static_cast<char>(xbase::dbfformat::kDeletedFlag)) continue;
+            if (useFilter && !filter_.test(RecordView{src, r})) continue;
+            char* dst = area + filled * targetLength;
+            std::memcpy(dst, blank.data(), targetLength);
+            for (const FieldCopy& c : copies) {
+                if (c.kind == Conversion::CopyBytes) {
+                    size_t len = std::min<size_t>(c.source->length, c.target->length);
+                    std::memcpy(dst + c.target->offset, src + c.source->offset, len);
+                } else {
+                    convertInto(c, src, sourceCp, dst, targetCp);
+                }
             }
+            ++filled;
         }
-        ++copied;
-        if (++inBatch == kBatch) {
-            destination.dbf_.appendRecords(batch.data(), inBatch);
-            batch.clear();
-            inBatch = 0;
-        }
+        destination.dbf_.commitAppended(filled);
+        copied += static_cast<uint32_t>(filled);
     }
-    if (inBatch) destination.dbf_.appendRecords(batch.data(), inBatch);
     if (copied) {
         destination.markOrdersDirty();
         if (destination.recno_ == 0) destination.First();

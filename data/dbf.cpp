@@ -37,8 +37,10 @@ void put32(char* p, uint32_t v) {
         p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-// Pending changes are written once this many bytes have piled up.
+// Pending changes are written once this many bytes have piled up; a table
+// held exclusively has nobody else reading it and keeps more in memory.
 constexpr size_t kFlushThreshold = 8u << 20;
+constexpr size_t kExclusiveFlushThreshold = 256u << 20;
 
 bool readFully(int fd, char* buf, size_t size, off_t offset) {
     while (size > 0) {
@@ -314,8 +316,8 @@ void DbfFile::markDirty(uint32_t first, uint32_t last) {
         dirtyFirst_ = std::min(dirtyFirst_, first);
         dirtyLast_ = std::max(dirtyLast_, last);
     }
-    if (static_cast<size_t>(dirtyLast_ - dirtyFirst_ + 1) * recordLength_ >= kFlushThreshold)
-        flush();
+    const size_t limit = mode_ == OpenMode::Exclusive ? kExclusiveFlushThreshold : kFlushThreshold;
+    if (static_cast<size_t>(dirtyLast_ - dirtyFirst_ + 1) * recordLength_ >= limit) flush();
 }
 
 void DbfFile::writeRecord(uint32_t recno, const char* bytes) {
@@ -346,6 +348,23 @@ void DbfFile::appendRecords(const char* bytes, size_t count) {
 
 void DbfFile::reserveRecords(size_t count) {
     records_.reserve(records_.size() + count * recordLength_);
+}
+
+char* DbfFile::appendArea(size_t maxCount) {
+    ensureWritable();
+    if (static_cast<uint64_t>(recordCount_) + maxCount > 0xFFFFFFFFull)
+        fail(AE_WRITE_FAILED, "Too many records");
+    records_.reserve(records_.size() + maxCount * recordLength_);
+    return records_.data() + records_.size();
+}
+
+void DbfFile::commitAppended(size_t count) {
+    if (count == 0) return;
+    const uint32_t first = recordCount_ + 1;
+    records_.resize(records_.size() + count * recordLength_);
+    recordCount_ += static_cast<uint32_t>(count);
+    headerDirty_ = true;
+    markDirty(first, recordCount_);
 }
 
 void DbfFile::setDeleted(uint32_t recno, bool deleted) {
@@ -470,15 +489,28 @@ void DbfFile::create(const std::string& path, const std::vector<FieldDef>& field
 
     // Write beside the target, then rename over it: an old table is replaced whole.
     const std::string target = kes::resolveForWriting(path);
+    // A table that somebody holds open is not replaced under them: their
+    // changes would go to a file that no longer has a name.
+    int held = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    if (held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) != 0) {
+        ::close(held);
+        throw EADSDatabaseError(AE_LOCK_FAILED,
+                                "The table is in use and cannot be created anew: " + path);
+    }
     const std::string temp = target + ".tmp-create";
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    if (fd < 0) {
+        const int openError = errno;
+        if (held >= 0) ::close(held);
         throw EADSDatabaseError(AE_CREATE_FAILED, std::string("Cannot create table (") +
-                                                      std::strerror(errno) + "): " + path);
+                                                      std::strerror(openError) + "): " + path);
+    }
     bool ok = writeFully(fd, file.data(), file.size(), 0);
     ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-        int err = errno;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    const int err = errno;
+    if (held >= 0) ::close(held);
+    if (!ok) {
         ::unlink(temp.c_str());
         throw EADSDatabaseError(AE_CREATE_FAILED, std::string("Cannot create table (") +
                                                       std::strerror(err) + "): " + path);

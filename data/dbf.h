@@ -110,6 +110,10 @@ class DbfFile {
     void appendRecords(const char* bytes, size_t count);
     // Makes room for this many more records without growing again.
     void reserveRecords(size_t count);
+    // Bulk appends without a copy: room for up to `maxCount` records after the
+    // last one; the caller fills some of them and commits how many it filled.
+    char* appendArea(size_t maxCount);
+    void commitAppended(size_t count);
     void setDeleted(uint32_t recno, bool deleted);
     // Removes deleted records for good; the caller rebuilds its indexes.
     void pack();

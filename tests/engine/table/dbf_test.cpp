@@ -500,4 +500,16 @@ TEST(DbfLocks, ExclusiveAndSharedOpensExcludeEachOther) {
     shared1->Close();
     exclusive->Open();
     EXPECT_EQ(exclusive->FieldByName("NAME").AsString(), "CHANGED");
+    // A table in use is not created anew under its holder.
+    try {
+        TAdsTable::AdsCreateTable(tmp.dir() + "mixed.dbf", ttAdsCDX, OEM, 0, "A,C,1,0;");
+        ADD_FAILURE() << "replaced a table that is open";
+    } catch (const EADSDatabaseError& e) {
+        EXPECT_EQ(e.Number(), AE_LOCK_FAILED);
+    }
+    EXPECT_EQ(exclusive->RecordCount(), 8u);
+    exclusive->Close();
+    TAdsTable::AdsCreateTable(tmp.dir() + "mixed.dbf", ttAdsCDX, OEM, 0, "A,C,1,0;");
+    exclusive->Open();
+    EXPECT_EQ(exclusive->RecordCount(), 0u);
 }
