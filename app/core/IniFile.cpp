@@ -1,0 +1,331 @@
+// The settings file, read and written value by value.
+//
+// Reading rules (those of the Windows profile functions, with the integer rule
+// made strict where the Windows one is loose):
+// - The first section whose name matches (without regard to case) is used, and
+//   in it the first key that matches. Section names and keys are compared after
+//   blanks around them are removed.
+// - A value loses the blanks around it, and one pair of matching quotes (" or ')
+//   enclosing it whole, as GetPrivateProfileString does.
+// - Strings come back through a 2048-byte buffer: at most 2047 bytes, cut back to
+//   the start of a character when the cut would split one.
+// - Integers: after the blanks, an optional sign, then decimal digits, read as far
+//   as they go ("12abc" reads 12, like GetPrivateProfileInt). No digit right
+//   after the sign ("abc", "", "- 1", "True") or a number outside the int range
+//   gives the default. Hexadecimal is not read: "0x1F" reads its leading 0.
+//
+// Writing rules:
+// - An existing key keeps its line position and its spelling; only the value is
+//   replaced. A new key goes after the last non-blank line of its section, a new
+//   section at the end of the file (after a blank line). Every other line,
+//   comments included, is written back byte for byte, with its line ending.
+// - Line breaks inside a value would corrupt the file; they are written as blanks.
+// - The whole file is written to a temporary file beside it, flushed to disk and
+//   renamed over the old one, so the old file stays whole when anything fails.
+#include "app/core/IniFile.h"
+
+#include "common/Paths.h"
+#include "common/Text.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr size_t kValueBufferSize = 2048;
+
+struct Line {
+    std::string text;   // without its line ending
+    std::string ending; // "\r\n", "\n" or "" (last line without one)
+};
+
+std::vector<Line> splitLines(const std::string& content) {
+    std::vector<Line> lines;
+    size_t pos = 0;
+    while (pos < content.size()) {
+        size_t nl = content.find('\n', pos);
+        if (nl == std::string::npos) {
+            lines.push_back({content.substr(pos), ""});
+            break;
+        }
+        size_t end = nl;
+        std::string ending = "\n";
+        if (end > pos && content[end - 1] == '\r') {
+            --end;
+            ending = "\r\n";
+        }
+        lines.push_back({content.substr(pos, end - pos), ending});
+        pos = nl + 1;
+    }
+    return lines;
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// The section name of a "[name]" line, or nullopt for any other line.
+std::optional<std::string_view> sectionName(std::string_view line) {
+    std::string_view t = trimBlanks(line);
+    if (t.empty() || t.front() != '[') return std::nullopt;
+    size_t close = t.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    return trimBlanks(t.substr(1, close - 1));
+}
+
+bool isComment(std::string_view line) {
+    std::string_view t = trimBlanks(line);
+    return !t.empty() && t.front() == ';';
+}
+
+// Key and raw value of a "key=value" line.
+bool splitKeyValue(std::string_view line, std::string_view& key, std::string_view& value) {
+    if (isComment(line)) return false;
+    size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return false;
+    key = trimBlanks(line.substr(0, eq));
+    value = line.substr(eq + 1);
+    return true;
+}
+
+std::string readWholeFile(const std::string& path, bool& exists) {
+    std::ifstream in(path, std::ios::binary);
+    exists = static_cast<bool>(in);
+    if (!in) return {};
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+struct Located {
+    int sectionLine = -1; // index of the section's header line
+    int keyLine = -1;     // index of the key's line
+    int lastContent = -1; // last non-blank line of the section (the header at least)
+};
+
+Located locate(const std::vector<Line>& lines, const std::string& section, const std::string& key) {
+    Located where;
+    bool inSection = false;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& text = lines[i].text;
+        if (auto name = sectionName(text)) {
+            if (inSection) break; // the first matching section is the one that counts
+            if (kes::equalsIgnoreCase(*name, trimBlanks(section))) {
+                inSection = true;
+                where.sectionLine = where.lastContent = static_cast<int>(i);
+            }
+            continue;
+        }
+        if (!inSection) continue;
+        if (!trimBlanks(text).empty()) where.lastContent = static_cast<int>(i);
+        std::string_view k, v;
+        if (where.keyLine < 0 && splitKeyValue(text, k, v) &&
+            kes::equalsIgnoreCase(k, trimBlanks(key)))
+            where.keyLine = static_cast<int>(i);
+    }
+    return where;
+}
+
+std::string cutToBuffer(std::string value) {
+    if (value.size() < kValueBufferSize) return value;
+    size_t n = kValueBufferSize - 1;
+    // Do not leave half of a UTF-8 sequence at the end.
+    while (n > 0 && (static_cast<unsigned char>(value[n]) & 0xC0) == 0x80)
+        --n;
+    value.resize(n);
+    return value;
+}
+
+std::optional<int> parseLeadingInteger(std::string_view text) {
+    text = trimBlanks(text);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+    long long v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') break;
+        v = v * 10 + (c - '0');
+        if (v > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
+    }
+    if (negative) v = -v;
+    if (v < INT_MIN || v > INT_MAX) return std::nullopt;
+    return static_cast<int>(v);
+}
+
+[[noreturn]] void failWrite(const std::string& path) {
+    throw std::runtime_error("Unable to write to " + path);
+}
+
+// Writes `content` to a temporary file beside `path`, flushes it to disk and
+// renames it over `path`. Nothing of the old file is lost when any step fails.
+void replaceFileAtomically(const std::string& path, const std::string& content) {
+#ifdef _WIN32
+    std::string temp = path + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) failWrite(path);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.flush();
+        if (!out) {
+            out.close();
+            std::remove(temp.c_str());
+            failWrite(path);
+        }
+    }
+    if (!MoveFileExA(temp.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        std::remove(temp.c_str());
+        failWrite(path);
+    }
+#else
+    std::string pattern = path + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    int fd = ::mkstemp(name.data());
+    if (fd < 0) failWrite(path);
+    std::string temp(name.data());
+    auto abandon = [&]() {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        failWrite(path);
+    };
+    // Keep the permissions of the file being replaced (mkstemp gives 0600).
+    struct stat st {};
+    mode_t mode = 0644;
+    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    if (::fchmod(fd, mode) != 0) abandon();
+    const char* p = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) abandon();
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0) abandon();
+    if (::close(fd) != 0) {
+        ::unlink(temp.c_str());
+        failWrite(path);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        failWrite(path);
+    }
+    // Make the rename itself durable.
+    std::string dir = kes::directoryOf(path);
+    int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+#endif
+}
+
+} // namespace
+
+TIniFile::TIniFile(std::string path) : path_(std::move(path)) {}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& defaultValue) const {
+    bool exists = false;
+    std::vector<Line> lines = splitLines(readWholeFile(path_, exists));
+    Located where = locate(lines, section, key);
+    if (where.keyLine < 0) return cutToBuffer(defaultValue);
+    std::string_view k, v;
+    splitKeyValue(lines[static_cast<size_t>(where.keyLine)].text, k, v);
+    v = trimBlanks(v);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    return cutToBuffer(std::string(v));
+}
+
+int TIniFile::ReadInteger(const std::string& section, const std::string& key,
+                          int defaultValue) const {
+    // A sentinel that no file can hold tells a missing key from a present one.
+    static const std::string kMissing(1, '\0');
+    std::string text = ReadString(section, key, kMissing);
+    if (text == kMissing) return defaultValue;
+    return parseLeadingInteger(text).value_or(defaultValue);
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key,
+                        bool defaultValue) const {
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+    std::string clean = value;
+    for (char& c : clean)
+        if (c == '\r' || c == '\n') c = ' ';
+
+    bool exists = false;
+    std::string content = readWholeFile(path_, exists);
+    std::vector<Line> lines = splitLines(content);
+    // New lines follow the file's own line ending; a new file gets CR LF.
+    std::string eol = "\r\n";
+    if (!lines.empty() && !lines.front().ending.empty()) eol = lines.front().ending;
+
+    Located where = locate(lines, section, key);
+    if (where.keyLine >= 0) {
+        Line& line = lines[static_cast<size_t>(where.keyLine)];
+        std::string_view k, v;
+        splitKeyValue(line.text, k, v);
+        line.text = std::string(k) + "=" + clean;
+    } else if (where.sectionLine >= 0) {
+        size_t at = static_cast<size_t>(where.lastContent);
+        if (lines[at].ending.empty()) lines[at].ending = eol;
+        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at) + 1,
+                     Line{key + "=" + clean, eol});
+    } else {
+        if (!lines.empty()) {
+            if (lines.back().ending.empty()) lines.back().ending = eol;
+            if (!trimBlanks(lines.back().text).empty()) lines.push_back({"", eol});
+        }
+        lines.push_back({"[" + section + "]", eol});
+        lines.push_back({key + "=" + clean, eol});
+    }
+
+    std::string out;
+    out.reserve(content.size() + key.size() + clean.size() + section.size() + 8);
+    for (const Line& l : lines)
+        out += l.text + l.ending;
+    replaceFileAtomically(path_, out);
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+std::string SettingsFilePath(const std::string& exeDir) {
+    std::string dir = exeDir;
+    if (!dir.empty() && dir.back() != PathDelim) dir += PathDelim;
+    return kes::resolveForWriting(dir + "KesPrep.ini");
+}

@@ -1,0 +1,234 @@
+#include "export/core/ExportWriter.h"
+
+#include "common/Paths.h"
+#include "common/Text.h"
+
+#include <array>
+
+namespace {
+
+constexpr const char* kStagingTable = "KESTALEX";
+
+// Suspends a table's screen updates for as long as it lives.
+class ControlsDisabled {
+  public:
+    explicit ControlsDisabled(TAdsTable& table) : table_(table) { table_.DisableControls(); }
+    ~ControlsDisabled() { table_.EnableControls(); }
+    ControlsDisabled(const ControlsDisabled&) = delete;
+    ControlsDisabled& operator=(const ControlsDisabled&) = delete;
+
+  private:
+    TAdsTable& table_;
+};
+
+// The hourglass for as long as it lives, and the progress bar back at 0 after.
+class BusyCursor {
+  public:
+    explicit BusyCursor(ExportStatus& status) : status_(status) { status_.SetHourglass(true); }
+    ~BusyCursor() { status_.SetHourglass(false); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+
+  private:
+    ExportStatus& status_;
+};
+
+std::string dateText(const TField& field) {
+    std::string text = field.AsDateTime().toYyyymmdd();
+    if (text.compare(0, 4, "1899") == 0) return {};
+    return text;
+}
+
+} // namespace
+
+std::string StagingFieldList(const ExportOptions& options) {
+    std::string list = "ID,C,9,0;LNAME,C,13,0;FNAME,C,11,0;MNAME,C,1,0;BIRTHDATE,C,8,0;"
+                       "TESTCODE,C,4,0;TESTSCORE,C,4,0;DATE,C,8,0;";
+    if (options.IncludeAttempted) list += "Attempt,C,3,0;";
+    if (options.IncludeSubscores) list += "Subscores,C,20,0;";
+    if (options.IncludePandA) list += "PANDA,C,6,0;";
+    if (options.IncludeSiteCode) list += "SITECODE,C,2,0;";
+    return list;
+}
+
+TExportWriter::TExportWriter() {
+    // The selection window's design values of its export component.
+    CSVExport1.DelimitedFields = dfAll;
+    CSVExport1.FieldListAction = flaNone;
+    CSVExport1.HeaderRecord = false;
+    CSVExport1.TrailerRecord = false;
+    CSVExport1.SetMaxRecords(0);
+    CSVExport1.NumericAlign = naLeft;
+    CSVExport1.ShowProgress = true;
+    CSVExport1.DBaseFormat = false;
+    CSVExport1.SetCustomSeparator("");
+    CSVExport1.ExportType = expDelimited;
+    CSVExport1.FieldSeparator = fspNone;
+    CSVExport1.FieldDelimiter = fdlNone;
+}
+
+ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
+                                             const std::vector<TBookmark>& selected,
+                                             const ExportOptions& options, ExportPrompt& prompt,
+                                             ExportStatus& status, RetryPrompt& retry) {
+    lastFailure_.clear();
+    bool recordsStaged = false;
+    bool filePrepared = false;
+    {
+        BusyCursor busy(status);
+        status.ProcessPendingEvents();
+        const int count = static_cast<int>(selected.size());
+        status.SetProgressRange(0, count);
+        status.SetProgress(0);
+
+        if (AdsTable6.Active()) AdsTable6.Close();
+        AdsTable6.DatabaseName = options.DataDir;
+        AdsTable6.TableType = ttAdsCDX;
+        AdsTable6.SetTableName(kStagingTable);
+        kes::deleteFile(options.DataDir + kStagingTable + ".cdx");
+        TAdsTable::AdsCreateTable(kes::resolveForWriting(options.DataDir + kStagingTable + ".dbf"),
+                                  ttAdsCDX, OEM, 0, StagingFieldList(options));
+        if (!OpenTableWithRetry(AdsTable6, retry)) return ExportOutcome::Cancelled;
+
+        try {
+            AdsTable6.AdsCreateIndex61("", "ID", "ID", "", "", ADS_COMPOUND);
+
+            // Source and destination fields, looked up once.
+            TField& id = workTable.FieldByName("ID");
+            TField& lname = workTable.FieldByName("LNAME");
+            TField& fname = workTable.FieldByName("FNAME");
+            TField& mname = workTable.FieldByName("MNAME");
+            TField& birth = workTable.FieldByName("BIRTHDATE");
+            TField& testCode = workTable.FieldByName("TESTCODE");
+            TField& testScore = workTable.FieldByName("TESTSCORE");
+            TField& date = workTable.FieldByName("DATE");
+            TField* attempt =
+                options.IncludeAttempted ? &workTable.FieldByName("ATTEMPT") : nullptr;
+            std::array<TField*, 10> subscores{};
+            if (options.IncludeSubscores)
+                for (int i = 0; i < 10; ++i)
+                    subscores[static_cast<size_t>(i)] =
+                        &workTable.FieldByName("SS" + std::to_string(i + 1));
+            TField* group = options.IncludePandA ? &workTable.FieldByName("GRPNUMBER") : nullptr;
+            TField* site = options.IncludeSiteCode ? &workTable.FieldByName("SITECODE") : nullptr;
+
+            {
+                ControlsDisabled quiet(workTable);
+                for (int row = 0; row < count; ++row) {
+                    recordsStaged = true;
+                    status.SetProgress(row);
+                    workTable.GotoBookmark(selected[static_cast<size_t>(row)]);
+                    AdsTable6.Append();
+                    int out = 0;
+                    AdsTable6.Fields(out++).SetAsString(id.AsString());
+                    AdsTable6.Fields(out++).SetAsString(lname.AsString());
+                    AdsTable6.Fields(out++).SetAsString(fname.AsString());
+                    AdsTable6.Fields(out++).SetAsString(mname.AsString());
+                    AdsTable6.Fields(out++).SetAsString(dateText(birth));
+                    AdsTable6.Fields(out++).SetAsString(testCode.AsString());
+                    AdsTable6.Fields(out++).SetAsString(testScore.AsString());
+                    AdsTable6.Fields(out++).SetAsString(dateText(date));
+                    if (attempt)
+                        AdsTable6.Fields(out++).SetAsString(ZeroPad(attempt->AsInteger(), 3));
+                    if (options.IncludeSubscores) {
+                        std::string joined;
+                        for (TField* s : subscores)
+                            joined += ZeroPad(s->AsInteger(), 2);
+                        AdsTable6.Fields(out++).SetAsString(joined);
+                    }
+                    if (group) AdsTable6.Fields(out++).SetAsString(group->AsString());
+                    if (site) AdsTable6.Fields(out++).SetAsString(site->AsString());
+                    AdsTable6.Post();
+                }
+            }
+
+            if (recordsStaged) {
+                switch (options.FileFormat) {
+                case 0:
+                    CSVExport1.ExportType = expFixed;
+                    CSVExport1.FieldSeparator = fspNone;
+                    CSVExport1.FieldDelimiter = fdlNone;
+                    break;
+                case 1:
+                    CSVExport1.ExportType = expDelimited;
+                    CSVExport1.FieldSeparator = fspPipe;
+                    CSVExport1.FieldDelimiter = fdlNone;
+                    break;
+                case 2:
+                    CSVExport1.ExportType = expDelimited;
+                    CSVExport1.FieldSeparator = fspComma;
+                    CSVExport1.FieldDelimiter = fdlDouble;
+                    break;
+                case 3:
+                    CSVExport1.ExportType = expDelimited;
+                    CSVExport1.FieldSeparator = fspTab;
+                    CSVExport1.FieldDelimiter = fdlNone;
+                    break;
+                default:
+                    break; // the layout stays as it stands
+                }
+                CSVExport1.OutputFile =
+                    options.AutoMode ? options.AutoFileName : options.FileNameText;
+                CSVExport1.DataSet = &AdsTable6;
+                CSVExport1.OutputCodePage = kes::CodePage::Windows1252;
+                // The previous upload file stays until the new one is complete.
+                CSVExport1.ReplaceWhenComplete = true;
+                int written = -1;
+                try {
+                    written = CSVExport1.Execute();
+                } catch (const EADSDatabaseError&) {
+                    throw;
+                } catch (const std::exception& e) {
+                    // A write error (a full disk): the file is not prepared.
+                    lastFailure_ = e.what();
+                    written = -1;
+                }
+                // Only a file that holds every staged row counts as prepared.
+                filePrepared = written >= 0 && written == count;
+                if (written < 0 && lastFailure_.empty())
+                    lastFailure_ = "Unable to create " + CSVExport1.OutputFile;
+                else if (written >= 0 && !filePrepared)
+                    lastFailure_ = "Only " + std::to_string(written) + " of " +
+                                   std::to_string(count) + " records were written";
+            }
+        } catch (...) {
+            AdsTable6.Close();
+            throw;
+        }
+        AdsTable6.Close();
+        status.SetProgress(0);
+    }
+
+    if (filePrepared) {
+        prompt.ShowInformation(kExportPreparedText);
+        return ExportOutcome::Prepared;
+    }
+    if (recordsStaged) {
+        prompt.ShowError(kExportNotPreparedText);
+        return ExportOutcome::NotPrepared;
+    }
+    prompt.ShowError(kExportNoDataText);
+    return ExportOutcome::NoData;
+}
+
+bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, RetryPrompt& retry) {
+    if (workTable.Active()) workTable.Close();
+    workTable.DatabaseName = dataDir;
+    workTable.TableType = ttAdsCDX;
+    workTable.SetTableName("KESTABLE");
+    workTable.Exclusive = false;
+    if (!OpenTableWithRetry(workTable, retry)) return false;
+    workTable.SetIndexName("SSN");
+    workTable.First();
+    return true;
+}
+
+std::vector<TBookmark> SelectAllInOrder(TAdsTable& table, const std::string& order) {
+    if (!order.empty()) table.SetIndexName(order);
+    std::vector<TBookmark> rows;
+    rows.reserve(table.RecordCount());
+    for (table.First(); !table.Eof(); table.Next())
+        rows.push_back(table.GetBookmark());
+    table.First();
+    return rows;
+}

@@ -1,0 +1,107 @@
+// BuildExportFile: turns the selected rows of the work table KESTABLE into the
+// upload file. The rows are first copied, already rendered as text, into the
+// staging table KESTALEX in the data directory; TCSVExport then writes that
+// table in the chosen layout. The upload file is written under a temporary name
+// and renamed over the target only when complete, so a failure never leaves a
+// half-written upload file in place of the previous one.
+//
+// No windows: the outcome goes to an ExportPrompt, the progress bar and the
+// hourglass to an ExportStatus.
+#pragma once
+
+#include "data/AdsTable.h"
+#include "export/wccsvexp.h"
+
+#include <string>
+#include <vector>
+
+// The three outcome messages, exactly as the operator sees them.
+inline constexpr const char* kExportPreparedText = "Export File has been successfully prepared.";
+inline constexpr const char* kExportNotPreparedText = "Export File has been not prepared.";
+inline constexpr const char* kExportNoDataText =
+    "No data in date range.  Export File was not prepared.";
+
+struct ExportOptions {
+    std::string DataDir; // ends in PathDelim
+    int FileFormat = 0;  // 0 Fixed, 1 Pipe, 2 Comma, 3 Tab; others leave the layout as it stands
+    bool IncludeAttempted = false;
+    bool IncludeSubscores = false;
+    bool IncludePandA = false;
+    bool IncludeSiteCode = false;
+    bool AutoMode = false;    // set by the automatic preparation
+    std::string AutoFileName; // the upload file in AutoMode
+    std::string FileNameText; // the selection window's file name box otherwise
+};
+
+// Message boxes of the outcome.
+class ExportPrompt {
+  public:
+    virtual ~ExportPrompt() = default;
+    virtual void ShowInformation(const std::string& text) = 0; // information icon, OK
+    virtual void ShowError(const std::string& text) = 0;       // error icon, OK
+};
+
+// The selection window's progress bar and the mouse cursor.
+class ExportStatus {
+  public:
+    virtual ~ExportStatus() = default;
+    virtual void SetHourglass(bool on) = 0;
+    // Lets pending window messages run once (the window repaints).
+    virtual void ProcessPendingEvents() = 0;
+    virtual void SetProgressRange(int minimum, int maximum) = 0;
+    virtual void SetProgress(int position) = 0;
+};
+
+class NullExportStatus : public ExportStatus {
+  public:
+    void SetHourglass(bool) override {}
+    void ProcessPendingEvents() override {}
+    void SetProgressRange(int, int) override {}
+    void SetProgress(int) override {}
+};
+
+enum class ExportOutcome {
+    Prepared,    // "Export File has been successfully prepared."
+    NotPrepared, // "Export File has been not prepared."
+    NoData,      // "No data in date range.  Export File was not prepared."
+    Cancelled,   // the operator gave up on opening the staging table: the program is to end
+};
+
+// The staging table's field list for the optional fields that are on.
+std::string StagingFieldList(const ExportOptions& options);
+
+// The staging table and the export component of one selection window. The
+// component starts with the window's design values (ShowProgress on, the rest
+// at the component's defaults) and keeps its layout between runs.
+class TExportWriter {
+  public:
+    TExportWriter();
+
+    TAdsTable AdsTable6;   // the staging table
+    TCSVExport CSVExport1; // writes it
+
+    // Runs one export of `selected` (positions in `workTable`, in this order).
+    // Shows exactly one outcome message, except when the operator gives up on
+    // the staging table's open (Cancelled) or a table-layer error ends the run
+    // (the EADSDatabaseError propagates after the staging table is closed and
+    // the cursor restored).
+    ExportOutcome BuildExportFile(TAdsTable& workTable, const std::vector<TBookmark>& selected,
+                                  const ExportOptions& options, ExportPrompt& prompt,
+                                  ExportStatus& status, RetryPrompt& retry);
+
+    // Why the last run was not prepared (a write error's text), empty otherwise.
+    const std::string& LastFailure() const { return lastFailure_; }
+
+  private:
+    std::string lastFailure_;
+};
+
+// Opens the work table as the selection window does: shared, through
+// OpenTableWithRetry, in SSN order, on its first record. False when the
+// operator gave up.
+bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, RetryPrompt& retry);
+
+// Select All: every row of the table in the given order ("SSN", the selection
+// window's order at start; "" keeps the current order). Leaves the table on
+// its first row.
+std::vector<TBookmark> SelectAllInOrder(TAdsTable& table, const std::string& order = "SSN");

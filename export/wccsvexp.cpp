@@ -1,0 +1,351 @@
+#include "export/wccsvexp.h"
+
+#include "common/Text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr size_t kFlushThreshold = 1 << 20; // write the buffer out once it holds 1 MB
+
+TExportProgressFactory& defaultFactory() {
+    static TExportProgressFactory factory;
+    return factory;
+}
+
+class StderrMessages : public TExportMessages {
+  public:
+    void ShowError(const std::string& text) override { std::cerr << text << '\n'; }
+};
+
+TExportMessages* gDefaultMessages = nullptr;
+
+bool isTextType(TFieldType t) {
+    return t == ftString || t == ftMemo || t == ftFmtMemo;
+}
+
+bool isBinaryType(TFieldType t) {
+    switch (t) {
+    case ftBytes:
+    case ftVarBytes:
+    case ftBlob:
+    case ftMemo:
+    case ftGraphic:
+    case ftParadoxOle:
+    case ftDBaseOle:
+    case ftTypedBinary:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isNumericType(TFieldType t) {
+    switch (t) {
+    case ftSmallint:
+    case ftInteger:
+    case ftWord:
+    case ftFloat:
+    case ftCurrency:
+    case ftBCD:
+    case ftAutoInc:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The first UTF-8 character of a text ("" for an empty text).
+std::string firstCharacter(std::string_view s) {
+    if (s.empty()) return {};
+    unsigned char c = static_cast<unsigned char>(s[0]);
+    size_t len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
+    return std::string(s.substr(0, std::min(len, s.size())));
+}
+
+void padRight(std::string& s, int width) {
+    if (static_cast<int>(s.size()) < width) s.append(static_cast<size_t>(width) - s.size(), ' ');
+}
+
+void padLeft(std::string& s, int width) {
+    if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<size_t>(width) - s.size(), ' ');
+}
+
+} // namespace
+
+void SetDefaultExportProgressFactory(TExportProgressFactory factory) {
+    defaultFactory() = std::move(factory);
+}
+
+const TExportProgressFactory& DefaultExportProgressFactory() {
+    return defaultFactory();
+}
+
+void SetDefaultExportMessages(TExportMessages* messages) {
+    gDefaultMessages = messages;
+}
+
+TExportMessages& DefaultExportMessages() {
+    static StderrMessages stderrMessages;
+    return gDefaultMessages ? *gDefaultMessages : stderrMessages;
+}
+
+struct TCSVExport::Column {
+    int index = 0;
+    TFieldType type = ftUnknown;
+    int width = 0;
+    bool enclose = false; // gets DelimiterText around its value
+};
+
+TCSVExport::TCSVExport() = default;
+
+TCSVExport::~TCSVExport() {
+    CloseOutput(false);
+}
+
+void TCSVExport::SetCustomSeparator(const std::string& value) {
+    customSeparator_ = firstCharacter(kes::trimBlanksAndControls(value));
+}
+
+bool TCSVExport::FieldIncluded(const std::string& fieldName) const {
+    if (FieldListAction == flaNone) return true;
+    bool listed = false;
+    for (const std::string& name : fieldList_)
+        if (kes::equalsIgnoreCase(kes::trimBlanksAndControls(name), fieldName)) {
+            listed = true;
+            break;
+        }
+    return FieldListAction == flaInclude ? listed : !listed;
+}
+
+void TCSVExport::prepareColumns() {
+    switch (FieldDelimiter) {
+    case fdlSingle:
+        delimiterText_ = "'";
+        break;
+    case fdlDouble:
+        delimiterText_ = "\"";
+        break;
+    default:
+        delimiterText_.clear();
+        break;
+    }
+    switch (FieldSeparator) {
+    case fspPipe:
+        separatorText_ = "|";
+        break;
+    case fspTab:
+        separatorText_ = "\t";
+        break;
+    case fspComma:
+        separatorText_ = ",";
+        break;
+    default:
+        separatorText_ = kes::fromUtf8(customSeparator_, OutputCodePage);
+        break;
+    }
+    columns_.clear();
+    if (DataSet) {
+        for (int i = 0; i < DataSet->FieldCount(); ++i) {
+            TField& f = DataSet->Fields(i);
+            if (!FieldIncluded(f.FieldName())) continue;
+            Column c;
+            c.index = i;
+            c.type = f.DataType();
+            c.width = f.DisplayWidth();
+            c.enclose = !delimiterText_.empty() && (DelimitedFields == dfAll || isTextType(c.type));
+            columns_.push_back(c);
+        }
+    }
+    columnsReady_ = true;
+}
+
+std::string TCSVExport::valueText(const Column& column, bool fixed) {
+    TField& f = DataSet->Fields(column.index);
+    const TFieldType t = column.type;
+    std::string v;
+    if (isBinaryType(t)) return v; // no value, no filling
+    if (t == ftDate || t == ftDateTime || t == ftTime) {
+        kes::Date d = f.AsDateTime();
+        if (d.days() <= 0) {
+            if (fixed) v.assign(static_cast<size_t>(column.width), ' ');
+        } else if (DBaseFormat) {
+            v = d.toYyyymmdd();
+        } else {
+            v = t == ftTime ? f.AsString() : d.toShortText();
+        }
+        return v;
+    }
+    if (t == ftBoolean) {
+        v = f.AsString();
+        if (DBaseFormat) return firstCharacter(v);
+        if (fixed) padRight(v, column.width);
+        return v;
+    }
+    v = kes::fromUtf8(f.AsString(), OutputCodePage);
+    if (!fixed) return v;
+    if (isNumericType(t) && NumericAlign == naRight)
+        padLeft(v, column.width);
+    else
+        padRight(v, column.width);
+    return v;
+}
+
+std::string TCSVExport::renderLine(bool fixed) {
+    if (!columnsReady_) prepareColumns();
+    std::string line;
+    try {
+        for (const Column& c : columns_) {
+            line += separatorText_;
+            if (c.enclose) line += delimiterText_;
+            line += valueText(c, fixed);
+            if (c.enclose) line += delimiterText_;
+        }
+        if (!separatorText_.empty() && !line.empty()) line.erase(0, separatorText_.size());
+    } catch (...) {
+        // A record that cannot be rendered is skipped.
+        line.clear();
+    }
+    return line;
+}
+
+std::string TCSVExport::DelimitedLine() {
+    return renderLine(false);
+}
+
+std::string TCSVExport::FixedLine() {
+    return renderLine(true);
+}
+
+void TCSVExport::failWrite() {
+    std::string reason = std::strerror(errno);
+    CloseOutput(false);
+    throw std::runtime_error("Unable to write to " + OutputFile + ": " + reason);
+}
+
+void TCSVExport::flushBuffer() {
+    if (buffer_.empty() || !file_) return;
+    errno = 0;
+    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) failWrite();
+    buffer_.clear();
+}
+
+void TCSVExport::writeLine(const std::string& bytes) {
+    buffer_ += bytes;
+    buffer_ += "\r\n";
+    if (buffer_.size() >= kFlushThreshold) flushBuffer();
+}
+
+bool TCSVExport::OpenOutput() {
+    try {
+        writePath_ = ReplaceWhenComplete ? OutputFile + ".tmp" : OutputFile;
+        file_ = std::fopen(writePath_.c_str(), "wb");
+        if (!file_) return false;
+        buffer_.clear();
+        buffer_.reserve(kFlushThreshold + 4096);
+        if (!DataSet) return false;
+        if (!DataSet->Active()) DataSet->Open();
+        exportTotal_ = DataSet->RecordCount();
+        if (ShowProgress) {
+            const TExportProgressFactory& factory =
+                ProgressFactory ? ProgressFactory : DefaultExportProgressFactory();
+            if (!progress_ && factory) progress_ = factory();
+            if (progress_) {
+                progress_->Initialize(pmExport, pbRecords, OutputFile, exportTotal_, 0);
+                progress_->Show();
+            }
+        }
+        DataSet->First();
+        exportedCount_ = 0;
+        prepareColumns();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void TCSVExport::CloseOutput(bool complete) {
+    if (file_) {
+        std::FILE* f = file_;
+        file_ = nullptr;
+        bool ok = complete;
+        if (ok && !buffer_.empty())
+            ok = std::fwrite(buffer_.data(), 1, buffer_.size(), f) == buffer_.size();
+        buffer_.clear();
+        buffer_.shrink_to_fit();
+        if (ok) ok = std::fflush(f) == 0;
+#ifndef _WIN32
+        if (ok && ReplaceWhenComplete) ok = ::fsync(fileno(f)) == 0;
+#endif
+        int saved = errno;
+        if (std::fclose(f) != 0 && ok) {
+            ok = false;
+            saved = errno;
+        }
+        if (ReplaceWhenComplete) {
+            if (ok && std::rename(writePath_.c_str(), OutputFile.c_str()) != 0) {
+                ok = false;
+                saved = errno;
+            }
+            if (!ok) std::remove(writePath_.c_str());
+        }
+        if (complete && !ok) {
+            progress_.reset();
+            columnsReady_ = false;
+            throw std::runtime_error("Unable to write to " + OutputFile + ": " +
+                                     std::strerror(saved));
+        }
+    }
+    progress_.reset();
+    columnsReady_ = false;
+}
+
+int TCSVExport::Execute() {
+    int result = -1;
+    try {
+        if (OnBeginExport) OnBeginExport(*this);
+        if (!OpenOutput()) {
+            CloseOutput(false);
+            return -1;
+        }
+        result = 0;
+        const int64_t step = std::max<int64_t>(1, exportTotal_ / 100);
+        int64_t bytes = 0;
+        if (HeaderRecord) writeLine(kes::fromUtf8(Header, OutputCodePage));
+        const bool fixed = ExportType == expFixed;
+        while (!DataSet->Eof()) {
+            std::string line = renderLine(fixed);
+            if (!line.empty()) {
+                writeLine(line);
+                bytes += static_cast<int64_t>(line.size()) + 2;
+            }
+            DataSet->Next();
+            ++exportedCount_;
+            if (OnExportRecord) OnExportRecord(*this, exportedCount_, bytes);
+            if (ShowProgress && progress_ && exportedCount_ % step == 0)
+                progress_->UpdateProgress(exportedCount_, bytes);
+            if (maxRecords_ > 0 && exportedCount_ >= maxRecords_) break;
+        }
+        if (TrailerRecord) writeLine(kes::fromUtf8(Trailer, OutputCodePage));
+        CloseOutput(true);
+        result = static_cast<int>(exportedCount_);
+        if (OnFinishExport) OnFinishExport(*this);
+        return result;
+    } catch (const EConvertError&) {
+        // The file of an interrupted export is not complete: it is released,
+        // and with ReplaceWhenComplete the previous file stays.
+        CloseOutput(false);
+        (Messages ? *Messages : DefaultExportMessages()).ShowError("Data conversion error!");
+        return result;
+    } catch (...) {
+        CloseOutput(false);
+        throw;
+    }
+}

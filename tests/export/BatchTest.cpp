@@ -1,0 +1,152 @@
+// kesprep-batch from end to end on a copy of the sample data directory: the
+// exact upload file, the settings file as the source of every left-out option,
+// and the command-line errors that must stop it before anything is gathered.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+using exporttest::golden;
+using exporttest::readFile;
+using exporttest::ScratchDir;
+using exporttest::writeFile;
+
+namespace {
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+class BatchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        data_ = scratch_.dir() + "data/";
+        fs::copy(std::string(KES_TEST_DATA) + "/virn-sample", data_, fs::copy_options::recursive);
+        ini_ = scratch_.dir() + "KesPrep.ini";
+        writeFile(ini_, "");
+    }
+
+    RunResult run(const std::string& args) {
+        std::string outFile = scratch_.dir() + "stdout.txt",
+                    errFile = scratch_.dir() + "stderr.txt";
+        std::string cmd = std::string("'") + KES_BATCH_PROGRAM + "' " + args + " >'" + outFile +
+                          "' 2>'" + errFile + "' </dev/null";
+        int status = std::system(cmd.c_str());
+        RunResult r;
+        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = readFile(outFile);
+        r.err = readFile(errFile);
+        return r;
+    }
+
+    std::string quoted(const std::string& s) const { return "'" + s + "'"; }
+
+    ScratchDir scratch_;
+    std::string data_, ini_;
+};
+
+TEST_F(BatchTest, PreparesTheExactUploadFile) {
+    std::string upload = scratch_.dir() + "upload.asc";
+    RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
+                      " --period 1 --set temporary --dates 09/01/2005-09/30/2005"
+                      " --records placement --layout pipe"
+                      " --fields attempted,subscores,panda,sitecode --output " +
+                      quoted(upload));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(upload), golden("batch_virntp1_placement_pipe_all.txt"));
+    // Plain lines when stdout is not a terminal, the outcome last.
+    EXPECT_EQ(r.out, "Adding Placement Records\nProcessing...\n"
+                     "Export File has been successfully prepared.\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(BatchTest, LeftOutOptionsComeFromTheSettingsFile) {
+    std::string upload = scratch_.dir() + "auto.asc";
+    writeFile(ini_, "[Directories]\r\nORVA Path=" + data_.substr(0, data_.size() - 1) +
+                        "\r\n"
+                        "[Testing Periods]\r\nORVA From=1\r\n"
+                        "[ORVA Export]\r\nSearch=0\r\nSelected Dates=1\r\n"
+                        "Begin Date=09/01/2005\r\nEnd Date=09/30/2005\r\n"
+                        "Include Placement Records=1\r\nInclude Assessment Records=0\r\n"
+                        "Include Score Records=0\r\nInclude Purpose and Accommodation=1\r\n"
+                        "Include Attempted=1\r\nInclude Subscores=1\r\nInclude Site Code=1\r\n"
+                        "File Format=1\r\n"
+                        "[ORVA Auto Export]\r\nFilename=" +
+                        upload + "\r\nDate=1\r\n");
+    RunResult r = run("--ini " + quoted(ini_));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(upload), golden("batch_virntp1_placement_pipe_all.txt"));
+}
+
+TEST_F(BatchTest, NoRecordInTheRangeLeavesTheFileAlone) {
+    std::string upload = scratch_.dir() + "upload.asc";
+    writeFile(upload, "previous\r\n");
+    RunResult r =
+        run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
+            " --period 1 --set temporary --dates 01/01/1990-01/02/1990 --output " + quoted(upload));
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "No data in date range.  Export File was not prepared.\n");
+    EXPECT_EQ(readFile(upload), "previous\r\n");
+}
+
+TEST_F(BatchTest, MissingOutputFolderIsAFailure) {
+    RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
+                      " --period 1 --set temporary --dates all --output " +
+                      quoted(scratch_.dir() + "missing/upload.asc"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.substr(0, 35), "Export File has been not prepared.\n");
+}
+
+TEST_F(BatchTest, MissingPeriodFolderGivesUpOnTheOpen) {
+    RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
+                      " --period 9 --dates all --output " + quoted(scratch_.dir() + "u.asc"));
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_NE(r.err.find("Cancelled.  The program will be terminated."), std::string::npos)
+        << r.err;
+}
+
+TEST_F(BatchTest, BadCommandLinesStopBeforeAnythingIsGathered) {
+    const std::string base = "--ini " + quoted(ini_) + " --data " + quoted(data_) + " ";
+    const std::string out = " --output " + quoted(scratch_.dir() + "u.asc");
+    struct Case {
+        const char* name;
+        std::string args;
+        const char* message;
+    } cases[] = {
+        {"unknown option", base + "--period 1 --colour red" + out, "unknown option"},
+        {"bad layout", base + "--period 1 --layout csv" + out, "--layout"},
+        {"bad field name", base + "--period 1 --fields attempted,colour" + out, "colour"},
+        {"bad record kind", base + "--period 1 --records placement,grades" + out, "grades"},
+        {"bad set", base + "--period 1 --set both" + out, "--set"},
+        {"bad dates", base + "--period 1 --dates 02/30/2005-03/01/2005" + out, "--dates"},
+        {"dates the wrong way round", base + "--period 1 --dates 09/30/2005-09/01/2005" + out,
+         "--dates"},
+        {"period not a number", base + "--period x1" + out, "--period"},
+        {"no period", base + out, "testing period"},
+        {"no output", base + "--period 1", "upload file"},
+        {"value missing", base + "--period 1" + out + " --layout", "needs a value"},
+        {"settings file missing",
+         "--ini " + quoted(scratch_.dir() + "none.ini") + " --period 1" + out, "--ini"},
+    };
+    for (const Case& c : cases) {
+        RunResult r = run(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.name;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+        EXPECT_FALSE(fs::exists(data_ + "KESTABLE.dbf")) << c.name;
+    }
+}
+
+TEST_F(BatchTest, HelpExplainsEveryOption) {
+    RunResult r = run("--help");
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* option : {"--ini", "--data", "--period", "--set", "--dates", "--layout",
+                               "--fields", "--records", "--output", "Exit status"})
+        EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+} // namespace

@@ -1,0 +1,351 @@
+// BuildExportFile over a small work table: the upload file in every layout and
+// with each optional field (compared with golden files written by hand from the
+// record layout), the order of the lines, the three outcome messages, and
+// failures that must leave the previous upload file as it was.
+#include "TestSupport.h"
+
+#include "common/Date.h"
+#include "export/core/ExportWriter.h"
+#include "prep/core/Gather.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
+
+namespace fs = std::filesystem;
+using exporttest::golden;
+using exporttest::readFile;
+using exporttest::ScratchDir;
+using exporttest::writeFile;
+
+namespace {
+
+struct RecordingPrompt : ExportPrompt {
+    std::vector<std::string> messages; // "info: ..." or "error: ..."
+    void ShowInformation(const std::string& text) override { messages.push_back("info: " + text); }
+    void ShowError(const std::string& text) override { messages.push_back("error: " + text); }
+};
+
+struct RecordingStatus : ExportStatus {
+    std::vector<std::string> events;
+    bool hourglass = false;
+    int pending = 0;
+    int maximum = -1;
+    int position = -1;
+    void SetHourglass(bool on) override {
+        hourglass = on;
+        events.push_back(on ? "hourglass" : "normal");
+    }
+    void ProcessPendingEvents() override { ++pending; }
+    void SetProgressRange(int, int max) override { maximum = max; }
+    void SetProgress(int p) override { position = p; }
+};
+
+struct NoRetry : RetryPrompt {
+    void SetHourglass(bool) override {}
+    bool AskRetry(const std::string&) override { return false; }
+    void ShowCancelled(const std::string&) override {}
+};
+
+struct Row {
+    const char* id;
+    const char* lname;
+    const char* fname;
+    const char* mname;
+    int birth[3]; // {0,0,0}: left empty
+    const char* testCode;
+    const char* testScore;
+    int date[3];
+    const char* ssn;
+    int attempt; // -1: left blank
+    int ss[10];  // -1 in ss[0]: all left blank
+    const char* group;
+    const char* site;
+};
+
+// Natural order C, A, D, B; SSN order A, B, C, D.
+const Row kRows[] = {
+    {"971059669",
+     "MÜLLER-PROBE",
+     "RENé",
+     "S",
+     {1899, 7, 4},
+     "SMA",
+     "0315",
+     {2005, 9, 7},
+     "971-05-9669",
+     1,
+     {0, 0, 0, 0, 0, 0, 0, 0, 0, 7},
+     "X",
+     "K"},
+    {"123456789",
+     "SMITH",
+     "JOHN",
+     "Q",
+     {1985, 3, 2},
+     "ENGL",
+     "45",
+     {2006, 9, 15},
+     "123-45-6789",
+     12,
+     {5, 12, 0, 0, 0, 0, 0, 0, 0, 0},
+     "A1B2C3D",
+     "KC"},
+    {"9998777",
+     "FAKEFAMILYNAMESON",
+     "DANA, JR",
+     "C",
+     {1982, 9, 9},
+     "READ",
+     "0009",
+     {2005, 9, 30},
+     "999887777",
+     123,
+     {1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+     "G12",
+     "01"},
+    {"918639982",
+     "EXEMPLAR",
+     "JAMIE",
+     "",
+     {0, 0, 0},
+     "EN01",
+     "12345678",
+     {0, 0, 0},
+     "918-63-9982",
+     -1,
+     {-1},
+     "",
+     ""},
+};
+
+class ExportWriterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TAdsTable::AdsCreateTable(scratch_.dir() + "KESTABLE.dbf", ttAdsCDX, OEM, 0,
+                                  WorkTableFieldList);
+        work_.DatabaseName = scratch_.dir();
+        work_.SetTableName("KESTABLE");
+        work_.TableType = ttAdsCDX;
+        work_.Open();
+        work_.AdsCreateIndex61("", "SSN", "SSN", "", "", ADS_COMPOUND);
+        for (const Row& r : kRows) {
+            work_.Append();
+            work_.FieldByName("ID").SetAsString(r.id);
+            work_.FieldByName("LNAME").SetAsString(r.lname);
+            work_.FieldByName("FNAME").SetAsString(r.fname);
+            work_.FieldByName("MNAME").SetAsString(r.mname);
+            if (r.birth[0])
+                work_.FieldByName("BIRTHDATE")
+                    .SetAsDateTime(*kes::Date::fromYmd(r.birth[0], r.birth[1], r.birth[2]));
+            work_.FieldByName("TESTCODE").SetAsString(r.testCode);
+            work_.FieldByName("TESTSCORE").SetAsString(r.testScore);
+            if (r.date[0])
+                work_.FieldByName("DATE").SetAsDateTime(
+                    *kes::Date::fromYmd(r.date[0], r.date[1], r.date[2]));
+            work_.FieldByName("SSN").SetAsString(r.ssn);
+            if (r.attempt >= 0) work_.FieldByName("ATTEMPT").SetAsInteger(r.attempt);
+            if (r.ss[0] >= 0)
+                for (int i = 0; i < 10; ++i)
+                    work_.FieldByName("SS" + std::to_string(i + 1)).SetAsInteger(r.ss[i]);
+            work_.FieldByName("GRPNUMBER").SetAsString(r.group);
+            work_.FieldByName("SITECODE").SetAsString(r.site);
+            work_.Post();
+        }
+        work_.FlushRecord();
+        options_.DataDir = scratch_.dir();
+        options_.FileNameText = upload();
+    }
+
+    std::string upload() const { return scratch_.dir() + "upload.asc"; }
+
+    // Record numbers by natural position (1 = C, 2 = A, 3 = D, 4 = B).
+    static TBookmark rec(uint32_t n) { return TBookmark{n}; }
+
+    ExportOutcome run(const std::vector<TBookmark>& rows) {
+        prompt_.messages.clear();
+        return writer_.BuildExportFile(work_, rows, options_, prompt_, status_, retry_);
+    }
+
+    ScratchDir scratch_;
+    TAdsTable work_;
+    TExportWriter writer_;
+    ExportOptions options_;
+    RecordingPrompt prompt_;
+    RecordingStatus status_;
+    NoRetry retry_;
+};
+
+const std::string kPrepared = std::string("info: ") + kExportPreparedText;
+const std::string kNotPrepared = std::string("error: ") + kExportNotPreparedText;
+const std::string kNoData = std::string("error: ") + kExportNoDataText;
+
+TEST_F(ExportWriterTest, SelectAllFollowsSsnOrder) {
+    std::vector<TBookmark> all = SelectAllInOrder(work_);
+    std::vector<uint32_t> recnos;
+    for (const TBookmark& b : all)
+        recnos.push_back(b.recno);
+    EXPECT_EQ(recnos, (std::vector<uint32_t>{2, 4, 1, 3}));
+}
+
+TEST_F(ExportWriterTest, UploadFileInEveryLayoutAndWithEachOptionalField) {
+    struct Case {
+        int format;
+        bool attempted, subscores, panda, site;
+        const char* goldenFile;
+        int stagingFields;
+    } cases[] = {
+        {0, true, true, true, true, "fixed_all.txt", 12}, // first, so that its CDX is stale below
+        {0, false, false, false, false, "fixed.txt", 8},
+        {1, false, false, false, false, "pipe.txt", 8},
+        {2, false, false, false, false, "comma.txt", 8},
+        {3, false, false, false, false, "tab.txt", 8},
+        {0, true, false, false, false, "fixed_attempt.txt", 9},
+        {0, false, true, false, false, "fixed_subscores.txt", 9},
+        {0, false, false, true, false, "fixed_panda.txt", 9},
+        {0, false, false, false, true, "fixed_sitecode.txt", 9},
+        {1, true, true, true, true, "pipe_all.txt", 12},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.goldenFile);
+        options_.FileFormat = c.format;
+        options_.IncludeAttempted = c.attempted;
+        options_.IncludeSubscores = c.subscores;
+        options_.IncludePandA = c.panda;
+        options_.IncludeSiteCode = c.site;
+        EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::Prepared);
+        EXPECT_EQ(prompt_.messages, std::vector<std::string>{kPrepared});
+        EXPECT_EQ(readFile(upload()), golden(c.goldenFile));
+
+        // The staging table is left on disk with the fields of this run, in order.
+        TAdsTable staging;
+        staging.DatabaseName = scratch_.dir();
+        staging.SetTableName("KESTALEX");
+        staging.TableType = ttAdsCDX;
+        staging.Open();
+        ASSERT_EQ(staging.FieldCount(), c.stagingFields);
+        EXPECT_EQ(staging.RecordCount(), 4u);
+        EXPECT_EQ(staging.IndexNames(), std::vector<std::string>{"ID"});
+        if (c.stagingFields == 12) {
+            EXPECT_EQ(staging.Fields(8).Size(), 3);
+            EXPECT_EQ(staging.Fields(9).Size(), 20);
+            EXPECT_EQ(staging.Fields(10).Size(), 6);
+            EXPECT_EQ(staging.Fields(11).Size(), 2);
+        }
+    }
+}
+
+TEST_F(ExportWriterTest, PickedRowsKeepTheOrderOfPicking) {
+    EXPECT_EQ(run({rec(3), rec(2), rec(1)}), ExportOutcome::Prepared);
+    EXPECT_EQ(readFile(upload()), golden("fixed_picked.txt"));
+    // The work table stays on the last selected row.
+    EXPECT_EQ(work_.RecNo(), 1u);
+}
+
+TEST_F(ExportWriterTest, AutoModeWritesToTheAutomaticFileName) {
+    options_.AutoMode = true;
+    options_.AutoFileName = scratch_.dir() + "auto.asc";
+    EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::Prepared);
+    EXPECT_EQ(readFile(options_.AutoFileName), golden("fixed.txt"));
+    EXPECT_FALSE(fs::exists(upload()));
+}
+
+TEST_F(ExportWriterTest, OtherFileFormatKeepsTheLayoutAsItStands) {
+    options_.FileFormat = 7;
+    EXPECT_EQ(run({rec(2)}), ExportOutcome::Prepared);
+    // A fresh component runs the values together.
+    EXPECT_EQ(readFile(upload()), "123456789SMITHJOHNQ19850302ENGL4520060915\r\n");
+    options_.FileFormat = 1;
+    EXPECT_EQ(run({rec(2)}), ExportOutcome::Prepared);
+    options_.FileFormat = -1;
+    EXPECT_EQ(run({rec(2)}), ExportOutcome::Prepared);
+    EXPECT_EQ(readFile(upload()), "123456789|SMITH|JOHN|Q|19850302|ENGL|45|20060915\r\n");
+}
+
+TEST_F(ExportWriterTest, NoSelectedRowLeavesTheUploadFileAlone) {
+    writeFile(upload(), "previous upload\r\n");
+    EXPECT_EQ(run({}), ExportOutcome::NoData);
+    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNoData});
+    EXPECT_EQ(readFile(upload()), "previous upload\r\n");
+    EXPECT_TRUE(fs::exists(scratch_.dir() + "KESTALEX.dbf")); // created, empty
+    EXPECT_FALSE(status_.hourglass);
+}
+
+TEST_F(ExportWriterTest, MissingOutputFolderIsNotPrepared) {
+    options_.FileNameText = scratch_.dir() + "missing/upload.asc";
+    EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
+    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNotPrepared});
+    // The staging table still holds the rows of this run.
+    TAdsTable staging;
+    staging.DatabaseName = scratch_.dir();
+    staging.SetTableName("KESTALEX");
+    staging.Open();
+    EXPECT_EQ(staging.RecordCount(), 4u);
+}
+
+TEST_F(ExportWriterTest, OutputWhoseParentIsAFileIsNotPrepared) {
+    writeFile(scratch_.dir() + "plain", "x");
+    options_.FileNameText = scratch_.dir() + "plain/upload.asc";
+    EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
+    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNotPrepared});
+}
+
+TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
+    const std::string previous = "previous upload\r\n";
+    writeFile(upload(), previous);
+
+    // The temporary file cannot be created: a folder holds its name.
+    fs::create_directory(upload() + ".tmp");
+    EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
+    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_EQ(readFile(upload()), previous);
+    fs::remove(upload() + ".tmp");
+
+    // The disk fills up half way through the file (a file size limit, which
+    // binds root too). The staging table is smaller than the limit, the upload
+    // file in the Comma layout is not.
+    std::vector<TBookmark> many;
+    for (int i = 0; i < 2000; ++i)
+        many.push_back(rec(static_cast<uint32_t>(i % 4 + 1)));
+    options_.FileFormat = 2;
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 125000; // staging table about 118 KB, upload file about 132 KB
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    ExportOutcome outcome = run(many);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(outcome, ExportOutcome::NotPrepared);
+    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_NE(writer_.LastFailure().find("Unable to write to"), std::string::npos)
+        << writer_.LastFailure();
+    EXPECT_TRUE(readFile(upload()) == previous) << "the previous upload file was damaged";
+    EXPECT_FALSE(fs::exists(upload() + ".tmp"));
+
+    // Without the limit the same run succeeds and replaces the file.
+    EXPECT_EQ(run(many), ExportOutcome::Prepared);
+    EXPECT_EQ(readFile(upload()).size(), 500 * golden("comma.txt").size());
+}
+
+TEST_F(ExportWriterTest, ProgressBarAndHourglass) {
+    EXPECT_EQ(run({rec(1), rec(2), rec(3)}), ExportOutcome::Prepared);
+    EXPECT_EQ(status_.maximum, 3);
+    EXPECT_EQ(status_.position, 0); // set back at the end
+    EXPECT_EQ(status_.pending, 1);
+    EXPECT_EQ(status_.events, (std::vector<std::string>{"hourglass", "normal"}));
+}
+
+TEST_F(ExportWriterTest, TableErrorEndsTheRunWithoutAMessage) {
+    status_.events.clear();
+    EXPECT_THROW(run({rec(2), rec(99)}), EADSDatabaseError);
+    EXPECT_TRUE(prompt_.messages.empty());
+    EXPECT_FALSE(status_.hourglass);
+    EXPECT_FALSE(writer_.AdsTable6.Active());
+    EXPECT_EQ(status_.position, 1); // the bar keeps its last position
+    EXPECT_FALSE(fs::exists(upload()));
+}
+
+} // namespace
