@@ -1,0 +1,316 @@
+#include "app/KesPrepu.h"
+
+#include "app/core/PeriodList.h"
+#include "app/core/ProgramState.h"
+#include "app/core/Settings.h"
+#include "app/glrunone.h"
+#include "common/Paths.h"
+#include "ui/Application.h"
+#include "ui/DateEdit.h"
+#include "ui/Modal.h"
+#include "ui/RadioGroup.h"
+#include "ui/VirtualListBox.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+
+// The window's outer size is 399 x 353 with a frame of 4 pixels on each side
+// and a caption of 23 pixels; Qt sizes the inside.
+constexpr int kClientWidth = 391;
+constexpr int kClientHeight = 326;
+constexpr int kStatusBarHeight = 17;
+constexpr int kPeriodTabStop = 30; // dialog units
+
+QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
+    auto* label = new QLabel(QString::fromLatin1(caption), parent);
+    label->setObjectName(name);
+    label->adjustSize();
+    label->move(left, top);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect place) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(name);
+    button->setGeometry(place);
+    return button;
+}
+
+} // namespace
+
+TKesPrepMainForm::TKesPrepMainForm(QWidget* parent, const std::string& settingsDir)
+    : QWidget(parent), settingsDir_(settingsDir) {
+    // The table layer's settings come first: they make MM/dd/yyyy the
+    // program's short date format before anything shows or reads a date.
+    AdsSettings1.Apply();
+    createControls();
+
+    GLRunOnce1 = new TGLRunOnce(this);
+    GLRunOnce1->setObjectName("GLRunOnce1");
+    GLRunOnce1->SetAlwaysTerminate(false);
+    GLRunOnce1->SetAppName("Kestal Prepare");
+    GLRunOnce1->SetErrorMessage("KesPrep is already running!");
+    GLRunOnce1->SetShowErrorMessage(true);
+    GLRunOnce1->SetAlwaysSwitchToPreviousInstance(false);
+    GLRunOnce1->Loaded();
+
+    ui::guarded(this, [this] { FormCreate(); });
+}
+
+TKesPrepMainForm::~TKesPrepMainForm() {
+    ui::guarded(nullptr, [this] { FormDestroy(); });
+}
+
+void TKesPrepMainForm::createControls() {
+    setObjectName("KesPrepMainForm");
+    setWindowTitle("Prepare ORVA Upload File for Kestal");
+    QFont formFont = font();
+    formFont.setPixelSize(10); // about the size of 8 points at 96 dots per inch
+    setFont(formFont);
+    setFixedSize(kClientWidth, kClientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+    }
+
+    Label4 = makeLabel(this, "Label4", "ORVA", 13, 5);
+    Label2 = makeLabel(this, "Label2", "Testing Periods:", 11, 19);
+
+    ListBox2 = new ui::VirtualListBox(this);
+    ListBox2->setObjectName("ListBox2");
+    ListBox2->setGeometry(12, 37, 169, 147);
+    ListBox2->setItemTextCallback([this](int index) { return ListBox2GetItem(index); });
+
+    rgSearch = new ui::RadioGroup("&Search", {"Temporary", "Master"}, this);
+    rgSearch->setObjectName("rgSearch");
+    rgSearch->setGeometry(194, 15, 175, 58);
+    rgSearch->setItemIndex(0);
+
+    GroupBox1 = new QGroupBox("Date Selection:", this);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(193, 79, 177, 108);
+
+    rbAllDates = new QRadioButton("All Dates", GroupBox1);
+    rbAllDates->setObjectName("rbAllDates");
+    rbAllDates->setGeometry(8, 17, 73, 17);
+    rbAllDates->setChecked(true);
+    rbSelectedDates = new QRadioButton("Selected Dates", GroupBox1);
+    rbSelectedDates->setObjectName("rbSelectedDates");
+    rbSelectedDates->setGeometry(8, 35, 98, 17);
+
+    btnToday = makeButton(GroupBox1, "btnToday", "&Today", QRect(108, 31, 61, 22));
+    btnToday->setFlat(true);
+
+    edtBegDate = new ui::DateEdit(GroupBox1);
+    edtBegDate->setObjectName("edtBegDate");
+    edtBegDate->setGeometry(71, 56, 100, 21);
+    lblBegDate = makeLabel(GroupBox1, "lblBegDate", "&Begin Date:", 9, 60);
+    lblBegDate->setBuddy(edtBegDate);
+
+    edtEndDate = new ui::DateEdit(GroupBox1);
+    edtEndDate->setObjectName("edtEndDate");
+    edtEndDate->setGeometry(71, 80, 100, 21);
+    lblEndDate = makeLabel(GroupBox1, "lblEndDate", "&End Date:", 9, 84);
+    lblEndDate->setBuddy(edtEndDate);
+
+    btnAuto = makeButton(this, "btnAuto", "&Auto Prepare", QRect(194, 200, 91, 27));
+    btnAuto->setEnabled(false);
+    btnFind = makeButton(this, "btnFind", "&Find", QRect(293, 199, 77, 27));
+    btnFind->setEnabled(false);
+    btnSettings = makeButton(this, "btnSettings", "&Settings", QRect(293, 231, 77, 27));
+    CloselBtn = makeButton(this, "CloselBtn", "&Close", QRect(293, 263, 77, 27));
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+    ProgressBar1 = new QProgressBar(StatusBar1);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setGeometry(168, 1, 211, 16);
+
+    setTabOrder(ListBox2, rgSearch->button(0));
+    setTabOrder(rgSearch->button(0), rbAllDates);
+    setTabOrder(rbAllDates, btnToday);
+    setTabOrder(btnToday, edtBegDate);
+    setTabOrder(edtBegDate, edtEndDate);
+    setTabOrder(edtEndDate, btnAuto);
+    setTabOrder(btnAuto, btnFind);
+    setTabOrder(btnFind, btnSettings);
+    setTabOrder(btnSettings, CloselBtn);
+
+    connect(ListBox2, &ui::VirtualListBox::itemIndexChanged, this,
+            [this] { ui::guarded(this, [this] { ListBox2Click(); }); });
+    for (QRadioButton* button : {rbAllDates, rbSelectedDates}) {
+        connect(button, &QRadioButton::toggled, this, [this](bool checked) {
+            if (checked) ui::guarded(this, [this] { rbAllDatesClick(); });
+        });
+    }
+    connect(btnToday, &QPushButton::clicked, this,
+            [this] { ui::guarded(this, [this] { btnTodayClick(); }); });
+    connect(CloselBtn, &QPushButton::clicked, this, &QWidget::close);
+    // Find, Auto Prepare and Settings open their windows; they are wired up
+    // where those windows are built.
+
+    // As created: "All Dates" chosen, so the date controls are disabled.
+    rbAllDatesClick();
+}
+
+void TKesPrepMainForm::FormCreate() {
+    ProgramState& program = Program();
+    if (!settingsDir_.empty()) {
+        program.ExeDir = settingsDir_;
+        if (program.ExeDir.back() != PathDelim) program.ExeDir += PathDelim;
+    } else {
+        program.ExeDir =
+            QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString() +
+            PathDelim;
+    }
+    program.PeriodRows.clear();
+    program.PeriodNumbers.clear();
+    program.PeriodNames.clear();
+}
+
+bool TKesPrepMainForm::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate) firstActivation();
+    return QWidget::event(e);
+}
+
+void TKesPrepMainForm::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    // Some window systems never make a window active without a window
+    // manager; the first showing counts as the first activation there.
+    firstActivation();
+}
+
+void TKesPrepMainForm::firstActivation() {
+    if (activationQueued_) return;
+    activationQueued_ = true;
+    // Run from the event loop, not from inside the window system's event.
+    QTimer::singleShot(0, this, [this] { ui::guarded(this, [this] { FormActivate(); }); });
+}
+
+void TKesPrepMainForm::FormActivate() {
+    if (activated_) return;
+    activated_ = true;
+    if (GLRunOnce1->AlreadyRunning()) GLRunOnce1->SwitchToPreviousInstance();
+
+    ProgramState& program = Program();
+    const StartupSettings loaded = LoadStartupSettings(program.ExeDir);
+    ApplyStartupSettings(loaded, program);
+    SavedPeriod = loaded.SavedPeriod;
+    rgSearch->setItemIndex(loaded.SearchItem);
+    if (loaded.SelectedDates) rbSelectedDates->setChecked(true);
+    rbAllDatesClick();
+    if (loaded.SelectedDates) {
+        edtBegDate->setDate(loaded.BeginDate);
+        edtEndDate->setDate(loaded.EndDate);
+    }
+
+    BuildPeriodList();
+    ListBox2Click();
+}
+
+void TKesPrepMainForm::FormClose() {}
+
+void TKesPrepMainForm::closeEvent(QCloseEvent* e) {
+    ui::guarded(this, [this] { FormClose(); });
+    e->accept();
+}
+
+void TKesPrepMainForm::FormDestroy() {
+    ProgramState& program = Program();
+    // Only a window whose settings were loaded saves them: one that never
+    // got that far would overwrite the file with the controls' defaults.
+    if (activated_) {
+        ClosingSettings values;
+        const int position = PeriodListPosition(program, ListBox2->itemIndex());
+        if (position >= 0) values.PeriodNumber = program.PeriodNumbers[position];
+        values.SearchItem = rgSearch->itemIndex();
+        values.SelectedDates = rbSelectedDates->isChecked();
+        values.BeginDate = edtBegDate->date();
+        values.EndDate = edtEndDate->date();
+        SaveClosingSettings(program.ExeDir, values);
+    }
+    program.PeriodRows.clear();
+    program.PeriodNumbers.clear();
+    program.PeriodNames.clear();
+}
+
+std::string TKesPrepMainForm::ListBox2GetItem(int index) const {
+    const auto& rows = Program().PeriodRows;
+    if (index < 0 || index >= static_cast<int>(rows.size())) return {};
+    return rows[index];
+}
+
+void TKesPrepMainForm::ListBox2Click() {
+    const int row = ListBox2->itemIndex();
+    btnAuto->setEnabled(row >= 0);
+    btnFind->setEnabled(row >= 0);
+    Program().SelectedPeriodIndex = row;
+}
+
+void TKesPrepMainForm::rbAllDatesClick() {
+    const bool range = !rbAllDates->isChecked();
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{btnToday, edtBegDate, edtEndDate, lblBegDate, lblEndDate})
+        control->setEnabled(range);
+}
+
+void TKesPrepMainForm::btnTodayClick() {
+    const kes::Date today = kes::Date::today();
+    edtBegDate->setDate(today);
+    edtEndDate->setDate(today);
+}
+
+void TKesPrepMainForm::BuildPeriodList() {
+    ProgramState& program = Program();
+    ui::processEvents();
+    // The list asks for rows by index whenever it repaints, also while a
+    // message box is open during the scan; with no rows it asks for none.
+    const int previousRow = ListBox2->itemIndex();
+    ListBox2->setCount(0);
+    ListBox2->setTabStopDialogUnits(kPeriodTabStop);
+
+    PeriodScanOutcome outcome;
+    try {
+        ui::HourglassCursor hourglass;
+        outcome = ScanTestingPeriods(program, AdsTable2, DefaultRetryPrompt());
+    } catch (...) {
+        ListBox2->setCount(static_cast<int>(program.PeriodRows.size()));
+        throw;
+    }
+    if (outcome == PeriodScanOutcome::Cancelled) {
+        ui::requestTermination();
+        return;
+    }
+    const std::string message = PeriodScanMessage(outcome);
+    if (!message.empty()) ui::showError(message, this);
+
+    const int rows = static_cast<int>(program.PeriodRows.size());
+    ListBox2->setCount(rows);
+    if (previousRow >= 0 && previousRow < rows) ListBox2->setItemIndex(previousRow);
+
+    const int saved = RowOfPeriodNumber(program, SavedPeriod);
+    if (saved >= 0) {
+        ListBox2->setItemIndex(saved);
+        program.SelectedPeriodIndex = saved;
+        program.PeriodDir = PeriodFolderOfRow(saved);
+    }
+    ListBox2->viewport()->update();
+    ui::processEvents();
+}

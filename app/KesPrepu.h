@@ -1,0 +1,93 @@
+// TKesPrepMainForm: the program's main window. The operator picks a testing
+// period, chooses the temporary or the master tables and all dates or a date
+// range, and starts Find, Auto Prepare or Settings. On its first activation
+// it hands over to a running copy if there is one, loads the settings file,
+// lists the testing periods and reselects the saved one; when it is destroyed
+// it saves the period, the Search choice and the dates.
+#pragma once
+
+#include "data/AdsTable.h"
+
+#include <QWidget>
+
+#include <string>
+
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+class TGLRunOnce;
+
+namespace ui {
+class DateEdit;
+class RadioGroup;
+class VirtualListBox;
+} // namespace ui
+
+class TKesPrepMainForm : public QWidget {
+    Q_OBJECT
+  public:
+    // `settingsDir` replaces the executable's directory as ExeDir (where
+    // KesPrep.ini lies) when it is not empty; the program passes nothing.
+    explicit TKesPrepMainForm(QWidget* parent = nullptr, const std::string& settingsDir = {});
+    ~TKesPrepMainForm() override;
+
+    // Event handlers.
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    void FormDestroy();
+    std::string ListBox2GetItem(int index) const;
+    void ListBox2Click();
+    void rbAllDatesClick();
+    void btnTodayClick();
+
+    // Lists the testing periods of DataDir and restores the saved one.
+    void BuildPeriodList();
+
+    // True once the activation step has run (it runs once per run).
+    bool Activated() const { return activated_; }
+
+    // Controls, named as the window's design names them.
+    QLabel* Label4;
+    QLabel* Label2;
+    ui::VirtualListBox* ListBox2;
+    QPushButton* btnFind;
+    QPushButton* btnSettings;
+    QPushButton* CloselBtn;
+    QGroupBox* GroupBox1;
+    QRadioButton* rbAllDates;
+    QRadioButton* rbSelectedDates;
+    QPushButton* btnToday;
+    QLabel* lblBegDate;
+    ui::DateEdit* edtBegDate;
+    QLabel* lblEndDate;
+    ui::DateEdit* edtEndDate;
+    ui::RadioGroup* rgSearch;
+    QStatusBar* StatusBar1;
+    QProgressBar* ProgressBar1;
+    QPushButton* btnAuto;
+
+    // Components without a visible face.
+    TGLRunOnce* GLRunOnce1;
+    TAdsSettings AdsSettings1;
+    TAdsTable AdsTable2; // the period table
+
+    // "Testing Periods"/"ORVA From" as read at start-up.
+    std::string SavedPeriod;
+
+  protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void createControls();
+    void firstActivation();
+
+    std::string settingsDir_;
+    bool activationQueued_ = false;
+    bool activated_ = false;
+};

@@ -1,0 +1,16 @@
+# The main window, the single-instance guard and the kesprep program.
+
+# The period list of app/core opens the period tables.
+target_link_libraries(kes_app_core PUBLIC kes_data)
+
+if(KES_BUILD_GUI)
+  add_library(kes_app_gui STATIC
+    ${CMAKE_CURRENT_SOURCE_DIR}/KesPrepu.cpp ${CMAKE_CURRENT_SOURCE_DIR}/KesPrepu.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/glrunone.cpp ${CMAKE_CURRENT_SOURCE_DIR}/glrunone.h)
+  target_include_directories(kes_app_gui PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(kes_app_gui PUBLIC kes_ui kes_app_core kes_data Qt6::Widgets
+                                           Qt6::Network)
+
+  add_executable(kesprep ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  target_link_libraries(kesprep PRIVATE kes_app_gui)
+endif()

@@ -1,0 +1,580 @@
+// The main window driven offscreen: its controls as created, the start-up
+// settings, the testing period list, the date controls and the settings it
+// saves when it is destroyed. Settings files and data directories are built
+// in temporary directories; every message box is answered by the test.
+#include "tests/ui/QtTestSupport.h"
+
+#include "app/KesPrepu.h"
+#include "app/core/IniFile.h"
+#include "app/core/PeriodList.h"
+#include "app/core/ProgramState.h"
+#include "app/glrunone.h"
+#include "common/Clock.h"
+#include "common/Paths.h"
+#include "ui/DateEdit.h"
+#include "ui/Modal.h"
+#include "ui/RadioGroup.h"
+#include "ui/VirtualListBox.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTest>
+
+#include <optional>
+
+namespace {
+
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+constexpr const char* kTpFields = "TPNAME,C,40,0;TPNUMBER,N,2,0;";
+
+// Creates VIRNTP<n>/TP.DBF; with a name, one record holding it.
+void makePeriod(const std::string& dataDir, int n, std::optional<std::string> name,
+                const char* fields = kTpFields) {
+    const std::string folder = dataDir + "VIRNTP" + std::to_string(n) + "/";
+    std::filesystem::create_directories(folder);
+    TAdsTable::AdsCreateTable(folder + "TP.DBF", ttAdsNTX, OEM, 0, fields);
+    if (!name) return;
+    TAdsTable table;
+    table.DatabaseName = folder;
+    table.TableType = ttAdsNTX;
+    table.SetTableName("TP");
+    table.Open();
+    table.Append();
+    table.Fields(0).SetAsString(*name);
+    table.Post();
+    table.Close();
+}
+
+std::string nameOf(int n) {
+    return "Period name " + std::to_string(n);
+}
+
+void makePeriods(const std::string& dataDir, std::initializer_list<int> numbers) {
+    for (int n : numbers)
+        makePeriod(dataDir, n, nameOf(n));
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testsupport::usePrivateRuntimeDir();
+        kes::Clock::instance().setSource([] { return kes::LocalTime{2004, 6, 15, 10, 0, 0, 0}; });
+        ui::clearTerminationRequest();
+        Program() = ProgramState{};
+    }
+    void TearDown() override {
+        form.reset();
+        kes::Clock::instance().setSource({});
+        ui::clearTerminationRequest();
+    }
+
+    void writeSettings(const std::string& text) {
+        writeFile(settings.path() + "KesPrep.ini", text);
+    }
+    void pointSettingsAtData(const std::string& more = {}) {
+        writeSettings("[Directories]\nORVA Path=" + data.path() + "\n" + more);
+    }
+    std::string setting(const char* section, const char* key) const {
+        return TIniFile(SettingsFilePath(settings.path())).ReadString(section, key, "<missing>");
+    }
+
+    // Creates the window as the program does and runs its activation step.
+    void open() {
+        form = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+        form->FormActivate();
+    }
+    void closeWindow() { form.reset(); }
+
+    std::vector<std::string> rows() const {
+        std::vector<std::string> shown;
+        for (int i = 0; i < form->ListBox2->count(); ++i)
+            shown.push_back(form->ListBox2->itemText(i).toStdString());
+        return shown;
+    }
+    static std::vector<std::string> messages() {
+        std::vector<std::string> texts;
+        for (const auto& m : ui::shownModals())
+            texts.push_back(m.text);
+        return texts;
+    }
+    bool dateControlsEnabled() const {
+        return form->btnToday->isEnabled() && form->edtBegDate->isEnabled() &&
+               form->edtEndDate->isEnabled() && form->lblBegDate->isEnabled() &&
+               form->lblEndDate->isEnabled();
+    }
+    bool dateControlsDisabled() const {
+        return !form->btnToday->isEnabled() && !form->edtBegDate->isEnabled() &&
+               !form->edtEndDate->isEnabled() && !form->lblBegDate->isEnabled() &&
+               !form->lblEndDate->isEnabled();
+    }
+
+    TempDir settings;
+    TempDir data;
+    ui::ScopedModalAnswerer answers{[](const ui::ModalRequest&) { return ui::mrOk; }};
+    std::unique_ptr<TKesPrepMainForm> form;
+};
+
+TEST_F(MainWindowTest, ControlsAsCreated) {
+    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+    EXPECT_EQ(form->windowTitle(), "Prepare ORVA Upload File for Kestal");
+    EXPECT_EQ(form->size(), QSize(391, 326)) << "399 x 353 with the frame";
+    EXPECT_TRUE(ui::shownModals().empty());
+    EXPECT_EQ(Program().ExeDir, settings.path());
+
+    struct Control {
+        const char* name;
+        const char* caption;
+        QRect place; // empty: only the top-left corner is given
+        bool enabled;
+    };
+    const Control controls[] = {
+        {"Label4", "ORVA", QRect(13, 5, 0, 0), true},
+        {"Label2", "Testing Periods:", QRect(11, 19, 0, 0), true},
+        {"ListBox2", "", QRect(12, 37, 169, 147), true},
+        {"btnFind", "&Find", QRect(293, 199, 77, 27), false},
+        {"btnSettings", "&Settings", QRect(293, 231, 77, 27), true},
+        {"CloselBtn", "&Close", QRect(293, 263, 77, 27), true},
+        {"GroupBox1", "Date Selection:", QRect(193, 79, 177, 108), true},
+        {"rbAllDates", "All Dates", QRect(8, 17, 73, 17), true},
+        {"rbSelectedDates", "Selected Dates", QRect(8, 35, 98, 17), true},
+        {"btnToday", "&Today", QRect(108, 31, 61, 22), false},
+        {"lblBegDate", "&Begin Date:", QRect(), false},
+        {"edtBegDate", "", QRect(71, 56, 100, 21), false},
+        {"lblEndDate", "&End Date:", QRect(), false},
+        {"edtEndDate", "", QRect(71, 80, 100, 21), false},
+        {"rgSearch", "&Search", QRect(194, 15, 175, 58), true},
+        {"ProgressBar1", "", QRect(168, 1, 211, 16), true},
+        {"btnAuto", "&Auto Prepare", QRect(194, 200, 91, 27), false},
+    };
+    for (const Control& c : controls) {
+        SCOPED_TRACE(c.name);
+        auto* widget = form->findChild<QWidget*>(c.name);
+        ASSERT_NE(widget, nullptr);
+        QString caption;
+        if (auto* b = qobject_cast<QAbstractButton*>(widget)) caption = b->text();
+        if (auto* l = qobject_cast<QLabel*>(widget)) caption = l->text();
+        if (auto* g = qobject_cast<QGroupBox*>(widget)) caption = g->title();
+        EXPECT_EQ(caption.toStdString(), c.caption);
+        if (c.place.width() > 0) {
+            EXPECT_EQ(widget->geometry(), c.place);
+        } else if (!c.place.isNull()) {
+            EXPECT_EQ(widget->pos(), c.place.topLeft());
+        }
+        EXPECT_EQ(widget->isEnabled(), c.enabled);
+    }
+    EXPECT_TRUE(form->btnToday->isFlat());
+    EXPECT_EQ(form->lblBegDate->buddy(), form->edtBegDate);
+    EXPECT_EQ(form->lblEndDate->buddy(), form->edtEndDate);
+    EXPECT_TRUE(form->rbAllDates->isChecked());
+    EXPECT_EQ(form->rgSearch->itemIndex(), 0);
+    EXPECT_EQ(form->rgSearch->button(1)->text(), "Master");
+    EXPECT_TRUE(form->edtBegDate->isEmpty());
+    EXPECT_TRUE(form->edtEndDate->isEmpty());
+    EXPECT_EQ(form->ListBox2->count(), 0);
+    EXPECT_EQ(form->ProgressBar1->minimum(), 0);
+    EXPECT_EQ(form->ProgressBar1->maximum(), 100);
+    EXPECT_EQ(form->ProgressBar1->value(), 0);
+    EXPECT_EQ(form->StatusBar1->height(), 17);
+    EXPECT_EQ(form->StatusBar1->y() + 17, form->height());
+}
+
+TEST_F(MainWindowTest, FirstRunWithoutSettingsFile) {
+    open();
+    const ProgramState& p = Program();
+    EXPECT_EQ(p.DataDir, kes::defaultDataDir());
+    EXPECT_EQ(messages(), std::vector<std::string>{"Path to ORVA is not set."});
+    EXPECT_EQ(ui::shownModals()[0].type, ui::MsgType::Error);
+    EXPECT_EQ(ui::shownModals()[0].buttons, ui::MsgButtons::Ok);
+    EXPECT_TRUE(form->rbAllDates->isChecked());
+    EXPECT_EQ(form->rgSearch->itemIndex(), 0);
+    EXPECT_TRUE(dateControlsDisabled());
+    EXPECT_TRUE(form->edtBegDate->isEmpty());
+    EXPECT_TRUE(form->edtEndDate->isEmpty());
+    EXPECT_EQ(form->ListBox2->count(), 0);
+    EXPECT_FALSE(form->btnFind->isEnabled());
+    EXPECT_FALSE(form->btnAuto->isEnabled());
+    EXPECT_EQ(p.SelectedPeriodIndex, -1);
+    EXPECT_TRUE(p.IncludePlacement && p.IncludeAssessment && p.IncludeScores);
+    EXPECT_FALSE(p.IncludePandA || p.IncludeAttempted || p.IncludeSubscores || p.IncludeSiteCode);
+    EXPECT_EQ(p.FileFormat, 0);
+    EXPECT_FALSE(ui::terminationRequested());
+}
+
+TEST_F(MainWindowTest, StoredDateRange) {
+    struct Case {
+        const char* name;
+        const char* keys;
+        const char* begin; // shown in the pickers; "" for empty
+        const char* end;
+        bool enabled;
+    };
+    const Case cases[] = {
+        {"valid dates", "Selected Dates=1\nBegin Date=03/05/2004\nEnd Date=04/01/2004\n",
+         "03/05/2004", "04/01/2004", true},
+        {"bad begin date", "Selected Dates=1\nBegin Date=02/30/2004\nEnd Date=04/01/2004\n",
+         "06/15/2004", "06/15/2004", true},
+        {"bad end date", "Selected Dates=1\nBegin Date=03/05/2004\nEnd Date=soon\n", "06/15/2004",
+         "06/15/2004", true},
+        {"dates missing", "Selected Dates=1\n", "06/15/2004", "06/15/2004", true},
+        {"all dates", "Selected Dates=0\nBegin Date=03/05/2004\nEnd Date=04/01/2004\n", "", "",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        pointSettingsAtData(std::string("[ORVA Export]\n") + c.keys);
+        makePeriods(data.path(), {1});
+        open();
+        EXPECT_EQ(form->rbSelectedDates->isChecked(), c.enabled);
+        EXPECT_EQ(c.enabled ? dateControlsEnabled() : dateControlsDisabled(), true);
+        EXPECT_EQ(form->edtBegDate->text().toStdString(), c.begin);
+        EXPECT_EQ(form->edtEndDate->text().toStdString(), c.end);
+        closeWindow();
+    }
+}
+
+TEST_F(MainWindowTest, StoredChoicesAndDataDirectory) {
+    struct Case {
+        const char* name;
+        std::string text;
+        int search;
+        std::string dataDir;
+    };
+    const Case cases[] = {
+        {"search above 1", "[ORVA Export]\nSearch=5\n", 1, kes::defaultDataDir()},
+        {"search below 0", "[ORVA Export]\nSearch=-1\n", -1, kes::defaultDataDir()},
+        {"search not a number", "[ORVA Export]\nSearch=Master\n", 0, kes::defaultDataDir()},
+        {"empty path", "[Directories]\nORVA Path=\n", 0, std::string(1, PathDelim)},
+        {"path without separator", "[Directories]\nORVA Path=/srv/virn\n", 0, "/srv/virn/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeSettings(c.text);
+        open();
+        EXPECT_EQ(form->rgSearch->itemIndex(), c.search);
+        EXPECT_EQ(Program().DataDir, c.dataDir);
+        closeWindow();
+        // The closing save writes the Search choice back as chosen; the
+        // path stays as the operator wrote it.
+        EXPECT_EQ(setting("ORVA Export", "Search"), std::to_string(c.search));
+        if (c.text.find("ORVA Path") != std::string::npos) {
+            EXPECT_EQ(setting("Directories", "ORVA Path") + "\n",
+                      c.text.substr(c.text.find('=') + 1));
+        }
+    }
+}
+
+TEST_F(MainWindowTest, InclusionSwitchesAndFileFormatAreTakenOver) {
+    writeSettings("[ORVA Export]\nInclude Score Records=0\nInclude Site Code=2\n"
+                  "Include Attempted=yes\nFile Format=7\n");
+    open();
+    const ProgramState& p = Program();
+    EXPECT_TRUE(p.IncludePlacement);
+    EXPECT_TRUE(p.IncludeAssessment);
+    EXPECT_FALSE(p.IncludeScores);
+    EXPECT_TRUE(p.IncludeSiteCode);
+    EXPECT_FALSE(p.IncludeAttempted) << "a word reads as the default";
+    EXPECT_EQ(p.FileFormat, 7);
+}
+
+TEST_F(MainWindowTest, ClosingWithoutASelectedPeriodKeepsTheSavedOne) {
+    writeSettings("[Directories]\nORVA Path=" + data.path() +
+                  "\n[Testing Periods]\nORVA From=7\n[ORVA Export]\nSearch=1\n"
+                  "Selected Dates=0\nBegin Date=01/02/2003\nEnd Date=01/03/2003\n");
+    open(); // no periods in the data directory
+    EXPECT_EQ(messages(), std::vector<std::string>{"Path to ORVA is not set."});
+    form->rgSearch->setItemIndex(0);
+    closeWindow();
+    EXPECT_EQ(setting("Testing Periods", "ORVA From"), "7");
+    EXPECT_EQ(setting("ORVA Export", "Search"), "0");
+    EXPECT_EQ(setting("ORVA Export", "Selected Dates"), "0");
+    EXPECT_EQ(setting("ORVA Export", "Begin Date"), "12/30/1899");
+    EXPECT_EQ(setting("ORVA Export", "End Date"), "12/30/1899");
+}
+
+TEST_F(MainWindowTest, ClosingSavesTheSelectedPeriodAndTheDates) {
+    makePeriods(data.path(), {1, 2, 3});
+    pointSettingsAtData("[Testing Periods]\nORVA From=1\n");
+    open();
+    form->ListBox2->setItemIndex(1);
+    form->rbSelectedDates->click();
+    form->edtBegDate->setDate(*kes::Date::fromYmd(2004, 3, 5));
+    closeWindow();
+    EXPECT_EQ(setting("Testing Periods", "ORVA From"), "2");
+    EXPECT_EQ(setting("ORVA Export", "Selected Dates"), "1");
+    EXPECT_EQ(setting("ORVA Export", "Begin Date"), "03/05/2004");
+    EXPECT_EQ(setting("ORVA Export", "End Date"), "12/30/1899");
+}
+
+TEST_F(MainWindowTest, AWindowThatNeverGotItsSettingsDoesNotOverwriteThem) {
+    writeSettings("[ORVA Export]\nSearch=1\nSelected Dates=1\nBegin Date=01/02/2003\n");
+    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+    closeWindow();
+    EXPECT_EQ(setting("ORVA Export", "Search"), "1");
+    EXPECT_EQ(setting("ORVA Export", "Selected Dates"), "1");
+    EXPECT_EQ(setting("ORVA Export", "Begin Date"), "01/02/2003");
+}
+
+TEST_F(MainWindowTest, DateChoiceAndToday) {
+    open();
+    form->rbSelectedDates->click();
+    EXPECT_TRUE(dateControlsEnabled());
+    EXPECT_TRUE(form->edtBegDate->isEmpty()) << "switching leaves the pickers as they were";
+    QTest::mouseClick(form->btnToday, Qt::LeftButton);
+    EXPECT_EQ(form->edtBegDate->text(), "06/15/2004");
+    EXPECT_EQ(form->edtEndDate->text(), "06/15/2004");
+    form->rbAllDates->click();
+    EXPECT_TRUE(dateControlsDisabled());
+    EXPECT_EQ(form->edtBegDate->text(), "06/15/2004");
+}
+
+struct PeriodCase {
+    const char* name;
+    std::vector<int> periods; // folders with a period table
+    std::string saved;        // "Testing Periods"/"ORVA From"; nullptr-like "" is empty
+    std::vector<std::string> rows;
+    std::vector<std::string> numbers;
+    std::vector<std::string> messages;
+    int selected;
+};
+
+void PrintTo(const PeriodCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::string row(int n) {
+    return std::to_string(n) + ".  \t" + nameOf(n);
+}
+std::string placeholder(int n) {
+    return std::to_string(n) + ".  Testing Period " + std::to_string(n);
+}
+std::vector<std::string> rowsUpTo(int last) {
+    std::vector<std::string> r;
+    for (int n = 1; n <= last; ++n)
+        r.push_back(row(n));
+    return r;
+}
+std::vector<std::string> numbersUpTo(int last) {
+    std::vector<std::string> r;
+    for (int n = 1; n <= last; ++n)
+        r.push_back(std::to_string(n));
+    return r;
+}
+std::vector<std::string> plus(std::vector<std::string> a, std::vector<std::string> b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const char* const kNotAll = "Not all ORVA Testing Periods have been initialized.  Contact VIRN.";
+
+class PeriodListTest : public MainWindowTest, public ::testing::WithParamInterface<PeriodCase> {};
+
+TEST_P(PeriodListTest, ListsRestoresAndEnables) {
+    const PeriodCase& c = GetParam();
+    for (int n : c.periods)
+        makePeriod(data.path(), n, nameOf(n));
+    pointSettingsAtData(c.saved.empty() ? "" : "[Testing Periods]\nORVA From=" + c.saved + "\n");
+    open();
+    const ProgramState& p = Program();
+    EXPECT_EQ(rows(), c.rows);
+    EXPECT_EQ(p.PeriodRows, c.rows);
+    EXPECT_EQ(p.PeriodNumbers, c.numbers);
+    ASSERT_EQ(p.PeriodNames.size(), c.numbers.size());
+    for (size_t i = 0; i < c.numbers.size(); ++i)
+        EXPECT_EQ(p.PeriodNames[i], c.numbers[i] + ". " + nameOf(std::stoi(c.numbers[i])));
+    EXPECT_EQ(messages(), c.messages);
+    EXPECT_EQ(form->ListBox2->itemIndex(), c.selected);
+    EXPECT_EQ(p.SelectedPeriodIndex, c.selected);
+    EXPECT_EQ(form->btnFind->isEnabled(), c.selected >= 0);
+    EXPECT_EQ(form->btnAuto->isEnabled(), c.selected >= 0);
+    if (c.selected >= 0)
+        EXPECT_EQ(p.PeriodDir, "VIRNTP" + std::to_string(c.selected + 1) + PathDelim);
+    else
+        EXPECT_EQ(p.PeriodDir, "");
+    EXPECT_EQ(form->ListBox2->tabStopDialogUnits(), 30);
+    EXPECT_FALSE(form->AdsTable2.Active());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PeriodListTest,
+    ::testing::Values(
+        PeriodCase{"all11",
+                   {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11},
+                   "",
+                   rowsUpTo(11),
+                   numbersUpTo(11),
+                   {},
+                   -1},
+        PeriodCase{"upTo9",
+                   {1, 2, 3, 4, 5, 6, 7, 8, 9},
+                   "",
+                   plus(rowsUpTo(9), {placeholder(10), placeholder(11)}),
+                   numbersUpTo(9),
+                   {},
+                   -1},
+        PeriodCase{"upTo3", {1, 2, 3}, "", rowsUpTo(3), numbersUpTo(3), {kNotAll}, -1},
+        PeriodCase{"gapAt5", {1, 2, 3, 4, 6, 7}, "6", rowsUpTo(4), numbersUpTo(4), {kNotAll}, -1},
+        PeriodCase{"none", {}, "1", {}, {}, {"Path to ORVA is not set."}, -1},
+        PeriodCase{"saved4",
+                   {1, 2, 3, 4, 5, 6, 7, 8, 9},
+                   "4",
+                   plus(rowsUpTo(9), {placeholder(10), placeholder(11)}),
+                   numbersUpTo(9),
+                   {},
+                   3},
+        PeriodCase{"savedUnknown", {1, 2, 3}, "12", rowsUpTo(3), numbersUpTo(3), {kNotAll}, -1},
+        PeriodCase{"savedNotExact", {1, 2, 3}, "02", rowsUpTo(3), numbersUpTo(3), {kNotAll}, -1},
+        PeriodCase{"savedPlaceholder",
+                   {1, 2, 3, 4, 5, 6, 7, 8, 9},
+                   "10",
+                   plus(rowsUpTo(9), {placeholder(10), placeholder(11)}),
+                   numbersUpTo(9),
+                   {},
+                   -1},
+        // Period 10 missing, 11 found: saved "11" selects the row of period
+        // 11, not row 9 (the placeholder sharing its list position).
+        PeriodCase{"tenMissingElevenSaved",
+                   {1, 2, 3, 4, 5, 6, 7, 8, 9, 11},
+                   "11",
+                   plus(rowsUpTo(9), {placeholder(10), row(11)}),
+                   plus(numbersUpTo(9), {"11"}),
+                   {},
+                   10}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainWindowTest, PeriodTableWithoutRecordsShowsAnEmptyName) {
+    makePeriods(data.path(), {1});
+    makePeriod(data.path(), 2, std::nullopt);
+    pointSettingsAtData();
+    open();
+    EXPECT_EQ(rows(), (std::vector<std::string>{row(1), "2.  \t"}));
+    EXPECT_EQ(Program().PeriodNames, (std::vector<std::string>{"1. " + nameOf(1), "2. "}));
+}
+
+TEST_F(MainWindowTest, PlaceholderAndTenMissingRowsSaveOnlyFoundPeriods) {
+    makePeriods(data.path(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 11});
+    struct Case {
+        int row;
+        const char* saved;
+        int listPosition;
+    };
+    const Case cases[] = {{9, "3", -1}, {10, "11", 9}, {8, "9", 8}, {-1, "3", -1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.row);
+        pointSettingsAtData("[Testing Periods]\nORVA From=3\n");
+        open();
+        form->ListBox2->setItemIndex(c.row);
+        EXPECT_EQ(Program().SelectedPeriodIndex, c.row);
+        EXPECT_EQ(form->btnFind->isEnabled(), c.row >= 0) << "a placeholder counts as a row";
+        EXPECT_EQ(PeriodListPosition(Program(), c.row), c.listPosition);
+        closeWindow();
+        EXPECT_EQ(setting("Testing Periods", "ORVA From"), c.saved);
+    }
+}
+
+TEST_F(MainWindowTest, OperatorClickSelectsAPeriod) {
+    makePeriods(data.path(), {1, 2, 3});
+    pointSettingsAtData();
+    open();
+    form->show();
+    ASSERT_FALSE(form->btnFind->isEnabled());
+    const QRect third = form->ListBox2->visualRect(form->ListBox2->model()->index(2, 0));
+    QTest::mouseClick(form->ListBox2->viewport(), Qt::LeftButton, {}, third.center());
+    EXPECT_EQ(form->ListBox2->itemIndex(), 2);
+    EXPECT_EQ(Program().SelectedPeriodIndex, 2);
+    EXPECT_TRUE(form->btnFind->isEnabled());
+    EXPECT_TRUE(form->btnAuto->isEnabled());
+}
+
+TEST_F(MainWindowTest, RebuildNeverLetsTheListAskForAMissingRow) {
+    makePeriods(data.path(), {1, 2, 3, 4, 5, 6, 7, 8, 9});
+    pointSettingsAtData();
+    open();
+    form->show();
+    form->ListBox2->setItemIndex(6);
+
+    // Same data: the selected row stays.
+    form->BuildPeriodList();
+    EXPECT_EQ(form->ListBox2->itemIndex(), 6);
+    EXPECT_EQ(Program().SelectedPeriodIndex, 6);
+
+    // Fewer periods, with a message box open half-way through the scan.
+    TempDir fewer;
+    makePeriods(fewer.path(), {1, 2, 3});
+    Program().DataDir = fewer.path();
+    int boxes = 0;
+    ui::ScopedModalAnswerer check([&](const ui::ModalRequest&) {
+        ++boxes;
+        EXPECT_LE(form->ListBox2->count(), static_cast<int>(Program().PeriodRows.size()));
+        form->ListBox2->grab(); // the list repaints while the box is open
+        return ui::mrOk;
+    });
+    form->BuildPeriodList();
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(rows(), rowsUpTo(3));
+    EXPECT_EQ(form->ListBox2->itemIndex(), -1) << "row 6 is gone";
+    EXPECT_EQ(Program().SelectedPeriodIndex, -1);
+    EXPECT_FALSE(form->btnFind->isEnabled());
+}
+
+TEST_F(MainWindowTest, GivingUpOnAPeriodTableEndsTheProgram) {
+    makePeriods(data.path(), {1});
+    writeFile(data.path() + "VIRNTP2/TP.DBF", "this is no table");
+    makePeriods(data.path(), {3});
+    pointSettingsAtData();
+    ui::ScopedModalAnswerer giveUp([](const ui::ModalRequest& r) {
+        return r.buttons == ui::MsgButtons::OkCancel ? ui::mrCancel : ui::mrOk;
+    });
+    open();
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"Unable to open Table: " + data.path() +
+                                            "VIRNTP2/TP.CDX.\r\nOK to retry?",
+                                        "Cancelled.  The program will be terminated."}));
+    EXPECT_TRUE(ui::terminationRequested());
+    EXPECT_EQ(Program().PeriodRows, std::vector<std::string>{row(1)});
+    EXPECT_LE(form->ListBox2->count(), 1);
+    EXPECT_FALSE(ui::hourglassShown());
+    EXPECT_FALSE(form->AdsTable2.Active());
+}
+
+TEST_F(MainWindowTest, TableErrorWhileListingIsReportedByTheActivation) {
+    makePeriods(data.path(), {1});
+    makePeriod(data.path(), 2, std::nullopt, "NAME,C,10,0;");
+    pointSettingsAtData();
+    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+    form->show();
+    // The real activation, from the event loop.
+    QTRY_VERIFY_WITH_TIMEOUT(form->Activated() && !ui::shownModals().empty(), 5000);
+    ASSERT_EQ(ui::shownModals().size(), 1u);
+    EXPECT_EQ(ui::shownModals()[0].type, ui::MsgType::Error);
+    EXPECT_NE(ui::shownModals()[0].text.find("TPName"), std::string::npos)
+        << ui::shownModals()[0].text;
+    EXPECT_FALSE(form->AdsTable2.Active());
+    EXPECT_EQ(rows(), std::vector<std::string>{row(1)});
+    EXPECT_FALSE(ui::hourglassShown());
+}
+
+TEST_F(MainWindowTest, SecondWindowHandsOverOnActivation) {
+    makePeriods(data.path(), {1});
+    pointSettingsAtData("[Testing Periods]\nORVA From=1\n");
+    open();
+    ASSERT_FALSE(form->GLRunOnce1->AlreadyRunning());
+    ui::clearShownModals();
+    auto second = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+    EXPECT_TRUE(second->GLRunOnce1->AlreadyRunning());
+    EXPECT_EQ(messages(), std::vector<std::string>{"KesPrep is already running!"});
+    EXPECT_FALSE(ui::terminationRequested()) << "nothing more until the activation";
+    second->FormActivate();
+    EXPECT_TRUE(ui::terminationRequested());
+    EXPECT_GT(second->x(), 0);
+    EXPECT_EQ(second->width(), 0);
+    EXPECT_EQ(second->ListBox2->itemIndex(), 0) << "the rest of the activation still runs";
+}
+
+} // namespace

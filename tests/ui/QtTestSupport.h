@@ -1,0 +1,94 @@
+// What the window tests share: one application object on the offscreen
+// platform, a private HOME and runtime directory for the whole test program
+// (so that nothing of the developer's own settings, data or running copies
+// leaks in), and temporary directories.
+#pragma once
+
+#include "data/AdsTable.h"
+#include "ui/Application.h"
+#include "ui/RetryPrompt.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+namespace testsupport {
+
+// A fresh directory (mode 0700) removed again with everything in it.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kes-ui-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern + "/";
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // Ends in "/".
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
+
+inline void writeFile(const std::string& path, const std::string& content) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Makes the single-instance lock and channel of this process private.
+inline void usePrivateRuntimeDir() {
+    static std::string current;
+    std::string pattern = (std::filesystem::temp_directory_path() / "kes-run-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    current = pattern;
+    setenv("XDG_RUNTIME_DIR", current.c_str(), 1);
+}
+
+class QtEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        home_ = std::make_unique<TempDir>();
+        setenv("HOME", home_->path().c_str(), 1);
+        usePrivateRuntimeDir();
+        static int argc = 1;
+        static char name[] = "kes_ui_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<ui::Application>(argc, argv);
+        ui::setApplicationTitle("KesPrep tests");
+        SetDefaultRetryPrompt(&ui::windowRetryPrompt());
+    }
+    void TearDown() override {
+        SetDefaultRetryPrompt(nullptr);
+        app_.reset();
+        home_.reset();
+    }
+
+  private:
+    std::unique_ptr<TempDir> home_;
+    std::unique_ptr<ui::Application> app_;
+};
+
+inline ::testing::Environment* const kQtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+} // namespace testsupport

@@ -1,0 +1,302 @@
+// The layer over Qt: modal pieces answered by tests, the general error
+// report, the hourglass, the termination request, the retry question of
+// table opens, the date picker, the period list widget and the radio group.
+#include "tests/ui/QtTestSupport.h"
+
+#include "common/Clock.h"
+#include "data/AdsTable.h"
+#include "ui/Application.h"
+#include "ui/DateEdit.h"
+#include "ui/Modal.h"
+#include "ui/RadioGroup.h"
+#include "ui/RetryPrompt.h"
+#include "ui/VirtualListBox.h"
+
+#include <QCalendarWidget>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QToolButton>
+
+#include <set>
+
+using namespace ui;
+
+namespace {
+
+ModalAnswerer answerWith(int result, std::string path = {}) {
+    return [result, path](const ModalRequest&) { return ModalAnswer(result, path); };
+}
+
+TEST(ModalTest, MessageBoxesReachTheAnswererWithTypeButtonsAndText) {
+    struct Case {
+        MsgType type;
+        MsgButtons buttons;
+        int answer;
+        int expected;
+        const char* title;
+    };
+    const Case cases[] = {
+        {MsgType::Error, MsgButtons::Ok, mrOk, mrOk, "Error"},
+        {MsgType::Error, MsgButtons::OkCancel, mrCancel, mrCancel, "Error"},
+        {MsgType::Information, MsgButtons::Ok, mrOk, mrOk, "Information"},
+        {MsgType::Confirmation, MsgButtons::YesCancel, mrYes, mrYes, "Confirm"},
+        {MsgType::Confirmation, MsgButtons::YesCancel, mrCancel, mrCancel, "Confirm"},
+    };
+    for (const Case& c : cases) {
+        ScopedModalAnswerer answers(answerWith(c.answer));
+        EXPECT_EQ(messageBox(c.type, c.buttons, "Line one\r\nline two"), c.expected);
+        ASSERT_EQ(shownModals().size(), 1u);
+        const ModalRequest& shown = shownModals().front();
+        EXPECT_EQ(shown.kind, ModalKind::MessageBox);
+        EXPECT_EQ(shown.type, c.type);
+        EXPECT_EQ(shown.buttons, c.buttons);
+        EXPECT_EQ(shown.title, c.title);
+        EXPECT_EQ(shown.text, "Line one\r\nline two");
+    }
+    EXPECT_FALSE(hasModalAnswerer());
+}
+
+TEST(ModalTest, ScopedAnswererPutsThePreviousOneBack) {
+    ScopedModalAnswerer outer(answerWith(mrYes));
+    {
+        ScopedModalAnswerer inner(answerWith(mrCancel));
+        EXPECT_EQ(messageBox(MsgType::Confirmation, MsgButtons::YesCancel, "q"), mrCancel);
+    }
+    EXPECT_EQ(messageBox(MsgType::Confirmation, MsgButtons::YesCancel, "q"), mrYes);
+}
+
+TEST(ModalTest, FileAndDirectoryDialogsGiveThePathOrNothing) {
+    {
+        ScopedModalAnswerer answers(answerWith(mrOk, "/tmp/out.txt"));
+        EXPECT_EQ(saveFileDialog(nullptr, "Save Upload File", "/tmp/old.txt", "Text files (*.txt)",
+                                 "txt"),
+                  std::optional<std::string>("/tmp/out.txt"));
+        EXPECT_EQ(directoryDialog(nullptr, "Data Directory", "/tmp"),
+                  std::optional<std::string>("/tmp/out.txt"));
+        ASSERT_EQ(shownModals().size(), 2u);
+        EXPECT_EQ(shownModals()[0].kind, ModalKind::SaveFile);
+        EXPECT_EQ(shownModals()[0].text, "/tmp/old.txt");
+        EXPECT_EQ(shownModals()[0].filter, "Text files (*.txt)");
+        EXPECT_EQ(shownModals()[0].defaultExtension, "txt");
+        EXPECT_EQ(shownModals()[1].kind, ModalKind::Directory);
+        EXPECT_EQ(shownModals()[1].text, "/tmp");
+    }
+    ScopedModalAnswerer cancelled(answerWith(mrCancel, "/ignored"));
+    EXPECT_EQ(saveFileDialog(nullptr, "t", "", ""), std::nullopt);
+    EXPECT_EQ(directoryDialog(nullptr, "t", ""), std::nullopt);
+}
+
+class Thrower : public QObject {
+  public:
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::User) throw std::runtime_error("Field 'TPName' not found");
+        return QObject::event(e);
+    }
+};
+
+TEST(ErrorReportTest, AnExceptionInAHandlerIsShownAndTheProgramGoesOn) {
+    ScopedModalAnswerer answers(answerWith(mrOk));
+    QPushButton button("Go");
+    int after = 0;
+    QObject::connect(&button, &QPushButton::clicked, [&] {
+        guarded(&button, [] { throw std::runtime_error("Unable to write to /x/KesPrep.ini"); });
+        ++after;
+    });
+    button.click();
+    EXPECT_EQ(after, 1);
+
+    // An exception that escapes an event handler without the wrapper is
+    // caught by the application object.
+    Thrower thrower;
+    QEvent event(QEvent::User);
+    EXPECT_FALSE(QCoreApplication::sendEvent(&thrower, &event));
+
+    ASSERT_EQ(shownModals().size(), 2u);
+    EXPECT_EQ(shownModals()[0].type, MsgType::Error);
+    EXPECT_EQ(shownModals()[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(shownModals()[0].text, "Unable to write to /x/KesPrep.ini");
+    EXPECT_EQ(shownModals()[1].text, "Field 'TPName' not found");
+}
+
+TEST(HourglassTest, TheCursorComesBackOnEveryPath) {
+    ASSERT_FALSE(hourglassShown());
+    try {
+        HourglassCursor outer;
+        EXPECT_TRUE(hourglassShown());
+        EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        {
+            HourglassCursor inner;
+            // Something inside turns it off (the retry question does).
+            setHourglass(false);
+        }
+        EXPECT_TRUE(hourglassShown());
+        throw std::runtime_error("fails");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_FALSE(hourglassShown());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(TerminationTest, TakesEffectWhenControlReturnsToTheEventLoop) {
+    clearTerminationRequest();
+    bool ranOn = false;
+    bool laterEvent = false;
+    QTimer::singleShot(0, [&] {
+        requestTermination();
+        ranOn = true; // the handler itself goes on
+    });
+    QTimer safety;
+    safety.setSingleShot(true);
+    QObject::connect(&safety, &QTimer::timeout, &safety, [] { QCoreApplication::exit(7); });
+    safety.start(5000);
+    QObject context;
+    QTimer::singleShot(3000, &context, [&] { laterEvent = true; });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(ranOn);
+    EXPECT_FALSE(laterEvent);
+    EXPECT_TRUE(terminationRequested());
+
+    // Asked for before the loop runs: the loop ends as soon as it starts.
+    clearTerminationRequest();
+    requestTermination();
+    safety.start(5000);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    clearTerminationRequest();
+}
+
+TEST(RetryPromptTest, AsksAfterEveryTwelfthFailureAndEndsOnCancel) {
+    testsupport::TempDir dir;
+    TAdsTable table;
+    table.DatabaseName = dir.path();
+    table.TableType = ttAdsNTX;
+    table.SetTableName("TP");
+    int questions = 0;
+    ScopedModalAnswerer answers([&](const ModalRequest& r) -> ModalAnswer {
+        EXPECT_FALSE(hourglassShown()) << "the question shows the normal cursor";
+        if (r.buttons == MsgButtons::OkCancel) return ++questions == 1 ? mrOk : mrCancel;
+        return mrOk;
+    });
+    EXPECT_FALSE(OpenTableWithRetry(table, windowRetryPrompt()));
+    ASSERT_EQ(shownModals().size(), 3u);
+    const std::string question = "Unable to open Table: " + dir.path() + "TP.CDX.\r\nOK to retry?";
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(shownModals()[i].type, MsgType::Error);
+        EXPECT_EQ(shownModals()[i].buttons, MsgButtons::OkCancel);
+        EXPECT_EQ(shownModals()[i].text, question);
+    }
+    EXPECT_EQ(shownModals()[2].type, MsgType::Error);
+    EXPECT_EQ(shownModals()[2].buttons, MsgButtons::Ok);
+    EXPECT_EQ(shownModals()[2].text, "Cancelled.  The program will be terminated.");
+    EXPECT_FALSE(hourglassShown());
+}
+
+TEST(DateEditTest, StartsEmptyAndReportsDayZero) {
+    DateEdit edit;
+    EXPECT_TRUE(edit.isEmpty());
+    EXPECT_EQ(edit.date(), kes::Date());
+    EXPECT_EQ(edit.text(), "");
+    EXPECT_EQ(edit.lineEdit()->placeholderText(), "mm/dd/yyyy");
+}
+
+TEST(DateEditTest, ReadsWhatAPersonTypes) {
+    struct Case {
+        const char* typed;
+        const char* shown; // after leaving the field
+    };
+    const Case cases[] = {
+        {"3/5/2004", "03/05/2004"},   {"03/05/04", "03/05/2004"},
+        {"1/1/49", "01/01/2049"},     {"1/1/50", "01/01/1950"},
+        {"12/31/99", "12/31/1999"},   {"02/29/2004", "02/29/2004"},
+        {"02/30/2004", "07/04/2003"}, // not a date: the last good value comes back
+        {"13/01/2004", "07/04/2003"}, {"", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        DateEdit edit;
+        edit.setDate(*kes::Date::fromYmd(2003, 7, 4));
+        edit.lineEdit()->setText(c.typed);
+        emit edit.lineEdit()->editingFinished();
+        EXPECT_EQ(edit.text().toStdString(), c.shown);
+        const auto expected = kes::Date::fromShortText(c.shown);
+        EXPECT_EQ(edit.date(), expected ? *expected : kes::Date());
+    }
+}
+
+TEST(DateEditTest, TheCalendarDropsDownAndSetsTheDate) {
+    kes::Clock::instance().setSource([] { return kes::LocalTime{2004, 6, 15, 9, 0, 0, 0}; });
+    DateEdit edit;
+    edit.show();
+    kes::Date changedTo;
+    QObject::connect(&edit, &DateEdit::dateChanged, [&](kes::Date d) { changedTo = d; });
+    edit.dropDownButton()->click();
+    ASSERT_TRUE(edit.calendarShown());
+    EXPECT_EQ(edit.calendar()->selectedDate(), QDate(2004, 6, 15)) << "empty picker opens at today";
+    edit.calendar()->setSelectedDate(QDate(2004, 3, 5));
+    emit edit.calendar()->clicked(QDate(2004, 3, 5));
+    EXPECT_FALSE(edit.calendarShown());
+    EXPECT_EQ(edit.text(), "03/05/2004");
+    EXPECT_EQ(changedTo, *kes::Date::fromYmd(2004, 3, 5));
+
+    edit.setEnabled(false);
+    edit.showCalendar();
+    EXPECT_FALSE(edit.calendarShown());
+    kes::Clock::instance().setSource({});
+}
+
+TEST(VirtualListBoxTest, AsksOnlyForRowsItHasAndKeepsTheSelectionInStep) {
+    VirtualListBox list;
+    list.resize(169, 147);
+    std::set<int> asked;
+    list.setItemTextCallback([&](int i) {
+        asked.insert(i);
+        return std::to_string(i + 1) + ".  \tPeriod";
+    });
+    std::vector<int> changes;
+    QObject::connect(&list, &VirtualListBox::itemIndexChanged,
+                     [&](int i) { changes.push_back(i); });
+    list.show();
+
+    list.setCount(5);
+    list.grab();
+    ASSERT_FALSE(asked.empty());
+    EXPECT_LE(*asked.rbegin(), 4);
+    EXPECT_EQ(list.itemText(2), "3.  \tPeriod");
+
+    list.setItemIndex(3);
+    list.setCount(3); // row 3 is gone: deselected
+    list.setItemIndex(1);
+    list.setCount(2); // row 1 is still there: kept
+    list.setCount(6);
+    EXPECT_EQ(list.itemIndex(), 1);
+    list.setItemIndex(-1);
+    EXPECT_EQ(changes, (std::vector<int>{3, -1, 1, -1}));
+
+    asked.clear();
+    list.setCount(0);
+    list.grab();
+    EXPECT_TRUE(asked.empty());
+}
+
+TEST(VirtualListBoxTest, TabStopIsInDialogUnitsOfTheFont) {
+    VirtualListBox list;
+    list.setTabStopDialogUnits(30);
+    EXPECT_DOUBLE_EQ(list.tabStopPixels(), 30 * list.fontMetrics().averageCharWidth() / 4.0);
+    EXPECT_GT(list.tabStopPixels(), 0.0);
+}
+
+TEST(RadioGroupTest, AnIndexOutsideTheItemsChoosesNone) {
+    RadioGroup group("&Search", {"Temporary", "Master"});
+    group.setItemIndex(1);
+    EXPECT_TRUE(group.button(1)->isChecked());
+    group.setItemIndex(-1);
+    EXPECT_EQ(group.itemIndex(), -1);
+    EXPECT_FALSE(group.button(0)->isChecked());
+    EXPECT_FALSE(group.button(1)->isChecked());
+    group.setItemIndex(0);
+    EXPECT_EQ(group.itemIndex(), 0);
+    EXPECT_FALSE(group.button(1)->isChecked());
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+// Modal pieces of the program: message boxes of a type with a fixed set of
+// buttons, the save-file dialog and the directory dialog. Every one of them
+// goes through here so that a test can answer it: with an answerer installed
+// nothing modal is ever shown, the request is recorded and the answerer's
+// reply is returned as if the operator had given it.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+namespace ui {
+
+enum class MsgType { Error, Information, Confirmation };
+enum class MsgButtons { Ok, OkCancel, YesCancel };
+
+// Replies, numbered as the toolkit's modal results.
+inline constexpr int mrNone = 0;
+inline constexpr int mrOk = 1;
+inline constexpr int mrCancel = 2;
+inline constexpr int mrYes = 6;
+
+enum class ModalKind { MessageBox, SaveFile, Directory };
+
+struct ModalRequest {
+    ModalKind kind = ModalKind::MessageBox;
+    MsgType type = MsgType::Information; // message boxes only
+    MsgButtons buttons = MsgButtons::Ok; // message boxes only
+    std::string title;
+    // The message of a box; for a dialog, the file or folder it starts with.
+    std::string text;
+    std::string filter;           // save-file dialog: "Text files (*.txt)"
+    std::string defaultExtension; // save-file dialog: "txt"
+};
+
+struct ModalAnswer {
+    int result = mrCancel;
+    std::string path; // the chosen file or folder when result is mrOk
+    ModalAnswer() = default;
+    ModalAnswer(int r) : result(r) {} // NOLINT: lets an answerer return mrOk
+    ModalAnswer(int r, std::string p) : result(r), path(std::move(p)) {}
+};
+
+using ModalAnswerer = std::function<ModalAnswer(const ModalRequest&)>;
+
+// Installs the process-wide answerer (an empty function brings the real
+// windows back) and returns the one it replaces.
+ModalAnswerer setModalAnswerer(ModalAnswerer answerer);
+bool hasModalAnswerer();
+// What was asked of the answerer, oldest first.
+const std::vector<ModalRequest>& shownModals();
+void clearShownModals();
+
+// Installs an answerer for one scope and empties the record of what was shown.
+class ScopedModalAnswerer {
+  public:
+    explicit ScopedModalAnswerer(ModalAnswerer answerer);
+    ~ScopedModalAnswerer();
+    ScopedModalAnswerer(const ScopedModalAnswerer&) = delete;
+    ScopedModalAnswerer& operator=(const ScopedModalAnswerer&) = delete;
+
+  private:
+    ModalAnswerer previous_;
+};
+
+// A modal message box; returns mrOk, mrYes or mrCancel. Closing the box
+// without a button counts as Cancel (as OK for a box with OK alone).
+int messageBox(MsgType type, MsgButtons buttons, const std::string& text,
+               QWidget* parent = nullptr);
+void showError(const std::string& text, QWidget* parent = nullptr);
+void showInformation(const std::string& text, QWidget* parent = nullptr);
+
+// The file the operator names for writing, or nullopt when cancelled.
+std::optional<std::string> saveFileDialog(QWidget* parent, const std::string& title,
+                                          const std::string& initialPath, const std::string& filter,
+                                          const std::string& defaultExtension = {});
+// The folder the operator picks, or nullopt when cancelled.
+std::optional<std::string> directoryDialog(QWidget* parent, const std::string& title,
+                                           const std::string& initialDir);
+
+} // namespace ui
