@@ -241,9 +241,12 @@ int main(int argc, char** argv) {
     TAdsTable::AdsCreateTable(dir + "KESTABLE.dbf", ttAdsCDX, OEM, 0, kWorkFields);
     work.Open();
     scores.Open();
-    scores.AdsCopyTableContents(work);
-    while (work.RecordCount() < records)
-        work.AdsCopyTableContents(work);
+    scores.AdsCopyTableContents(work); // the live records
+    // Top up to exactly the record count with copies of the first records.
+    for (uint32_t r = 1; work.RecordCount() < records; ++r) {
+        std::string copy(work.File().record(r), work.File().recordLength());
+        work.File().appendRecord(copy.data());
+    }
     const uint32_t workRecords = work.RecordCount();
     scores.Close();
     work.Close();

@@ -36,7 +36,7 @@ struct TAdsTable::Order {
     bool dirty = false;
     std::vector<uint32_t> positionOf; // recno -> position + 1 (0: not in the order)
     bool positionsValid = false;
-    std::vector<uint64_t> prefixes;   // first eight key bytes, for finds
+    std::vector<uint64_t> prefixes; // first eight key bytes, for finds
 };
 
 namespace {
@@ -69,6 +69,25 @@ double parseNumber(std::string_view s, bool* ok = nullptr) {
         if (ok) *ok = false;
         return 0;
     }
+    // Whole numbers, the common case, without the library's general parser.
+    {
+        size_t i = 0;
+        bool negative = false;
+        if (s[0] == '-' || s[0] == '+') {
+            negative = s[0] == '-';
+            i = 1;
+        }
+        if (i < s.size() && s.size() - i <= 15) {
+            int64_t v = 0;
+            size_t digits = 0;
+            for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++digits)
+                v = v * 10 + (s[i] - '0');
+            if (i == s.size() && digits > 0) {
+                if (ok) *ok = true;
+                return static_cast<double>(negative ? -v : v);
+            }
+        }
+    }
     char buf[64];
     size_t n = std::min(s.size(), sizeof buf - 1);
     std::memcpy(buf, s.data(), n);
@@ -83,6 +102,12 @@ double parseNumber(std::string_view s, bool* ok = nullptr) {
 // The number right-aligned in `width` with `decimals` decimals; asterisks when
 // it does not fit, as xBase engines store an overflow.
 std::string formatNumber(double value, int width, int decimals) {
+    if (decimals == 0 && std::fabs(value) < 1e15) {
+        std::string digits = std::to_string(std::llround(value));
+        if (static_cast<int>(digits.size()) > width)
+            return std::string(static_cast<size_t>(width), '*');
+        return std::string(static_cast<size_t>(width) - digits.size(), ' ') + digits;
+    }
     char buf[128];
     std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, value);
     std::string s = buf;
@@ -117,17 +142,18 @@ void sortShortEntries(xbase::KeyEntries& e, bool descending) {
     for (size_t i = 0; i < n; ++i) {
         const unsigned char* k = e.key(i);
         uint64_t a = 0, tail = 0;
-        for (size_t b = 0; b < 8; ++b) a = (a << 8) | (b < len ? k[b] : 0);
-        for (size_t b = 8; b < 12; ++b) tail = (tail << 8) | (b < len ? k[b] : 0);
+        for (size_t b = 0; b < 8; ++b)
+            a = (a << 8) | (b < len ? k[b] : 0);
+        for (size_t b = 8; b < 12; ++b)
+            tail = (tail << 8) | (b < len ? k[b] : 0);
         if (descending) {
             a = ~a;
             tail = ~tail & 0xFFFFFFFFu;
         }
         items[i] = Item{a, (tail << 32) | e.recnos[i]};
     }
-    std::sort(items.begin(), items.end(), [](const Item& x, const Item& y) {
-        return x.a != y.a ? x.a < y.a : x.b < y.b;
-    });
+    std::sort(items.begin(), items.end(),
+              [](const Item& x, const Item& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
     for (size_t i = 0; i < n; ++i) {
         uint64_t a = items[i].a, tail = items[i].b >> 32;
         if (descending) {
@@ -135,7 +161,8 @@ void sortShortEntries(xbase::KeyEntries& e, bool descending) {
             tail = ~tail & 0xFFFFFFFFu;
         }
         unsigned char* k = e.keys.data() + i * len;
-        for (size_t b = 0; b < len && b < 8; ++b) k[b] = static_cast<unsigned char>(a >> (56 - 8 * b));
+        for (size_t b = 0; b < len && b < 8; ++b)
+            k[b] = static_cast<unsigned char>(a >> (56 - 8 * b));
         for (size_t b = 8; b < len; ++b)
             k[b] = static_cast<unsigned char>(tail >> (24 - 8 * (b - 8)));
         e.recnos[i] = static_cast<uint32_t>(items[i].b & 0xFFFFFFFFu);
@@ -195,7 +222,8 @@ void sortEntries(xbase::KeyEntries& e, bool descending) {
 
 uint64_t keyPrefix(const unsigned char* key, size_t len) {
     uint64_t p = 0;
-    for (size_t b = 0; b < 8; ++b) p = (p << 8) | (b < len ? key[b] : 0);
+    for (size_t b = 0; b < 8; ++b)
+        p = (p << 8) | (b < len ? key[b] : 0);
     return p;
 }
 
@@ -919,7 +947,7 @@ void TAdsTable::Edit() {
 void TAdsTable::Append() {
     requireOpen("append");
     if (state_ == dsEdit || state_ == dsInsert) Post();
-    buffer_ = dbf_.blankRecord();
+    buffer_.assign(dbf_.recordLength(), ' ');
     state_ = dsInsert;
     notify(TableEvent::StateChanged);
 }
@@ -1172,14 +1200,19 @@ bool TAdsTable::seekKey(const std::string& key) {
         // touching the keys themselves.
         if (o.prefixes.size() != e.size()) {
             o.prefixes.resize(e.size());
-            for (size_t i = 0; i < e.size(); ++i) o.prefixes[i] = keyPrefix(e.key(i), len);
+            for (size_t i = 0; i < e.size(); ++i)
+                o.prefixes[i] = keyPrefix(e.key(i), len);
         }
         const uint64_t p = keyPrefix(reinterpret_cast<const unsigned char*>(key.data()), len);
         lo = static_cast<size_t>(std::lower_bound(o.prefixes.begin(), o.prefixes.end(), p) -
                                  o.prefixes.begin());
-        hi = static_cast<size_t>(std::upper_bound(o.prefixes.begin() + static_cast<long>(lo),
-                                                  o.prefixes.end(), p) -
-                                 o.prefixes.begin());
+        // Keys of up to eight bytes are decided by the prefix alone; longer
+        // ones step over the few entries that share it.
+        hi = lo;
+        while (len > 8 && hi < e.size() && o.prefixes[hi] == p &&
+               std::memcmp(e.key(hi), key.data(), len) < 0)
+            ++hi;
+        lo = hi;
     }
     while (lo < hi) {
         size_t mid = lo + (hi - lo) / 2;
