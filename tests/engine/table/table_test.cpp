@@ -12,11 +12,11 @@ namespace {
 const char* const kCodeList = "CODE,     C, 4,0;INCLUDE,  L, 1,0;NEWCODE,  C, 4,0;WHEN, D, 8,0;"
                               "SCORE, N, 4,0;";
 
-// A CDX table in a temporary folder, opened.
+// A CDX table in a temporary folder (created unless `list` is null), opened.
 struct Table {
     explicit Table(const TempDir& tmp, const std::string& name = "CODES",
                    const char* list = kCodeList, bool exclusive = true) {
-        TAdsTable::AdsCreateTable(tmp.dir() + name + ".dbf", ttAdsCDX, OEM, 0, list);
+        if (list) TAdsTable::AdsCreateTable(tmp.dir() + name + ".dbf", ttAdsCDX, OEM, 0, list);
         t.DatabaseName = tmp.dir();
         t.TableType = ttAdsCDX;
         t.SetTableName(name);
@@ -461,4 +461,33 @@ TEST(OpenTableWithRetry, CountsTwelveSilentAttemptsBeforeAsking) {
     EXPECT_TRUE(OpenTableWithRetry(t, prompt));
     EXPECT_EQ(prompt.texts.size(), 2u);
     EXPECT_EQ(TableOpenAttempts() - before, 25u); // 12 failures, ask, 12 failures, ask, success
+}
+
+TEST(Orders, AnIndexThatNoLongerFitsItsTableIsRebuilt) {
+    // The records changed while the index file was not rewritten: its keys
+    // are rebuilt from the records instead of being trusted.
+    TempDir tmp;
+    {
+        Table tab(tmp);
+        tab.t.AdsCreateIndex61("", "CODE", "CODE", "", "", ADS_COMPOUND);
+        for (const char* c : {"C", "A"})
+            tab.add(c);
+    }
+    fs::copy_file(tmp.file("CODES.cdx"), tmp.file("old.cdx"));
+    {
+        Table reopened(tmp, "CODES", nullptr);
+        reopened.add("B");
+    }
+    fs::copy_file(tmp.file("old.cdx"), tmp.file("CODES.cdx"), fs::copy_options::overwrite_existing);
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsCDX;
+    t.SetTableName("CODES");
+    t.Open();
+    t.SetIndexName("CODE");
+    std::vector<std::string> codes;
+    for (t.First(); !t.Eof(); t.Next())
+        codes.push_back(t.FieldByName("CODE").AsString());
+    EXPECT_EQ(codes, (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_TRUE(t.FindKey("B"));
 }
