@@ -7,32 +7,7 @@
 namespace kes {
 namespace {
 
-// Days from 0000-03-01 based civil calendar (proleptic Gregorian).
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void civilFromDays(int64_t z, int& year, int& month, int& day) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t y = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    year = static_cast<int>(y + (m <= 2));
-    month = static_cast<int>(m);
-    day = static_cast<int>(d);
-}
-
-const int64_t kEpoch = daysFromCivil(1899, 12, 30);
+constexpr int64_t kEpoch = kDayZeroCivil;
 
 bool allDigits(std::string_view s) {
     if (s.empty()) return false;
@@ -79,7 +54,7 @@ void Date::toYmd(int& year, int& month, int& day) const {
 std::string Date::toYyyymmdd() const {
     int y, m, d;
     toYmd(y, m, d);
-    char buf[16];
+    char buf[32];
     std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
     return buf;
 }
@@ -92,7 +67,7 @@ std::optional<Date> Date::fromYyyymmdd(std::string_view text) {
 std::string Date::toShortText() const {
     int y, m, d;
     toYmd(y, m, d);
-    char buf[16];
+    char buf[32];
     std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", m, d, y);
     return buf;
 }

@@ -68,18 +68,7 @@ using namespace exprdetail;
 namespace exprdetail {
 
 void daysToYmd(int32_t days, int& year, int& month, int& day) {
-    int64_t z = kEpochCivil + days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t y = static_cast<int64_t>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    year = static_cast<int>(y + (m <= 2));
-    month = static_cast<int>(m);
-    day = static_cast<int>(d);
+    kes::civilFromDays(kEpochCivil + days, year, month, day);
 }
 
 namespace {

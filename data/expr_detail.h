@@ -3,6 +3,7 @@
 // the parser share. Nothing outside data/expr*.cpp and its tests includes this.
 #pragma once
 
+#include "common/Date.h"
 #include "data/Value.h"
 
 #include <bit>
@@ -114,15 +115,8 @@ struct Node {
 // Dates inside the evaluator: days from 30 December 1899, kNoDate for an empty date.
 inline constexpr int32_t kNoDate = INT32_MIN;
 
-constexpr int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-inline constexpr int64_t kEpochCivil = daysFromCivil(1899, 12, 30);
+using kes::daysFromCivil;
+inline constexpr int64_t kEpochCivil = kes::kDayZeroCivil;
 inline constexpr int32_t kFirstDay = static_cast<int32_t>(daysFromCivil(1, 1, 1) - kEpochCivil);
 inline constexpr int32_t kLastDay = static_cast<int32_t>(daysFromCivil(9999, 12, 31) - kEpochCivil);
 

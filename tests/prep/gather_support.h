@@ -6,6 +6,8 @@
 #include "data/AdsTable.h"
 #include "prep/core/Gather.h"
 
+#include "support/Manifest.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -70,57 +72,18 @@ class SampleDataDir {
     fs::path path_;
 };
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::readFile;
 
 // One CSV record by column name; values as raw bytes, quotes removed.
 using CsvRecord = std::map<std::string, std::string>;
 
 inline std::vector<CsvRecord> readCsv(const std::string& path) {
-    const std::string text = readFile(path);
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> row;
-    std::string cell;
-    bool inQuotes = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inQuotes) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                cell += '"';
-                ++i;
-            } else if (c == '"') {
-                inQuotes = false;
-            } else {
-                cell += c;
-            }
-        } else if (c == '"') {
-            inQuotes = true;
-        } else if (c == ',') {
-            row.push_back(cell);
-            cell.clear();
-        } else if (c == '\n') {
-            row.push_back(cell);
-            cell.clear();
-            rows.push_back(row);
-            row.clear();
-        } else {
-            cell += c;
-        }
-    }
-    if (!cell.empty() || !row.empty()) {
-        row.push_back(cell);
-        rows.push_back(row);
-    }
+    const testsupport::CsvTable table = testsupport::readCsvTable(path);
     std::vector<CsvRecord> records;
-    if (rows.empty()) return records;
-    for (size_t r = 1; r < rows.size(); ++r) {
+    for (const auto& row : table.rows) {
         CsvRecord record;
-        for (size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c)
-            record[rows[0][c]] = rows[r][c];
+        for (size_t c = 0; c < table.header.size() && c < row.size(); ++c)
+            record[table.header[c]] = row[c];
         records.push_back(record);
     }
     return records;

@@ -5,6 +5,7 @@
 #include "common/Date.h"
 #include "data/Value.h"
 #include "data/cdx.h"
+#include "support/Manifest.h"
 
 #include <gtest/gtest.h>
 
@@ -29,57 +30,14 @@ inline std::string fixtureDir() {
 }
 
 inline std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testsupport::readFile(path);
 }
 
 inline void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
+    testsupport::writeFile(path, bytes);
 }
 
-// A CSV file of the manifests: header line skipped; fields may be quoted
-// ("" inside quotes is one "), bytes are kept as they are.
-inline std::vector<std::vector<std::string>> readCsv(const std::string& path) {
-    const std::string text = readBytes(path);
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> row;
-    std::string field;
-    bool quoted = false, header = true;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            row.push_back(field);
-            field.clear();
-        } else if (c == '\n') {
-            row.push_back(field);
-            field.clear();
-            if (!header) rows.push_back(row);
-            header = false;
-            row.clear();
-        } else {
-            field += c;
-        }
-    }
-    if (!row.empty() || !field.empty()) {
-        row.push_back(field);
-        if (!header) rows.push_back(row);
-    }
-    return rows;
-}
+using testsupport::readCsv;
 
 // A key value as the manifests write it.
 inline xbase::Value parseValue(xbase::ValueType type, const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include "common/Date.h"
 #include "data/Value.h"
+#include "support/Manifest.h"
 
 #include <gtest/gtest.h>
 
@@ -34,47 +35,7 @@ inline void writeBytes(const std::string& path, const std::vector<unsigned char>
               static_cast<std::streamsize>(bytes.size()));
 }
 
-// Rows of a manifest CSV without its header line. Quoted fields keep their
-// bytes as they are (code page 437, blank padding), "" stands for one quote.
-inline std::vector<std::vector<std::string>> readCsv(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), {});
-    std::vector<std::vector<std::string>> rows;
-    std::vector<std::string> row;
-    std::string field;
-    bool quoted = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            row.push_back(field);
-            field.clear();
-        } else if (c == '\n') {
-            row.push_back(field);
-            rows.push_back(row);
-            row.clear();
-            field.clear();
-        } else if (c != '\r') {
-            field += c;
-        }
-    }
-    if (!field.empty() || !row.empty()) {
-        row.push_back(field);
-        rows.push_back(row);
-    }
-    if (!rows.empty()) rows.erase(rows.begin());
-    return rows;
-}
+using testsupport::readCsv;
 
 // The value a manifest shows for a key of type C, N or D.
 inline xbase::Value csvValue(char type, const std::string& text) {

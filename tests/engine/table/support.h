@@ -2,6 +2,8 @@
 // the manifests' CSV files.
 #pragma once
 
+#include "support/Manifest.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -50,62 +52,7 @@ class TempDir {
     fs::path path_;
 };
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-// One CSV row as raw byte strings; quoted values keep their inner blanks.
 using Row = std::vector<std::string>;
-
-inline std::vector<Row> readCsv(const std::string& path) {
-    std::string text = readFile(path);
-    std::vector<Row> rows;
-    Row row;
-    std::string cell;
-    bool quoted = false, inQuotes = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (inQuotes) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                cell += '"';
-                ++i;
-            } else if (c == '"') {
-                inQuotes = false;
-            } else {
-                cell += c;
-            }
-        } else if (c == '"') {
-            inQuotes = quoted = true;
-        } else if (c == ',') {
-            row.push_back(cell);
-            cell.clear();
-            quoted = false;
-        } else if (c == '\n') {
-            row.push_back(cell);
-            rows.push_back(row);
-            row.clear();
-            cell.clear();
-            quoted = false;
-        } else if (c != '\r') {
-            cell += c;
-        }
-    }
-    if (!cell.empty() || !row.empty()) {
-        row.push_back(cell);
-        rows.push_back(row);
-    }
-    (void)quoted;
-    if (!rows.empty()) rows.erase(rows.begin()); // header line
-    return rows;
-}
 
 inline std::string rtrim(std::string s) {
     while (!s.empty() && s.back() == ' ')
