@@ -1170,11 +1170,16 @@ void TAdsTable::AdsCreateIndex61(const std::string& indexFile, const std::string
     order->name = name;
     order->keyExpression = expression;
     order->forExpression = condition;
-    order->key = xbase::Expression::compile(expression, dbf_.fields(), dbf_.codePage());
+    try {
+        order->key = xbase::Expression::compile(expression, dbf_.fields(), dbf_.codePage());
+        if (!condition.empty())
+            order->condition =
+                xbase::Expression::compile(condition, dbf_.fields(), dbf_.codePage());
+    } catch (const EADSDatabaseError& e) {
+        throw EADSDatabaseError(e.Number(), std::string(e.what()) + ": " + dbf_.path());
+    }
     order->keyType = order->key.type();
     order->keyField = order->key.singleField();
-    if (!condition.empty())
-        order->condition = xbase::Expression::compile(condition, dbf_.fields(), dbf_.codePage());
     uint16_t width = 0;
     if (order->keyType == ValueType::Character) {
         Value sample = order->key.evaluate(RecordView{currentRecord(), recno_ ? recno_ : 1});

@@ -5,6 +5,8 @@
 #include "data/AdsTable.h"
 #include "data/cdx.h"
 
+#include <algorithm>
+
 using namespace testsupport;
 
 namespace {
@@ -490,4 +492,97 @@ TEST(Orders, AnIndexThatNoLongerFitsItsTableIsRebuilt) {
         codes.push_back(t.FieldByName("CODE").AsString());
     EXPECT_EQ(codes, (std::vector<std::string>{"A", "B", "C"}));
     EXPECT_TRUE(t.FindKey("B"));
+}
+
+TEST(Orders, TagsWithExpressionsConditionsAndDescendingOrderWork) {
+    // Index files written by other programs may carry tags the program never
+    // creates itself; they open, walk and seek where their key is supported.
+    TempDir tmp;
+    TAdsTable::AdsCreateTable(tmp.dir() + "PEOPLE.dbf", ttAdsCDX, OEM, 0,
+                              "NAME,C,8,0;AMOUNT,N,6,2;");
+    struct Row {
+        const char* name;
+        double amount;
+    } rows[] = {{"delta", 5}, {"Alpha", -1}, {"charlie", 2.5}, {"BRAVO", 0}, {"alpha", 7}};
+    {
+        TAdsTable t;
+        t.DatabaseName = tmp.dir();
+        t.TableType = ttAdsCDX;
+        t.SetTableName("PEOPLE");
+        t.Open();
+        for (const Row& r : rows) {
+            t.Append();
+            t.FieldByName("NAME").SetAsString(r.name);
+            t.FieldByName("AMOUNT").SetAsFloat(r.amount);
+            t.Post();
+        }
+    }
+    // Tags as another program wrote them.
+    auto tag = [](const char* name, const char* key, const char* condition, bool descending,
+                  xbase::ValueType type, uint16_t length, std::vector<std::string> keys,
+                  std::vector<uint32_t> recnos) {
+        xbase::CdxTag t;
+        t.name = name;
+        t.keyExpression = key;
+        t.forExpression = condition;
+        t.descending = descending;
+        t.keyType = type;
+        t.entries.keyLength = length;
+        for (size_t i = 0; i < keys.size(); ++i)
+            t.entries.push(reinterpret_cast<const unsigned char*>(keys[i].data()), recnos[i]);
+        return t;
+    };
+    auto n = [](double v) { return xbase::cdxKey(xbase::Value::numeric(v), 8); };
+    std::vector<xbase::CdxTag> tags = {
+        tag("UPNAME", "UPPER(NAME)", "", false, xbase::ValueType::Character, 8,
+            {"ALPHA   ", "ALPHA   ", "BRAVO   ", "CHARLIE ", "DELTA   "}, {2, 5, 4, 3, 1}),
+        tag("NAMEDESC", "NAME", "", true, xbase::ValueType::Character, 8,
+            {"delta   ", "charlie ", "alpha   ", "BRAVO   ", "Alpha   "}, {1, 3, 5, 4, 2}),
+        tag("POSITIVE", "AMOUNT", "AMOUNT > 0", false, xbase::ValueType::Numeric, 8,
+            {n(2.5), n(5), n(7)}, {3, 1, 5}),
+    };
+    xbase::writeCdx(tmp.file("PEOPLE.cdx"), tags);
+
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsCDX;
+    t.SetTableName("PEOPLE");
+    t.Exclusive = true;
+    t.Open();
+    auto walk = [&] {
+        std::vector<uint32_t> out;
+        for (t.First(); !t.Eof(); t.Next())
+            out.push_back(t.RecNo());
+        return out;
+    };
+    t.SetIndexName("upname");
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{2, 5, 4, 3, 1}));
+    EXPECT_TRUE(t.FindKey("CHARLIE"));
+    EXPECT_EQ(t.RecNo(), 3u);
+    t.SetIndexName("NAMEDESC");
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{1, 3, 5, 4, 2}));
+    EXPECT_TRUE(t.FindKey("alpha"));
+    EXPECT_EQ(t.RecNo(), 5u);
+    EXPECT_FALSE(t.FindKey("echo"));
+    t.SetIndexName("POSITIVE");
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{3, 1, 5}));
+    // A change keeps every tag in step, the condition included.
+    t.First();
+    t.Edit();
+    t.FieldByName("AMOUNT").SetAsFloat(-3); // record 3 leaves the POSITIVE tag
+    t.FieldByName("NAME").SetAsString("echo");
+    t.Post();
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{1, 5}));
+    t.SetIndexName("NAMEDESC");
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{3, 1, 5, 4, 2}));
+    t.SetIndexName("UPNAME");
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{2, 5, 4, 1, 3}));
+    t.Close();
+    auto reread = xbase::readCdx(tmp.file("PEOPLE.cdx"), [](const std::string& e) {
+        return e == "AMOUNT" ? xbase::ValueType::Numeric : xbase::ValueType::Character;
+    });
+    ASSERT_EQ(reread.size(), 3u);
+    EXPECT_EQ(reread[1].descending, true);
+    EXPECT_EQ(reread[2].forExpression, "AMOUNT > 0");
+    EXPECT_EQ(reread[2].entries.recnos, (std::vector<uint32_t>{1, 5}));
 }
