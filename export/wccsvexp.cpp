@@ -118,7 +118,7 @@ bool TCSVExport::FieldIncluded(const std::string& fieldName) const {
     if (FieldListAction == flaNone) return true;
     bool listed = false;
     for (const std::string& name : fieldList_)
-        if (kes::equalsIgnoreCase(kes::trimBlanksAndControls(name), fieldName)) {
+        if (kes::equalsIgnoreCase(name, fieldName)) {
             listed = true;
             break;
         }
@@ -172,6 +172,9 @@ std::string TCSVExport::valueText(const Column& column, bool fixed) {
     const TFieldType t = column.type;
     std::string v;
     if (isBinaryType(t)) return v; // no value, no filling
+    // A delimited Time value is the time text as it stands; in fixed columns a
+    // Time field is rendered like a date (its date text, also without dBASE).
+    if (t == ftTime && !fixed) return f.AsString();
     if (t == ftDate || t == ftDateTime || t == ftTime) {
         kes::Date d = f.AsDateTime();
         if (d.days() <= 0) {
@@ -179,7 +182,7 @@ std::string TCSVExport::valueText(const Column& column, bool fixed) {
         } else if (DBaseFormat) {
             v = d.toYyyymmdd();
         } else {
-            v = t == ftTime ? f.AsString() : d.toShortText();
+            v = d.toShortText();
         }
         return v;
     }

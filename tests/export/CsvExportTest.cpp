@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using exporttest::readFile;
 using exporttest::ScratchDir;
 
@@ -211,6 +213,10 @@ TEST_F(CsvExportTest, FieldListIncludesOrExcludesWithoutRegardToCase) {
     EXPECT_EQ(lines()[0], "SSN1|True");
     EXPECT_FALSE(exporter_.FieldIncluded("NAME"));
     EXPECT_TRUE(exporter_.FieldIncluded("SSN"));
+    // A name is compared as it stands in the list: " SSN" is not SSN.
+    exporter_.SetFieldList({" SSN", "OK "});
+    EXPECT_FALSE(exporter_.FieldIncluded("SSN"));
+    EXPECT_FALSE(exporter_.FieldIncluded("OK"));
 }
 
 TEST_F(CsvExportTest, MaxRecordsHeaderTrailerAndByteCount) {
@@ -275,6 +281,45 @@ TEST_F(CsvExportTest, ProgressIsUpdatedEveryHundredthOfTheRecords) {
     exporter_.ShowProgress = false;
     ASSERT_EQ(exporter_.Execute(), 3);
     EXPECT_EQ(progress_.created, 0);
+}
+
+TEST_F(CsvExportTest, BeginExportIsRaisedBeforeTheOutputIsOpened) {
+    makeTable(3);
+    exporter_.ShowProgress = true;
+    bool fileExisted = true;
+    int windowsAtBegin = -1;
+    exporter_.OnBeginExport = [&](TCSVExport&) {
+        fileExisted = std::filesystem::exists(out());
+        windowsAtBegin = progress_.created;
+    };
+    int finished = 0;
+    int64_t recordsAtFinish = -1;
+    exporter_.OnFinishExport = [&](TCSVExport&) {
+        ++finished;
+        recordsAtFinish = static_cast<int64_t>(lines().size()); // the file is closed by now
+    };
+    ASSERT_EQ(exporter_.Execute(), 3);
+    EXPECT_FALSE(fileExisted);
+    EXPECT_EQ(windowsAtBegin, 0);
+    EXPECT_EQ(finished, 1);
+    EXPECT_EQ(recordsAtFinish, 3);
+}
+
+TEST_F(CsvExportTest, DataSetThatCannotBeOpenedGivesMinusOne) {
+    makeTable(3);
+    TAdsTable missing;
+    missing.DatabaseName = scratch_.dir();
+    missing.SetTableName("NOSUCHTABLE");
+    missing.TableType = ttAdsCDX;
+    exporter_.DataSet = &missing;
+    exporter_.ShowProgress = true;
+    EXPECT_EQ(exporter_.Execute(), -1);
+    EXPECT_EQ(progress_.created, 0);
+    EXPECT_TRUE(messages_.errors.empty());
+    // Nothing is left open: the next export runs normally.
+    exporter_.DataSet = &table_;
+    EXPECT_EQ(exporter_.Execute(), 3);
+    EXPECT_EQ(progress_.alive, 0);
 }
 
 TEST_F(CsvExportTest, OutputThatCannotBeCreatedGivesMinusOne) {

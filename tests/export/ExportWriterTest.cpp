@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 
 #include "common/Date.h"
+#include "common/Text.h"
 #include "export/core/ExportWriter.h"
 #include "prep/core/Gather.h"
 
@@ -40,7 +41,11 @@ struct RecordingStatus : ExportStatus {
     }
     void ProcessPendingEvents() override { ++pending; }
     void SetProgressRange(int, int max) override { maximum = max; }
-    void SetProgress(int p) override { position = p; }
+    std::vector<int> positions;
+    void SetProgress(int p) override {
+        position = p;
+        positions.push_back(p);
+    }
 };
 
 struct NoRetry : RetryPrompt {
@@ -237,6 +242,58 @@ TEST_F(ExportWriterTest, UploadFileInEveryLayoutAndWithEachOptionalField) {
     }
 }
 
+TEST_F(ExportWriterTest, StagingFieldsKeepTheirNamesAndOrder) {
+    ExportOptions all;
+    all.IncludeAttempted = all.IncludeSubscores = all.IncludePandA = all.IncludeSiteCode = true;
+    EXPECT_EQ(StagingFieldList(all),
+              "ID,C,9,0;LNAME,C,13,0;FNAME,C,11,0;MNAME,C,1,0;BIRTHDATE,C,8,0;"
+              "TESTCODE,C,4,0;TESTSCORE,C,4,0;DATE,C,8,0;"
+              "Attempt,C,3,0;Subscores,C,20,0;PANDA,C,6,0;SITECODE,C,2,0;");
+    ExportOptions two;
+    two.IncludeSubscores = two.IncludeSiteCode = true;
+    EXPECT_EQ(StagingFieldList(two).substr(StagingFieldList(ExportOptions{}).size()),
+              "Subscores,C,20,0;SITECODE,C,2,0;");
+
+    options_.IncludeAttempted = options_.IncludeSubscores = true;
+    options_.IncludePandA = options_.IncludeSiteCode = true;
+    EXPECT_EQ(run({rec(2)}), ExportOutcome::Prepared);
+    TAdsTable staging;
+    staging.DatabaseName = scratch_.dir();
+    staging.SetTableName("KESTALEX");
+    staging.TableType = ttAdsCDX;
+    staging.Open();
+    // The DBF file holds names in capitals; the table layer matches them without
+    // regard to case.
+    const std::vector<std::string> expected{"ID",        "LNAME",     "FNAME",     "MNAME",
+                                            "BIRTHDATE", "TESTCODE",  "TESTSCORE", "DATE",
+                                            "Attempt",   "Subscores", "PANDA",     "SITECODE"};
+    ASSERT_EQ(staging.FieldCount(), static_cast<int>(expected.size()));
+    for (int i = 0; i < staging.FieldCount(); ++i) {
+        const std::string& name = expected[static_cast<size_t>(i)];
+        EXPECT_TRUE(kes::equalsIgnoreCase(staging.Fields(i).FieldName(), name))
+            << staging.Fields(i).FieldName() << " in place of " << name;
+        EXPECT_EQ(staging.Fields(i).TypeLetter(), 'C') << name;
+        EXPECT_EQ(&staging.FieldByName(name), &staging.Fields(i)) << name;
+    }
+}
+
+TEST_F(ExportWriterTest, ExportComponentHasTheWindowDesignValues) {
+    TExportWriter fresh;
+    const TCSVExport& e = fresh.CSVExport1;
+    EXPECT_EQ(e.DelimitedFields, dfAll);
+    EXPECT_EQ(e.FieldListAction, flaNone);
+    EXPECT_FALSE(e.HeaderRecord);
+    EXPECT_FALSE(e.TrailerRecord);
+    EXPECT_EQ(e.MaxRecords(), 0);
+    EXPECT_EQ(e.NumericAlign, naLeft);
+    EXPECT_TRUE(e.ShowProgress);
+    EXPECT_FALSE(e.DBaseFormat);
+    EXPECT_EQ(e.CustomSeparator(), "");
+    EXPECT_EQ(e.ExportType, expDelimited);
+    EXPECT_EQ(e.FieldSeparator, fspNone);
+    EXPECT_EQ(e.FieldDelimiter, fdlNone);
+}
+
 TEST_F(ExportWriterTest, PickedRowsKeepTheOrderOfPicking) {
     EXPECT_EQ(run({rec(3), rec(2), rec(1)}), ExportOutcome::Prepared);
     EXPECT_EQ(readFile(upload()), golden("fixed_picked.txt"));
@@ -334,6 +391,8 @@ TEST_F(ExportWriterTest, ProgressBarAndHourglass) {
     EXPECT_EQ(run({rec(1), rec(2), rec(3)}), ExportOutcome::Prepared);
     EXPECT_EQ(status_.maximum, 3);
     EXPECT_EQ(status_.position, 0); // set back at the end
+    // 0 at the start, the zero-based number of each row, 0 again at the end.
+    EXPECT_EQ(status_.positions, (std::vector<int>{0, 0, 1, 2, 0}));
     EXPECT_EQ(status_.pending, 1);
     EXPECT_EQ(status_.events, (std::vector<std::string>{"hourglass", "normal"}));
 }
