@@ -76,9 +76,10 @@ beside the executable (or the file given with --ini):
   --help            this text
 
 Exit status: 0 the file was prepared; 1 it was not prepared (the reason is
-printed) or a table could not be read; 2 a bad option or a missing period or
-output file (nothing is gathered); 3 no record in the date range (the file is
-left as it was); 4 a table could not be opened.
+printed) or a table could not be read; 2 a bad option, a missing period or
+output file, or settings dates that the main window would refuse (nothing is
+gathered); 3 no record in the date range (the file is left as it was); 4 a
+table could not be opened.
 )";
 
 class UsageError : public std::runtime_error {
@@ -234,6 +235,10 @@ std::vector<bool> parseSwitches(const std::string& option, const std::string& va
     return on;
 }
 
+// The eight-digit form of the empty date: a range with it at either end was
+// never entered.
+const std::string kEmptyDate = "18991230";
+
 struct DateChoice {
     bool all = false;
     kes::Date begin, end;
@@ -258,6 +263,8 @@ DateChoice parseDates(const std::string& value) {
     if (!b || !e)
         throw UsageError("--dates: \"" + value +
                          "\" is not all, today or MM/DD/YYYY-MM/DD/YYYY with valid dates");
+    if (b->toYyyymmdd() == kEmptyDate || e->toYyyymmdd() == kEmptyDate)
+        throw UsageError("--dates: 12/30/1899 marks a date that was not entered");
     if (*e < *b) throw UsageError("--dates: the first date lies after the last");
     c.begin = *b;
     c.end = *e;
@@ -369,6 +376,15 @@ Plan makePlan(const CommandLine& cl, const std::string& exeDir) {
         // Dates that do not convert give today's date for both, as in the main window.
         dates.begin = b && e ? *b : kes::Date::today();
         dates.end = b && e ? *e : kes::Date::today();
+        // The main window refuses such a range before anything is gathered.
+        const std::string first = dates.begin.toYyyymmdd(), last = dates.end.toYyyymmdd();
+        if (first == kEmptyDate || last == kEmptyDate)
+            throw UsageError("The selected dates must be entered. (\"" + exportSection +
+                             "\" / \"Begin Date\" and \"End Date\" of " + iniPath + ")");
+        if (first > last)
+            throw UsageError("The Begin Date cannot be later than the End Date. (\"" +
+                             exportSection + "\" / \"Begin Date\" and \"End Date\" of " + iniPath +
+                             ")");
     }
 
     // Layout.

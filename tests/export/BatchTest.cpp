@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/wait.h>
@@ -45,6 +46,11 @@ class BatchTest : public ::testing::Test {
     }
 
     std::string quoted(const std::string& s) const { return "'" + s + "'"; }
+    static std::string lowered(std::string s) {
+        for (char& c : s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    }
 
     ScratchDir scratch_;
     std::string data_, ini_;
@@ -81,6 +87,87 @@ TEST_F(BatchTest, LeftOutOptionsComeFromTheSettingsFile) {
     RunResult r = run("--ini " + quoted(ini_));
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(readFile(upload), golden("batch_virntp1_placement_pipe_all.txt"));
+}
+
+// The date range when --dates is left out: the automatic window's date choice,
+// and with "Date Selection" the main window's choice, refused where the main
+// window refuses it. The sample's dates lie in 2005 to 2007, so today's range
+// finds nothing.
+TEST_F(BatchTest, LeftOutDatesFollowTheAutomaticWindowsChoice) {
+    const std::string upload = scratch_.dir() + "auto.asc";
+    auto settings = [&](const std::string& exportKeys, const std::string& autoKeys) {
+        writeFile(ini_, "[Directories]\r\nORVA Path=" + data_ +
+                            "\r\n[Testing Periods]\r\nORVA From=1\r\n[ORVA Export]\r\n" +
+                            exportKeys + "\r\n[ORVA Auto Export]\r\nFilename=" + upload + "\r\n" +
+                            autoKeys + "\r\n");
+    };
+    // What the same run gives with the dates on the command line.
+    auto reference = [&](const std::string& dates) {
+        settings("", "");
+        RunResult r = run("--ini " + quoted(ini_) + " --dates " + dates);
+        EXPECT_EQ(r.exitCode, 0) << dates << ": " << r.err;
+        std::string text = readFile(upload);
+        fs::remove(upload);
+        return text;
+    };
+    const std::string allDates = reference("all");
+    const std::string september = reference("09/01/2005-09/30/2005");
+    ASSERT_NE(allDates, september);
+
+    const std::string noData = "No data in date range.  Export File was not prepared.\n";
+    const std::string notEntered = "The selected dates must be entered.";
+    const std::string reversed = "The Begin Date cannot be later than the End Date.";
+    struct Case {
+        const char* name;
+        std::string exportKeys, autoKeys;
+        int exitCode;
+        const std::string* upload; // the file expected, or nullptr for none
+        std::string message;       // expected in stderr
+    } cases[] = {
+        {"no date choice means today", "", "", 3, nullptr, noData},
+        {"current date", "Selected Dates=1\r\nBegin Date=09/01/2005\r\nEnd Date=09/30/2005",
+         "Date=0", 3, nullptr, noData},
+        {"date selection with all dates", "Selected Dates=0\r\nBegin Date=09/01/2005", "Date=1", 0,
+         &allDates, ""},
+        {"date selection with a range",
+         "Selected Dates=1\r\nBegin Date=09/01/2005\r\nEnd Date=09/30/2005", "Date=1", 0,
+         &september, ""},
+        {"unreadable dates read as today",
+         "Selected Dates=1\r\nBegin Date=09/01/2005\r\nEnd Date=someday", "Date=1", 3, nullptr,
+         noData},
+        {"empty begin date", "Selected Dates=1\r\nBegin Date=12/30/1899\r\nEnd Date=09/30/2005",
+         "Date=1", 2, nullptr, notEntered},
+        {"empty end date", "Selected Dates=1\r\nBegin Date=09/01/2005\r\nEnd Date=12/30/1899",
+         "Date=1", 2, nullptr, notEntered},
+        {"begin after end", "Selected Dates=1\r\nBegin Date=09/30/2005\r\nEnd Date=09/01/2005",
+         "Date=1", 2, nullptr, reversed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(upload);
+        fs::remove(data_ + "KESTABLE.dbf");
+        settings(c.exportKeys, c.autoKeys);
+        RunResult r = run("--ini " + quoted(ini_));
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (c.upload)
+            EXPECT_EQ(readFile(upload), *c.upload);
+        else
+            EXPECT_FALSE(fs::exists(upload));
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        // A refused range stops the run before the work table is made.
+        EXPECT_EQ(fs::exists(data_ + "KESTABLE.dbf"), c.exitCode != 2);
+    }
+}
+
+// A table error in the gathering (VIRNTP4 lacks SSNTEMP.NTX) is reported and
+// nothing is written.
+TEST_F(BatchTest, TableErrorWhileGatheringIsAFailure) {
+    const std::string upload = scratch_.dir() + "u.asc";
+    RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
+                      " --period 4 --set temporary --dates all --output " + quoted(upload));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(lowered(r.err).find("ssntemp.ntx"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(upload));
 }
 
 TEST_F(BatchTest, NoRecordInTheRangeLeavesTheFileAlone) {
@@ -126,6 +213,7 @@ TEST_F(BatchTest, BadCommandLinesStopBeforeAnythingIsGathered) {
         {"bad dates", base + "--period 1 --dates 02/30/2005-03/01/2005" + out, "--dates"},
         {"dates the wrong way round", base + "--period 1 --dates 09/30/2005-09/01/2005" + out,
          "--dates"},
+        {"empty date", base + "--period 1 --dates 12/30/1899-09/30/2005" + out, "--dates"},
         {"period not a number", base + "--period x1" + out, "--period"},
         {"no period", base + out, "testing period"},
         {"no output", base + "--period 1", "upload file"},

@@ -220,9 +220,20 @@ TEST(GatherCancelled, MissingStudentTable) {
     EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP2"), sink, prompt), GatherResult::Cancelled);
     ASSERT_EQ(prompt.questions.size(), 1u);
     EXPECT_NE(prompt.questions[0].find("StudTemp"), std::string::npos);
-    EXPECT_EQ(sink.statuses.back(), "");
+    // "Processing..." and the progress range come before the student table.
+    EXPECT_EQ(sink.statuses,
+              (std::vector<std::string>{"Adding Placement Records", "Adding Assessment Records",
+                                        "Adding Score Records", "Processing...", ""}));
+    EXPECT_EQ(sink.rangeMinimum, 0);
+    EXPECT_GT(sink.rangeMaximum, 0);
+    EXPECT_EQ(sink.hourglass, (std::vector<bool>{true, false}));
     EXPECT_TRUE(probe.ran);
     EXPECT_TRUE(probe.stillOpen.empty()) << probe.stillOpen.front();
+    // The copied records are all there, none of them completed.
+    const auto copied = readWorkTable(data.dir());
+    EXPECT_EQ(static_cast<int>(copied.rows.size()), sink.rangeMaximum);
+    for (const WorkRow& row : copied.rows)
+        EXPECT_EQ(row.at("ID"), padded("", 9));
 }
 
 TEST(GatherCancelled, CodeTableHeldElsewhereStopsBeforeTheWorkTable) {
