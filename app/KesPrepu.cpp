@@ -116,13 +116,13 @@ void TKesPrepMainForm::createControls() {
     edtBegDate = new ui::DateEdit(GroupBox1);
     edtBegDate->setObjectName("edtBegDate");
     edtBegDate->setGeometry(71, 56, 100, 21);
-    lblBegDate = makeLabel(GroupBox1, "lblBegDate", "&Begin Date:", 9, 60);
+    lblBegDate = makeLabel(GroupBox1, "lblBegDate", "&Begin Date:", 9, 64);
     lblBegDate->setBuddy(edtBegDate);
 
     edtEndDate = new ui::DateEdit(GroupBox1);
     edtEndDate->setObjectName("edtEndDate");
     edtEndDate->setGeometry(71, 80, 100, 21);
-    lblEndDate = makeLabel(GroupBox1, "lblEndDate", "&End Date:", 9, 84);
+    lblEndDate = makeLabel(GroupBox1, "lblEndDate", "&End Date:", 9, 82);
     lblEndDate->setBuddy(edtEndDate);
 
     btnAuto = makeButton(this, "btnAuto", "&Auto Prepare", QRect(194, 200, 91, 27));

@@ -73,7 +73,10 @@ void TGLRunOnce::HideOwnerForm() {
     // A fixed-size window would refuse the zero size.
     owner_->setMinimumSize(0, 0);
     owner_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    owner_->setGeometry(screenSize.width() + 1, screenSize.height() + 1, 0, 0);
+    // Height and width first, then the top and left edges of the window
+    // itself (its frame, where the window system draws one).
+    owner_->resize(0, 0);
+    owner_->move(screenSize.width() + 1, screenSize.height() + 1);
 }
 
 void TGLRunOnce::AppMessageHook(ui::AppMessage& message, bool& handled) {

@@ -136,6 +136,15 @@ void VirtualListBox::setItemIndex(int index) {
     syncItemIndex();
 }
 
+QItemSelectionModel::SelectionFlags VirtualListBox::selectionCommand(const QModelIndex& index,
+                                                                     const QEvent* event) const {
+    if (!index.isValid()) return QItemSelectionModel::NoUpdate;
+    const QItemSelectionModel::SelectionFlags command = QListView::selectionCommand(index, event);
+    if (command & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
+        return QItemSelectionModel::NoUpdate;
+    return command;
+}
+
 void VirtualListBox::setTabStopDialogUnits(int units) {
     tabStopUnits_ = units;
     viewport()->update();

@@ -42,6 +42,14 @@ class VirtualListBox : public QListView {
   signals:
     void itemIndexChanged(int index);
 
+  protected:
+    // Like a system single-selection list box: a click or key moves the
+    // selection to a row but never clears it (no Ctrl+click deselection, no
+    // clearing by a click below the last row). The program clears it with
+    // setItemIndex(-1).
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
+
   private:
     void syncItemIndex();
 

@@ -1,7 +1,7 @@
 // The settings file, read and written value by value.
 //
-// Reading rules (those of the Windows profile functions, with the integer rule
-// made strict where the Windows one is loose):
+// Reading rules (those of the Windows profile functions for strings; integers
+// are read the way the program has always read them, as whole decimal texts):
 // - The first section whose name matches (without regard to case) is used, and
 //   in it the first key that matches. Section names and keys are compared after
 //   blanks around them are removed.
@@ -9,10 +9,9 @@
 //   enclosing it whole, as GetPrivateProfileString does.
 // - Strings come back through a 2048-byte buffer: at most 2047 bytes, cut back to
 //   the start of a character when the cut would split one.
-// - Integers: after the blanks, an optional sign, then decimal digits, read as far
-//   as they go ("12abc" reads 12, like GetPrivateProfileInt). No digit right
-//   after the sign ("abc", "", "- 1", "True") or a number outside the int range
-//   gives the default. Hexadecimal is not read: "0x1F" reads its leading 0.
+// - Integers: the whole value must be an optional sign followed by decimal
+//   digits, within the int range. Anything else ("", "abc", "True", "12abc",
+//   "0x1F", "- 1", "99999999999") gives the default, as a missing key does.
 //
 // Writing rules:
 // - An existing key keeps its line position and its spelling; only the value is
@@ -155,17 +154,17 @@ std::string cutToBuffer(std::string value) {
     return value;
 }
 
-std::optional<int> parseLeadingInteger(std::string_view text) {
+std::optional<int> parseDecimalInteger(std::string_view text) {
     text = trimBlanks(text);
     bool negative = false;
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
         negative = text.front() == '-';
         text.remove_prefix(1);
     }
-    if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+    if (text.empty()) return std::nullopt;
     long long v = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') break;
+        if (c < '0' || c > '9') return std::nullopt;
         v = v * 10 + (c - '0');
         if (v > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
     }
@@ -268,7 +267,7 @@ int TIniFile::ReadInteger(const std::string& section, const std::string& key,
     static const std::string kMissing(1, '\0');
     std::string text = ReadString(section, key, kMissing);
     if (text == kMissing) return defaultValue;
-    return parseLeadingInteger(text).value_or(defaultValue);
+    return parseDecimalInteger(text).value_or(defaultValue);
 }
 
 bool TIniFile::ReadBool(const std::string& section, const std::string& key,

@@ -53,6 +53,9 @@ const char* const kSample = "; KesPrep settings\r\n"
                             "Big=99999999999\r\n"
                             "Plus=+7\r\n"
                             "Hex=0x1F\r\n"
+                            "Zero=0\r\n"
+                            "Lowest=-2147483648\r\n"
+                            "JustOver=2147483648\r\n"
                             "Spaced=- 1\r\n"
                             "Quoted=\"C:\\My Files\\up.txt\"\r\n"
                             "Filename=first\r\n"
@@ -95,9 +98,12 @@ TEST_F(IniFileTest, ReadsIntegersAndBooleans) {
         {"File Format", 2},
         {"Search", -1},
         {"Selected Dates", 2},
-        {"Time", 12},
         {"Plus", 7},
-        {"Hex", 0},
+        {"Zero", 0},
+        {"Lowest", -2147483647 - 1},
+        {"JustOver", 77},
+        {"Time", 77}, // trailing text: not an integer
+        {"Hex", 77},  // decimal only
         {"Spaced", 77},
         {"Big", 77},
         {"Include Attempted", 77},
@@ -107,9 +113,11 @@ TEST_F(IniFileTest, ReadsIntegersAndBooleans) {
     for (const Case& c : cases)
         EXPECT_EQ(ini.ReadInteger("ORVA Export", c.key, 77), c.expected) << c.key;
 
-    EXPECT_TRUE(ini.ReadBool("ORVA Export", "Selected Dates", false));   // 2 is true
-    EXPECT_TRUE(ini.ReadBool("ORVA Export", "Search", false));           // -1 is true
-    EXPECT_FALSE(ini.ReadBool("ORVA Export", "Hex", true));              // 0 is false
+    EXPECT_TRUE(ini.ReadBool("ORVA Export", "Selected Dates", false)); // 2 is true
+    EXPECT_TRUE(ini.ReadBool("ORVA Export", "Search", false));         // -1 is true
+    EXPECT_FALSE(ini.ReadBool("ORVA Export", "Zero", true));           // 0 is false
+    EXPECT_TRUE(ini.ReadBool("ORVA Export", "Time", true));            // "12abc": default
+    EXPECT_FALSE(ini.ReadBool("ORVA Export", "Time", false));
     EXPECT_TRUE(ini.ReadBool("ORVA Export", "Include Attempted", true)); // a word: default
     EXPECT_FALSE(ini.ReadBool("ORVA Export", "Include Attempted", false));
     EXPECT_FALSE(ini.ReadBool("ORVA Export", "Missing", false));

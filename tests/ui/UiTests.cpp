@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -277,6 +278,31 @@ TEST(VirtualListBoxTest, AsksOnlyForRowsItHasAndKeepsTheSelectionInStep) {
     list.setCount(0);
     list.grab();
     EXPECT_TRUE(asked.empty());
+}
+
+TEST(VirtualListBoxTest, TheOperatorMovesTheSelectionButNeverClearsIt) {
+    VirtualListBox list;
+    list.resize(169, 147);
+    list.setItemTextCallback([](int i) { return std::to_string(i + 1) + ".  \tPeriod"; });
+    list.setCount(3);
+    list.show();
+    std::vector<int> changes;
+    QObject::connect(&list, &VirtualListBox::itemIndexChanged,
+                     [&](int i) { changes.push_back(i); });
+    auto centre = [&](int row) { return list.visualRect(list.model()->index(row, 0)).center(); };
+
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre(1));
+    EXPECT_EQ(list.itemIndex(), 1);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, Qt::ControlModifier, centre(1));
+    EXPECT_EQ(list.itemIndex(), 1) << "Ctrl+click on the selected row";
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                      QPoint(10, list.viewport()->height() - 3));
+    EXPECT_EQ(list.itemIndex(), 1) << "click below the last row";
+    QTest::keyClick(list.viewport(), Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_EQ(list.itemIndex(), 1) << "Ctrl+Space";
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, centre(2));
+    EXPECT_EQ(list.itemIndex(), 2);
+    EXPECT_EQ(changes, (std::vector<int>{1, 2}));
 }
 
 TEST(VirtualListBoxTest, TabStopIsInDialogUnitsOfTheFont) {

@@ -57,14 +57,19 @@ int main(int argc, char** argv) {
         say("READY");
     } else {
         if (!guard.AlreadyRunning()) return 0; // runs normally; nothing more to see
-        owner.show();
-        if (mode == "second" && guard.AlreadyRunning()) guard.SwitchToPreviousInstance();
+        // "second" switches from a shown window, as the main window's activation
+        // does; the other modes have already acted in Loaded.
+        if (mode == "second") {
+            owner.show();
+            guard.SwitchToPreviousInstance();
+        }
         safety.start(10000);
     }
     const int code = app.exec();
-    const QRect place = owner.geometry();
+    // The window's outer top-left corner (frame included) and its inner size.
+    const QPoint corner = owner.frameGeometry().topLeft();
     say("EXIT " + std::to_string(code) + " terminated=" + (ui::terminationRequested() ? "1" : "0") +
-        " place=" + std::to_string(place.x()) + "," + std::to_string(place.y()) + "," +
-        std::to_string(place.width()) + "," + std::to_string(place.height()));
+        " place=" + std::to_string(corner.x()) + "," + std::to_string(corner.y()) + "," +
+        std::to_string(owner.width()) + "," + std::to_string(owner.height()));
     return code;
 }
