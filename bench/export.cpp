@@ -7,6 +7,8 @@
 #include "export/core/ExportWriter.h"
 #include "prep/core/Gather.h"
 
+#include "BenchData.h"
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,12 +27,7 @@ double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-struct Settings {
-    std::string dir = std::string(KES_BENCH_DIR) + "/export-data";
-    long records = 1000000;
-    long students = 200000;
-    bool regenerate = false;
-};
+using Settings = BenchData;
 
 struct QuietPrompt : ExportPrompt {
     std::string last;
@@ -111,29 +108,14 @@ int runCase(const Settings& s, const Case& c) {
 int main(int argc, char** argv) {
     Settings s;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--dir" && i + 1 < argc) {
-            s.dir = argv[++i];
-        } else if (arg == "--records" && i + 1 < argc) {
-            s.records = std::atol(argv[++i]);
-        } else if (arg == "--students" && i + 1 < argc) {
-            s.students = std::atol(argv[++i]);
-        } else if (arg == "--regenerate") {
-            s.regenerate = true;
-        } else {
-            std::printf("Usage: kesprep-bench-export [--dir DIR] [--records N] [--students N] "
-                        "[--regenerate]\n");
-            return arg == "--help" ? 0 : 2;
-        }
+        if (s.takeOption(argc, argv, i)) continue;
+        std::printf("Usage: kesprep-bench-export [--dir DIR] [--records N] [--students N] "
+                    "[--regenerate]\n");
+        return std::string(argv[i]) == "--help" ? 0 : 2;
     }
-    if (s.regenerate || !std::filesystem::exists(s.dir + "/VIRNTP1")) {
-        std::filesystem::remove_all(s.dir);
-        const std::string command = std::string("\"") + KES_GENDATA + "\" --out \"" + s.dir +
-                                    "\" --periods 1 --records " + std::to_string(s.records) +
-                                    " --students " + std::to_string(s.students) + " --seed 1";
-        std::printf("generating: %s\n", command.c_str());
-        std::fflush(stdout);
-        if (std::system(command.c_str()) != 0) return 1;
+    if (!s.prepare()) {
+        std::fprintf(stderr, "kesprep-bench-export: generating the data failed\n");
+        return 1;
     }
 
     const Case cases[] = {

@@ -7,6 +7,8 @@
 #include "prep/core/Gather.h"
 #include "common/Paths.h"
 
+#include "BenchData.h"
+
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,11 +22,7 @@
 
 namespace {
 
-struct Settings {
-    std::string dir = std::string(KES_BENCH_DIR) + "/gather-data";
-    long records = 1000000;
-    long students = 200000;
-    bool regenerate = false;
+struct Settings : BenchData {
     int only = 0; // 1-based case to run alone, in this process (for a profiler)
 };
 
@@ -52,31 +50,6 @@ class PhaseSink : public NullStatusSink {
         return std::chrono::duration<double>(to - from).count();
     }
 };
-
-// Generates the data directory unless one of the same size is there already.
-bool prepareData(const Settings& s) {
-    const std::string marker = s.dir + "/.kesprep-bench";
-    const std::string wanted =
-        std::to_string(s.records) + " " + std::to_string(s.students) + " seed 1\n";
-    if (!s.regenerate) {
-        std::ifstream in(marker);
-        std::string have((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (have == wanted) {
-            std::printf("Reusing %s\n", s.dir.c_str());
-            return true;
-        }
-    }
-    std::filesystem::remove_all(s.dir);
-    const std::string command = std::string("\"") + KES_GENDATA + "\" --out \"" + s.dir +
-                                "\" --periods 1 --records " + std::to_string(s.records) +
-                                " --students " + std::to_string(s.students) +
-                                " --seed 1 --with-code-tables";
-    std::printf("Generating: %s\n", command.c_str());
-    std::fflush(stdout);
-    if (std::system(command.c_str()) != 0) return false;
-    std::ofstream(marker) << wanted;
-    return true;
-}
 
 // Moves the code tables aside (or back), so a case runs without them.
 void codeTablesPresent(const std::string& dir, bool present) {
@@ -133,24 +106,17 @@ int runCase(const Settings& s, const Case& c) {
 int main(int argc, char** argv) {
     Settings s;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--dir" && i + 1 < argc) {
-            s.dir = argv[++i];
-        } else if (arg == "--records" && i + 1 < argc) {
-            s.records = std::atol(argv[++i]);
-        } else if (arg == "--students" && i + 1 < argc) {
-            s.students = std::atol(argv[++i]);
-        } else if (arg == "--only" && i + 1 < argc) {
+        const std::string arg = argv[i];
+        if (s.takeOption(argc, argv, i)) continue;
+        if (arg == "--only" && i + 1 < argc) {
             s.only = std::atoi(argv[++i]);
-        } else if (arg == "--regenerate") {
-            s.regenerate = true;
-        } else {
-            std::printf("Usage: kesprep-bench-gather [--dir DIR] [--records N] [--students N] "
-                        "[--regenerate] [--only CASE]\n");
-            return arg == "--help" ? 0 : 2;
+            continue;
         }
+        std::printf("Usage: kesprep-bench-gather [--dir DIR] [--records N] [--students N] "
+                    "[--regenerate] [--only CASE]\n");
+        return arg == "--help" ? 0 : 2;
     }
-    if (!prepareData(s)) {
+    if (!s.prepare()) {
         std::fprintf(stderr, "kesprep-bench-gather: generating the data failed\n");
         return 1;
     }

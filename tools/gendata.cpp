@@ -488,24 +488,24 @@ std::string testNewCode(const std::string& code) {
 
 // KESPLACE and KESTEST from period 1's LEVELS and TEST, most codes included.
 void writeCodeTables(const std::string& dataDir) {
-    struct Spec {
+    struct CodeTable {
         const char* name;
         const char* fieldList;
         const char* source;
         const char* excluded;
     };
-    const Spec specs[] = {
+    const CodeTable tables[] = {
         {"KESPLACE", "CODE,     C, 4,0;INCLUDE,  L, 1,0;NEWCODE,  C, 4,0;MESSAGE,  C, 110,0;",
          "LEVELS", "RD03"},
         {"KESTEST", "CODE,     C, 4,0;INCLUDE,  L, 1,0;NEWCODE,  C, 4,0;TEST,     C, 22,0;", "TEST",
          "S1"},
     };
-    for (const Spec& spec : specs) {
+    for (const CodeTable& table : tables) {
         TAdsTable codes;
-        TAdsTable::AdsCreateTable(dataDir + spec.name + ".dbf", ttAdsCDX, OEM, 0, spec.fieldList);
+        TAdsTable::AdsCreateTable(dataDir + table.name + ".dbf", ttAdsCDX, OEM, 0, table.fieldList);
         codes.DatabaseName = dataDir;
         codes.TableType = ttAdsCDX;
-        codes.SetTableName(spec.name);
+        codes.SetTableName(table.name);
         codes.Exclusive = true;
         codes.Open();
         codes.AdsCreateIndex61("", "CODE", "CODE", "", "", ADS_COMPOUND);
@@ -513,9 +513,9 @@ void writeCodeTables(const std::string& dataDir) {
         TAdsTable source;
         source.DatabaseName = dataDir + "VIRNTP1" + PathDelim;
         source.TableType = ttAdsNTX;
-        source.SetTableName(spec.source);
+        source.SetTableName(table.source);
         source.Open();
-        const bool placement = std::string(spec.name) == "KESPLACE";
+        const bool placement = std::string(table.name) == "KESPLACE";
         for (source.First(); !source.Eof(); source.Next()) {
             const std::string code = source.FieldByName("Code").AsString();
             std::string description;
@@ -528,7 +528,7 @@ void writeCodeTables(const std::string& dataDir) {
                     (code.rfind('S', 0) == 0 ? "" : " " + source.FieldByName("Form").AsString());
             codes.Append();
             codes.FieldByName("CODE").SetAsString(code);
-            codes.FieldByName("INCLUDE").SetAsBoolean(code != spec.excluded);
+            codes.FieldByName("INCLUDE").SetAsBoolean(code != table.excluded);
             codes.FieldByName("NEWCODE").SetAsString(placement ? placementNewCode(code)
                                                                : testNewCode(code));
             codes.FieldByName(placement ? "MESSAGE" : "TEST").SetAsString(description);
