@@ -1,10 +1,12 @@
-// Private parts of the expression engine (data/expr.cpp): the compiled form
-// of an expression and the small number and date helpers the evaluator and
-// the parser share. Nothing outside data/expr*.cpp and its tests includes this.
+// Private parts of the expression engine (data/expr*.cpp): the compiled form
+// of an expression, the evaluator's entry points and the small number, date
+// and comparison helpers the evaluator and the parser share. Nothing outside
+// data/expr*.cpp and its tests includes this.
 #pragma once
 
 #include "common/Date.h"
 #include "data/Value.h"
+#include "data/expr.h"
 
 #include <bit>
 #include <cstddef>
@@ -186,4 +188,90 @@ double readNumber(const char* p, size_t n);
 // Writes `width` bytes to `out`.
 void formatStr(double value, int width, int decimals, char* out);
 
+// The compiled program; Expression::Impl is one (Impl is private to Expression).
+struct Program {
+    std::string text;
+    std::vector<Node> nodes;
+    std::string pool; // literal bytes
+    int32_t root = -1;
+    ValueType type = ValueType::Logical;
+    int singleField = -1;
+    uint32_t scratchSize = 0; // bytes of scratch one evaluation needs
+};
+
+inline constexpr char kBlanks[] = "                "; // 16 blanks
+
+// What one evaluation reads: the compiled nodes, the record, the literal pool
+// and the scratch area for character results.
+struct Ctx {
+    const Node* nodes;
+    const char* rec;
+    const char* pool;
+    char* scratch;
+    uint32_t recno;
+};
+
+bool evalL(const Ctx& x, int32_t i);
+double evalN(const Ctx& x, int32_t i);
+int32_t evalD(const Ctx& x, int32_t i);
+std::string_view evalC(const Ctx& x, int32_t i);
+
+// Character comparison with SET EXACT OFF (see the top of the file):
+// negative, zero or positive.
+inline int compareBytes(const char* a, const char* b, size_t n) {
+    if (n <= 8) { // short keys (codes, flags): no library call
+        for (size_t k = 0; k < n; ++k) {
+            const auto x = static_cast<unsigned char>(a[k]), y = static_cast<unsigned char>(b[k]);
+            if (x != y) return x < y ? -1 : 1;
+        }
+        return 0;
+    }
+    return std::memcmp(a, b, n);
+}
+
+inline int compareText(std::string_view a, std::string_view b) {
+    const int r = compareBytes(a.data(), b.data(), std::min(a.size(), b.size()));
+    if (r) return r;
+    return a.size() < b.size() ? -1 : 0;
+}
+
+inline bool applyCmpResult(Cmp cmp, int r) {
+    switch (cmp) {
+    case Cmp::Eq:
+        return r == 0;
+    case Cmp::Ne:
+        return r != 0;
+    case Cmp::Lt:
+        return r < 0;
+    case Cmp::Le:
+        return r <= 0;
+    case Cmp::Gt:
+        return r > 0;
+    case Cmp::Ge:
+        return r >= 0;
+    case Cmp::Exact:
+        return false; // handled by the caller
+    }
+    return false;
+}
+
+inline int clampWidth(double w) {
+    if (!(w >= 1)) return 10; // also NaN
+    if (w > 255) return 255;
+    return static_cast<int>(w);
+}
+
+inline int clampDecimals(double d) {
+    if (!(d >= 0)) return 0;
+    if (d > 253) return 253;
+    return static_cast<int>(d);
+}
+
+// The name of a type in error messages.
+const char* typeName(ValueType t);
+
 } // namespace xbase::exprdetail
+
+namespace xbase {
+struct Expression::Impl : exprdetail::Program {};
+} // namespace xbase

@@ -1,0 +1,574 @@
+#include "data/AdsTablePrivate.h"
+
+#include "common/Paths.h"
+#include "common/Text.h"
+#include "data/buffer.h"
+#include "data/cdx.h"
+#include "data/keysort.h"
+#include "data/ntx.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+using xbase::FieldDef;
+using xbase::RecordView;
+using xbase::Value;
+using xbase::ValueType;
+using namespace xbase::tabledetail;
+using xbase::keyPrefix;
+
+bool TAdsTable::visible(uint32_t recno) const {
+    if (!settings().ShowDeleted && dbf_.isDeleted(recno)) return false;
+    if (filter_.valid() && !filter_.test(dbf_.view(recno))) return false;
+    return true;
+}
+
+size_t TAdsTable::orderSize() const {
+    return active_ ? active_->entries.size() : dbf_.recordCount();
+}
+
+uint32_t TAdsTable::recnoAt(size_t position) const {
+    return active_ ? active_->entries.recnos[position] : static_cast<uint32_t>(position + 1);
+}
+
+void TAdsTable::ensureBuilt(Order& order) {
+    if (order.dirty) buildOrders({&order});
+}
+
+std::string TAdsTable::keyFor(const Order& order, const RecordView& record) const {
+    if (order.keyField >= 0 && order.keyType == ValueType::Character) {
+        const FieldDef& f = dbf_.fields()[static_cast<size_t>(order.keyField)];
+        std::string key(record.data + f.offset, std::min<size_t>(f.length, order.keyLength));
+        key.resize(order.keyLength, ' ');
+        return key;
+    }
+    if (order.keyField >= 0 && !order.ntx) {
+        // One field: read it straight from the record.
+        const FieldDef& f = dbf_.fields()[static_cast<size_t>(order.keyField)];
+        std::string_view raw(record.data + f.offset, f.length);
+        switch (order.keyType) {
+        case ValueType::Date: {
+            bool empty = false;
+            kes::Date d = dateFromRaw(raw, &empty);
+            return xbase::cdxKey(Value::fromDate(d.days(), empty), order.keyLength);
+        }
+        case ValueType::Numeric:
+            if (f.type == 'N' || f.type == 'F')
+                return xbase::cdxKey(Value::numeric(parseNumber(raw)), order.keyLength);
+            break;
+        case ValueType::Logical:
+            return xbase::cdxKey(Value::boolean(logicalFromByte(raw[0])), order.keyLength);
+        default:
+            break;
+        }
+    }
+    Value v = order.key.evaluate(record);
+    return order.ntx ? xbase::ntxKey(v, order.keyLength, order.decimals)
+                     : xbase::cdxKey(v, order.keyLength);
+}
+
+void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
+    auto build = [this](Order* order) {
+        if (!order->supported) {
+            order->dirty = false;
+            return;
+        }
+        xbase::KeyEntries e;
+        e.keyLength = order->keyLength;
+        const uint32_t n = dbf_.recordCount();
+        xbase::reserveLarge(e.keys, static_cast<size_t>(n) * e.keyLength);
+        xbase::reserveLarge(e.recnos, n);
+        e.keys.resize(static_cast<size_t>(n) * e.keyLength);
+        e.recnos.resize(n);
+        size_t count = 0;
+        const bool plainCharacter = order->keyField >= 0 && order->keyType == ValueType::Character;
+        const FieldDef* field =
+            order->keyField >= 0 ? &dbf_.fields()[static_cast<size_t>(order->keyField)] : nullptr;
+        for (uint32_t r = 1; r <= n; ++r) {
+            RecordView view = dbf_.view(r);
+            if (order->condition.valid() && !order->condition.test(view)) continue;
+            unsigned char* out = e.keys.data() + count * e.keyLength;
+            if (plainCharacter) {
+                size_t take = std::min<size_t>(field->length, e.keyLength);
+                std::memcpy(out, view.data + field->offset, take);
+                std::memset(out + take, ' ', e.keyLength - take);
+            } else {
+                std::string key = keyFor(*order, view);
+                std::memcpy(out, key.data(), e.keyLength);
+            }
+            e.recnos[count++] = r;
+        }
+        e.keys.resize(count * e.keyLength);
+        e.recnos.resize(count);
+        sortEntries(e, order->descending);
+        if (order->unique) dropDuplicateKeys(e);
+        order->entries = std::move(e);
+        order->dirty = false;
+        order->positionsValid = false;
+        order->prefixes.clear();
+    };
+    std::vector<Order*> todo;
+    for (Order* o : orders)
+        if (o) todo.push_back(o);
+    if (todo.size() > 1 && dbf_.recordCount() > 50000) {
+        // Two cores: the tags are independent, so build them side by side.
+        std::vector<std::thread> threads;
+        std::vector<std::exception_ptr> errors(todo.size());
+        for (size_t i = 0; i < todo.size(); ++i)
+            threads.emplace_back([&, i] {
+                try {
+                    build(todo[i]);
+                } catch (...) {
+                    errors[i] = std::current_exception();
+                }
+            });
+        for (auto& t : threads)
+            t.join();
+        for (auto& e : errors)
+            if (e) std::rethrow_exception(e);
+    } else {
+        for (Order* o : todo)
+            build(o);
+    }
+}
+
+void TAdsTable::writeStructuralIndex() {
+    std::vector<Order*> dirty;
+    for (auto& o : orders_)
+        if (!o->ntx && o->dirty) dirty.push_back(o.get());
+    buildOrders(dirty);
+    std::vector<xbase::CdxTag> tags;
+    for (auto& o : orders_) {
+        if (o->ntx) continue;
+        xbase::CdxTag tag;
+        tag.name = o->name;
+        tag.keyExpression = o->keyExpression;
+        tag.forExpression = o->forExpression;
+        tag.keyType = o->keyType;
+        tag.unique = o->unique;
+        tag.descending = o->descending;
+        tag.entries = o->entries; // copy: the orders stay usable
+        tags.push_back(std::move(tag));
+    }
+    std::string path = kes::resolveForWriting(structuralIndexPath());
+    if (tags.empty()) {
+        kes::deleteFile(path);
+    } else {
+        xbase::writeCdx(path, tags);
+    }
+    cdxDirty_ = false;
+}
+
+void TAdsTable::markOrdersDirty() {
+    for (auto& o : orders_) {
+        o->dirty = true;
+        o->positionsValid = false;
+        if (!o->ntx) cdxDirty_ = true;
+    }
+}
+
+void TAdsTable::positionOn(uint32_t recno) {
+    recno_ = recno;
+    eof_ = bof_ = false;
+    if (!active_) {
+        position_ = recno - 1;
+        return;
+    }
+    ensureBuilt(*active_);
+    Order& o = *active_;
+    if (!o.positionsValid) {
+        o.positionOf.assign(dbf_.recordCount() + 1, 0);
+        for (size_t i = 0; i < o.entries.size(); ++i)
+            if (o.entries.recnos[i] < o.positionOf.size())
+                o.positionOf[o.entries.recnos[i]] = static_cast<uint32_t>(i + 1);
+        o.positionsValid = true;
+    }
+    uint32_t p = recno < o.positionOf.size() ? o.positionOf[recno] : 0;
+    if (p == 0) {
+        // The record is not in this order (a condition leaves it out).
+        position_ = 0;
+        settle(true);
+        return;
+    }
+    position_ = p - 1;
+}
+
+// Moves from position_ to the nearest visible record in the given direction.
+void TAdsTable::settle(bool forward) {
+    const size_t n = orderSize();
+    if (forward) {
+        while (position_ < n && !visible(recnoAt(position_)))
+            ++position_;
+        if (position_ >= n) {
+            eof_ = true;
+            return;
+        }
+    } else {
+        while (position_ != static_cast<size_t>(-1) && position_ < n &&
+               !visible(recnoAt(position_)))
+            --position_;
+        if (position_ == static_cast<size_t>(-1) || position_ >= n) {
+            bof_ = true;
+            return;
+        }
+    }
+    recno_ = recnoAt(position_);
+}
+
+void TAdsTable::First() {
+    requireOpen("move to the first record");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    if (active_) ensureBuilt(*active_);
+    position_ = 0;
+    recno_ = 0;
+    eof_ = bof_ = false;
+    settle(true);
+    if (eof_) {
+        bof_ = true;
+        recno_ = 0;
+    }
+    bof_ = true;
+    notify(TableEvent::ScrollChanged);
+}
+
+void TAdsTable::Last() {
+    requireOpen("move to the last record");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    if (active_) ensureBuilt(*active_);
+    recno_ = 0;
+    eof_ = bof_ = false;
+    const size_t n = orderSize();
+    position_ = n == 0 ? static_cast<size_t>(-1) : n - 1;
+    settle(false);
+    if (bof_) {
+        eof_ = true;
+        recno_ = 0;
+    }
+    eof_ = true;
+    notify(TableEvent::ScrollChanged);
+}
+
+void TAdsTable::Next() {
+    requireOpen("move to the next record");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    if (recno_ == 0) {
+        eof_ = true;
+        return;
+    }
+    if (active_ && active_->dirty) positionOn(recno_);
+    const uint32_t here = recno_;
+    const size_t herePosition = position_;
+    bof_ = false;
+    ++position_;
+    settle(true);
+    if (eof_) {
+        recno_ = here;
+        position_ = herePosition;
+    }
+    notify(TableEvent::ScrollChanged);
+}
+
+void TAdsTable::Prior() {
+    requireOpen("move to the prior record");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    if (recno_ == 0) {
+        bof_ = true;
+        return;
+    }
+    if (active_ && active_->dirty) positionOn(recno_);
+    const uint32_t here = recno_;
+    const size_t herePosition = position_;
+    eof_ = false;
+    --position_;
+    settle(false);
+    if (bof_) {
+        recno_ = here;
+        position_ = herePosition;
+    }
+    notify(TableEvent::ScrollChanged);
+}
+
+int TAdsTable::MoveBy(int distance) {
+    int moved = 0;
+    DisableControls();
+    try {
+        while (distance > 0 && !eof_) {
+            Next();
+            if (!eof_) ++moved;
+            --distance;
+        }
+        while (distance < 0 && !bof_) {
+            Prior();
+            if (!bof_) --moved;
+            ++distance;
+        }
+    } catch (...) {
+        EnableControls();
+        throw;
+    }
+    EnableControls();
+    return moved;
+}
+
+bool TAdsTable::IsEmpty() {
+    requireOpen("read the table");
+    return recno_ == 0;
+}
+
+void TAdsTable::GotoBookmark(const TBookmark& bookmark) {
+    requireOpen("go to a bookmark");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    if (!BookmarkValid(bookmark)) fail(AE_NO_CURRENT_RECORD, "Invalid bookmark");
+    positionOn(bookmark.recno);
+    notify(TableEvent::ScrollChanged);
+}
+
+bool TAdsTable::BookmarkValid(const TBookmark& bookmark) const {
+    return Active() && bookmark.recno >= 1 && bookmark.recno <= dbf_.recordCount();
+}
+
+uint32_t TAdsTable::RecordCount() {
+    requireOpen("count records");
+    const uint32_t n = dbf_.recordCount();
+    bool useFilter = filter_.valid() && AdsTableOptions.AdsFilterOptions == RESPECT_WHEN_COUNTING;
+    if (!useFilter && settings().ShowDeleted) return n;
+    uint32_t count = 0;
+    for (uint32_t r = 1; r <= n; ++r) {
+        if (!settings().ShowDeleted && dbf_.isDeleted(r)) continue;
+        if (useFilter && !filter_.test(dbf_.view(r))) continue;
+        ++count;
+    }
+    return count;
+}
+
+std::string TAdsTable::IndexName() const {
+    return active_ ? active_->name : std::string();
+}
+
+std::vector<std::string> TAdsTable::IndexNames() const {
+    std::vector<std::string> names;
+    for (auto& o : orders_)
+        names.push_back(o->name);
+    return names;
+}
+
+void TAdsTable::SetIndexName(const std::string& name) {
+    if (!Active()) {
+        if (!name.empty())
+            throw EADSDatabaseError(AE_TABLE_NOT_OPEN,
+                                    "Cannot select the order " + name +
+                                        ": the table is not open: " + DataFilePath());
+        return;
+    }
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    Order* found = nullptr;
+    if (!name.empty()) {
+        for (auto& o : orders_)
+            if (kes::equalsIgnoreCase(o->name, name)) {
+                found = o.get();
+                break;
+            }
+        if (!found) fail(AE_TAG_NOT_FOUND, "Index order '" + name + "' not found");
+    }
+    active_ = found;
+    if (recno_ != 0)
+        positionOn(recno_);
+    else
+        First();
+    notify(TableEvent::DataSetChanged);
+}
+
+void TAdsTable::AdsOpenIndex(const std::string& ntxPath) {
+    requireOpen("open an index");
+    std::string path = kes::resolveCaseInsensitive(ntxPath);
+    if (path.empty())
+        throw EADSDatabaseError(AE_FILE_NOT_FOUND, "Index file not found: " + ntxPath);
+    auto order = std::make_unique<Order>();
+    xbase::NtxInfo info = xbase::readNtx(path, order->entries);
+    order->name = kes::toUpperAscii(kes::baseNameOf(ntxPath));
+    order->ntx = true;
+    order->keyExpression = info.keyExpression;
+    order->forExpression = info.forExpression;
+    order->keyLength = info.keyLength;
+    order->decimals = info.keyDecimals;
+    order->unique = info.unique;
+    order->descending = info.descending;
+    try {
+        order->key = xbase::Expression::compile(info.keyExpression, dbf_.fields(), dbf_.codePage());
+        order->keyType = order->key.type();
+        order->keyField = order->key.singleField();
+        if (!info.forExpression.empty())
+            order->condition =
+                xbase::Expression::compile(info.forExpression, dbf_.fields(), dbf_.codePage());
+    } catch (const EADSDatabaseError& e) {
+        throw EADSDatabaseError(AE_CORRUPT_INDEX,
+                                std::string("The index key does not fit the table (") + e.what() +
+                                    "): " + path);
+    }
+    for (auto it = orders_.begin(); it != orders_.end(); ++it)
+        if (kes::equalsIgnoreCase((*it)->name, order->name)) {
+            if (active_ == it->get()) active_ = nullptr;
+            orders_.erase(it);
+            break;
+        }
+    orders_.push_back(std::move(order));
+}
+
+void TAdsTable::AdsCreateIndex61(const std::string& indexFile, const std::string& tag,
+                                 const std::string& expression, const std::string& condition,
+                                 const std::string& whileCondition, uint32_t options) {
+    requireOpen("create an index");
+    if (!indexFile.empty() &&
+        !kes::equalsIgnoreCase(kes::baseNameOf(indexFile), kes::baseNameOf(dbf_.path())))
+        fail(AE_CREATE_FAILED,
+             "Only the structural index file can hold new tags (" + indexFile + ")");
+    if (!whileCondition.empty()) fail(AE_CREATE_FAILED, "A while condition is not supported");
+    std::string name = kes::toUpperAscii(kes::trimBlanksAndControls(tag));
+    if (name.empty() || name.size() > 10) fail(AE_CREATE_FAILED, "Invalid tag name '" + tag + "'");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    auto order = std::make_unique<Order>();
+    order->name = name;
+    order->keyExpression = expression;
+    order->forExpression = condition;
+    try {
+        order->key = xbase::Expression::compile(expression, dbf_.fields(), dbf_.codePage());
+        if (!condition.empty())
+            order->condition =
+                xbase::Expression::compile(condition, dbf_.fields(), dbf_.codePage());
+    } catch (const EADSDatabaseError& e) {
+        throw EADSDatabaseError(e.Number(), std::string(e.what()) + ": " + dbf_.path());
+    }
+    order->keyType = order->key.type();
+    order->keyField = order->key.singleField();
+    uint16_t width = 0;
+    if (order->keyType == ValueType::Character) {
+        Value sample = order->key.evaluate(RecordView{currentRecord(), recno_ ? recno_ : 1});
+        width = static_cast<uint16_t>(sample.str.size());
+        if (width == 0 || width > 240)
+            fail(AE_CREATE_FAILED, "Invalid key length for " + expression);
+    }
+    order->keyLength = xbase::cdxKeyLength(order->keyType, width);
+    order->unique = (options & ADS_UNIQUE) != 0;
+    order->descending = (options & ADS_DESCENDING) != 0;
+    order->dirty = true;
+    Order* created = order.get();
+    for (auto it = orders_.begin(); it != orders_.end(); ++it)
+        if (!(*it)->ntx && kes::equalsIgnoreCase((*it)->name, name)) {
+            if (active_ == it->get()) active_ = nullptr;
+            orders_.erase(it);
+            break;
+        }
+    orders_.push_back(std::move(order));
+    buildOrders({created});
+    cdxDirty_ = true;
+    // The file exists from the first tag on; later tags reach it at the next
+    // flush or close, together with every other change of the orders.
+    if (kes::resolveCaseInsensitive(structuralIndexPath()).empty()) writeStructuralIndex();
+    dbf_.setStructuralCdxFlag(true);
+}
+
+bool TAdsTable::seekKey(const std::string& key) {
+    Order& o = *active_;
+    const auto& e = o.entries;
+    const size_t len = o.keyLength;
+    size_t lo = 0, hi = e.size();
+    if (!o.descending) {
+        // The first eight key bytes as integers narrow the search without
+        // touching the keys themselves.
+        if (o.prefixes.size() != e.size()) {
+            o.prefixes.resize(e.size());
+            for (size_t i = 0; i < e.size(); ++i)
+                o.prefixes[i] = keyPrefix(e.key(i), len);
+        }
+        const uint64_t p = keyPrefix(reinterpret_cast<const unsigned char*>(key.data()), len);
+        lo = static_cast<size_t>(std::lower_bound(o.prefixes.begin(), o.prefixes.end(), p) -
+                                 o.prefixes.begin());
+        // Keys of up to eight bytes are decided by the prefix alone; longer
+        // ones step over the few entries that share it.
+        hi = lo;
+        while (len > 8 && hi < e.size() && o.prefixes[hi] == p &&
+               std::memcmp(e.key(hi), key.data(), len) < 0)
+            ++hi;
+        lo = hi;
+    }
+    while (lo < hi) {
+        size_t mid = lo + (hi - lo) / 2;
+        int c = std::memcmp(e.key(mid), key.data(), len);
+        bool before = o.descending ? c > 0 : c < 0;
+        if (before)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    for (size_t i = lo; i < e.size() && std::memcmp(e.key(i), key.data(), len) == 0; ++i) {
+        if (!visible(e.recnos[i])) continue;
+        position_ = i;
+        recno_ = e.recnos[i];
+        eof_ = bof_ = false;
+        notify(TableEvent::ScrollChanged);
+        return true;
+    }
+    return false;
+}
+
+bool TAdsTable::FindKey(std::string_view value) {
+    requireOpen("find a key");
+    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    ensureBuilt(*active_);
+    Order& o = *active_;
+    Value v;
+    switch (o.keyType) {
+    case ValueType::Character:
+        v = Value::character(kes::fromUtf8(value, dbf_.codePage()));
+        break;
+    case ValueType::Date: {
+        auto d = kes::Date::fromShortText(value);
+        if (!d) d = kes::Date::fromYyyymmdd(value);
+        v = d ? Value::fromDate(d->days()) : Value::fromDate(0, true);
+        break;
+    }
+    case ValueType::Numeric:
+        v = Value::numeric(parseNumber(value));
+        break;
+    case ValueType::Logical:
+        v = Value::boolean(
+            !value.empty() &&
+            logicalFromByte(kes::trimLeft(value).empty() ? ' ' : kes::trimLeft(value)[0]));
+        break;
+    }
+    std::string key =
+        o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals) : xbase::cdxKey(v, o.keyLength);
+    return seekKey(key);
+}
+
+bool TAdsTable::FindKey(kes::Date value) {
+    requireOpen("find a key");
+    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
+    ensureBuilt(*active_);
+    Value v = Value::fromDate(value.days());
+    Order& o = *active_;
+    return seekKey(o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals)
+                         : xbase::cdxKey(v, o.keyLength));
+}
+
+bool TAdsTable::FindKey(double value) {
+    requireOpen("find a key");
+    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
+    ensureBuilt(*active_);
+    Value v = Value::numeric(value);
+    Order& o = *active_;
+    return seekKey(o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals)
+                         : xbase::cdxKey(v, o.keyLength));
+}
+
+bool TAdsTable::FindKeyBool(bool value) {
+    requireOpen("find a key");
+    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
+    ensureBuilt(*active_);
+    Value v = Value::boolean(value);
+    Order& o = *active_;
+    return seekKey(o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals)
+                         : xbase::cdxKey(v, o.keyLength));
+}

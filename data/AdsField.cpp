@@ -1,0 +1,288 @@
+#include "data/AdsTablePrivate.h"
+
+#include "common/Text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+using xbase::FieldDef;
+using xbase::RecordView;
+using xbase::Value;
+using xbase::ValueType;
+using namespace xbase::tabledetail;
+
+namespace xbase::tabledetail {
+
+double parseNumber(std::string_view s, bool* ok) {
+    s = kes::trimBlanksAndControls(s);
+    if (s.empty()) {
+        if (ok) *ok = false;
+        return 0;
+    }
+    // Whole numbers, the common case, without the library's general parser.
+    {
+        size_t i = 0;
+        bool negative = false;
+        if (s[0] == '-' || s[0] == '+') {
+            negative = s[0] == '-';
+            i = 1;
+        }
+        if (i < s.size() && s.size() - i <= 15) {
+            int64_t v = 0;
+            size_t digits = 0;
+            for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++digits)
+                v = v * 10 + (s[i] - '0');
+            if (i == s.size() && digits > 0) {
+                if (ok) *ok = true;
+                return static_cast<double>(negative ? -v : v);
+            }
+        }
+    }
+    char buf[64];
+    size_t n = std::min(s.size(), sizeof buf - 1);
+    std::memcpy(buf, s.data(), n);
+    buf[n] = 0;
+    char* end = nullptr;
+    double v = std::strtod(buf, &end);
+    bool good = end && end != buf && *end == 0 && std::isfinite(v);
+    if (ok) *ok = good;
+    return good ? v : 0;
+}
+
+std::string formatNumber(double value, int width, int decimals) {
+    if (decimals == 0 && std::fabs(value) < 1e15) {
+        std::string digits = std::to_string(std::llround(value));
+        if (static_cast<int>(digits.size()) > width)
+            return std::string(static_cast<size_t>(width), '*');
+        return std::string(static_cast<size_t>(width) - digits.size(), ' ') + digits;
+    }
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, value);
+    std::string s = buf;
+    if (static_cast<int>(s.size()) > width) return std::string(static_cast<size_t>(width), '*');
+    return s;
+}
+
+} // namespace xbase::tabledetail
+
+// ---------------------------------------------------------------- TField
+
+const FieldDef& TField::def() const {
+    return table_->dbf_.fields()[static_cast<size_t>(index_)];
+}
+
+std::string_view TField::raw() const {
+    const FieldDef& f = def();
+    return std::string_view(table_->currentRecord() + f.offset, f.length);
+}
+
+char* TField::writable() {
+    return table_->editBuffer() + def().offset;
+}
+
+const std::string& TField::FieldName() const {
+    return def().name;
+}
+char TField::TypeLetter() const {
+    return def().type;
+}
+int TField::Size() const {
+    return def().length;
+}
+int TField::Decimals() const {
+    return def().decimals;
+}
+
+TFieldType TField::DataType() const {
+    const FieldDef& f = def();
+    switch (f.type) {
+    case 'C':
+        return ftString;
+    case 'D':
+        return ftDate;
+    case 'L':
+        return ftBoolean;
+    case 'N':
+        return f.decimals == 0 && f.length < 10 ? ftInteger : ftFloat;
+    case 'F':
+    case 'B':
+    case 'Y':
+        return ftFloat;
+    case 'I':
+        return ftInteger;
+    case 'M':
+        return ftMemo;
+    case 'G':
+        return ftBlob;
+    case 'T':
+        return ftDateTime;
+    default:
+        return ftUnknown;
+    }
+}
+
+int TField::DisplayWidth() const {
+    switch (def().type) {
+    case 'D':
+        return 10;
+    case 'L':
+        return 5;
+    default:
+        return def().length;
+    }
+}
+
+std::string TField::AsString() const {
+    const FieldDef& f = def();
+    std::string_view r = raw();
+    switch (f.type) {
+    case 'C':
+        return kes::toUtf8(kes::trimRight(r), table_->CodePage());
+    case 'D': {
+        bool empty = false;
+        kes::Date d = dateFromRaw(r, &empty);
+        return empty ? std::string() : d.toShortText();
+    }
+    case 'L':
+        return AsBoolean() ? "True" : "False";
+    case 'N':
+    case 'F': {
+        bool ok = false;
+        parseNumber(r, &ok);
+        return ok ? std::string(kes::trimBlanksAndControls(r)) : std::string();
+    }
+    case 'M':
+    case 'G':
+    case 'B':
+    case 'I':
+    case 'T':
+        return std::string();
+    default:
+        return kes::toUtf8(kes::trimRight(r), table_->CodePage());
+    }
+}
+
+int64_t TField::AsInteger() const {
+    return static_cast<int64_t>(std::llround(AsFloat()));
+}
+
+double TField::AsFloat() const {
+    const FieldDef& f = def();
+    std::string_view r = raw();
+    if (f.type == 'I' && f.length == 4) {
+        int32_t v;
+        std::memcpy(&v, r.data(), 4);
+        return v;
+    }
+    return parseNumber(r);
+}
+
+bool TField::AsBoolean() const {
+    std::string_view r = raw();
+    return !r.empty() && logicalFromByte(r[0]);
+}
+
+kes::Date TField::AsDateTime() const {
+    return dateFromRaw(raw());
+}
+
+bool TField::IsNull() const {
+    return kes::trimBlanksAndControls(raw()).empty();
+}
+
+Value TField::AsValue() const {
+    const FieldDef& f = def();
+    std::string_view r = raw();
+    switch (typeOfField(f.type)) {
+    case ValueType::Date: {
+        bool empty = false;
+        kes::Date d = dateFromRaw(r, &empty);
+        return Value::fromDate(d.days(), empty);
+    }
+    case ValueType::Logical:
+        return Value::boolean(AsBoolean());
+    case ValueType::Numeric:
+        return Value::numeric(AsFloat());
+    default:
+        return Value::character(std::string(r));
+    }
+}
+
+void TField::SetAsString(std::string_view text) {
+    const FieldDef& f = def();
+    switch (f.type) {
+    case 'C': {
+        std::string bytes = kes::fromUtf8(text, table_->CodePage());
+        char* p = writable();
+        size_t n = std::min<size_t>(bytes.size(), f.length);
+        std::memcpy(p, bytes.data(), n);
+        std::memset(p + n, ' ', f.length - n);
+        break;
+    }
+    case 'D': {
+        if (kes::trimBlanksAndControls(text).empty()) {
+            std::memset(writable(), ' ', f.length);
+            break;
+        }
+        auto d = kes::Date::fromShortText(text);
+        if (!d) d = kes::Date::fromYyyymmdd(text);
+        if (!d)
+            table_->fail(AE_INVALID_VALUE,
+                         "\"" + std::string(text) + "\" is not a valid date for field " + f.name);
+        SetAsDateTime(*d);
+        break;
+    }
+    case 'L': {
+        std::string_view t = kes::trimBlanksAndControls(text);
+        SetAsBoolean(!t.empty() && (logicalFromByte(t[0])));
+        break;
+    }
+    case 'N':
+    case 'F': {
+        if (kes::trimBlanksAndControls(text).empty()) {
+            std::memset(writable(), ' ', f.length);
+            break;
+        }
+        bool ok = false;
+        double v = parseNumber(text, &ok);
+        if (!ok)
+            table_->fail(AE_INVALID_VALUE,
+                         "\"" + std::string(text) + "\" is not a valid number for field " + f.name);
+        SetAsFloat(v);
+        break;
+    }
+    default:
+        table_->fail(AE_INVALID_VALUE, "Field " + f.name + " cannot be written as text");
+    }
+}
+
+void TField::SetAsBoolean(bool value) {
+    if (def().type != 'L')
+        table_->fail(AE_INVALID_VALUE, "Field " + def().name + " is not logical");
+    *writable() = value ? 'T' : 'F';
+}
+
+void TField::SetAsDateTime(kes::Date value) {
+    if (def().type != 'D') table_->fail(AE_INVALID_VALUE, "Field " + def().name + " is not a date");
+    std::string s = value.toYyyymmdd();
+    std::memcpy(writable(), s.data(), 8);
+}
+
+void TField::SetAsInteger(int64_t value) {
+    SetAsFloat(static_cast<double>(value));
+}
+
+void TField::SetAsFloat(double value) {
+    const FieldDef& f = def();
+    if (f.type != 'N' && f.type != 'F')
+        table_->fail(AE_INVALID_VALUE, "Field " + f.name + " is not numeric");
+    std::string s = formatNumber(value, f.length, f.decimals);
+    std::memcpy(writable(), s.data(), f.length);
+}
+
+void TField::Clear() {
+    const FieldDef& f = def();
+    std::memset(writable(), ' ', f.length);
+}

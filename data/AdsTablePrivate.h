@@ -1,0 +1,79 @@
+// What the parts of TAdsTable (data/Ads*.cpp) share: the in-memory form of an
+// index order and the small conversions of stored field bytes. Nothing outside
+// those files includes this.
+#pragma once
+
+#include "common/Date.h"
+#include "data/AdsTable.h"
+#include "data/Value.h"
+#include "data/expr.h"
+#include "data/keys.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct TAdsTable::Order {
+    std::string name;
+    bool ntx = false;
+    std::string keyExpression;
+    std::string forExpression;
+    xbase::Expression key;
+    xbase::Expression condition;
+    bool supported = true; // the key expression compiles against the table
+    int keyField = -1;     // the field when the key is one field
+    xbase::ValueType keyType = xbase::ValueType::Character;
+    uint16_t keyLength = 0;
+    uint16_t decimals = 0;
+    bool unique = false;
+    bool descending = false;
+    xbase::KeyEntries entries;
+    bool dirty = false;
+    std::vector<uint32_t> positionOf; // recno -> position + 1 (0: not in the order)
+    bool positionsValid = false;
+    std::vector<uint64_t> prefixes; // first eight key bytes, for finds
+};
+
+namespace xbase::tabledetail {
+
+// The engine settings in force (TAdsSettings::Apply and Current).
+inline TAdsSettings& settings() {
+    static TAdsSettings current;
+    return current;
+}
+
+inline ValueType typeOfField(char t) {
+    switch (t) {
+    case 'D':
+        return ValueType::Date;
+    case 'L':
+        return ValueType::Logical;
+    case 'N':
+    case 'F':
+    case 'I':
+    case 'B':
+    case 'Y':
+        return ValueType::Numeric;
+    default:
+        return ValueType::Character;
+    }
+}
+
+double parseNumber(std::string_view s, bool* ok = nullptr);
+
+// The number right-aligned in `width` with `decimals` decimals; asterisks when
+// it does not fit, as xBase engines store an overflow.
+std::string formatNumber(double value, int width, int decimals);
+
+inline kes::Date dateFromRaw(std::string_view raw, bool* empty = nullptr) {
+    auto d = kes::Date::fromYyyymmdd(raw);
+    if (empty) *empty = !d.has_value();
+    return d ? *d : kes::Date();
+}
+
+inline bool logicalFromByte(char c) {
+    return c == 'T' || c == 't' || c == 'Y' || c == 'y' || c == '1';
+}
+
+} // namespace xbase::tabledetail
