@@ -289,7 +289,7 @@ void TKesPrepMainForm::BuildPeriodList() {
     PeriodScanOutcome outcome;
     try {
         ui::HourglassCursor hourglass;
-        outcome = ScanTestingPeriods(program, AdsTable2, DefaultRetryPrompt());
+        outcome = ScanTestingPeriods(program, AdsTable2, operator_);
     } catch (...) {
         ListBox2->setCount(static_cast<int>(program.PeriodRows.size()));
         throw;
@@ -299,7 +299,7 @@ void TKesPrepMainForm::BuildPeriodList() {
         return;
     }
     const std::string message = PeriodScanMessage(outcome);
-    if (!message.empty()) ui::showError(message, this);
+    if (!message.empty()) operator_.ShowError(message);
 
     const int rows = static_cast<int>(program.PeriodRows.size());
     ListBox2->setCount(rows);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "data/AdsTable.h"
+#include "ui/WindowOperator.h"
 
 #include <QWidget>
 
@@ -78,6 +79,10 @@ class TKesPrepMainForm : public QWidget {
     // "Testing Periods"/"ORVA From" as read at start-up.
     std::string SavedPeriod;
 
+    // How the main window's own operations talk to the operator: message
+    // boxes over this window. Its status panel and progress bar stay unused.
+    Operator& MainOperator() { return operator_; }
+
   protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -87,6 +92,7 @@ class TKesPrepMainForm : public QWidget {
     void createControls();
     void firstActivation();
 
+    ui::WindowOperator operator_{this};
     std::string settingsDir_;
     bool activationQueued_ = false;
     bool activated_ = false;

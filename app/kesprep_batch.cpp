@@ -4,6 +4,7 @@
 // window's "Prepare Export File" does, with the settings of KesPrep.ini and the
 // options of the command line. No windows, no display needed.
 #include "app/core/IniFile.h"
+#include "app/core/TerminalOperator.h"
 #include "common/Date.h"
 #include "common/Paths.h"
 #include "common/Text.h"
@@ -94,103 +95,6 @@ bool stdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
 #endif
 }
-
-// Status texts as lines, and on a terminal a progress bar that redraws in place.
-class TerminalStatus : public StatusSink, public ExportStatus {
-  public:
-    explicit TerminalStatus(bool terminal) : terminal_(terminal) {}
-
-    void ShowStatus(const std::string& text) override {
-        endBar();
-        if (!text.empty()) std::cout << text << std::endl;
-    }
-    void SetProgressRange(int minimum, int maximum) override {
-        min_ = minimum;
-        max_ = maximum;
-        last_ = -1;
-    }
-    void SetProgress(int position) override {
-        if (!terminal_ || max_ <= min_) return;
-        int percent =
-            static_cast<int>((static_cast<int64_t>(position - min_) * 100) / (max_ - min_));
-        percent = std::max(0, std::min(100, percent));
-        if (percent == last_) return;
-        last_ = percent;
-        constexpr int kWidth = 40;
-        int filled = percent * kWidth / 100;
-        std::cout << "\r[" << std::string(static_cast<size_t>(filled), '#')
-                  << std::string(static_cast<size_t>(kWidth - filled), ' ') << "] " << percent
-                  << "%" << std::flush;
-        barShown_ = true;
-    }
-    void SetHourglass(bool) override {}
-    void ProcessPendingEvents() override {}
-
-    void endBar() {
-        if (barShown_) std::cout << "\r" << std::string(50, ' ') << "\r" << std::flush;
-        barShown_ = false;
-        last_ = -1;
-    }
-
-  private:
-    bool terminal_;
-    int min_ = 0, max_ = 0, last_ = -1;
-    bool barShown_ = false;
-};
-
-// The export component's progress window, as one line on a terminal.
-class TerminalExportProgress : public TExportProgress {
-  public:
-    void Initialize(int, int, const std::string& fileName, int64_t totalRecords, int64_t) override {
-        file_ = fileName;
-        total_ = totalRecords;
-    }
-    void Show() override { draw(0); }
-    void UpdateProgress(int64_t records, int64_t) override { draw(records); }
-    ~TerminalExportProgress() override {
-        std::cout << "\r" << std::string(70, ' ') << "\r" << std::flush;
-    }
-
-  private:
-    void draw(int64_t records) {
-        int64_t percent = total_ > 0 ? records * 100 / total_ : 0;
-        std::cout << "\rWriting: " << records << " of " << total_ << " records " << percent << "%"
-                  << std::flush;
-    }
-    std::string file_;
-    int64_t total_ = 0;
-};
-
-// Never asks: after the silent attempts the open is given up.
-class TerminalRetryPrompt : public RetryPrompt {
-  public:
-    void SetHourglass(bool) override {}
-    bool AskRetry(const std::string& text) override {
-        std::string oneLine = text;
-        for (size_t p; (p = oneLine.find("\r\n")) != std::string::npos;)
-            oneLine.replace(p, 2, " ");
-        std::cerr << oneLine << std::endl;
-        return false;
-    }
-    void ShowCancelled(const std::string& text) override { std::cerr << text << std::endl; }
-};
-
-class TerminalPrompt : public ExportPrompt {
-  public:
-    explicit TerminalPrompt(TerminalStatus& status) : status_(status) {}
-    void ShowInformation(const std::string& text) override {
-        status_.endBar();
-        std::cout << text << std::endl;
-    }
-    void ShowError(const std::string& text) override {
-        status_.endBar();
-        std::cout << std::flush;
-        std::cerr << text << std::endl;
-    }
-
-  private:
-    TerminalStatus& status_;
-};
 
 std::string executableDir(const char* argv0) {
 #ifndef _WIN32
@@ -469,27 +373,17 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    const bool terminal = stdoutIsTerminal();
-    TerminalStatus status(terminal);
-    TerminalRetryPrompt retry;
-    TerminalPrompt prompt(status);
-    SetDefaultRetryPrompt(&retry);
-    if (terminal)
-        SetDefaultExportProgressFactory([]() -> std::unique_ptr<TExportProgress> {
-            return std::make_unique<TerminalExportProgress>();
-        });
+    TerminalOperator op(std::cout, std::cerr, stdoutIsTerminal());
 
     try {
-        if (GatherRecords(plan.gather, status, retry) == GatherResult::Cancelled)
-            return kExitCancelled;
-        status.endBar();
+        if (GatherRecords(plan.gather, op) == GatherResult::Cancelled) return kExitCancelled;
+        op.EndProgressBar();
 
         TAdsTable work;
-        if (!OpenWorkTable(work, plan.exporting.DataDir, retry)) return kExitCancelled;
+        if (!OpenWorkTable(work, plan.exporting.DataDir, op)) return kExitCancelled;
         std::vector<TBookmark> all = SelectAllInOrder(work, "SSN");
         TExportWriter writer;
-        ExportOutcome outcome =
-            writer.BuildExportFile(work, all, plan.exporting, prompt, status, retry);
+        ExportOutcome outcome = writer.BuildExportFile(work, all, plan.exporting, op);
         work.Close();
         switch (outcome) {
         case ExportOutcome::Prepared:
@@ -504,8 +398,7 @@ int main(int argc, char** argv) {
         }
         return kExitFailed;
     } catch (const std::exception& e) {
-        status.endBar();
-        std::cerr << e.what() << std::endl;
+        op.ShowError(e.what());
         return kExitFailed;
     }
 }

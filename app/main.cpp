@@ -2,14 +2,11 @@
 // The program takes no options of its own (Qt's own, such as -platform, are
 // understood by Qt and everything else is ignored).
 #include "app/KesPrepu.h"
-#include "data/AdsTable.h"
 #include "ui/Application.h"
-#include "ui/RetryPrompt.h"
 
 int main(int argc, char** argv) {
     ui::Application application(argc, argv);
     ui::setApplicationTitle("Prepare ORVA Upload File for Kestal");
-    SetDefaultRetryPrompt(&ui::windowRetryPrompt());
 
     TKesPrepMainForm mainForm;
     mainForm.show();

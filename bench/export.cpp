@@ -29,7 +29,7 @@ double since(Clock::time_point t) {
 
 using Settings = BenchData;
 
-struct QuietPrompt : ExportPrompt {
+struct QuietOperator : SilentOperator {
     std::string last;
     void ShowInformation(const std::string& text) override { last = text; }
     void ShowError(const std::string& text) override { last = text; }
@@ -50,13 +50,13 @@ int runCase(const Settings& s, const Case& c) {
     g.PeriodDir = "VIRNTP1/";
     g.SearchTemporary = true;
     g.IncludeSiteCode = c.optional;
-    NullStatusSink sink;
-    if (GatherRecords(g, sink, DefaultRetryPrompt()) != GatherResult::Done) return 1;
+    QuietOperator op;
+    if (GatherRecords(g, op) != GatherResult::Done) return 1;
     const double gathered = since(start);
 
     auto t = Clock::now();
     TAdsTable work;
-    if (!OpenWorkTable(work, dataDir, DefaultRetryPrompt())) return 1;
+    if (!OpenWorkTable(work, dataDir, op)) return 1;
     std::vector<TBookmark> rows = SelectAllInOrder(work);
     const double selected = since(t);
 
@@ -69,10 +69,7 @@ int runCase(const Settings& s, const Case& c) {
     o.AutoFileName = dataDir + "upload.asc";
     TExportWriter writer;
     writer.CSVExport1.ShowProgress = false;
-    QuietPrompt prompt;
-    NullExportStatus status;
-    ExportOutcome outcome =
-        writer.BuildExportFile(work, rows, o, prompt, status, DefaultRetryPrompt());
+    ExportOutcome outcome = writer.BuildExportFile(work, rows, o, op);
     const double exported = since(t);
     const double total = since(start);
     work.Close();
@@ -98,7 +95,7 @@ int runCase(const Settings& s, const Case& c) {
                 c.name, rows.size(), gathered, selected, exported, writeOnly, written, total,
                 static_cast<double>(rows.size()) / total, usage.ru_maxrss / 1024.0,
                 static_cast<double>(bytes) / (1024.0 * 1024.0),
-                outcome == ExportOutcome::Prepared ? "ok" : prompt.last.c_str());
+                outcome == ExportOutcome::Prepared ? "ok" : op.last.c_str());
     std::fflush(stdout);
     return outcome == ExportOutcome::Prepared ? 0 : 1;
 }

@@ -29,7 +29,7 @@ struct Settings : BenchData {
 // Counts the records and times the phases of a run: the copies (up to
 // "Processing..."), the pass over the records (up to the last progress step)
 // and the pack and close (up to the final clearing of the status).
-class PhaseSink : public NullStatusSink {
+class PhaseSink : public SilentOperator {
   public:
     using Clock = std::chrono::steady_clock;
     int records = 0;
@@ -81,7 +81,7 @@ int runCase(const Settings& s, const Case& c) {
     PhaseSink sink;
     const auto started = std::chrono::steady_clock::now();
     sink.started = started;
-    GatherResult result = GatherRecords(o, sink, DefaultRetryPrompt());
+    GatherResult result = GatherRecords(o, sink);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (result != GatherResult::Done) {

@@ -6,7 +6,6 @@
 #include "data/ntx.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 using xbase::FieldDef;
@@ -14,20 +13,6 @@ using xbase::RecordView;
 using xbase::Value;
 using xbase::ValueType;
 using namespace xbase::tabledetail;
-
-namespace {
-
-class SilentRetryPrompt : public RetryPrompt {
-  public:
-    void SetHourglass(bool) override {}
-    bool AskRetry(const std::string&) override { return false; }
-    void ShowCancelled(const std::string&) override {}
-};
-
-RetryPrompt* gDefaultPrompt = nullptr;
-std::atomic<uint64_t> gOpenAttempts{0};
-
-} // namespace
 
 // ---------------------------------------------------------------- TAdsTable
 
@@ -79,7 +64,6 @@ void TAdsTable::requireRecord(const char* what) const {
 
 void TAdsTable::Open() {
     if (Active()) return;
-    ++gOpenAttempts;
     if (tableName_.empty())
         throw EADSDatabaseError(AE_FILE_NOT_FOUND, "No table name given: " + DatabaseName);
     dbf_.open(DataFilePath(), Exclusive ? xbase::OpenMode::Exclusive : xbase::OpenMode::Shared);
@@ -334,59 +318,4 @@ void TAdsTable::AdsCreateTable(const std::string& path, TAdsTableType type, TAds
         std::string dir = kes::directoryOf(path);
         kes::deleteFile(dir + kes::baseNameOf(path) + ".cdx");
     }
-}
-
-// ---------------------------------------------------------------- open with retry
-
-void SetDefaultRetryPrompt(RetryPrompt* prompt) {
-    gDefaultPrompt = prompt;
-}
-
-RetryPrompt& DefaultRetryPrompt() {
-    static SilentRetryPrompt silent;
-    return gDefaultPrompt ? *gDefaultPrompt : silent;
-}
-
-bool OpenTableWithRetry(TAdsTable& table, RetryPrompt& prompt) {
-    int failures = 0;
-    bool hourglass = false;
-    while (true) {
-        try {
-            table.Close();
-            table.Open();
-            if (hourglass) prompt.SetHourglass(false);
-            return true;
-        } catch (const EADSDatabaseError&) {
-            // retried below
-        } catch (...) {
-            // any other error goes to the caller, with the cursor as it was
-            if (hourglass) prompt.SetHourglass(false);
-            throw;
-        }
-        if (!hourglass) {
-            prompt.SetHourglass(true);
-            hourglass = true;
-        }
-        const char* suffix = table.TableType == ttAdsADT ? ".ADT." : ".CDX.";
-        if (failures <= 10) {
-            ++failures;
-            continue;
-        }
-        failures = 0;
-        prompt.SetHourglass(false);
-        hourglass = false;
-        if (prompt.AskRetry("Unable to open Table: " + table.DatabaseName + table.TableName() +
-                            suffix + "\r\nOK to retry?"))
-            continue;
-        prompt.ShowCancelled("Cancelled.  The program will be terminated.");
-        return false;
-    }
-}
-
-bool OpenTableWithRetry(TAdsTable& table) {
-    return OpenTableWithRetry(table, DefaultRetryPrompt());
-}
-
-uint64_t TableOpenAttempts() {
-    return gOpenAttempts.load();
 }

@@ -286,28 +286,3 @@ class TAdsSettings {
     // The program's short date format: the engine format with each "c" read as "y".
     static std::string ShortDateFormat();
 };
-
-// How OpenTableWithRetry talks to the operator; the windows provide message
-// boxes and the mouse cursor, tests answer it.
-class RetryPrompt {
-  public:
-    virtual ~RetryPrompt() = default;
-    virtual void SetHourglass(bool on) = 0;
-    // An error box with OK and Cancel; true for OK.
-    virtual bool AskRetry(const std::string& text) = 0;
-    // An error box with OK only.
-    virtual void ShowCancelled(const std::string& text) = 0;
-};
-
-// The prompt used when none is given; by default one that never retries and
-// prints nothing (for programs without an operator).
-void SetDefaultRetryPrompt(RetryPrompt* prompt);
-RetryPrompt& DefaultRetryPrompt();
-
-// Opens the table, retrying silently and asking the operator after every
-// twelfth failed attempt; false when the operator gave up.
-bool OpenTableWithRetry(TAdsTable& table, RetryPrompt& prompt);
-bool OpenTableWithRetry(TAdsTable& table);
-
-// How many table opens this process has attempted (engine statistics).
-uint64_t TableOpenAttempts();

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -14,18 +13,6 @@
 namespace {
 
 constexpr size_t kFlushThreshold = 1 << 20; // write the buffer out once it holds 1 MB
-
-TExportProgressFactory& defaultFactory() {
-    static TExportProgressFactory factory;
-    return factory;
-}
-
-class StderrMessages : public TExportMessages {
-  public:
-    void ShowError(const std::string& text) override { std::cerr << text << '\n'; }
-};
-
-TExportMessages* gDefaultMessages = nullptr;
 
 bool isTextType(TFieldType t) {
     return t == ftString || t == ftMemo || t == ftFmtMemo;
@@ -79,23 +66,6 @@ void padLeft(std::string& s, int width) {
 }
 
 } // namespace
-
-void SetDefaultExportProgressFactory(TExportProgressFactory factory) {
-    defaultFactory() = std::move(factory);
-}
-
-const TExportProgressFactory& DefaultExportProgressFactory() {
-    return defaultFactory();
-}
-
-void SetDefaultExportMessages(TExportMessages* messages) {
-    gDefaultMessages = messages;
-}
-
-TExportMessages& DefaultExportMessages() {
-    static StderrMessages stderrMessages;
-    return gDefaultMessages ? *gDefaultMessages : stderrMessages;
-}
 
 struct TCSVExport::Column {
     int index = 0;
@@ -257,9 +227,7 @@ bool TCSVExport::OpenOutput() {
         if (!DataSet->Active()) DataSet->Open();
         exportTotal_ = DataSet->RecordCount();
         if (ShowProgress) {
-            const TExportProgressFactory& factory =
-                ProgressFactory ? ProgressFactory : DefaultExportProgressFactory();
-            if (!progress_ && factory) progress_ = factory();
+            if (!progress_ && operator_) progress_ = operator_->CreateExportProgress();
             if (progress_) {
                 progress_->Initialize(pmExport, pbRecords, OutputFile, exportTotal_, 0);
                 progress_->Show();
@@ -345,7 +313,7 @@ int TCSVExport::Execute() {
         // The file of an interrupted export is not complete: it is released,
         // and with ReplaceWhenComplete the previous file stays.
         CloseOutput(false);
-        (Messages ? *Messages : DefaultExportMessages()).ShowError("Data conversion error!");
+        if (operator_) operator_->ShowError("Data conversion error!");
         return result;
     } catch (...) {
         CloseOutput(false);

@@ -3,12 +3,12 @@
 // trailer line and a progress window. It works on any open or closed TAdsTable
 // and knows nothing of the upload file: the caller sets the layout.
 //
-// No Qt here. The progress window is reached through TExportProgress, created by
-// a factory that the owner installs; the one message the component shows
-// ("Data conversion error!") goes through TExportMessages.
+// No Qt here. The progress window and the one message the component shows
+// ("Data conversion error!") come from the Operator its owner gives it.
 #pragma once
 
 #include "common/CodePage.h"
+#include "common/Operator.h"
 #include "data/AdsTable.h"
 
 #include <cstdint>
@@ -25,45 +25,6 @@ enum TFieldDelimiter { fdlNone, fdlSingle, fdlDouble };
 enum TDelimitedFields { dfAll, dfTextOnly };
 enum TFieldListAction { flaNone, flaInclude, flaExclude };
 enum TNumericAlign { naLeft, naRight };
-
-// Modes and bases of a progress display.
-inline constexpr int pmImport = 0;
-inline constexpr int pmExport = 1;
-inline constexpr int pbRecords = 0;
-inline constexpr int pbBytes = 1;
-
-// What the component needs of a progress window.
-class TExportProgress {
-  public:
-    virtual ~TExportProgress() = default;
-    virtual void Initialize(int mode, int basis, const std::string& fileName, int64_t totalRecords,
-                            int64_t totalBytes) = 0;
-    // Shows the window without making it modal.
-    virtual void Show() = 0;
-    // Shows the amounts done and repaints at once (no event loop runs meanwhile).
-    virtual void UpdateProgress(int64_t recordsDone, int64_t bytesDone) = 0;
-};
-
-// Creates a progress window; may return null when there is nothing to show on.
-using TExportProgressFactory = std::function<std::unique_ptr<TExportProgress>()>;
-
-// The factory used by components that have none of their own (none by default:
-// then ShowProgress shows nothing).
-void SetDefaultExportProgressFactory(TExportProgressFactory factory);
-const TExportProgressFactory& DefaultExportProgressFactory();
-
-// How the component reports an error to the operator.
-class TExportMessages {
-  public:
-    virtual ~TExportMessages() = default;
-    // An error box with an OK button.
-    virtual void ShowError(const std::string& text) = 0;
-};
-
-// The messages used by components that have none of their own; by default the
-// text goes to standard error.
-void SetDefaultExportMessages(TExportMessages* messages);
-TExportMessages& DefaultExportMessages();
 
 // A value that cannot be converted. Execute catches it, shows
 // "Data conversion error!" and returns the result it held at that moment.
@@ -130,10 +91,10 @@ class TCSVExport {
     // flushed to disk and renamed over OutputFile only when it is complete;
     // after any failure the previous file of that name is left as it was.
     bool ReplaceWhenComplete = false;
-    // Progress window factory and message sink of this component; when empty
-    // the defaults above are used.
-    TExportProgressFactory ProgressFactory;
-    TExportMessages* Messages = nullptr;
+    // Where the progress window and the message come from; the owner sets it.
+    // Without one the component shows neither (Execute's result still tells).
+    Operator* GetOperator() const { return operator_; }
+    void SetOperator(Operator* op) { operator_ = op; }
 
     // Writes DataSet to OutputFile. Returns the number of records processed, or
     // -1 when the output cannot be opened. Write errors (a full disk) throw
@@ -159,6 +120,7 @@ class TCSVExport {
     std::string customSeparator_;
     std::vector<std::string> fieldList_;
     int maxRecords_ = 0;
+    Operator* operator_ = nullptr;
 
     // Export state.
     std::FILE* file_ = nullptr;

@@ -113,8 +113,3 @@ void TProgressWindow::UpdateProgress(int64_t recordsDone, int64_t bytesDone) {
 std::string TProgressWindow::RemainingText() const {
     return texts_.RemainingText(kes::ClockMilliseconds());
 }
-
-void InstallProgressWindowFactory() {
-    SetDefaultExportProgressFactory(
-        []() -> std::unique_ptr<TExportProgress> { return std::make_unique<TProgressWindow>(); });
-}

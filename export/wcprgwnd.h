@@ -5,8 +5,8 @@
 // kes::ProgressTexts, which holds all of the window's logic.
 #pragma once
 
+#include "common/Operator.h"
 #include "export/ProgressText.h"
-#include "export/wccsvexp.h"
 
 #include <QDialog>
 
@@ -45,6 +45,3 @@ class TProgressWindow : public QDialog, public TExportProgress {
     void showTexts();
     kes::ProgressTexts texts_;
 };
-
-// Makes every TCSVExport without a factory of its own show a TProgressWindow.
-void InstallProgressWindowFactory();

@@ -2,6 +2,7 @@
 
 #include "common/Paths.h"
 #include "data/AdsTable.h"
+#include "data/OpenTableWithRetry.h"
 
 #include <algorithm>
 
@@ -26,13 +27,12 @@ namespace {
 
 // Reads TPName of the first record of the period table in `folder`; the
 // table is closed on every path out.
-bool readPeriodName(TAdsTable& table, RetryPrompt& prompt, const std::string& folder,
-                    std::string& name) {
+bool readPeriodName(TAdsTable& table, Operator& op, const std::string& folder, std::string& name) {
     table.Close();
     table.DatabaseName = folder;
     table.TableType = ttAdsNTX;
     table.SetTableName("TP");
-    if (!OpenTableWithRetry(table, prompt)) return false;
+    if (!OpenTableWithRetry(table, op)) return false;
     try {
         name = table.FieldByName("TPName").AsString();
     } catch (...) {
@@ -45,7 +45,7 @@ bool readPeriodName(TAdsTable& table, RetryPrompt& prompt, const std::string& fo
 
 } // namespace
 
-PeriodScanOutcome ScanTestingPeriods(ProgramState& state, TAdsTable& table, RetryPrompt& prompt) {
+PeriodScanOutcome ScanTestingPeriods(ProgramState& state, TAdsTable& table, Operator& op) {
     state.PeriodRows.clear();
     state.PeriodNumbers.clear();
     state.PeriodNames.clear();
@@ -54,7 +54,7 @@ PeriodScanOutcome ScanTestingPeriods(ProgramState& state, TAdsTable& table, Retr
         const std::string folder = state.DataDir + "VIRNTP" + number + PathDelim;
         if (kes::fileExists(folder + "TP.DBF")) {
             std::string name;
-            if (!readPeriodName(table, prompt, folder, name)) return PeriodScanOutcome::Cancelled;
+            if (!readPeriodName(table, op, folder, name)) return PeriodScanOutcome::Cancelled;
             state.PeriodRows.push_back(number + ".  \t" + name);
             state.PeriodNumbers.push_back(number);
             state.PeriodNames.push_back(number + ". " + name);

@@ -25,7 +25,7 @@
 
 #include <string>
 
-class RetryPrompt;
+class Operator;
 class TAdsTable;
 
 inline constexpr int kMaxTestingPeriods = 11;
@@ -43,11 +43,11 @@ std::string PeriodScanMessage(PeriodScanOutcome outcome);
 
 // Empties PeriodRows, PeriodNumbers and PeriodNames of `state` and fills them
 // from the folders under state.DataDir. Each period table TP is opened in
-// `table` (NTX, through OpenTableWithRetry with `prompt`), its first record's
+// `table` (NTX, through OpenTableWithRetry with `op`), its first record's
 // TPName read, and the table closed again, also when reading fails; a table
 // error while reading propagates after the close and leaves the rows found so
 // far in place.
-PeriodScanOutcome ScanTestingPeriods(ProgramState& state, TAdsTable& table, RetryPrompt& prompt);
+PeriodScanOutcome ScanTestingPeriods(ProgramState& state, TAdsTable& table, Operator& op);
 
 // The folder of the period shown in a row: "VIRNTP" + (row + 1) + PathDelim.
 std::string PeriodFolderOfRow(int row);

@@ -2,6 +2,7 @@
 
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "data/OpenTableWithRetry.h"
 
 #include <array>
 
@@ -24,13 +25,13 @@ class ControlsDisabled {
 // The hourglass for as long as it lives, and the progress bar back at 0 after.
 class BusyCursor {
   public:
-    explicit BusyCursor(ExportStatus& status) : status_(status) { status_.SetHourglass(true); }
-    ~BusyCursor() { status_.SetHourglass(false); }
+    explicit BusyCursor(Operator& op) : op_(op) { op_.SetHourglass(true); }
+    ~BusyCursor() { op_.SetHourglass(false); }
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 
   private:
-    ExportStatus& status_;
+    Operator& op_;
 };
 
 std::string dateText(const TField& field) {
@@ -69,17 +70,16 @@ TExportWriter::TExportWriter() {
 
 ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                                              const std::vector<TBookmark>& selected,
-                                             const ExportOptions& options, ExportPrompt& prompt,
-                                             ExportStatus& status, RetryPrompt& retry) {
+                                             const ExportOptions& options, Operator& op) {
     lastFailure_.clear();
     bool recordsStaged = false;
     bool filePrepared = false;
     {
-        BusyCursor busy(status);
-        status.ProcessPendingEvents();
+        BusyCursor busy(op);
+        op.ProcessPendingEvents();
         const int count = static_cast<int>(selected.size());
-        status.SetProgressRange(0, count);
-        status.SetProgress(0);
+        op.SetProgressRange(0, count);
+        op.SetProgress(0);
 
         if (AdsTable6.Active()) AdsTable6.Close();
         AdsTable6.DatabaseName = options.DataDir;
@@ -88,7 +88,7 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
         kes::deleteFile(options.DataDir + kStagingTable + ".cdx");
         TAdsTable::AdsCreateTable(kes::resolveForWriting(options.DataDir + kStagingTable + ".dbf"),
                                   ttAdsCDX, OEM, 0, StagingFieldList(options));
-        if (!OpenTableWithRetry(AdsTable6, retry)) return ExportOutcome::Cancelled;
+        if (!OpenTableWithRetry(AdsTable6, op)) return ExportOutcome::Cancelled;
 
         try {
             AdsTable6.AdsCreateIndex61("", "ID", "ID", "", "", ADS_COMPOUND);
@@ -116,7 +116,7 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                 ControlsDisabled quiet(workTable);
                 for (int row = 0; row < count; ++row) {
                     recordsStaged = true;
-                    status.SetProgress(row);
+                    op.SetProgress(row);
                     workTable.GotoBookmark(selected[static_cast<size_t>(row)]);
                     AdsTable6.Append();
                     int out = 0;
@@ -173,12 +173,18 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                 CSVExport1.OutputCodePage = kes::CodePage::Windows1252;
                 // The previous upload file stays until the new one is complete.
                 CSVExport1.ReplaceWhenComplete = true;
+                // The component talks to this run's operator, and to no
+                // one once the run is over.
+                CSVExport1.SetOperator(&op);
                 int written = -1;
                 try {
                     written = CSVExport1.Execute();
+                    CSVExport1.SetOperator(nullptr);
                 } catch (const EADSDatabaseError&) {
+                    CSVExport1.SetOperator(nullptr);
                     throw;
                 } catch (const std::exception& e) {
+                    CSVExport1.SetOperator(nullptr);
                     // A write error (a full disk): the file is not prepared.
                     lastFailure_ = e.what();
                     written = -1;
@@ -196,28 +202,28 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
             throw;
         }
         AdsTable6.Close();
-        status.SetProgress(0);
+        op.SetProgress(0);
     }
 
     if (filePrepared) {
-        prompt.ShowInformation(kExportPreparedText);
+        op.ShowInformation(kExportPreparedText);
         return ExportOutcome::Prepared;
     }
     if (recordsStaged) {
-        prompt.ShowError(kExportNotPreparedText);
+        op.ShowError(kExportNotPreparedText);
         return ExportOutcome::NotPrepared;
     }
-    prompt.ShowError(kExportNoDataText);
+    op.ShowError(kExportNoDataText);
     return ExportOutcome::NoData;
 }
 
-bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, RetryPrompt& retry) {
+bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, Operator& op) {
     if (workTable.Active()) workTable.Close();
     workTable.DatabaseName = dataDir;
     workTable.TableType = ttAdsCDX;
     workTable.SetTableName("KESTABLE");
     workTable.Exclusive = false;
-    if (!OpenTableWithRetry(workTable, retry)) return false;
+    if (!OpenTableWithRetry(workTable, op)) return false;
     workTable.SetIndexName("SSN");
     workTable.First();
     return true;

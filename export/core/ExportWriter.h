@@ -5,10 +5,11 @@
 // and renamed over the target only when complete, so a failure never leaves a
 // half-written upload file in place of the previous one.
 //
-// No windows: the outcome goes to an ExportPrompt, the progress bar and the
-// hourglass to an ExportStatus.
+// No windows: the outcome message, the progress bar, the hourglass and the
+// progress window go through the Operator the caller gives.
 #pragma once
 
+#include "common/Operator.h"
 #include "data/AdsTable.h"
 #include "export/wccsvexp.h"
 
@@ -33,33 +34,6 @@ struct ExportOptions {
     std::string FileNameText; // the selection window's file name box otherwise
 };
 
-// Message boxes of the outcome.
-class ExportPrompt {
-  public:
-    virtual ~ExportPrompt() = default;
-    virtual void ShowInformation(const std::string& text) = 0; // information icon, OK
-    virtual void ShowError(const std::string& text) = 0;       // error icon, OK
-};
-
-// The selection window's progress bar and the mouse cursor.
-class ExportStatus {
-  public:
-    virtual ~ExportStatus() = default;
-    virtual void SetHourglass(bool on) = 0;
-    // Lets pending window messages run once (the window repaints).
-    virtual void ProcessPendingEvents() = 0;
-    virtual void SetProgressRange(int minimum, int maximum) = 0;
-    virtual void SetProgress(int position) = 0;
-};
-
-class NullExportStatus : public ExportStatus {
-  public:
-    void SetHourglass(bool) override {}
-    void ProcessPendingEvents() override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgress(int) override {}
-};
-
 enum class ExportOutcome {
     Prepared,    // "Export File has been successfully prepared."
     NotPrepared, // "Export File has been not prepared."
@@ -81,13 +55,15 @@ class TExportWriter {
     TCSVExport CSVExport1; // writes it
 
     // Runs one export of `selected` (positions in `workTable`, in this order).
-    // Shows exactly one outcome message, except when the operator gives up on
+    // `op` gets the progress bar, the hourglass, the export component's
+    // progress window and the outcome message (information box when prepared,
+    // error box otherwise). Shows exactly one outcome message, except when the
+    // operator gives up on
     // the staging table's open (Cancelled) or a table-layer error ends the run
     // (the EADSDatabaseError propagates after the staging table is closed and
     // the cursor restored).
     ExportOutcome BuildExportFile(TAdsTable& workTable, const std::vector<TBookmark>& selected,
-                                  const ExportOptions& options, ExportPrompt& prompt,
-                                  ExportStatus& status, RetryPrompt& retry);
+                                  const ExportOptions& options, Operator& op);
 
     // Why the last run was not prepared (a write error's text), empty otherwise.
     const std::string& LastFailure() const { return lastFailure_; }
@@ -99,7 +75,7 @@ class TExportWriter {
 // Opens the work table as the selection window does: shared, through
 // OpenTableWithRetry, in SSN order, on its first record. False when the
 // operator gave up.
-bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, RetryPrompt& retry);
+bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, Operator& op);
 
 // Select All: every row of the table in the given order ("SSN", the selection
 // window's order at start; "" keeps the current order). Leaves the table on

@@ -2,6 +2,7 @@
 
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "data/OpenTableWithRetry.h"
 #include "prep/core/WorkTable.h"
 
 #include <exception>
@@ -72,13 +73,13 @@ struct CodeTable {
     TField* newCode = nullptr;
 
     // False when the operator gave up on the open.
-    bool openIfPresent(const std::string& dataDir, const char* name, RetryPrompt& prompt) {
+    bool openIfPresent(const std::string& dataDir, const char* name, Operator& op) {
         table.DatabaseName = dataDir;
         table.TableType = ttAdsCDX;
         table.SetTableName(name);
         if (!kes::fileExists(dataDir + name + ".DBF")) return true;
         open = true;
-        if (!OpenTableWithRetry(table, prompt)) return false;
+        if (!OpenTableWithRetry(table, op)) return false;
         table.SetIndexName("Code");
         include = &table.FieldByName("Include");
         newCode = &table.FieldByName("NewCode");
@@ -88,8 +89,7 @@ struct CodeTable {
 
 class Gathering {
   public:
-    Gathering(const GatherOptions& options, StatusSink& sink, RetryPrompt& prompt)
-        : options_(options), sink_(sink), prompt_(prompt) {}
+    Gathering(const GatherOptions& options, Operator& op) : options_(options), op_(op) {}
 
     GatherResult run();
 
@@ -103,8 +103,7 @@ class Gathering {
     void abandon();
 
     const GatherOptions& options_;
-    StatusSink& sink_;
-    RetryPrompt& prompt_;
+    Operator& op_;
 
     TAdsTable work_;   // the work table KESTABLE
     TAdsTable source_; // the testing system's tables, one after another
@@ -133,11 +132,11 @@ GatherResult Gathering::run() {
 
 // The run up to the pack. False as soon as the operator gives up on an open.
 bool Gathering::gather() {
-    if (!placement_.openIfPresent(options_.DataDir, "KESPLACE", prompt_)) return false;
-    if (!test_.openIfPresent(options_.DataDir, "KESTEST", prompt_)) return false;
+    if (!placement_.openIfPresent(options_.DataDir, "KESPLACE", op_)) return false;
+    if (!test_.openIfPresent(options_.DataDir, "KESTEST", op_)) return false;
 
-    if (!OpenNewWorkTable(work_, options_.DataDir, prompt_)) return false;
-    sink_.SetHourglass(true);
+    if (!OpenNewWorkTable(work_, options_.DataDir, op_)) return false;
+    op_.SetHourglass(true);
     hourglass_ = true;
     CreateWorkTableTags(work_);
 
@@ -150,7 +149,7 @@ bool Gathering::gather() {
     const std::string retest = "(retest <> \"N\")";
     const std::string retestFilter = dates.empty() ? retest : dates + " .and. " + retest;
     if (options_.IncludePlacement) {
-        sink_.ShowStatus("Adding Placement Records");
+        op_.ShowStatus("Adding Placement Records");
         bool copied =
             options_.SearchTemporary
                 ? copyRecords("PlacTemp", dates)
@@ -158,21 +157,21 @@ bool Gathering::gather() {
         if (!copied) return false;
     }
     if (options_.IncludeAssessment) {
-        sink_.ShowStatus("Adding Assessment Records");
+        op_.ShowStatus("Adding Assessment Records");
         if (!copyRecords(options_.SearchTemporary ? "Assetemp" : "Assess",
                          options_.SearchTemporary ? dates : retestFilter))
             return false;
     }
     if (options_.IncludeScores) {
-        sink_.ShowStatus("Adding Score Records");
+        op_.ShowStatus("Adding Score Records");
         if (!copyRecords(options_.SearchTemporary ? "Scortemp" : "Scores",
                          options_.SearchTemporary ? dates : retestFilter))
             return false;
     }
 
-    sink_.ShowStatus("Processing...");
-    sink_.SetProgressRange(0, static_cast<int>(work_.RecordCount()));
-    sink_.SetProgress(0);
+    op_.ShowStatus("Processing...");
+    op_.SetProgressRange(0, static_cast<int>(work_.RecordCount()));
+    op_.SetProgress(0);
 
     if (!openStudents()) return false;
     processRecords();
@@ -187,7 +186,7 @@ bool Gathering::readSiteCode() {
     source_.TableType = ttAdsNTX;
     source_.SetTableName("SetupSch");
     if (!kes::fileExists(options_.DataDir + "SetupSch.dbf")) return true;
-    if (!OpenTableWithRetry(source_, prompt_)) return false;
+    if (!OpenTableWithRetry(source_, op_)) return false;
     siteCode_ = source_.FieldByName("SCHSTATION").AsString();
     source_.Close();
     return true;
@@ -197,7 +196,7 @@ bool Gathering::readSiteCode() {
 // table. False when the operator gave up on the open.
 bool Gathering::copyRecords(const std::string& tableName, const std::string& filter) {
     source_.SetTableName(tableName);
-    if (!OpenTableWithRetry(source_, prompt_)) return false;
+    if (!OpenTableWithRetry(source_, op_)) return false;
     source_.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
     try {
         if (!filter.empty()) source_.AdsSetFilter(filter);
@@ -216,7 +215,7 @@ bool Gathering::copyRecords(const std::string& tableName, const std::string& fil
 bool Gathering::openStudents() {
     const bool temporary = options_.SearchTemporary;
     source_.SetTableName(temporary ? "StudTemp" : "Student");
-    if (!OpenTableWithRetry(source_, prompt_)) return false;
+    if (!OpenTableWithRetry(source_, op_)) return false;
     source_.AdsOpenIndex(source_.DatabaseName + (temporary ? "SSNTEMP.NTX" : "SSN.NTX"));
     source_.SetIndexName(temporary ? "SSNTEMP" : "SSN");
     return true;
@@ -312,7 +311,7 @@ void Gathering::processRecords() {
             }
 
             ++counter;
-            sink_.SetProgress(counter);
+            op_.SetProgress(counter);
             work.Next();
         }
     } catch (...) {
@@ -328,7 +327,7 @@ void Gathering::processRecords() {
 // not keep the others open.
 void Gathering::finish() {
     CleanUp cleanUp;
-    sink_.SetHourglass(false);
+    op_.SetHourglass(false);
     hourglass_ = false;
     cleanUp([&] {
         work_.SetIndexName("");
@@ -337,8 +336,8 @@ void Gathering::finish() {
     work_.Exclusive = false;
     cleanUp([&] { closeTable(placement_.table); });
     cleanUp([&] { closeTable(test_.table); });
-    sink_.ShowStatus("");
-    sink_.SetProgress(0);
+    op_.ShowStatus("");
+    op_.SetProgress(0);
     cleanUp.rethrowFirst();
 }
 
@@ -348,20 +347,20 @@ void Gathering::abandon() {
     CleanUp quietly;
     quietly([&] { closeTable(source_); });
     if (hourglass_) {
-        quietly([&] { sink_.SetHourglass(false); });
+        quietly([&] { op_.SetHourglass(false); });
         hourglass_ = false;
     }
     quietly([&] { closeTable(work_); });
     work_.Exclusive = false;
     quietly([&] { closeTable(placement_.table); });
     quietly([&] { closeTable(test_.table); });
-    quietly([&] { sink_.ShowStatus(""); });
-    quietly([&] { sink_.SetProgress(0); });
+    quietly([&] { op_.ShowStatus(""); });
+    quietly([&] { op_.SetProgress(0); });
 }
 
 } // namespace
 
-GatherResult GatherRecords(const GatherOptions& options, StatusSink& sink, RetryPrompt& prompt) {
-    Gathering gathering(options, sink, prompt);
+GatherResult GatherRecords(const GatherOptions& options, Operator& op) {
+    Gathering gathering(options, op);
     return gathering.run();
 }

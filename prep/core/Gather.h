@@ -2,9 +2,10 @@
 // placement, assessment and score tables, completing every row with the
 // student's data, the ID, the site code and the translated test code and
 // score, and dropping the rows the code tables exclude. No windows: it talks
-// to the operator through a StatusSink and a RetryPrompt.
+// to the operator through the Operator it is given.
 #pragma once
 
+#include "common/Operator.h"
 #include "data/AdsTable.h"
 
 #include <string>
@@ -20,26 +21,6 @@ struct GatherOptions {
     std::string DateFilter; // a date-range expression, or empty for all dates
 };
 
-// Where the gathering shows what it does.
-class StatusSink {
-  public:
-    virtual ~StatusSink() = default;
-    // A status text ("" clears it); the window lets pending events run after it.
-    virtual void ShowStatus(const std::string& text) = 0;
-    virtual void SetProgressRange(int minimum, int maximum) = 0;
-    virtual void SetProgress(int position) = 0;
-    virtual void SetHourglass(bool on) = 0;
-};
-
-// A sink that shows nothing.
-class NullStatusSink : public StatusSink {
-  public:
-    void ShowStatus(const std::string&) override {}
-    void SetProgressRange(int, int) override {}
-    void SetProgress(int) override {}
-    void SetHourglass(bool) override {}
-};
-
 enum class GatherResult {
     Done,      // the work table is built and closed
     Cancelled, // the operator gave up on an open: the program is to end
@@ -51,8 +32,9 @@ extern const char* const WorkTableFieldList;
 // Creates the empty work table KESTABLE in `dataDir` (a stale KESTABLE.cdx is
 // removed first), opens it exclusively into `table` and adds its four tags.
 // False when the operator gave up on the open.
-bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, RetryPrompt& prompt);
+bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, Operator& op);
 
-// Runs one gathering. Table-layer errors propagate as EADSDatabaseError after
-// every table has been closed.
-GatherResult GatherRecords(const GatherOptions& options, StatusSink& sink, RetryPrompt& prompt);
+// Runs one gathering, showing its status texts, progress and hourglass to
+// `op`. Table-layer errors propagate as EADSDatabaseError after every table
+// has been closed.
+GatherResult GatherRecords(const GatherOptions& options, Operator& op);

@@ -1,6 +1,7 @@
 #include "prep/core/WorkTable.h"
 
 #include "common/Paths.h"
+#include "data/OpenTableWithRetry.h"
 #include "prep/core/Gather.h"
 
 const char* const WorkTableFieldList =
@@ -10,7 +11,7 @@ const char* const WorkTableFieldList =
     "SS3,      N, 2,0;SS4,      N, 2,0;SS5,      N, 2,0;SS6,      N, 2,0;SS7,      N, 2,0;"
     "SS8,      N, 2,0;SS9,      N, 2,0;SS10,     N, 2,0;GRPNUMBER,C, 7,0;SITECODE, C, 2,0;";
 
-bool OpenNewWorkTable(TAdsTable& table, const std::string& dataDir, RetryPrompt& prompt) {
+bool OpenNewWorkTable(TAdsTable& table, const std::string& dataDir, Operator& op) {
     table.Close();
     table.DatabaseName = dataDir;
     table.TableType = ttAdsCDX;
@@ -20,7 +21,7 @@ bool OpenNewWorkTable(TAdsTable& table, const std::string& dataDir, RetryPrompt&
     TAdsTable::AdsCreateTable(dataDir + kWorkTableName + ".dbf", ttAdsCDX, OEM, 0,
                               WorkTableFieldList);
     table.Exclusive = true;
-    if (OpenTableWithRetry(table, prompt)) return true;
+    if (OpenTableWithRetry(table, op)) return true;
     table.Exclusive = false;
     return false;
 }
@@ -30,8 +31,8 @@ void CreateWorkTableTags(TAdsTable& table) {
         table.AdsCreateIndex61("", tag, tag, "", "", ADS_COMPOUND);
 }
 
-bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, RetryPrompt& prompt) {
-    if (!OpenNewWorkTable(table, dataDir, prompt)) return false;
+bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, Operator& op) {
+    if (!OpenNewWorkTable(table, dataDir, op)) return false;
     try {
         CreateWorkTableTags(table);
     } catch (...) {

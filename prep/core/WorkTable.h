@@ -5,6 +5,8 @@
 
 #include "data/AdsTable.h"
 
+class Operator;
+
 #include <string>
 
 // The file name of the work table, without extension.
@@ -14,7 +16,7 @@ inline constexpr const char* kWorkTableName = "KESTABLE";
 // creates an empty KESTABLE.dbf in its place and opens it exclusively with
 // OpenTableWithRetry. False when the operator gave up on the open (the table
 // is then closed and not exclusive).
-bool OpenNewWorkTable(TAdsTable& table, const std::string& dataDir, RetryPrompt& prompt);
+bool OpenNewWorkTable(TAdsTable& table, const std::string& dataDir, Operator& op);
 
 // Adds the tags SSN, LNAME, TESTCODE and DATE, in this order, to the open
 // work table's structural index.

@@ -45,9 +45,14 @@ class FakeProgress : public TExportProgress {
     ProgressLog& log_;
 };
 
-struct MessageLog : TExportMessages {
+// The component's operator: its one message and its progress window.
+struct MessageLog : SilentOperator {
     std::vector<std::string> errors;
+    ProgressLog* progress = nullptr;
     void ShowError(const std::string& text) override { errors.push_back(text); }
+    std::unique_ptr<TExportProgress> CreateExportProgress() override {
+        return std::make_unique<FakeProgress>(*progress);
+    }
 };
 
 class CsvExportTest : public ::testing::Test {
@@ -73,8 +78,8 @@ class CsvExportTest : public ::testing::Test {
         }
         exporter_.DataSet = &table_;
         exporter_.OutputFile = out();
-        exporter_.Messages = &messages_;
-        exporter_.ProgressFactory = [this] { return std::make_unique<FakeProgress>(progress_); };
+        messages_.progress = &progress_;
+        exporter_.SetOperator(&messages_);
     }
     std::string out() const { return scratch_.dir() + "out.txt"; }
     std::vector<std::string> lines() const {

@@ -8,6 +8,7 @@
 #include "common/Text.h"
 #include "export/core/ExportWriter.h"
 #include "prep/core/Gather.h"
+#include "support/RecordingOperator.h"
 
 #include <gtest/gtest.h>
 
@@ -22,37 +23,6 @@ using exporttest::ScratchDir;
 using exporttest::writeFile;
 
 namespace {
-
-struct RecordingPrompt : ExportPrompt {
-    std::vector<std::string> messages; // "info: ..." or "error: ..."
-    void ShowInformation(const std::string& text) override { messages.push_back("info: " + text); }
-    void ShowError(const std::string& text) override { messages.push_back("error: " + text); }
-};
-
-struct RecordingStatus : ExportStatus {
-    std::vector<std::string> events;
-    bool hourglass = false;
-    int pending = 0;
-    int maximum = -1;
-    int position = -1;
-    void SetHourglass(bool on) override {
-        hourglass = on;
-        events.push_back(on ? "hourglass" : "normal");
-    }
-    void ProcessPendingEvents() override { ++pending; }
-    void SetProgressRange(int, int max) override { maximum = max; }
-    std::vector<int> positions;
-    void SetProgress(int p) override {
-        position = p;
-        positions.push_back(p);
-    }
-};
-
-struct NoRetry : RetryPrompt {
-    void SetHourglass(bool) override {}
-    bool AskRetry(const std::string&) override { return false; }
-    void ShowCancelled(const std::string&) override {}
-};
 
 struct Row {
     const char* id;
@@ -170,17 +140,15 @@ class ExportWriterTest : public ::testing::Test {
     static TBookmark rec(uint32_t n) { return TBookmark{n}; }
 
     ExportOutcome run(const std::vector<TBookmark>& rows) {
-        prompt_.messages.clear();
-        return writer_.BuildExportFile(work_, rows, options_, prompt_, status_, retry_);
+        op_.messages.clear();
+        return writer_.BuildExportFile(work_, rows, options_, op_);
     }
 
     ScratchDir scratch_;
     TAdsTable work_;
     TExportWriter writer_;
     ExportOptions options_;
-    RecordingPrompt prompt_;
-    RecordingStatus status_;
-    NoRetry retry_;
+    testsupport::RecordingOperator op_;
 };
 
 const std::string kPrepared = std::string("info: ") + kExportPreparedText;
@@ -221,7 +189,7 @@ TEST_F(ExportWriterTest, UploadFileInEveryLayoutAndWithEachOptionalField) {
         options_.IncludePandA = c.panda;
         options_.IncludeSiteCode = c.site;
         EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::Prepared);
-        EXPECT_EQ(prompt_.messages, std::vector<std::string>{kPrepared});
+        EXPECT_EQ(op_.messages, std::vector<std::string>{kPrepared});
         EXPECT_EQ(readFile(upload()), golden(c.goldenFile));
 
         // The staging table is left on disk with the fields of this run, in order.
@@ -324,16 +292,16 @@ TEST_F(ExportWriterTest, OtherFileFormatKeepsTheLayoutAsItStands) {
 TEST_F(ExportWriterTest, NoSelectedRowLeavesTheUploadFileAlone) {
     writeFile(upload(), "previous upload\r\n");
     EXPECT_EQ(run({}), ExportOutcome::NoData);
-    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNoData});
+    EXPECT_EQ(op_.messages, std::vector<std::string>{kNoData});
     EXPECT_EQ(readFile(upload()), "previous upload\r\n");
     EXPECT_TRUE(fs::exists(scratch_.dir() + "KESTALEX.dbf")); // created, empty
-    EXPECT_FALSE(status_.hourglass);
+    EXPECT_FALSE(op_.hourglassShown());
 }
 
 TEST_F(ExportWriterTest, MissingOutputFolderIsNotPrepared) {
     options_.FileNameText = scratch_.dir() + "missing/upload.asc";
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
-    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
     // The staging table still holds the rows of this run.
     TAdsTable staging;
     staging.DatabaseName = scratch_.dir();
@@ -346,7 +314,7 @@ TEST_F(ExportWriterTest, OutputWhoseParentIsAFileIsNotPrepared) {
     writeFile(scratch_.dir() + "plain", "x");
     options_.FileNameText = scratch_.dir() + "plain/upload.asc";
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
-    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
 }
 
 TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
@@ -356,7 +324,7 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
     // The temporary file cannot be created: a folder holds its name.
     fs::create_directory(upload() + ".tmp");
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
-    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
     EXPECT_EQ(readFile(upload()), previous);
     fs::remove(upload() + ".tmp");
 
@@ -376,7 +344,7 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
     ExportOutcome outcome = run(many);
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(outcome, ExportOutcome::NotPrepared);
-    EXPECT_EQ(prompt_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
     EXPECT_NE(writer_.LastFailure().find("Unable to write to"), std::string::npos)
         << writer_.LastFailure();
     EXPECT_TRUE(readFile(upload()) == previous) << "the previous upload file was damaged";
@@ -389,21 +357,21 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
 
 TEST_F(ExportWriterTest, ProgressBarAndHourglass) {
     EXPECT_EQ(run({rec(1), rec(2), rec(3)}), ExportOutcome::Prepared);
-    EXPECT_EQ(status_.maximum, 3);
-    EXPECT_EQ(status_.position, 0); // set back at the end
+    EXPECT_EQ(op_.rangeMaximum, 3);
+    EXPECT_EQ(op_.lastProgress(), 0); // set back at the end
     // 0 at the start, the zero-based number of each row, 0 again at the end.
-    EXPECT_EQ(status_.positions, (std::vector<int>{0, 0, 1, 2, 0}));
-    EXPECT_EQ(status_.pending, 1);
-    EXPECT_EQ(status_.events, (std::vector<std::string>{"hourglass", "normal"}));
+    EXPECT_EQ(op_.positions, (std::vector<int>{0, 0, 1, 2, 0}));
+    EXPECT_EQ(op_.pendingEventRuns, 1);
+    EXPECT_EQ(op_.hourglass, (std::vector<bool>{true, false}));
 }
 
 TEST_F(ExportWriterTest, TableErrorEndsTheRunWithoutAMessage) {
-    status_.events.clear();
+    op_.hourglass.clear();
     EXPECT_THROW(run({rec(2), rec(99)}), EADSDatabaseError);
-    EXPECT_TRUE(prompt_.messages.empty());
-    EXPECT_FALSE(status_.hourglass);
+    EXPECT_TRUE(op_.messages.empty());
+    EXPECT_FALSE(op_.hourglassShown());
     EXPECT_FALSE(writer_.AdsTable6.Active());
-    EXPECT_EQ(status_.position, 1); // the bar keeps its last position
+    EXPECT_EQ(op_.lastProgress(), 1); // the bar keeps its last position
     EXPECT_FALSE(fs::exists(upload()));
 }
 

@@ -207,10 +207,9 @@ TEST_P(GatherScenario, WorkTableHoldsTheExpectedRows) {
     const Scenario& s = GetParam();
     SampleDataDir data;
     data.addCodeTables(s.placementCodes, s.testCodes);
-    NullStatusSink sink;
-    AnsweringPrompt prompt;
-    ASSERT_EQ(GatherRecords(optionsFor(data, s), sink, prompt), GatherResult::Done);
-    EXPECT_TRUE(prompt.questions.empty());
+    GatherOperator op;
+    ASSERT_EQ(GatherRecords(optionsFor(data, s), op), GatherResult::Done);
+    EXPECT_TRUE(op.questions.empty());
 
     const auto expected = expectedRows(s);
     const auto actual = readWorkTable(data.dir());
@@ -275,9 +274,8 @@ TEST(GatherDateRange, KeepsBothEndsAndNothingOutside) {
         SCOPED_TRACE(range.period);
         SampleDataDir data;
         Scenario s{.name = "", .period = range.period, .dateRange = true};
-        NullStatusSink sink;
-        AnsweringPrompt prompt;
-        ASSERT_EQ(GatherRecords(optionsFor(data, s), sink, prompt), GatherResult::Done);
+        GatherOperator op;
+        ASSERT_EQ(GatherRecords(optionsFor(data, s), op), GatherResult::Done);
         const auto actual = readWorkTable(data.dir());
         for (const char* table : {"plactemp", "assetemp", "scortemp"}) {
             const auto records = manifest(range.period, table);
@@ -351,9 +349,8 @@ TEST(GatherEdgeRows, TemporarySetWithoutCodeTables) {
     o.DataDir = data.dir();
     o.PeriodDir = "VIRNTP1/";
     o.IncludeSiteCode = true;
-    NullStatusSink sink;
-    AnsweringPrompt prompt;
-    ASSERT_EQ(GatherRecords(o, sink, prompt), GatherResult::Done);
+    GatherOperator op;
+    ASSERT_EQ(GatherRecords(o, op), GatherResult::Done);
     const auto actual = readWorkTable(data.dir());
     // 20 + 20 + 25 records, record 19 of each deleted.
     ASSERT_EQ(actual.rows.size(), 62u);
@@ -392,9 +389,8 @@ TEST(GatherEdgeRows, TemporarySetWithCodeTables) {
     GatherOptions o;
     o.DataDir = data.dir();
     o.PeriodDir = "VIRNTP1/";
-    NullStatusSink sink;
-    AnsweringPrompt prompt;
-    ASSERT_EQ(GatherRecords(o, sink, prompt), GatherResult::Done);
+    GatherOperator op;
+    ASSERT_EQ(GatherRecords(o, op), GatherResult::Done);
     const auto actual = readWorkTable(data.dir());
     EXPECT_EQ(actual.deleted, 0);
 
@@ -479,9 +475,8 @@ TEST(GatherCodeTables, ExcludedAndBlankNewCodesDropTheirRows) {
                .temporary = false,
                .placementCodes = true,
                .testCodes = true};
-    NullStatusSink sink;
-    AnsweringPrompt prompt;
-    ASSERT_EQ(GatherRecords(optionsFor(data, s), sink, prompt), GatherResult::Done);
+    GatherOperator op;
+    ASSERT_EQ(GatherRecords(optionsFor(data, s), op), GatherResult::Done);
     const auto expected = expectedRows(s, kSamplePlacementCodes, testCodes);
     expectSameRows(expected, readWorkTable(data.dir()));
     for (const WorkRow& row : expected) {
@@ -504,14 +499,13 @@ TEST(GatherSiteCode, MissingSetupSchGivesBlanks) {
     o.DataDir = data.dir();
     o.PeriodDir = "VIRNTP2/";
     o.IncludeSiteCode = true;
-    NullStatusSink sink;
-    AnsweringPrompt prompt;
-    ASSERT_EQ(GatherRecords(o, sink, prompt), GatherResult::Done);
+    GatherOperator op;
+    ASSERT_EQ(GatherRecords(o, op), GatherResult::Done);
     const auto actual = readWorkTable(data.dir());
     ASSERT_FALSE(actual.rows.empty());
     for (const WorkRow& row : actual.rows)
         EXPECT_EQ(row.at("SITECODE"), "  ");
-    EXPECT_TRUE(prompt.questions.empty());
+    EXPECT_TRUE(op.questions.empty());
 }
 
 // A work table left by an earlier run, with other fields, rows and tags, is
@@ -539,9 +533,8 @@ TEST(GatherWorkTable, EarlierTableAndTagsDoNotSurvive) {
     o.PeriodDir = "VIRNTP1/";
     o.IncludeAssessment = false;
     o.IncludeScores = false;
-    NullStatusSink sink;
-    AnsweringPrompt prompt;
-    ASSERT_EQ(GatherRecords(o, sink, prompt), GatherResult::Done);
+    GatherOperator op;
+    ASSERT_EQ(GatherRecords(o, op), GatherResult::Done);
     const auto actual = readWorkTable(data.dir());
     EXPECT_EQ(actual.tags, (std::vector<std::string>{"SSN", "LNAME", "TESTCODE", "DATE"}));
     ASSERT_EQ(actual.rows.size(), 19u);

@@ -22,15 +22,15 @@ GatherOptions periodOptions(const SampleDataDir& data, const std::string& period
 const std::vector<std::string> kPeriodTables = {"Place",  "PlacTemp", "Assess",  "Assetemp",
                                                 "Scores", "Scortemp", "Student", "StudTemp"};
 
-// Installs a check into the sink that runs when the run clears its status
+// Installs a check into the operator that runs when the run clears its status
 // text at the very end: by then every table of the run must be closed, so
 // each file can be opened exclusively.
 struct ClosedTablesProbe {
     bool ran = false;
     std::vector<std::string> stillOpen;
 
-    void install(RecordingSink& sink, const SampleDataDir& data, const std::string& period) {
-        sink.onFinalClear = [this, &data, period] {
+    void install(GatherOperator& op, const SampleDataDir& data, const std::string& period) {
+        op.onFinalClear = [this, &data, period] {
             ran = true;
             auto check = [&](const std::string& dir, const std::string& name, TAdsTableType type) {
                 if (kes::fileExists(dir + name + ".dbf") && !openableExclusively(dir, name, type))
@@ -66,20 +66,19 @@ TEST_P(GatherStatus, ShowsEachStepAndTheProgress) {
     o.IncludePlacement = c.placement;
     o.IncludeAssessment = c.assessment;
     o.IncludeScores = c.scores;
-    RecordingSink sink;
+    GatherOperator op;
     ClosedTablesProbe probe;
-    probe.install(sink, data, "VIRNTP1");
-    AnsweringPrompt prompt;
-    ASSERT_EQ(GatherRecords(o, sink, prompt), GatherResult::Done);
+    probe.install(op, data, "VIRNTP1");
+    ASSERT_EQ(GatherRecords(o, op), GatherResult::Done);
 
-    EXPECT_EQ(sink.statuses, c.statuses);
-    EXPECT_EQ(sink.hourglass, (std::vector<bool>{true, false}));
-    EXPECT_EQ(sink.rangeMinimum, 0);
-    EXPECT_EQ(sink.rangeMaximum, c.records);
-    EXPECT_EQ(sink.highestProgress, c.records);
-    EXPECT_EQ(sink.lastProgress, 0);
+    EXPECT_EQ(op.statuses, c.statuses);
+    EXPECT_EQ(op.hourglass, (std::vector<bool>{true, false}));
+    EXPECT_EQ(op.rangeMinimum, 0);
+    EXPECT_EQ(op.rangeMaximum, c.records);
+    EXPECT_EQ(op.highestProgress(), c.records);
+    EXPECT_EQ(op.lastProgress(), 0);
     // Once at the start, once per record, once at the end.
-    EXPECT_EQ(sink.progressCalls, c.records + 2);
+    EXPECT_EQ(static_cast<int>(op.positions.size()), c.records + 2);
     EXPECT_TRUE(probe.ran);
     EXPECT_TRUE(probe.stillOpen.empty()) << probe.stillOpen.front();
     EXPECT_EQ(readWorkTable(data.dir()).rows.size(), static_cast<size_t>(c.records));
@@ -137,29 +136,28 @@ TEST_P(GatherFailure, EndsWithTheErrorAndEveryTableClosed) {
     o.IncludeScores = c.scores;
     o.IncludeSiteCode = true;
     if (c.dateRange) o.DateFilter = dateRange("20070125", "20070223");
-    RecordingSink sink;
+    GatherOperator op;
     ClosedTablesProbe probe;
-    probe.install(sink, data, "VIRNTP4");
-    AnsweringPrompt prompt;
+    probe.install(op, data, "VIRNTP4");
 
     try {
-        GatherRecords(o, sink, prompt);
+        GatherRecords(o, op);
         FAIL() << "the run did not fail";
     } catch (const EADSDatabaseError& e) {
         std::string text = kes::toLowerAscii(e.what());
         EXPECT_NE(text.find(kes::toLowerAscii(c.named)), std::string::npos) << e.what();
     }
-    EXPECT_TRUE(prompt.questions.empty());
-    ASSERT_FALSE(sink.hourglass.empty());
-    EXPECT_FALSE(sink.hourglass.back());
+    EXPECT_TRUE(op.questions.empty());
+    ASSERT_FALSE(op.hourglass.empty());
+    EXPECT_FALSE(op.hourglass.back());
     EXPECT_TRUE(probe.ran);
     EXPECT_TRUE(probe.stillOpen.empty()) << probe.stillOpen.front();
-    EXPECT_EQ(std::count(sink.statuses.begin(), sink.statuses.end(), "Processing..."),
+    EXPECT_EQ(std::count(op.statuses.begin(), op.statuses.end(), "Processing..."),
               c.temporary ? 1 : 0);
 
     // A later run on the same data directory starts from closed tables.
-    RecordingSink again;
-    ASSERT_EQ(GatherRecords(periodOptions(data, "VIRNTP1"), again, prompt), GatherResult::Done);
+    GatherOperator again;
+    ASSERT_EQ(GatherRecords(periodOptions(data, "VIRNTP1"), again), GatherResult::Done);
     EXPECT_EQ(readWorkTable(data.dir()).rows.size(), 52u);
 }
 
@@ -193,19 +191,20 @@ class TableHolder {
 TEST(GatherCancelled, MissingPeriodFolderEndsTheRunAtOnce) {
     SampleDataDir data;
     data.addCodeTables();
-    RecordingSink sink;
+    GatherOperator op(false);
     ClosedTablesProbe probe;
-    probe.install(sink, data, "VIRNTP9");
-    AnsweringPrompt prompt(false);
-    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP9"), sink, prompt), GatherResult::Cancelled);
+    probe.install(op, data, "VIRNTP9");
+    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP9"), op), GatherResult::Cancelled);
 
-    ASSERT_EQ(prompt.questions.size(), 1u);
-    EXPECT_NE(prompt.questions[0].find("PlacTemp"), std::string::npos) << prompt.questions[0];
-    EXPECT_EQ(prompt.cancelNotes.size(), 1u);
+    ASSERT_EQ(op.questions.size(), 1u);
+    EXPECT_NE(op.questions[0].find("PlacTemp"), std::string::npos) << op.questions[0];
+    EXPECT_EQ(op.cancelNotes.size(), 1u);
     // Nothing after the cancelled open: no further copy, no student pass.
-    EXPECT_EQ(sink.statuses, (std::vector<std::string>{"Adding Placement Records", ""}));
-    EXPECT_EQ(sink.rangeMaximum, -1);
-    EXPECT_EQ(sink.hourglass, (std::vector<bool>{true, false}));
+    EXPECT_EQ(op.statuses, (std::vector<std::string>{"Adding Placement Records", ""}));
+    EXPECT_EQ(op.rangeMaximum, -1);
+    // The run's hourglass, the open's own (gone before the question), and the
+    // run's put back at the end.
+    EXPECT_EQ(op.hourglass, (std::vector<bool>{true, true, false, false}));
     EXPECT_TRUE(probe.ran);
     EXPECT_TRUE(probe.stillOpen.empty()) << probe.stillOpen.front();
 }
@@ -213,25 +212,24 @@ TEST(GatherCancelled, MissingPeriodFolderEndsTheRunAtOnce) {
 TEST(GatherCancelled, MissingStudentTable) {
     SampleDataDir data;
     fs::remove(data.file("VIRNTP2/StudTemp.dbf"));
-    RecordingSink sink;
+    GatherOperator op(false);
     ClosedTablesProbe probe;
-    probe.install(sink, data, "VIRNTP2");
-    AnsweringPrompt prompt(false);
-    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP2"), sink, prompt), GatherResult::Cancelled);
-    ASSERT_EQ(prompt.questions.size(), 1u);
-    EXPECT_NE(prompt.questions[0].find("StudTemp"), std::string::npos);
+    probe.install(op, data, "VIRNTP2");
+    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP2"), op), GatherResult::Cancelled);
+    ASSERT_EQ(op.questions.size(), 1u);
+    EXPECT_NE(op.questions[0].find("StudTemp"), std::string::npos);
     // "Processing..." and the progress range come before the student table.
-    EXPECT_EQ(sink.statuses,
+    EXPECT_EQ(op.statuses,
               (std::vector<std::string>{"Adding Placement Records", "Adding Assessment Records",
                                         "Adding Score Records", "Processing...", ""}));
-    EXPECT_EQ(sink.rangeMinimum, 0);
-    EXPECT_GT(sink.rangeMaximum, 0);
-    EXPECT_EQ(sink.hourglass, (std::vector<bool>{true, false}));
+    EXPECT_EQ(op.rangeMinimum, 0);
+    EXPECT_GT(op.rangeMaximum, 0);
+    EXPECT_EQ(op.hourglass, (std::vector<bool>{true, true, false, false}));
     EXPECT_TRUE(probe.ran);
     EXPECT_TRUE(probe.stillOpen.empty()) << probe.stillOpen.front();
     // The copied records are all there, none of them completed.
     const auto copied = readWorkTable(data.dir());
-    EXPECT_EQ(static_cast<int>(copied.rows.size()), sink.rangeMaximum);
+    EXPECT_EQ(static_cast<int>(copied.rows.size()), op.rangeMaximum);
     for (const WorkRow& row : copied.rows)
         EXPECT_EQ(row.at("ID"), padded("", 9));
 }
@@ -240,13 +238,13 @@ TEST(GatherCancelled, CodeTableHeldElsewhereStopsBeforeTheWorkTable) {
     SampleDataDir data;
     data.addCodeTables();
     TableHolder other(data.dir(), "KESPLACE");
-    RecordingSink sink;
-    AnsweringPrompt prompt(false);
-    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP1"), sink, prompt), GatherResult::Cancelled);
-    ASSERT_EQ(prompt.questions.size(), 1u);
-    EXPECT_NE(prompt.questions[0].find("KESPLACE"), std::string::npos);
+    GatherOperator op(false);
+    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP1"), op), GatherResult::Cancelled);
+    ASSERT_EQ(op.questions.size(), 1u);
+    EXPECT_NE(op.questions[0].find("KESPLACE"), std::string::npos);
     EXPECT_FALSE(kes::fileExists(data.dir() + "KESTABLE.dbf"));
-    EXPECT_TRUE(sink.hourglass.empty());
+    // Only the open's own hourglass, gone again before the question.
+    EXPECT_EQ(op.hourglass, (std::vector<bool>{true, false}));
     EXPECT_TRUE(openableExclusively(data.dir(), "KESTEST", ttAdsCDX));
 }
 
@@ -254,12 +252,11 @@ TEST(GatherCancelled, RetryAfterTheOtherHolderLetsGoCompletesTheRun) {
     SampleDataDir data;
     data.addCodeTables();
     TableHolder other(data.dir(), "KESTEST");
-    RecordingSink sink;
-    AnsweringPrompt prompt(true);
-    prompt.onAsk = [&] { other.release(); };
-    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP1"), sink, prompt), GatherResult::Done);
-    EXPECT_EQ(prompt.questions.size(), 1u);
-    EXPECT_TRUE(prompt.cancelNotes.empty());
+    GatherOperator op(true);
+    op.onAsk = [&] { other.release(); };
+    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP1"), op), GatherResult::Done);
+    EXPECT_EQ(op.questions.size(), 1u);
+    EXPECT_TRUE(op.cancelNotes.empty());
     EXPECT_EQ(readWorkTable(data.dir()).rows.size(), 52u);
 }
 
@@ -271,9 +268,8 @@ TEST(GatherDeletedSourceRecords, AreNotCopied) {
     o.SearchTemporary = false;
     o.IncludeAssessment = false;
     o.IncludeScores = false;
-    NullStatusSink sink;
-    AnsweringPrompt prompt;
-    ASSERT_EQ(GatherRecords(o, sink, prompt), GatherResult::Done);
+    GatherOperator op;
+    ASSERT_EQ(GatherRecords(o, op), GatherResult::Done);
     const auto place = manifest("VIRNTP1", "place");
     const auto rows = readWorkTable(data.dir()).rows;
     for (int recno : {19, 25}) {

@@ -1,12 +1,13 @@
 // Helpers of the gathering tests: a copy of the sample data directory per
-// test, the manifests' CSV files, the work table read back, and a status sink
-// and retry prompt that record what the gathering tells the operator.
+// test, the manifests' CSV files, the work table read back, and an operator
+// that records what the gathering tells it.
 #pragma once
 
 #include "data/AdsTable.h"
 #include "prep/core/Gather.h"
 
 #include "support/Manifest.h"
+#include "support/RecordingOperator.h"
 
 #include <gtest/gtest.h>
 
@@ -143,52 +144,18 @@ inline std::string padded(std::string text, size_t width) {
     return text;
 }
 
-// Records what the gathering shows. `onFinalClear` runs when the status text
-// is cleared at the end of a run, while the gathering is still under way.
-class RecordingSink : public StatusSink {
+// Records what the gathering tells the operator and answers the retry
+// question with `retry`. `onFinalClear` runs when the status text is cleared
+// at the end of a run, while the gathering is still under way.
+class GatherOperator : public testsupport::RecordingOperator {
   public:
-    std::vector<std::string> statuses;
-    std::vector<bool> hourglass;
-    int rangeMinimum = -1, rangeMaximum = -1;
-    int progressCalls = 0;
-    int lastProgress = -1;
-    int highestProgress = -1;
+    explicit GatherOperator(bool retry = false) {
+        retryOtherwise = retry;
+        onStatus = [this](const std::string& text) {
+            if (text.empty() && onFinalClear) onFinalClear();
+        };
+    }
     std::function<void()> onFinalClear;
-
-    void ShowStatus(const std::string& text) override {
-        statuses.push_back(text);
-        if (text.empty() && onFinalClear) onFinalClear();
-    }
-    void SetProgressRange(int minimum, int maximum) override {
-        rangeMinimum = minimum;
-        rangeMaximum = maximum;
-    }
-    void SetProgress(int position) override {
-        ++progressCalls;
-        lastProgress = position;
-        highestProgress = std::max(highestProgress, position);
-    }
-    void SetHourglass(bool on) override { hourglass.push_back(on); }
-};
-
-// Answers the retry question; `onAsk` runs before each answer.
-class AnsweringPrompt : public RetryPrompt {
-  public:
-    explicit AnsweringPrompt(bool retry = false) : retry_(retry) {}
-    std::vector<std::string> questions;
-    std::vector<std::string> cancelNotes;
-    std::function<void()> onAsk;
-
-    void SetHourglass(bool) override {}
-    bool AskRetry(const std::string& text) override {
-        questions.push_back(text);
-        if (onAsk) onAsk();
-        return retry_;
-    }
-    void ShowCancelled(const std::string& text) override { cancelNotes.push_back(text); }
-
-  private:
-    bool retry_;
 };
 
 // True when the table file can be opened exclusively now, that is when

@@ -75,16 +75,15 @@ TEST(Gendata, GatheringReadsEveryRecordAndFindsEveryStudent) {
     GatherOptions o;
     o.DataDir = data.dir();
     o.PeriodDir = "VIRNTP1/";
-    RecordingSink sink;
-    AnsweringPrompt prompt;
+    GatherOperator op;
     fs::rename(data.dir() + "KESPLACE.dbf", data.dir() + "KESPLACE.off");
     fs::rename(data.dir() + "KESTEST.dbf", data.dir() + "KESTEST.off");
-    ASSERT_EQ(GatherRecords(o, sink, prompt), GatherResult::Done);
+    ASSERT_EQ(GatherRecords(o, op), GatherResult::Done);
     const uint32_t live = liveRecords(period, "PlacTemp") + liveRecords(period, "Assetemp") +
                           liveRecords(period, "Scortemp");
     EXPECT_GT(live, 450u);
     EXPECT_LT(live, 500u + 1u);
-    EXPECT_EQ(sink.rangeMaximum, static_cast<int>(live));
+    EXPECT_EQ(op.rangeMaximum, static_cast<int>(live));
 
     // Every student of StudTemp is found through SSNTEMP.NTX: rows with a
     // known SSN carry a name, and the SSNs made up for missing students none.
@@ -114,7 +113,7 @@ TEST(Gendata, GatheringReadsEveryRecordAndFindsEveryStudent) {
     // and ESL) are dropped.
     fs::rename(data.dir() + "KESPLACE.off", data.dir() + "KESPLACE.dbf");
     fs::rename(data.dir() + "KESTEST.off", data.dir() + "KESTEST.dbf");
-    ASSERT_EQ(GatherRecords(o, sink, prompt), GatherResult::Done);
+    ASSERT_EQ(GatherRecords(o, op), GatherResult::Done);
     const auto translated = readWorkTable(data.dir()).rows;
     EXPECT_LT(translated.size(), rows.size());
     for (const WorkRow& row : translated)

@@ -6,7 +6,6 @@
 
 #include "data/AdsTable.h"
 #include "ui/Application.h"
-#include "ui/RetryPrompt.h"
 
 #include <gtest/gtest.h>
 
@@ -75,10 +74,8 @@ class QtEnvironment : public ::testing::Environment {
         static char* argv[] = {name, nullptr};
         app_ = std::make_unique<ui::Application>(argc, argv);
         ui::setApplicationTitle("KesPrep tests");
-        SetDefaultRetryPrompt(&ui::windowRetryPrompt());
     }
     void TearDown() override {
-        SetDefaultRetryPrompt(nullptr);
         app_.reset();
         home_.reset();
     }

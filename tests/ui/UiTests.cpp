@@ -5,17 +5,21 @@
 
 #include "common/Clock.h"
 #include "data/AdsTable.h"
+#include "data/OpenTableWithRetry.h"
+#include "export/wcprgwnd.h"
 #include "ui/Application.h"
 #include "ui/DateEdit.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
-#include "ui/RetryPrompt.h"
 #include "ui/VirtualListBox.h"
+#include "ui/WindowOperator.h"
 
 #include <QCalendarWidget>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -167,7 +171,7 @@ TEST(TerminationTest, TakesEffectWhenControlReturnsToTheEventLoop) {
     clearTerminationRequest();
 }
 
-TEST(RetryPromptTest, AsksAfterEveryTwelfthFailureAndEndsOnCancel) {
+TEST(WindowOperatorTest, RetryQuestionAfterEveryTwelfthFailureAndEndsOnCancel) {
     testsupport::TempDir dir;
     TAdsTable table;
     table.DatabaseName = dir.path();
@@ -179,7 +183,8 @@ TEST(RetryPromptTest, AsksAfterEveryTwelfthFailureAndEndsOnCancel) {
         if (r.buttons == MsgButtons::OkCancel) return ++questions == 1 ? mrOk : mrCancel;
         return mrOk;
     });
-    EXPECT_FALSE(OpenTableWithRetry(table, windowRetryPrompt()));
+    WindowOperator op;
+    EXPECT_FALSE(OpenTableWithRetry(table, op));
     ASSERT_EQ(shownModals().size(), 3u);
     const std::string question = "Unable to open Table: " + dir.path() + "TP.CDX.\r\nOK to retry?";
     for (int i = 0; i < 2; ++i) {
@@ -191,6 +196,81 @@ TEST(RetryPromptTest, AsksAfterEveryTwelfthFailureAndEndsOnCancel) {
     EXPECT_EQ(shownModals()[2].buttons, MsgButtons::Ok);
     EXPECT_EQ(shownModals()[2].text, "Cancelled.  The program will be terminated.");
     EXPECT_FALSE(hourglassShown());
+}
+
+// Each kind of message is its box with its buttons, and the answer comes back.
+TEST(WindowOperatorTest, MessagesAreBoxesOfTheirKind) {
+    WindowOperator op;
+    struct Case {
+        std::function<bool(WindowOperator&)> show; // true when the answer was "yes"/"OK"
+        int answer;
+        MsgType type;
+        MsgButtons buttons;
+        bool expected;
+    } cases[] = {
+        {[](WindowOperator& o) {
+             o.ShowError("E");
+             return true;
+         },
+         mrOk, MsgType::Error, MsgButtons::Ok, true},
+        {[](WindowOperator& o) {
+             o.ShowInformation("E");
+             return true;
+         },
+         mrOk, MsgType::Information, MsgButtons::Ok, true},
+        {[](WindowOperator& o) { return o.Confirm("E"); }, mrYes, MsgType::Confirmation,
+         MsgButtons::YesCancel, true},
+        {[](WindowOperator& o) { return o.Confirm("E"); }, mrCancel, MsgType::Confirmation,
+         MsgButtons::YesCancel, false},
+        {[](WindowOperator& o) { return o.AskRetry("E"); }, mrOk, MsgType::Error,
+         MsgButtons::OkCancel, true},
+        {[](WindowOperator& o) { return o.AskRetry("E"); }, mrCancel, MsgType::Error,
+         MsgButtons::OkCancel, false},
+        {[](WindowOperator& o) {
+             o.ShowCancelled("E");
+             return true;
+         },
+         mrOk, MsgType::Error, MsgButtons::Ok, true},
+    };
+    for (const Case& c : cases) {
+        ScopedModalAnswerer answers(answerWith(c.answer));
+        EXPECT_EQ(c.show(op), c.expected);
+        ASSERT_EQ(shownModals().size(), 1u);
+        EXPECT_EQ(shownModals()[0].type, c.type);
+        EXPECT_EQ(shownModals()[0].buttons, c.buttons);
+        EXPECT_EQ(shownModals()[0].text, "E");
+    }
+}
+
+// The status text and the progress go to the panel and bar of the window that
+// owns the operator; a window without them is no error.
+TEST(WindowOperatorTest, StatusAndProgressGoToTheOwnersPanelAndBar) {
+    QWidget window;
+    auto* panel = new QStatusBar(&window);
+    auto* bar = new QProgressBar(&window);
+    WindowOperator op(&window, panel, bar);
+    op.ShowStatus("Adding Placement Records");
+    EXPECT_EQ(panel->currentMessage(), "Adding Placement Records");
+    op.SetProgressRange(0, 40);
+    op.SetProgress(10);
+    EXPECT_EQ(bar->maximum(), 40);
+    EXPECT_EQ(bar->value(), 10);
+    op.ShowStatus("");
+    EXPECT_EQ(panel->currentMessage(), "");
+    op.SetHourglass(true);
+    EXPECT_TRUE(hourglassShown());
+    op.SetHourglass(false);
+    EXPECT_FALSE(hourglassShown());
+
+    WindowOperator bare;
+    bare.ShowStatus("nothing to show it on");
+    bare.SetProgress(3);
+    auto progress = bare.CreateExportProgress();
+    ASSERT_NE(progress, nullptr);
+    progress->Initialize(pmExport, pbRecords, "upload.asc", 10, 0);
+    auto* progressWindow = dynamic_cast<TProgressWindow*>(progress.get());
+    ASSERT_NE(progressWindow, nullptr);
+    EXPECT_EQ(progressWindow->windowTitle(), "Export Progress");
 }
 
 TEST(DateEditTest, StartsEmptyAndReportsDayZero) {

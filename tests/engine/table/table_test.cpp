@@ -2,7 +2,9 @@
 // filters, copying, packing, orders and finds, and the open with retry.
 #include "support.h"
 
+#include "common/Operator.h"
 #include "data/AdsTable.h"
+#include "data/OpenTableWithRetry.h"
 #include "data/cdx.h"
 
 #include <algorithm>
@@ -372,7 +374,7 @@ TEST(Orders, NtxIndexOpensUnderItsBaseName) {
 namespace {
 
 // Answers the retry question from a script and records what was asked.
-struct ScriptedPrompt : RetryPrompt {
+struct ScriptedPrompt : SilentOperator {
     std::vector<bool> answers;
     int asked = 0;
     int hourglassDepth = 0;

@@ -1,7 +1,9 @@
 // TProgressWindow offscreen: its look, and the texts it shows in export mode
 // with the program clock set by the test.
 #include "common/Clock.h"
+#include "export/wccsvexp.h"
 #include "export/wcprgwnd.h"
+#include "ui/WindowOperator.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -90,8 +92,9 @@ TEST_F(ProgressWindowTest, ShownDuringTheComponentsExportOnly) {
         table.Fields(0).SetAsString("x");
         table.Post();
     }
-    InstallProgressWindowFactory();
+    ui::WindowOperator op;
     TCSVExport e;
+    e.SetOperator(&op);
     e.DataSet = &table;
     e.OutputFile = d + "out.txt";
     e.ShowProgress = true;
@@ -100,7 +103,6 @@ TEST_F(ProgressWindowTest, ShownDuringTheComponentsExportOnly) {
     EXPECT_EQ(e.Execute(), 3);
     EXPECT_EQ(seen, (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(progressWindows(), 0);
-    SetDefaultExportProgressFactory(nullptr);
     table.Close();
     std::filesystem::remove_all(dir);
 }
