@@ -27,22 +27,19 @@ StartupSettings LoadStartupSettings(const std::string& exeDir) {
     s.IncludeSubscores = ini.ReadBool(keys::OrvaExport, keys::IncludeSubscores, false);
     s.IncludeSiteCode = ini.ReadBool(keys::OrvaExport, keys::IncludeSiteCode, false);
     s.FileFormat = ini.ReadInteger(keys::OrvaExport, keys::FileFormat, 0);
-    if (s.SelectedDates) {
-        const kes::Date today = kes::Date::today();
-        const std::string todayText = today.toShortText();
-        auto begin =
-            kes::Date::fromShortText(ini.ReadString(keys::OrvaExport, keys::BeginDate, todayText));
-        auto end =
-            kes::Date::fromShortText(ini.ReadString(keys::OrvaExport, keys::EndDate, todayText));
-        if (begin && end) {
-            s.BeginDate = *begin;
-            s.EndDate = *end;
-        } else {
-            s.BeginDate = today;
-            s.EndDate = today;
-        }
-    }
+    if (s.SelectedDates) ReadRangeDates(ini, s.BeginDate, s.EndDate);
     return s;
+}
+
+void ReadRangeDates(const TIniFile& ini, kes::Date& begin, kes::Date& end) {
+    const kes::Date today = kes::Date::today();
+    const std::string todayText = today.toShortText();
+    auto first =
+        kes::Date::fromShortText(ini.ReadString(keys::OrvaExport, keys::BeginDate, todayText));
+    auto last =
+        kes::Date::fromShortText(ini.ReadString(keys::OrvaExport, keys::EndDate, todayText));
+    begin = first && last ? *first : today;
+    end = first && last ? *last : today;
 }
 
 void ApplyStartupSettings(const StartupSettings& loaded, ProgramState& state) {

@@ -28,7 +28,13 @@ inline constexpr const char* IncludeAttempted = "Include Attempted";
 inline constexpr const char* IncludeSubscores = "Include Subscores";
 inline constexpr const char* IncludeSiteCode = "Include Site Code";
 inline constexpr const char* FileFormat = "File Format";
+inline constexpr const char* OrvaAutoExport = "ORVA Auto Export";
+inline constexpr const char* Filename = "Filename";
+inline constexpr const char* Time = "Time";
+inline constexpr const char* Date = "Date";
 } // namespace settings_keys
+
+class TIniFile;
 
 // What the main window loads at start-up.
 struct StartupSettings {
@@ -54,6 +60,11 @@ struct StartupSettings {
 // The Search choice for a stored value: above 1 is "Master" (1), below 0 is
 // no item (-1).
 int SearchItemFromSetting(int stored);
+
+// "Begin Date" and "End Date" of "ORVA Export" as the main window loads them:
+// each read with today's date as its default; when either does not convert,
+// both are today.
+void ReadRangeDates(const TIniFile& ini, kes::Date& begin, kes::Date& end);
 
 // Reads the start-up group from the settings file in `exeDir`.
 StartupSettings LoadStartupSettings(const std::string& exeDir);
