@@ -63,3 +63,17 @@ void SaveClosingSettings(const std::string& exeDir, const ClosingSettings& value
     ini.WriteString(keys::OrvaExport, keys::BeginDate, values.BeginDate.toShortText());
     ini.WriteString(keys::OrvaExport, keys::EndDate, values.EndDate.toShortText());
 }
+
+void SaveDialogSettings(const std::string& exeDir, const ProgramState& state) {
+    TIniFile ini(SettingsFilePath(exeDir));
+    ini.WriteString(keys::Directories, keys::OrvaPath, state.DataDir);
+    ini.WriteString(keys::OrvaExport, keys::OrvaPath, state.DataDir);
+    ini.WriteBool(keys::OrvaExport, keys::IncludePlacement, state.IncludePlacement);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeAssessment, state.IncludeAssessment);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeScores, state.IncludeScores);
+    ini.WriteInteger(keys::OrvaExport, keys::FileFormat, state.FileFormat);
+    ini.WriteBool(keys::OrvaExport, keys::IncludePandA, state.IncludePandA);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeAttempted, state.IncludeAttempted);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeSubscores, state.IncludeSubscores);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeSiteCode, state.IncludeSiteCode);
+}

@@ -86,3 +86,10 @@ struct ClosingSettings {
 // fails raises "Unable to write to <path>"; the keys before it keep their
 // new values.
 void SaveClosingSettings(const std::string& exeDir, const ClosingSettings& values);
+
+// Writes what the settings dialog's OK stores, from the program-wide state:
+// both "ORVA Path" keys (DataDir), then the record kinds, the file layout and
+// the optional fields. Every key is written on every confirmation. A write
+// that fails raises "Unable to write to <path>"; the keys before it keep
+// their new values.
+void SaveDialogSettings(const std::string& exeDir, const ProgramState& state);

@@ -1,0 +1,21 @@
+// File operations of the code tables: moving a table's files aside, copying
+// them to their backups and back. Names are matched without regard to letter
+// case. No Qt here.
+#pragma once
+
+#include <string>
+
+namespace codefiles {
+
+// Renames the file `from` to `to`, both spelled exactly as on disk (resolve
+// them first); an empty text on success, otherwise what went wrong.
+std::string renameFile(const std::string& from, const std::string& to);
+
+// Copies `from` over `to`, replacing it (any letter case); an empty text on
+// success, otherwise what went wrong.
+std::string copyFileReplacing(const std::string& from, const std::string& to);
+
+// Deletes the file under every letter case it exists in.
+void deleteEverySpelling(const std::string& path);
+
+} // namespace codefiles

@@ -1,0 +1,43 @@
+#include "settings/core/CodeTableBackup.h"
+
+#include "common/Paths.h"
+#include "settings/core/CodeFiles.h"
+
+CodeTableBackup BackUpCodeTables(const std::string& dataDir) {
+    CodeTableBackup backup;
+    backup.dataDir = dataDir;
+    for (size_t i = 0; i < kCodeTableFiles.size(); ++i) {
+        const std::string file = dataDir + kCodeTableFiles[i].file;
+        backup.existed[i] = kes::fileExists(file);
+        if (!backup.existed[i]) continue;
+        backup.backedUp[i] =
+            codefiles::copyFileReplacing(file, dataDir + kCodeTableFiles[i].backup).empty();
+    }
+    return backup;
+}
+
+std::vector<std::string> RestoreCodeTables(const CodeTableBackup& backup) {
+    std::vector<std::string> problems;
+    const std::string& dir = backup.dataDir;
+    for (size_t i = 0; i < kCodeTableFiles.size(); ++i) {
+        const std::string file = dir + kCodeTableFiles[i].file;
+        const std::string copy = dir + kCodeTableFiles[i].backup;
+        if (backup.backedUp[i]) {
+            const std::string error = codefiles::copyFileReplacing(copy, file);
+            if (!error.empty()) {
+                problems.push_back(file + " could not be put back (" + error +
+                                   "); its copy is kept as " + copy);
+                continue;
+            }
+        } else if (backup.existed[i]) {
+            problems.push_back(file + " could not be put back: it could not be copied when "
+                                      "the dialog opened");
+        } else {
+            codefiles::deleteEverySpelling(file);
+            if (kes::fileExists(file))
+                problems.push_back(file + " was made in the dialog and could not be deleted");
+        }
+        codefiles::deleteEverySpelling(copy);
+    }
+    return problems;
+}
