@@ -5,18 +5,22 @@
 #include "app/core/Settings.h"
 #include "app/glrunone.h"
 #include "common/Paths.h"
+#include "settings/SetKesu.h"
+#include "settings/core/CodeTableBackup.h"
 #include "ui/Application.h"
 #include "ui/DateEdit.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 #include "ui/VirtualListBox.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -162,9 +166,11 @@ void TKesPrepMainForm::createControls() {
     }
     connect(btnToday, &QPushButton::clicked, this,
             [this] { ui::guarded(this, [this] { btnTodayClick(); }); });
+    connect(btnSettings, &QPushButton::clicked, this,
+            [this] { ui::guarded(this, [this] { btnSettingsClick(); }); });
     connect(CloselBtn, &QPushButton::clicked, this, &QWidget::close);
-    // Find, Auto Prepare and Settings open their windows; they are wired up
-    // where those windows are built.
+    // Find and Auto Prepare open their windows; they are wired up where those
+    // windows are built.
 
     // As created: "All Dates" chosen, so the date controls are disabled.
     rbAllDatesClick();
@@ -313,4 +319,52 @@ void TKesPrepMainForm::BuildPeriodList() {
     }
     ListBox2->viewport()->update();
     ui::processEvents();
+}
+
+void TKesPrepMainForm::btnSettingsClick() {
+    ProgramState& program = Program();
+    TSetPathtoORVAForm form(this);
+    form.Edit2->setText(QString::fromStdString(program.DataDir));
+    form.chkPlacement->setChecked(program.IncludePlacement);
+    form.chkAssessment->setChecked(program.IncludeAssessment);
+    form.chkScores->setChecked(program.IncludeScores);
+    form.rgFileFormat->setItemIndex(program.FileFormat);
+    form.chkPandA->setChecked(program.IncludePandA);
+    form.chkAttempt->setChecked(program.IncludeAttempted);
+    form.chkSubscores->setChecked(program.IncludeSubscores);
+    form.chkSiteCode->setChecked(program.IncludeSiteCode);
+
+    const CodeTableBackup backup = BackUpCodeTables(program.DataDir);
+    if (form.exec() != QDialog::Accepted) {
+        // The dialog's tables first, pending rows discarded: only closed
+        // files can be put back as they were.
+        form.DiscardAndCloseCodeTables();
+        const std::vector<std::string> problems = RestoreCodeTables(backup);
+        if (!problems.empty()) {
+            std::string text = "The code tables could not all be put back as they were:";
+            for (const std::string& problem : problems)
+                text += "\r\n" + problem;
+            ui::showError(text, this);
+        }
+        return;
+    }
+
+    // The values are the program's before the settings file is written, so
+    // that a file that cannot be written loses none of them for this run.
+    const std::string typed = form.Edit2->text().toStdString();
+    const bool newDirectory = typed != program.DataDir;
+    program.IncludePlacement = form.chkPlacement->isChecked();
+    program.IncludeAssessment = form.chkAssessment->isChecked();
+    program.IncludeScores = form.chkScores->isChecked();
+    program.FileFormat = form.rgFileFormat->itemIndex();
+    program.IncludePandA = form.chkPandA->isChecked();
+    program.IncludeAttempted = form.chkAttempt->isChecked();
+    program.IncludeSubscores = form.chkSubscores->isChecked();
+    program.IncludeSiteCode = form.chkSiteCode->isChecked();
+    if (newDirectory) {
+        program.DataDir = NormalizePath(typed);
+        BuildPeriodList();
+        ListBox2Click();
+    }
+    SaveDialogSettings(program.ExeDir, program);
 }

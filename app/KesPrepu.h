@@ -44,6 +44,7 @@ class TKesPrepMainForm : public QWidget {
     void ListBox2Click();
     void rbAllDatesClick();
     void btnTodayClick();
+    void btnSettingsClick();
 
     // Lists the testing periods of DataDir and restores the saved one.
     void BuildPeriodList();

@@ -26,6 +26,15 @@ std::string copyFileReplacing(const std::string& from, const std::string& to) {
     return {};
 }
 
+std::string copyFileToExactName(const std::string& from, const std::string& to) {
+    const std::string source = kes::resolveCaseInsensitive(from);
+    if (source.empty() || !kes::fileExists(source)) return from + " does not exist";
+    std::error_code ec;
+    fs::copy_file(fs::path(source), fs::path(to), fs::copy_options::overwrite_existing, ec);
+    if (ec) return ec.message();
+    return {};
+}
+
 void deleteEverySpelling(const std::string& path) {
     // Each round removes one spelling; a file that cannot be removed ends it.
     while (kes::deleteFile(path)) {

@@ -15,6 +15,10 @@ std::string renameFile(const std::string& from, const std::string& to);
 // success, otherwise what went wrong.
 std::string copyFileReplacing(const std::string& from, const std::string& to);
 
+// Copies `from` (any letter case) to exactly `to`, replacing a file of that
+// spelling; an empty text on success, otherwise what went wrong.
+std::string copyFileToExactName(const std::string& from, const std::string& to);
+
 // Deletes the file under every letter case it exists in.
 void deleteEverySpelling(const std::string& path);
 

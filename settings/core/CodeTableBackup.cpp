@@ -10,6 +10,7 @@ CodeTableBackup BackUpCodeTables(const std::string& dataDir) {
         const std::string file = dataDir + kCodeTableFiles[i].file;
         backup.existed[i] = kes::fileExists(file);
         if (!backup.existed[i]) continue;
+        backup.spelling[i] = kes::resolveCaseInsensitive(file);
         backup.backedUp[i] =
             codefiles::copyFileReplacing(file, dataDir + kCodeTableFiles[i].backup).empty();
     }
@@ -23,12 +24,14 @@ std::vector<std::string> RestoreCodeTables(const CodeTableBackup& backup) {
         const std::string file = dir + kCodeTableFiles[i].file;
         const std::string copy = dir + kCodeTableFiles[i].backup;
         if (backup.backedUp[i]) {
-            const std::string error = codefiles::copyFileReplacing(copy, file);
+            const std::string now = kes::resolveCaseInsensitive(file);
+            const std::string error = codefiles::copyFileToExactName(copy, backup.spelling[i]);
             if (!error.empty()) {
                 problems.push_back(file + " could not be put back (" + error +
                                    "); its copy is kept as " + copy);
                 continue;
             }
+            if (!now.empty() && now != backup.spelling[i]) kes::deleteFile(now);
         } else if (backup.existed[i]) {
             problems.push_back(file + " could not be put back: it could not be copied when "
                                       "the dialog opened");
