@@ -283,6 +283,16 @@ void TKesPrepMainForm::btnTodayClick() {
     edtEndDate->setDate(today);
 }
 
+SearchChoices TKesPrepMainForm::CurrentSearchChoices() const {
+    SearchChoices choices;
+    choices.PeriodRow = ListBox2->itemIndex();
+    choices.SearchItem = rgSearch->itemIndex();
+    choices.SelectedDates = rbSelectedDates->isChecked();
+    choices.BeginDate = edtBegDate->date();
+    choices.EndDate = edtEndDate->date();
+    return choices;
+}
+
 void TKesPrepMainForm::BuildPeriodList() {
     ProgramState& program = Program();
     ui::processEvents();

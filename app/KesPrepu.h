@@ -6,6 +6,7 @@
 // it saves the period, the Search choice and the dates.
 #pragma once
 
+#include "app/core/PreparationPlan.h"
 #include "data/AdsTable.h"
 #include "ui/WindowOperator.h"
 
@@ -48,6 +49,10 @@ class TKesPrepMainForm : public QWidget {
 
     // Lists the testing periods of DataDir and restores the saved one.
     void BuildPeriodList();
+
+    // What Find and Auto Prepare start from, as the controls hold it now (see
+    // ApplySearchChoices).
+    SearchChoices CurrentSearchChoices() const;
 
     // True once the activation step has run (it runs once per run).
     bool Activated() const { return activated_; }

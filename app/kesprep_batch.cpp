@@ -3,16 +3,19 @@
 // SSN order and writes the upload file, exactly as the automatic preparation
 // window's "Prepare Export File" does, with the settings of KesPrep.ini and the
 // options of the command line. No windows, no display needed.
+//
+// The program is three steps: the command line becomes the choices of a
+// PreparationPlan (app/core), the plan is checked, and the preparation runs
+// with a TerminalOperator for everything it has to say.
 #include "app/core/IniFile.h"
+#include "app/core/PreparationPlan.h"
 #include "app/core/TerminalOperator.h"
-#include "common/Date.h"
 #include "common/Paths.h"
 #include "common/Text.h"
 #include "data/AdsTable.h"
 #include "export/core/ExportWriter.h"
 #include "prep/core/Gather.h"
 
-#include <cstdio>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -29,7 +32,8 @@ namespace {
 enum ExitCode {
     kExitPrepared = 0,
     kExitFailed = 1,    // not prepared, or an error of the tables
-    kExitUsage = 2,     // a bad command line or a missing setting; nothing was gathered
+    kExitUsage = 2,     // a bad command line, a missing setting or folder; nothing
+                        // was gathered
     kExitNoData = 3,    // no record in the date range
     kExitCancelled = 4, // a table could not be opened
 };
@@ -76,11 +80,16 @@ beside the executable (or the file given with --ini):
                     required). It is replaced only when the new file is complete.
   --help            this text
 
+On success the last line names the upload file and the number of records
+written to it.
+
 Exit status: 0 the file was prepared; 1 it was not prepared (the reason is
 printed) or a table could not be read; 2 a bad option, a missing period or
-output file, or settings dates that the main window would refuse (nothing is
-gathered); 3 no record in the date range (the file is left as it was); 4 a
-table could not be opened.
+output file, settings dates that the main window would refuse, a data
+directory or period folder that does not exist, or a period folder without
+the tables to gather (nothing is gathered); 3 no record in the date range (the
+file is left as it was); 4 a table could not be opened (another program holds
+it).
 )";
 
 class UsageError : public std::runtime_error {
@@ -105,265 +114,214 @@ std::string executableDir(const char* argv0) {
     return kes::directoryOf(argv0 ? argv0 : "");
 }
 
-std::vector<std::string> splitList(const std::string& text) {
-    std::vector<std::string> items;
-    size_t pos = 0;
-    while (true) {
-        size_t comma = text.find(',', pos);
-        items.push_back(kes::toLowerAscii(kes::trimBlanksAndControls(
-            text.substr(pos, comma == std::string::npos ? comma : comma - pos))));
-        if (comma == std::string::npos) break;
-        pos = comma + 1;
-    }
-    return items;
-}
+// ---------------------------------------------------------------- command line
 
-// Parses "none" or a list of names into switches; `names` gives the valid ones.
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+};
+
+// Every option the program knows; an option without a value is a switch.
+const OptionSpec kOptions[] = {
+    {"ini", true},    {"data", true},   {"period", true},  {"set", true},    {"dates", true},
+    {"layout", true}, {"fields", true}, {"records", true}, {"output", true}, {"help", false},
+};
+
+class CommandLine {
+  public:
+    std::optional<std::string> value(const std::string& name) const {
+        auto it = values_.find(name);
+        if (it == values_.end()) return std::nullopt;
+        return it->second;
+    }
+    bool has(const std::string& name) const { return values_.count(name) > 0; }
+
+    static CommandLine parse(int argc, char** argv) {
+        CommandLine cl;
+        for (int i = 1; i < argc; ++i) {
+            std::string arg = argv[i];
+            if (arg == "-h") arg = "--help";
+            if (arg.rfind("--", 0) != 0) throw UsageError("unexpected argument \"" + arg + "\"");
+            std::string name = arg.substr(2), text;
+            const size_t eq = name.find('=');
+            const bool hasValue = eq != std::string::npos;
+            if (hasValue) {
+                text = name.substr(eq + 1);
+                name = name.substr(0, eq);
+            }
+            const OptionSpec* spec = nullptr;
+            for (const OptionSpec& o : kOptions)
+                if (name == o.name) spec = &o;
+            if (!spec) throw UsageError("unknown option \"--" + name + "\"");
+            if (!spec->takesValue && hasValue) throw UsageError("--" + name + " takes no value");
+            if (spec->takesValue && !hasValue) {
+                if (i + 1 >= argc) throw UsageError("--" + name + " needs a value");
+                text = argv[++i];
+            }
+            if (cl.values_.count(name) && spec->takesValue)
+                throw UsageError("--" + name + " is given twice");
+            cl.values_[name] = text;
+        }
+        return cl;
+    }
+
+  private:
+    std::map<std::string, std::string> values_;
+};
+
+// "none" or a comma-separated list of names into switches, in the order of
+// `names`.
 std::vector<bool> parseSwitches(const std::string& option, const std::string& value,
                                 const std::vector<std::string>& names) {
     std::vector<bool> on(names.size(), false);
     if (kes::equalsIgnoreCase(value, "none")) return on;
-    for (const std::string& item : splitList(value)) {
+    std::string all;
+    for (const auto& n : names)
+        all += (all.empty() ? "" : ",") + n;
+    size_t pos = 0;
+    while (true) {
+        const size_t comma = value.find(',', pos);
+        const std::string item = kes::toLowerAscii(kes::trimBlanksAndControls(
+            value.substr(pos, comma == std::string::npos ? comma : comma - pos)));
         size_t i = 0;
         while (i < names.size() && names[i] != item)
             ++i;
         if (i == names.size())
-            throw UsageError("--" + option + ": unknown name \"" + item + "\" (use none or " + [&] {
-                std::string all;
-                for (const auto& n : names)
-                    all += (all.empty() ? "" : ",") + n;
-                return all;
-            }() + ")");
+            throw UsageError("--" + option + ": unknown name \"" + item + "\" (use none or " + all +
+                             ")");
         on[i] = true;
+        if (comma == std::string::npos) break;
+        pos = comma + 1;
     }
     return on;
 }
 
-// The eight-digit form of the empty date: a range with it at either end was
-// never entered.
-const std::string kEmptyDate = "18991230";
-
-struct DateChoice {
-    bool all = false;
-    kes::Date begin, end;
-};
-
-DateChoice parseDates(const std::string& value) {
-    DateChoice c;
-    if (kes::equalsIgnoreCase(value, "all")) {
-        c.all = true;
-        return c;
-    }
-    if (kes::equalsIgnoreCase(value, "today")) {
-        c.begin = c.end = kes::Date::today();
-        return c;
-    }
-    size_t dash = value.find('-');
-    std::optional<kes::Date> b, e;
+// all, today or MM/DD/YYYY-MM/DD/YYYY. Whether the range may be used is the
+// plan's to say.
+DateSelection parseDates(const std::string& value) {
+    if (kes::equalsIgnoreCase(value, "all")) return DateSelection::All();
+    if (kes::equalsIgnoreCase(value, "today")) return DateSelection::Today();
+    const size_t dash = value.find('-');
+    std::optional<kes::Date> begin, end;
     if (dash != std::string::npos) {
-        b = kes::Date::fromShortText(value.substr(0, dash));
-        e = kes::Date::fromShortText(value.substr(dash + 1));
+        begin = kes::Date::fromShortText(value.substr(0, dash));
+        end = kes::Date::fromShortText(value.substr(dash + 1));
     }
-    if (!b || !e)
+    if (!begin || !end)
         throw UsageError("--dates: \"" + value +
                          "\" is not all, today or MM/DD/YYYY-MM/DD/YYYY with valid dates");
-    if (b->toYyyymmdd() == kEmptyDate || e->toYyyymmdd() == kEmptyDate)
-        throw UsageError("--dates: 12/30/1899 marks a date that was not entered");
-    if (*e < *b) throw UsageError("--dates: the first date lies after the last");
-    c.begin = *b;
-    c.end = *e;
+    return DateSelection::Between(*begin, *end);
+}
+
+UploadLayout parseLayout(const std::string& value) {
+    static const char* const kNames[] = {"fixed", "pipe", "comma", "tab"};
+    for (int i = 0; i < 4; ++i)
+        if (kes::equalsIgnoreCase(value, kNames[i])) return static_cast<UploadLayout>(i);
+    throw UsageError("--layout: \"" + value + "\" is not fixed, pipe, comma or tab");
+}
+
+PlanChoices choicesFrom(const CommandLine& cl) {
+    PlanChoices c;
+    c.DataDir = cl.value("data");
+    c.Period = cl.value("period");
+    if (auto set = cl.value("set")) {
+        if (kes::equalsIgnoreCase(*set, "temporary"))
+            c.SearchTemporary = true;
+        else if (kes::equalsIgnoreCase(*set, "master"))
+            c.SearchTemporary = false;
+        else
+            throw UsageError("--set: \"" + *set + "\" is not temporary or master");
+    }
+    if (auto dates = cl.value("dates")) c.Dates = parseDates(*dates);
+    if (auto layout = cl.value("layout")) c.Layout = parseLayout(*layout);
+    if (auto fields = cl.value("fields")) {
+        auto on = parseSwitches("fields", *fields, {"attempted", "subscores", "panda", "sitecode"});
+        c.Fields = OptionalFields{on[0], on[1], on[2], on[3]};
+    }
+    if (auto records = cl.value("records")) {
+        auto on = parseSwitches("records", *records, {"placement", "assessment", "scores"});
+        c.Kinds = RecordKinds{on[0], on[1], on[2]};
+    }
+    c.OutputFile = cl.value("output");
     return c;
 }
 
-struct CommandLine {
-    std::map<std::string, std::string> values;
-    bool help = false;
-};
-
-CommandLine parseCommandLine(int argc, char** argv) {
-    static const std::vector<std::string> kKnown = {"ini",    "data",   "period",  "set",   "dates",
-                                                    "layout", "fields", "records", "output"};
-    CommandLine cl;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            cl.help = true;
-            continue;
-        }
-        if (arg.rfind("--", 0) != 0) throw UsageError("unexpected argument \"" + arg + "\"");
-        std::string name = arg.substr(2), value;
-        size_t eq = name.find('=');
-        bool hasValue = eq != std::string::npos;
-        if (hasValue) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-        }
-        bool known = false;
-        for (const auto& k : kKnown)
-            known = known || k == name;
-        if (!known) throw UsageError("unknown option \"--" + name + "\"");
-        if (!hasValue) {
-            if (i + 1 >= argc) throw UsageError("--" + name + " needs a value");
-            value = argv[++i];
-        }
-        if (cl.values.count(name)) throw UsageError("--" + name + " is given twice");
-        cl.values[name] = value;
+// A refused plan in the words of this program: the option that was given, or
+// the settings that were read and how to choose otherwise.
+std::string refusal(const PlanError& e, const std::string& settingsFile) {
+    const char* option = "";
+    switch (e.Item) {
+    case PlanItem::DataDir:
+        option = "--data";
+        break;
+    case PlanItem::Period:
+        option = "--period";
+        break;
+    case PlanItem::Dates:
+        option = "--dates";
+        break;
+    case PlanItem::OutputFile:
+        option = "--output";
+        break;
     }
-    return cl;
+    if (e.Settings.empty()) return std::string(option) + ": " + e.what();
+    return std::string(e.what()) + " (" + e.Settings + " of " + settingsFile + "; or give " +
+           option + ")";
 }
 
-struct Plan {
-    GatherOptions gather;
-    ExportOptions exporting;
-};
+// ---------------------------------------------------------------- preparation
 
-Plan makePlan(const CommandLine& cl, const std::string& exeDir) {
-    auto option = [&](const char* name) -> std::optional<std::string> {
-        auto it = cl.values.find(name);
-        if (it == cl.values.end()) return std::nullopt;
-        return it->second;
-    };
-    const std::string iniPath = option("ini") ? *option("ini") : SettingsFilePath(exeDir);
-    if (option("ini") && !kes::fileExists(iniPath))
-        throw UsageError("--ini: no settings file \"" + iniPath + "\"");
-    TIniFile ini(iniPath);
-    const std::string exportSection = "ORVA Export";
-    const std::string autoSection = "ORVA Auto Export";
+// Gathers, selects every record in SSN order and writes the upload file.
+int prepare(const PreparationPlan& plan, TerminalOperator& op) {
+    if (GatherRecords(plan.Gathering(), op) == GatherResult::Cancelled) return kExitCancelled;
+    op.EndProgressBar();
 
-    Plan plan;
-    // Data directory.
-    std::string dataDir = option("data")
-                              ? *option("data")
-                              : ini.ReadString("Directories", "ORVA Path", kes::defaultDataDir());
-    if (option("data") && dataDir.empty()) throw UsageError("--data: empty directory");
-    dataDir = NormalizePath(dataDir);
-
-    // Testing period.
-    std::string period =
-        option("period") ? *option("period") : ini.ReadString("Testing Periods", "ORVA From", "");
-    period = std::string(kes::trimBlanksAndControls(period));
-    if (period.empty())
-        throw UsageError("no testing period: give --period N or select one in KesPrep");
-    for (char c : period)
-        if (c < '0' || c > '9')
-            throw UsageError("--period: \"" + period + "\" is not a period number");
-    if (std::stol(period.substr(0, 9)) <= 0 || period.size() > 9)
-        throw UsageError("--period: \"" + period + "\" is not a period number");
-    period = std::to_string(std::stol(period));
-
-    // Temporary or master tables.
-    bool temporary;
-    if (auto set = option("set")) {
-        if (kes::equalsIgnoreCase(*set, "temporary"))
-            temporary = true;
-        else if (kes::equalsIgnoreCase(*set, "master"))
-            temporary = false;
-        else
-            throw UsageError("--set: \"" + *set + "\" is not temporary or master");
-    } else {
-        // 0 "Temporary"; above it "Master"; below it no choice, which reads master.
-        temporary = ini.ReadInteger(exportSection, "Search", 0) == 0;
+    const ExportOptions exporting = plan.Exporting();
+    TAdsTable work;
+    if (!OpenWorkTable(work, exporting.DataDir, op)) return kExitCancelled;
+    const std::vector<TBookmark> all = SelectAllInOrder(work, "SSN");
+    TExportWriter writer;
+    const ExportOutcome outcome = writer.BuildExportFile(work, all, exporting, op);
+    work.Close();
+    switch (outcome) {
+    case ExportOutcome::Prepared:
+        std::cout << "Wrote " << all.size() << (all.size() == 1 ? " record" : " records") << " to "
+                  << exporting.AutoFileName << std::endl;
+        return kExitPrepared;
+    case ExportOutcome::NoData:
+        return kExitNoData;
+    case ExportOutcome::Cancelled:
+        return kExitCancelled;
+    case ExportOutcome::NotPrepared:
+        if (!writer.LastFailure().empty()) op.ShowError(writer.LastFailure());
+        return kExitFailed;
     }
-
-    // Date range.
-    DateChoice dates;
-    if (auto d = option("dates")) {
-        dates = parseDates(*d);
-    } else if (ini.ReadInteger(autoSection, "Date", 0) == 0) {
-        dates.begin = dates.end = kes::Date::today();
-    } else if (!ini.ReadBool(exportSection, "Selected Dates", false)) {
-        dates.all = true;
-    } else {
-        const std::string today = kes::Date::today().toShortText();
-        auto b = kes::Date::fromShortText(ini.ReadString(exportSection, "Begin Date", today));
-        auto e = kes::Date::fromShortText(ini.ReadString(exportSection, "End Date", today));
-        // Dates that do not convert give today's date for both, as in the main window.
-        dates.begin = b && e ? *b : kes::Date::today();
-        dates.end = b && e ? *e : kes::Date::today();
-        // The main window refuses such a range before anything is gathered.
-        const std::string first = dates.begin.toYyyymmdd(), last = dates.end.toYyyymmdd();
-        if (first == kEmptyDate || last == kEmptyDate)
-            throw UsageError("The selected dates must be entered. (\"" + exportSection +
-                             "\" / \"Begin Date\" and \"End Date\" of " + iniPath + ")");
-        if (first > last)
-            throw UsageError("The Begin Date cannot be later than the End Date. (\"" +
-                             exportSection + "\" / \"Begin Date\" and \"End Date\" of " + iniPath +
-                             ")");
-    }
-
-    // Layout.
-    int fileFormat;
-    if (auto l = option("layout")) {
-        static const std::vector<std::string> kLayouts = {"fixed", "pipe", "comma", "tab"};
-        fileFormat = -1;
-        for (size_t i = 0; i < kLayouts.size(); ++i)
-            if (kes::equalsIgnoreCase(*l, kLayouts[i])) fileFormat = static_cast<int>(i);
-        if (fileFormat < 0)
-            throw UsageError("--layout: \"" + *l + "\" is not fixed, pipe, comma or tab");
-    } else {
-        fileFormat = ini.ReadInteger(exportSection, "File Format", 0);
-    }
-
-    // Optional fields.
-    std::vector<bool> fields;
-    if (auto f = option("fields"))
-        fields = parseSwitches("fields", *f, {"attempted", "subscores", "panda", "sitecode"});
-    else
-        fields = {ini.ReadBool(exportSection, "Include Attempted", false),
-                  ini.ReadBool(exportSection, "Include Subscores", false),
-                  ini.ReadBool(exportSection, "Include Purpose and Accommodation", false),
-                  ini.ReadBool(exportSection, "Include Site Code", false)};
-
-    // Record kinds.
-    std::vector<bool> kinds;
-    if (auto r = option("records"))
-        kinds = parseSwitches("records", *r, {"placement", "assessment", "scores"});
-    else
-        kinds = {ini.ReadBool(exportSection, "Include Placement Records", true),
-                 ini.ReadBool(exportSection, "Include Assessment Records", true),
-                 ini.ReadBool(exportSection, "Include Score Records", true)};
-
-    // Upload file.
-    std::string output =
-        option("output") ? *option("output") : ini.ReadString(autoSection, "Filename", "");
-    if (kes::trimBlanksAndControls(output).empty())
-        throw UsageError("no upload file: give --output FILE or set it in the automatic window");
-
-    plan.gather.DataDir = dataDir;
-    plan.gather.PeriodDir = "VIRNTP" + period + PathDelim;
-    plan.gather.SearchTemporary = temporary;
-    plan.gather.IncludePlacement = kinds[0];
-    plan.gather.IncludeAssessment = kinds[1];
-    plan.gather.IncludeScores = kinds[2];
-    plan.gather.IncludeSiteCode = fields[3];
-    plan.gather.DateFilter = dates.all ? std::string()
-                                       : "(DTOS(Date) >= \"" + dates.begin.toYyyymmdd() +
-                                             "\") .and. (DTOS(Date) <= \"" +
-                                             dates.end.toYyyymmdd() + "\")";
-
-    plan.exporting.DataDir = dataDir;
-    plan.exporting.FileFormat = fileFormat;
-    plan.exporting.IncludeAttempted = fields[0];
-    plan.exporting.IncludeSubscores = fields[1];
-    plan.exporting.IncludePandA = fields[2];
-    plan.exporting.IncludeSiteCode = fields[3];
-    plan.exporting.AutoMode = true;
-    plan.exporting.AutoFileName = output;
-    return plan;
+    return kExitFailed;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    CommandLine cl;
-    Plan plan;
+    PreparationPlan plan;
     try {
-        cl = parseCommandLine(argc, argv);
-        if (cl.help) {
+        const CommandLine cl = CommandLine::parse(argc, argv);
+        if (cl.has("help")) {
             std::cout << kUsage;
             return kExitPrepared;
         }
-        plan = makePlan(cl, executableDir(argc > 0 ? argv[0] : nullptr));
+        const PlanChoices choices = choicesFrom(cl);
+        const std::string settingsFile =
+            cl.value("ini") ? *cl.value("ini")
+                            : SettingsFilePath(executableDir(argc > 0 ? argv[0] : nullptr));
+        if (cl.has("ini") && !kes::fileExists(settingsFile))
+            throw UsageError("--ini: no settings file \"" + settingsFile + "\"");
+        try {
+            plan = MakePreparationPlan(settingsFile, choices);
+        } catch (const PlanError& e) {
+            throw UsageError(refusal(e, settingsFile));
+        }
+        const std::string missing = MissingFolderMessage(plan);
+        if (!missing.empty()) throw UsageError(missing);
     } catch (const UsageError& e) {
         std::cerr << "kesprep-batch: " << e.what() << "\n"
                   << "Try 'kesprep-batch --help' for more information." << std::endl;
@@ -374,29 +332,8 @@ int main(int argc, char** argv) {
     }
 
     TerminalOperator op(std::cout, std::cerr, stdoutIsTerminal());
-
     try {
-        if (GatherRecords(plan.gather, op) == GatherResult::Cancelled) return kExitCancelled;
-        op.EndProgressBar();
-
-        TAdsTable work;
-        if (!OpenWorkTable(work, plan.exporting.DataDir, op)) return kExitCancelled;
-        std::vector<TBookmark> all = SelectAllInOrder(work, "SSN");
-        TExportWriter writer;
-        ExportOutcome outcome = writer.BuildExportFile(work, all, plan.exporting, op);
-        work.Close();
-        switch (outcome) {
-        case ExportOutcome::Prepared:
-            return kExitPrepared;
-        case ExportOutcome::NoData:
-            return kExitNoData;
-        case ExportOutcome::Cancelled:
-            return kExitCancelled;
-        case ExportOutcome::NotPrepared:
-            if (!writer.LastFailure().empty()) std::cerr << writer.LastFailure() << std::endl;
-            return kExitFailed;
-        }
-        return kExitFailed;
+        return prepare(plan, op);
     } catch (const std::exception& e) {
         op.ShowError(e.what());
         return kExitFailed;

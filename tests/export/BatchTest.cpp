@@ -64,10 +64,17 @@ TEST_F(BatchTest, PreparesTheExactUploadFile) {
                       " --fields attempted,subscores,panda,sitecode --output " +
                       quoted(upload));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(readFile(upload), golden("batch_virntp1_placement_pipe_all.txt"));
-    // Plain lines when stdout is not a terminal, the outcome last.
+    const std::string expected = golden("batch_virntp1_placement_pipe_all.txt");
+    EXPECT_EQ(readFile(upload), expected);
+    size_t lines = 0;
+    for (size_t p = expected.find("\r\n"); p != std::string::npos; p = expected.find("\r\n", p + 2))
+        ++lines;
+    ASSERT_GT(lines, 1u);
+    // Plain lines when stdout is not a terminal, the outcome and what was written last.
     EXPECT_EQ(r.out, "Adding Placement Records\nProcessing...\n"
-                     "Export File has been successfully prepared.\n");
+                     "Export File has been successfully prepared.\n"
+                     "Wrote " +
+                         std::to_string(lines) + " records to " + upload + "\n");
     EXPECT_EQ(r.err, "");
 }
 
@@ -189,12 +196,35 @@ TEST_F(BatchTest, MissingOutputFolderIsAFailure) {
     EXPECT_EQ(r.err.substr(0, 35), "Export File has been not prepared.\n");
 }
 
-TEST_F(BatchTest, MissingPeriodFolderGivesUpOnTheOpen) {
-    RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
-                      " --period 9 --dates all --output " + quoted(scratch_.dir() + "u.asc"));
-    EXPECT_EQ(r.exitCode, 4);
-    EXPECT_NE(r.err.find("Cancelled.  The program will be terminated."), std::string::npos)
-        << r.err;
+// A period or data folder that is not there is a usage error that names the
+// folder; nothing is gathered and no retry question is printed.
+TEST_F(BatchTest, MissingPeriodOrDataFolderIsNamed) {
+    fs::create_directories(data_ + "VIRNTP5");
+    fs::copy_file(data_ + "VIRNTP1/PLACTEMP.DBF", data_ + "VIRNTP5/PlacTemp.dbf");
+    const std::string out = " --dates all --output " + quoted(scratch_.dir() + "u.asc");
+    struct Case {
+        const char* name;
+        std::string args;
+        std::string message;
+    } cases[] = {
+        {"period that does not exist", "--data " + quoted(data_) + " --period 99" + out,
+         "testing period 99: the folder " + data_ + "VIRNTP99/ does not exist"},
+        {"period folder without its tables", "--data " + quoted(data_) + " --period 5" + out,
+         "testing period 5: the folder " + data_ + "VIRNTP5/ has no table Assetemp.dbf"},
+        {"data directory that does not exist",
+         "--data " + quoted(scratch_.dir() + "nowhere") + " --period 1" + out,
+         "the data directory " + scratch_.dir() + "nowhere/ does not exist"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunResult r = run("--ini " + quoted(ini_) + " " + c.args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("retry"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("Cancelled"), std::string::npos) << r.err;
+        EXPECT_FALSE(fs::exists(data_ + "KESTABLE.dbf"));
+        EXPECT_FALSE(fs::exists(scratch_.dir() + "nowhere"));
+    }
 }
 
 TEST_F(BatchTest, BadCommandLinesStopBeforeAnythingIsGathered) {

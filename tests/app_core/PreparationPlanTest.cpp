@@ -1,0 +1,339 @@
+// The preparation plan: settings and choices into one value, the date rules
+// and their messages, the main window's and the automatic window's first
+// steps, and the folder check of unattended runs.
+#include "app/core/PreparationPlan.h"
+
+#include "app/core/PeriodList.h"
+#include "common/Clock.h"
+#include "common/Paths.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+kes::Date date(int y, int m, int d) {
+    return *kes::Date::fromYmd(y, m, d);
+}
+
+// Today is 14 March 2007 for every test here.
+class PlanTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        kes::Clock::instance().setSource([] {
+            kes::LocalTime t;
+            t.year = 2007;
+            t.month = 3;
+            t.day = 14;
+            t.hour = 10;
+            return t;
+        });
+        dir_ = fs::temp_directory_path() /
+               ("kes_plan_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        ini_ = (dir_ / "KesPrep.ini").string();
+    }
+    void TearDown() override {
+        kes::Clock::instance().setSource(nullptr);
+        fs::remove_all(dir_);
+    }
+    void settings(const std::string& text) { std::ofstream(ini_, std::ios::binary) << text; }
+    std::string folder(const std::string& name) {
+        fs::create_directories(dir_ / name);
+        return (dir_ / name).string() + PathDelim;
+    }
+    static void touch(const std::string& path) { std::ofstream(path, std::ios::binary) << ""; }
+
+    fs::path dir_;
+    std::string ini_;
+};
+
+const kes::Date kToday = date(2007, 3, 14);
+
+TEST_F(PlanTest, SettingsBecomeThePlan) {
+    const DateSelection today = DateSelection::Between(kToday, kToday);
+    const std::string range = "Selected Dates=1\r\nBegin Date=09/01/2005\r\n";
+    struct Case {
+        const char* name;
+        std::string exportKeys, autoKeys; // of "ORVA Export" and "ORVA Auto Export"
+        bool temporary;
+        DateSelection dates;
+        int layout;
+    } cases[] = {
+        {"defaults: temporary, today, fixed", "", "", true, today, 0},
+        {"master", "Search=1\r\n", "", false, today, 0},
+        {"no Search item reads master", "Search=-1\r\n", "", false, today, 0},
+        {"Search above 1 reads master", "Search=4\r\n", "", false, today, 0},
+        {"current date whatever the main window chose", range + "End Date=09/30/2005\r\n",
+         "Date=0\r\n", true, today, 0},
+        {"date selection, all dates", "Selected Dates=0\r\nBegin Date=09/01/2005\r\n", "Date=1\r\n",
+         true, DateSelection::All(), 0},
+        {"date selection, a range", range + "End Date=09/30/2005\r\n", "Date=1\r\n", true,
+         DateSelection::Between(date(2005, 9, 1), date(2005, 9, 30)), 0},
+        {"equal dates are accepted", range + "End Date=09/01/2005\r\n", "Date=1\r\n", true,
+         DateSelection::Between(date(2005, 9, 1), date(2005, 9, 1)), 0},
+        {"a date that does not convert makes both today",
+         "Selected Dates=1\r\nBegin Date=02/30/2004\r\nEnd Date=09/30/2005\r\n", "Date=1\r\n", true,
+         today, 0},
+        {"missing dates are today", "Selected Dates=1\r\n", "Date=1\r\n", true, today, 0},
+        {"comma layout", "File Format=2\r\n", "", true, today, 2},
+        {"a layout out of range stays as read", "File Format=7\r\n", "", true, today, 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings("[Testing Periods]\r\nORVA From=3\r\n[ORVA Export]\r\n" + c.exportKeys +
+                 "[ORVA Auto Export]\r\nFilename=up.asc\r\n" + c.autoKeys);
+        const PreparationPlan plan = MakePreparationPlan(ini_, {});
+        EXPECT_EQ(plan.Period, "3");
+        EXPECT_EQ(plan.PeriodDir(), std::string("VIRNTP3") + PathDelim);
+        EXPECT_EQ(plan.SearchTemporary, c.temporary);
+        EXPECT_EQ(plan.Dates.AllDates, c.dates.AllDates);
+        EXPECT_EQ(plan.Dates.Begin, c.dates.Begin);
+        EXPECT_EQ(plan.Dates.End, c.dates.End);
+        EXPECT_EQ(static_cast<int>(plan.Layout), c.layout);
+        EXPECT_EQ(IsKnownLayout(plan.Layout), c.layout <= 3);
+        // The writer gets the layout as read, to leave it alone when unknown.
+        EXPECT_EQ(plan.Exporting().FileFormat, c.layout);
+        EXPECT_EQ(plan.Gathering().SearchTemporary, c.temporary);
+        EXPECT_EQ(plan.Gathering().DateFilter, DateFilterOf(c.dates));
+    }
+}
+
+TEST_F(PlanTest, EverythingElseFromTheSettingsOrTheChoices) {
+    settings("[Directories]\r\nORVA Path=/srv/virn\r\n"
+             "[Testing Periods]\r\nORVA From=2\r\n"
+             "[ORVA Export]\r\nInclude Placement Records=0\r\nInclude Score "
+             "Records=0\r\n"
+             "Include Purpose and Accommodation=1\r\nInclude Site Code=1\r\n"
+             "[ORVA Auto Export]\r\nFilename=/out/auto.asc\r\n");
+    PreparationPlan plan = MakePreparationPlan(ini_, {});
+    GatherOptions g = plan.Gathering();
+    EXPECT_EQ(g.DataDir, std::string("/srv/virn") + PathDelim);
+    EXPECT_EQ(g.PeriodDir, std::string("VIRNTP2") + PathDelim);
+    EXPECT_FALSE(g.IncludePlacement);
+    EXPECT_TRUE(g.IncludeAssessment);
+    EXPECT_FALSE(g.IncludeScores);
+    EXPECT_TRUE(g.IncludeSiteCode);
+    ExportOptions e = plan.Exporting();
+    EXPECT_EQ(e.DataDir, g.DataDir);
+    EXPECT_FALSE(e.IncludeAttempted);
+    EXPECT_FALSE(e.IncludeSubscores);
+    EXPECT_TRUE(e.IncludePandA);
+    EXPECT_TRUE(e.IncludeSiteCode);
+    EXPECT_TRUE(e.AutoMode);
+    EXPECT_EQ(e.AutoFileName, "/out/auto.asc");
+
+    PlanChoices choices;
+    choices.DataDir = "/data";
+    choices.Period = "011";
+    choices.SearchTemporary = false;
+    choices.Dates = DateSelection::All();
+    choices.Kinds = RecordKinds{true, false, false};
+    choices.Fields = OptionalFields{true, true, false, false};
+    choices.Layout = UploadLayout::Tab;
+    choices.OutputFile = "/out/chosen.asc";
+    plan = MakePreparationPlan(ini_, choices);
+    g = plan.Gathering();
+    e = plan.Exporting();
+    EXPECT_EQ(g.DataDir, std::string("/data") + PathDelim);
+    EXPECT_EQ(g.PeriodDir, std::string("VIRNTP11") + PathDelim);
+    EXPECT_FALSE(g.SearchTemporary);
+    EXPECT_EQ(g.DateFilter, "");
+    EXPECT_TRUE(g.IncludePlacement);
+    EXPECT_FALSE(g.IncludeAssessment);
+    EXPECT_FALSE(g.IncludeSiteCode);
+    EXPECT_TRUE(e.IncludeAttempted);
+    EXPECT_TRUE(e.IncludeSubscores);
+    EXPECT_FALSE(e.IncludePandA);
+    EXPECT_EQ(e.FileFormat, 3);
+    EXPECT_EQ(e.AutoFileName, "/out/chosen.asc");
+}
+
+TEST_F(PlanTest, RefusedPlansSayWhatAndWhere) {
+    const std::string range = "[ORVA Auto Export]\r\nFilename=up.asc\r\nDate=1\r\n"
+                              "[Testing Periods]\r\nORVA From=1\r\n"
+                              "[ORVA Export]\r\nSelected Dates=1\r\n";
+    PlanChoices explicitDates;
+    explicitDates.Dates = DateSelection::Between(date(2005, 9, 30), date(2005, 9, 1));
+    PlanChoices badPeriod;
+    badPeriod.Period = "x1";
+    PlanChoices zeroPeriod;
+    zeroPeriod.Period = "0";
+    struct Case {
+        const char* name;
+        std::string settings;
+        PlanChoices choices;
+        PlanItem item;
+        std::string message;
+        bool fromSettings;
+    } cases[] = {
+        {"empty begin date",
+         range + "Begin Date=12/30/1899\r\nEnd Date=09/30/2005\r\n",
+         {},
+         PlanItem::Dates,
+         kDatesNotEnteredText,
+         true},
+        {"empty end date",
+         range + "Begin Date=09/01/2005\r\nEnd Date=12/30/1899\r\n",
+         {},
+         PlanItem::Dates,
+         kDatesNotEnteredText,
+         true},
+        {"begin after end",
+         range + "Begin Date=09/30/2005\r\nEnd Date=09/01/2005\r\n",
+         {},
+         PlanItem::Dates,
+         kBeginAfterEndText,
+         true},
+        {"chosen dates the wrong way round", range, explicitDates, PlanItem::Dates,
+         kBeginAfterEndText, false},
+        {"no period",
+         "[ORVA Auto Export]\r\nFilename=up.asc\r\n",
+         {},
+         PlanItem::Period,
+         "no testing period chosen",
+         true},
+        {"period not a number", range, badPeriod, PlanItem::Period,
+         "\"x1\" is not a testing period number", false},
+        {"period zero", range, zeroPeriod, PlanItem::Period, "\"0\" is not a testing period number",
+         false},
+        {"no upload file",
+         "[Testing Periods]\r\nORVA From=1\r\n",
+         {},
+         PlanItem::OutputFile,
+         "no upload file named",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings(c.settings);
+        try {
+            MakePreparationPlan(ini_, c.choices);
+            ADD_FAILURE() << "the plan was not refused";
+        } catch (const PlanError& e) {
+            EXPECT_EQ(e.Item, c.item);
+            EXPECT_EQ(e.what(), c.message);
+            EXPECT_EQ(!e.Settings.empty(), c.fromSettings) << e.Settings;
+        }
+    }
+}
+
+TEST_F(PlanTest, FindAndAutoPrepareTurnTheWindowsChoicesIntoTheState) {
+    const std::string previousFilter = "(previous)";
+    struct Case {
+        const char* name;
+        SearchChoices choices;
+        std::string message;
+        std::string filter; // when accepted
+        bool temporary;
+    } cases[] = {
+        {"all dates, whatever the pickers hold",
+         {2, 0, false, date(2004, 3, 31), kes::Date()},
+         "",
+         "",
+         true},
+        {"a range",
+         {2, 1, true, date(2004, 1, 1), date(2004, 3, 31)},
+         "",
+         "(DTOS(Date) >= \"20040101\") .and. (DTOS(Date) <= \"20040331\")",
+         false},
+        {"one day",
+         {2, 0, true, date(2004, 3, 5), date(2004, 3, 5)},
+         "",
+         "(DTOS(Date) >= \"20040305\") .and. (DTOS(Date) <= \"20040305\")",
+         true},
+        {"no Search item reads master", {2, -1, false, {}, {}}, "", "", false},
+        {"both pickers empty", {2, 0, true, {}, {}}, kDatesNotEnteredText, "", false},
+        {"begin empty", {2, 0, true, {}, date(2004, 3, 5)}, kDatesNotEnteredText, "", false},
+        {"end empty", {2, 0, true, date(2004, 3, 5), {}}, kDatesNotEnteredText, "", false},
+        {"begin after end",
+         {2, 0, true, date(2004, 3, 31), date(2004, 3, 1)},
+         kBeginAfterEndText,
+         "",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramState state;
+        state.PeriodDir = "old";
+        state.DateRangeFilter = previousFilter;
+        state.SearchTemporary = !c.temporary;
+        const std::string message = ApplySearchChoices(state, c.choices);
+        EXPECT_EQ(message, c.message);
+        // The period folder is set before the dates are looked at.
+        EXPECT_EQ(state.PeriodDir, PeriodFolderOfRow(2));
+        if (c.message.empty()) {
+            EXPECT_EQ(state.DateRangeFilter, c.filter);
+            EXPECT_EQ(state.SearchTemporary, c.temporary);
+        } else {
+            EXPECT_EQ(state.DateRangeFilter, previousFilter);
+            EXPECT_EQ(state.SearchTemporary, !c.temporary);
+        }
+    }
+}
+
+TEST_F(PlanTest, AutomaticRunsUseTodayOrTheMainWindowsRange) {
+    const std::string range = "(DTOS(Date) >= \"20040101\") .and. (DTOS(Date) <= \"20040331\")";
+    EXPECT_EQ(AutomaticDateFilter(0, range),
+              "(DTOS(Date) >= \"20070314\") .and. (DTOS(Date) <= \"20070314\")");
+    EXPECT_EQ(AutomaticDateFilter(1, range), range);
+    EXPECT_EQ(AutomaticDateFilter(-1, range), range);
+    EXPECT_EQ(AutomaticDateFilter(1, ""), "");
+
+    ProgramState state;
+    state.DataDir = "/d/";
+    state.PeriodDir = "VIRNTP4/";
+    state.SearchTemporary = false;
+    state.IncludeScores = true;
+    state.IncludeSiteCode = true;
+    state.FileFormat = 9;
+    state.IncludeSubscores = true;
+    const GatherOptions g = GatherOptionsFor(state, range);
+    EXPECT_EQ(g.DataDir, "/d/");
+    EXPECT_EQ(g.PeriodDir, "VIRNTP4/");
+    EXPECT_FALSE(g.SearchTemporary);
+    EXPECT_FALSE(g.IncludePlacement);
+    EXPECT_TRUE(g.IncludeScores);
+    EXPECT_TRUE(g.IncludeSiteCode);
+    EXPECT_EQ(g.DateFilter, range);
+    const ExportOptions e = ExportOptionsFor(state);
+    EXPECT_EQ(e.FileFormat, 9);
+    EXPECT_TRUE(e.IncludeSubscores);
+    EXPECT_TRUE(e.IncludeSiteCode);
+    EXPECT_FALSE(e.AutoMode);
+}
+
+TEST_F(PlanTest, MissingFoldersAndTablesAreNamed) {
+    const std::string data = folder("data");
+    const std::string period = folder("data/VIRNTP1");
+    for (const char* table : {"PlacTemp.DBF", "assetemp.dbf", "Scortemp.dbf"})
+        touch(period + table);
+    PreparationPlan plan;
+    plan.DataDir = data;
+    plan.Period = "1";
+
+    EXPECT_EQ(MissingFolderMessage(plan),
+              "testing period 1: the folder " + period + " has no table StudTemp.dbf");
+    touch(period + "STUDTEMP.DBF");
+    EXPECT_EQ(MissingFolderMessage(plan), "");
+    // Only the kinds gathered are needed.
+    plan.SearchTemporary = false;
+    plan.Kinds = RecordKinds{false, false, true};
+    EXPECT_EQ(MissingFolderMessage(plan),
+              "testing period 1: the folder " + period + " has no table Scores.dbf");
+
+    plan.Period = "99";
+    EXPECT_EQ(MissingFolderMessage(plan),
+              "testing period 99: the folder " + data + "VIRNTP99" + PathDelim + " does not exist");
+    plan.DataDir = data + "gone" + PathDelim;
+    EXPECT_EQ(MissingFolderMessage(plan), "the data directory " + plan.DataDir + " does not exist");
+}
+
+} // namespace
