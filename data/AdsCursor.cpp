@@ -572,3 +572,63 @@ bool TAdsTable::FindKeyBool(bool value) {
     return seekKey(o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals)
                          : xbase::cdxKey(v, o.keyLength));
 }
+
+size_t TAdsTable::PositionCount() {
+    if (!Active()) return 0;
+    if (active_) ensureBuilt(*active_);
+    return orderSize();
+}
+
+uint32_t TAdsTable::RecNoAtPosition(size_t position) {
+    if (position >= PositionCount())
+        fail(AE_NO_CURRENT_RECORD,
+             "Position " + std::to_string(position) + " is outside the order of " + dbf_.path());
+    return recnoAt(position);
+}
+
+size_t TAdsTable::CurrentPosition() {
+    if (!Active() || recno_ == 0) return npos;
+    if (active_) ensureBuilt(*active_);
+    if (position_ < orderSize() && recnoAt(position_) == recno_) return position_;
+    positionOn(recno_);
+    return recno_ != 0 && position_ < orderSize() && recnoAt(position_) == recno_ ? position_
+                                                                                  : npos;
+}
+
+bool TAdsTable::FindPrefix(std::string_view prefix) {
+    requireOpen("find a key");
+    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    ensureBuilt(*active_);
+    Order& o = *active_;
+    if (o.keyType != ValueType::Character)
+        fail(AE_INVALID_VALUE, "The order " + o.name + " has no text keys to search");
+    const std::string text = kes::fromUtf8(prefix, dbf_.codePage());
+    // A key is blank-padded to its length: no key begins with a longer text
+    // unless the rest is blanks.
+    if (text.find_first_not_of(' ', o.keyLength) != std::string::npos) return false;
+    const size_t n = std::min<size_t>(text.size(), o.keyLength);
+    const auto& e = o.entries;
+    // Keys that begin alike lie together in either direction of the order.
+    auto before = [&](size_t i) {
+        int c = std::memcmp(e.key(i), text.data(), n);
+        return o.descending ? c > 0 : c < 0;
+    };
+    size_t lo = 0, hi = e.size();
+    while (lo < hi) {
+        size_t mid = lo + (hi - lo) / 2;
+        if (before(mid))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    for (size_t i = lo; i < e.size() && std::memcmp(e.key(i), text.data(), n) == 0; ++i) {
+        if (!visible(e.recnos[i])) continue;
+        position_ = i;
+        recno_ = e.recnos[i];
+        eof_ = bof_ = false;
+        notify(TableEvent::ScrollChanged);
+        return true;
+    }
+    return false;
+}

@@ -75,11 +75,22 @@ const FieldDef& TField::def() const {
 
 std::string_view TField::raw() const {
     const FieldDef& f = def();
-    return std::string_view(table_->currentRecord() + f.offset, f.length);
+    const char* record = recno_ ? table_->recordAt(recno_) : table_->currentRecord();
+    return std::string_view(record + f.offset, f.length);
 }
 
 char* TField::writable() {
+    if (recno_) table_->fail(AE_INVALID_VALUE, "A field read at a record cannot be changed");
     return table_->editBuffer() + def().offset;
+}
+
+TField TField::At(uint32_t recno) const {
+    table_->requireOpen("read a record");
+    if (recno == 0 || recno > table_->dbf_.recordCount())
+        table_->fail(AE_NO_CURRENT_RECORD, "Record " + std::to_string(recno) + " does not exist");
+    TField field(table_, index_);
+    field.recno_ = recno;
+    return field;
 }
 
 const std::string& TField::FieldName() const {

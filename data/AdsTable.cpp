@@ -169,6 +169,15 @@ const char* TAdsTable::currentRecord() const {
     return blank.data();
 }
 
+const char* TAdsTable::recordAt(uint32_t recno) const {
+    // A pending change of that record reads as it stands.
+    if ((state_ == dsEdit || state_ == dsInsert) && recno == recno_) return buffer_.data();
+    requireOpen("read a record");
+    if (recno == 0 || recno > dbf_.recordCount())
+        fail(AE_NO_CURRENT_RECORD, "Record " + std::to_string(recno) + " does not exist");
+    return dbf_.record(recno);
+}
+
 char* TAdsTable::editBuffer() {
     if (state_ != dsEdit && state_ != dsInsert)
         fail(AE_INVALID_VALUE, "The table is not in edit or insert mode");

@@ -73,6 +73,11 @@ class TField {
   public:
     TField(TAdsTable* table, int index) : table_(table), index_(index) {}
 
+    // The same field read in record `recno` instead of the current record,
+    // without moving the cursor (for views that show many rows at once). The
+    // copy only reads; it is valid until the table appends, packs or closes.
+    TField At(uint32_t recno) const;
+
     const std::string& FieldName() const;
     char TypeLetter() const;
     TFieldType DataType() const;
@@ -111,6 +116,7 @@ class TField {
     char* writable();
     TAdsTable* table_;
     int index_;
+    uint32_t recno_ = 0; // 0: the current record
 };
 
 // A remembered record: its record number.
@@ -174,6 +180,19 @@ class TAdsTable {
     void FreeBookmark(TBookmark& bookmark) { bookmark.recno = 0; }
     bool BookmarkValid(const TBookmark& bookmark) const;
 
+    // Random access to the active order, for views that show only the rows on
+    // screen: the number of positions, the record at a position (0 to
+    // PositionCount() - 1) and the position of the current record (npos when
+    // there is none). The filter is not applied here.
+    size_t PositionCount();
+    uint32_t RecNoAtPosition(size_t position);
+    size_t CurrentPosition();
+    static constexpr size_t npos = static_cast<size_t>(-1);
+    // Moves to the first record in the active order whose key begins with
+    // `prefix` (a character order; the text compared as given, not padded).
+    // False, and the cursor stays, when no key begins with it.
+    bool FindPrefix(std::string_view prefix);
+
     // Bound views are not told of moves and changes while disabled; the last
     // EnableControls tells them once that everything may have changed.
     void DisableControls();
@@ -228,6 +247,7 @@ class TAdsTable {
     struct Order;
 
     const char* currentRecord() const;
+    const char* recordAt(uint32_t recno) const;
     char* editBuffer();
     void requireOpen(const char* what) const;
     void requireRecord(const char* what) const;

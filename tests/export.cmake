@@ -14,3 +14,11 @@ file(GLOB KES_EXPORT_GUI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_D
 if(KES_BUILD_GUI AND KES_EXPORT_GUI_TEST_SOURCES)
   kes_add_test_program(export_gui_tests "${KES_EXPORT_GUI_TEST_SOURCES}" "kes_ui;Qt6::Widgets")
 endif()
+
+# The record selection window over a small work table.
+file(GLOB KES_SELECTION_TEST_SOURCES CONFIGURE_DEPENDS
+     ${CMAKE_CURRENT_SOURCE_DIR}/export/selection/*.cpp)
+if(KES_BUILD_GUI AND KES_SELECTION_TEST_SOURCES)
+  kes_add_test_program(export_selection_tests "${KES_SELECTION_TEST_SOURCES}"
+                       "kes_export_gui;kes_prep_core;Qt6::Test")
+endif()

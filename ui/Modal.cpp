@@ -49,6 +49,33 @@ class ArrowWhileModal {
     bool active_;
 };
 
+// "Text files (*.txt)|*.txt|All files (*.*)|*.*" (pairs of a description and
+// its patterns, as window designs give a filter) becomes Qt's
+// "Text files (*.txt);;All files (*.*)". A filter without "|" is Qt's already.
+QString qtNameFilter(const std::string& filter) {
+    const QString text = QString::fromStdString(filter);
+    if (!text.contains(QLatin1Char('|'))) return text;
+    const QStringList parts = text.split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i < parts.size(); i += 2) {
+        QString description = parts[i].trimmed();
+        const QString patterns = i + 1 < parts.size() ? parts[i + 1].trimmed() : QString();
+        if (!patterns.isEmpty() && !description.contains(QLatin1Char('(')))
+            description += QStringLiteral(" (") + QString(patterns).replace(';', ' ') + ')';
+        filters << description;
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+// The name with ".ext" added when its file part has no extension.
+std::string withDefaultExtension(const std::string& path, const std::string& extension) {
+    if (extension.empty() || path.empty()) return path;
+    const size_t nameStart = path.find_last_of("/\\");
+    const std::string name = nameStart == std::string::npos ? path : path.substr(nameStart + 1);
+    if (name.empty() || name.find('.') != std::string::npos) return path;
+    return path + "." + extension;
+}
+
 const char* titleOf(MsgType type) {
     switch (type) {
     case MsgType::Error:
@@ -168,19 +195,20 @@ std::optional<std::string> saveFileDialog(QWidget* parent, const std::string& ti
     request.defaultExtension = defaultExtension;
     if (auto answer = answerByHook(request)) {
         if (answer->result != mrOk) return std::nullopt;
-        return answer->path;
+        return withDefaultExtension(answer->path, defaultExtension);
     }
 
     QFileDialog dialog(ownerFor(parent), QString::fromStdString(title));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    if (!filter.empty()) dialog.setNameFilter(QString::fromStdString(filter));
+    if (!filter.empty()) dialog.setNameFilters(qtNameFilter(filter).split(QStringLiteral(";;")));
     if (!defaultExtension.empty())
         dialog.setDefaultSuffix(QString::fromStdString(defaultExtension));
     if (!initialPath.empty()) dialog.selectFile(QString::fromStdString(initialPath));
     ArrowWhileModal arrow;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return QDir::toNativeSeparators(dialog.selectedFiles().front()).toStdString();
+    return withDefaultExtension(
+        QDir::toNativeSeparators(dialog.selectedFiles().front()).toStdString(), defaultExtension);
 }
 
 std::optional<std::string> directoryDialog(QWidget* parent, const std::string& title,

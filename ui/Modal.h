@@ -32,7 +32,9 @@ struct ModalRequest {
     std::string title;
     // The message of a box; for a dialog, the file or folder it starts with.
     std::string text;
-    std::string filter;           // save-file dialog: "Text files (*.txt)"
+    // Save-file dialog: the filter as given, Qt's "Text files (*.txt);;All
+    // files (*)" or pairs "Text files (*.txt)|*.txt|All files (*.*)|*.*".
+    std::string filter;
     std::string defaultExtension; // save-file dialog: "txt"
 };
 
@@ -73,7 +75,8 @@ int messageBox(MsgType type, MsgButtons buttons, const std::string& text,
 void showError(const std::string& text, QWidget* parent = nullptr);
 void showInformation(const std::string& text, QWidget* parent = nullptr);
 
-// The file the operator names for writing, or nullopt when cancelled.
+// The file the operator names for writing, or nullopt when cancelled. A name
+// without an extension gets the default extension, also from an answerer.
 std::optional<std::string> saveFileDialog(QWidget* parent, const std::string& title,
                                           const std::string& initialPath, const std::string& filter,
                                           const std::string& defaultExtension = {});
