@@ -81,9 +81,9 @@ int main(int argc, char** argv) {
     gather.DataDir = dataDir;
     gather.PeriodDir = "VIRNTP1/";
     gather.SearchTemporary = true;
-    NullStatusSink sink;
+    SilentOperator quiet;
     auto t = Clock::now();
-    if (GatherRecords(gather, sink, DefaultRetryPrompt()) != GatherResult::Done) return 1;
+    if (GatherRecords(gather, quiet) != GatherResult::Done) return 1;
     std::printf("Gathering: %.0f ms\n", millisecondsSince(t));
     const double gatheredPeak = peakMegabytes();
     const double gatheredResident = residentMegabytes();

@@ -6,6 +6,7 @@
 #include "export/ScoresGrid.h"
 #include "ui/Application.h"
 #include "ui/Modal.h"
+#include "ui/WindowOperator.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -82,30 +83,6 @@ QRadioButton* makeRadio(QWidget* parent, const char* name, const char* caption, 
     button->setGeometry(place);
     return button;
 }
-
-// The outcome messages of an export, as message boxes over the window.
-class WindowExportPrompt : public ExportPrompt {
-  public:
-    explicit WindowExportPrompt(QWidget* owner) : owner_(owner) {}
-    void ShowInformation(const std::string& text) override { ui::showInformation(text, owner_); }
-    void ShowError(const std::string& text) override { ui::showError(text, owner_); }
-
-  private:
-    QWidget* owner_;
-};
-
-// The hourglass and the window's progress bar during an export.
-class WindowExportStatus : public ExportStatus {
-  public:
-    explicit WindowExportStatus(QProgressBar* bar) : bar_(bar) {}
-    void SetHourglass(bool on) override { ui::setHourglass(on); }
-    void ProcessPendingEvents() override { ui::processEvents(); }
-    void SetProgressRange(int minimum, int maximum) override { bar_->setRange(minimum, maximum); }
-    void SetProgress(int position) override { bar_->setValue(position); }
-
-  private:
-    QProgressBar* bar_;
-};
 
 } // namespace
 
@@ -203,6 +180,8 @@ void TListKestalScoresForm::createControls() {
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setFixedWidth(240);
     StatusBar1->addPermanentWidget(ProgressBar1);
+    // Messages over this window, the export's progress in its status panel.
+    operator_ = std::make_unique<ui::WindowOperator>(this, nullptr, ProgressBar1);
 
     setTabOrder(wwIncrementalSearch1, RadioButton1);
     setTabOrder(RadioButton1, RadioButton2);
@@ -261,7 +240,7 @@ void TListKestalScoresForm::FormCreate() {
     Edit1->setText(QString::fromStdString(fileName));
     SaveDialog1FileName = fileName;
 
-    if (!OpenWorkTable(AdsTable1, program.DataDir, DefaultRetryPrompt())) {
+    if (!OpenWorkTable(AdsTable1, program.DataDir, *operator_)) {
         // The operator gave up: the program ends and this window does nothing more.
         ui::requestTermination();
         return;
@@ -482,10 +461,8 @@ void TListKestalScoresForm::BuildExportFile() {
     options.AutoMode = AutoMode;
     options.AutoFileName = AutoFileName;
     options.FileNameText = Edit1->text().toStdString();
-    WindowExportPrompt prompt(this);
-    WindowExportStatus status(ProgressBar1);
-    const ExportOutcome outcome = Export1.BuildExportFile(AdsTable1, selected_.List(), options,
-                                                          prompt, status, DefaultRetryPrompt());
+    const ExportOutcome outcome =
+        Export1.BuildExportFile(AdsTable1, selected_.List(), options, *operator_);
     if (outcome == ExportOutcome::Cancelled) {
         ui::requestTermination();
         return;

@@ -11,6 +11,7 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ class QStatusBar;
 class QToolButton;
 class TKestalScoresGrid;
 class TKestalScoresModel;
+namespace ui {
+class WindowOperator;
+}
 
 class TListKestalScoresForm : public QDialog {
     Q_OBJECT
@@ -112,6 +116,7 @@ class TListKestalScoresForm : public QDialog {
     void showSelection();
     void currentRowChanged(int row);
 
+    std::unique_ptr<ui::WindowOperator> operator_;
     TKestalScoresModel* model_;
     SelectedRows selected_;
     std::string searchField_ = "SSN";

@@ -53,7 +53,8 @@ std::string dateOf(int i) {
 
 void makeWorkTable(const std::string& dir, int rows) {
     TAdsTable t;
-    ASSERT_TRUE(CreateWorkTable(t, dir, DefaultRetryPrompt()));
+    SilentOperator quiet;
+    ASSERT_TRUE(CreateWorkTable(t, dir, quiet));
     for (int i = 1; i <= rows; ++i) {
         t.Append();
         t.FieldByName("ID").SetAsString(idOf(i));
