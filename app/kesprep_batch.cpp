@@ -11,6 +11,7 @@
 #include "app/core/PreparationPlan.h"
 #include "app/core/TerminalOperator.h"
 #include "common/Paths.h"
+#include "common/PreparationLock.h"
 #include "common/Text.h"
 #include "data/AdsTable.h"
 #include "export/core/ExportWriter.h"
@@ -36,6 +37,7 @@ enum ExitCode {
                         // was gathered
     kExitNoData = 3,    // no record in the date range
     kExitCancelled = 4, // a table could not be opened
+    kExitBusy = 5,      // another preparation runs on the same data folder
 };
 
 const char* const kUsage = R"(Usage: kesprep-batch [options]
@@ -89,7 +91,8 @@ output file, settings dates that the main window would refuse, a data
 directory or period folder that does not exist, or a period folder without
 the tables to gather (nothing is gathered); 3 no record in the date range (the
 file is left as it was); 4 a table could not be opened (another program holds
-it).
+it); 5 another preparation (kesprep or kesprep-batch) is running on the same
+data folder (nothing is gathered).
 )";
 
 class UsageError : public std::runtime_error {
@@ -260,6 +263,9 @@ std::string refusal(const PlanError& e, const std::string& settingsFile) {
     case PlanItem::Dates:
         option = "--dates";
         break;
+    case PlanItem::Layout:
+        option = "--layout";
+        break;
     case PlanItem::OutputFile:
         option = "--output";
         break;
@@ -273,6 +279,15 @@ std::string refusal(const PlanError& e, const std::string& settingsFile) {
 
 // Gathers, selects every record in SSN order and writes the upload file.
 int prepare(const PreparationPlan& plan, TerminalOperator& op) {
+    // One preparation at a time per data folder, from the gathering to the
+    // end of the export.
+    std::optional<PreparationLock> lock;
+    try {
+        lock.emplace(plan.DataDir);
+    } catch (const EPreparationBusy& e) {
+        op.ShowError(e.what());
+        return kExitBusy;
+    }
     if (GatherRecords(plan.Gathering(), op) == GatherResult::Cancelled) return kExitCancelled;
     op.EndProgressBar();
 

@@ -2,6 +2,7 @@
 
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "data/IndexCheck.h"
 #include "data/buffer.h"
 #include "data/cdx.h"
 #include "data/keysort.h"
@@ -30,6 +31,17 @@ size_t TAdsTable::orderSize() const {
 
 uint32_t TAdsTable::recnoAt(size_t position) const {
     return active_ ? active_->entries.recnos[position] : static_cast<uint32_t>(position + 1);
+}
+
+std::string TAdsTable::indexMismatch(const Order& order) const {
+    xbase::IndexShape shape;
+    shape.unique = order.unique;
+    shape.descending = order.descending;
+    shape.hasCondition = order.condition.valid();
+    return xbase::indexDisagreement(
+        order.entries, shape, dbf_.recordCount(),
+        [&](uint32_t recno) { return keyFor(order, dbf_.view(recno)); },
+        [&](uint32_t recno) { return order.condition.test(dbf_.view(recno)); });
 }
 
 void TAdsTable::ensureBuilt(Order& order) {
@@ -406,6 +418,24 @@ void TAdsTable::AdsOpenIndex(const std::string& ntxPath) {
                                 std::string("The index key does not fit the table (") + e.what() +
                                     "): " + path);
     }
+    order->file = path;
+    // The testing system's index files are only read: one that does not fit
+    // its table would find the wrong records, so it is refused by name.
+    if (order->keyType == ValueType::Character) {
+        const size_t width =
+            order->key.evaluate(RecordView{dbf_.blankRecord().c_str(), 1}).str.size();
+        if (width != order->keyLength)
+            throw EADSDatabaseError(AE_CORRUPT_INDEX,
+                                    "The index file " + path + " is damaged: its key length " +
+                                        std::to_string(order->keyLength) +
+                                        " does not fit the key " + order->keyExpression + " of " +
+                                        std::to_string(width) + " characters.");
+    }
+    const std::string mismatch = indexMismatch(*order);
+    if (!mismatch.empty())
+        throw EADSDatabaseError(AE_CORRUPT_INDEX, "The index file " + path +
+                                                      " does not fit its table " + dbf_.path() +
+                                                      ": " + mismatch + ".");
     for (auto it = orders_.begin(); it != orders_.end(); ++it)
         if (kes::equalsIgnoreCase((*it)->name, order->name)) {
             if (active_ == it->get()) active_ = nullptr;
@@ -502,6 +532,15 @@ bool TAdsTable::seekKey(const std::string& key) {
             hi = mid;
     }
     for (size_t i = lo; i < e.size() && std::memcmp(e.key(i), key.data(), len) == 0; ++i) {
+        // The record found must carry the key sought: an entry pointing at
+        // another record would hand the caller somebody else's data.
+        if (e.recnos[i] == 0 || e.recnos[i] > dbf_.recordCount() ||
+            keyFor(o, dbf_.view(e.recnos[i])).compare(0, len, key, 0, len) != 0)
+            throw EADSDatabaseError(AE_CORRUPT_INDEX,
+                                    "The index " + (o.file.empty() ? o.name : o.file) +
+                                        " does not fit its table " + dbf_.path() + ": record " +
+                                        std::to_string(e.recnos[i]) +
+                                        " does not carry the key its entry holds.");
         if (!visible(e.recnos[i])) continue;
         position_ = i;
         recno_ = e.recnos[i];

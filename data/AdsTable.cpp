@@ -119,17 +119,13 @@ void TAdsTable::loadStructuralIndex() {
         } catch (const EADSDatabaseError&) {
             order->supported = false; // still walkable as stored; not maintained
         }
-        // A tag without a condition lists every record once. One that does not
-        // (the table changed while its index was not written, say after a
-        // crash) is rebuilt from the records rather than trusted.
-        if (order->supported && !order->condition.valid()) {
-            bool stale = order->entries.size() != dbf_.recordCount();
-            for (uint32_t r : order->entries.recnos)
-                if (r == 0 || r > dbf_.recordCount()) stale = true;
-            if (stale) {
-                order->dirty = true;
-                if (Exclusive) cdxDirty_ = true;
-            }
+        // A tag whose keys do not fit its table (the table changed while the
+        // index was not written, say after a crash, or the file is damaged) is
+        // rebuilt from the records rather than trusted.
+        order->file = path;
+        if (order->supported && !indexMismatch(*order).empty()) {
+            order->dirty = true;
+            if (Exclusive) cdxDirty_ = true;
         }
         orders_.push_back(std::move(order));
     }

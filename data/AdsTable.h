@@ -262,6 +262,8 @@ class TAdsTable {
     void writeStructuralIndex();
     void markOrdersDirty();
     std::string keyFor(const Order& order, const xbase::RecordView& record) const;
+    // Empty when the order's entries fit the table, else what does not fit.
+    std::string indexMismatch(const Order& order) const;
     bool seekKey(const std::string& key);
     void notify(TableEvent event);
     std::string structuralIndexPath() const;

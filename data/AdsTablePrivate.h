@@ -16,6 +16,7 @@
 
 struct TAdsTable::Order {
     std::string name;
+    std::string file; // the index file it was read from, for error texts
     bool ntx = false;
     std::string keyExpression;
     std::string forExpression;

@@ -322,6 +322,12 @@ class Reader {
 };
 
 std::vector<unsigned char> readWholeFile(const std::string& path) {
+    // Only a regular file is an index: opening a pipe or a device would wait forever.
+    std::error_code typeError;
+    const auto type = std::filesystem::status(path, typeError).type();
+    if (!typeError && type != std::filesystem::file_type::regular &&
+        type != std::filesystem::file_type::not_found)
+        throw EADSDatabaseError(AE_FILE_OPEN_FAILED, path + ": not an index file");
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) {
         const int err = errno;

@@ -186,7 +186,8 @@ void DbfFile::open(const std::string& path, OpenMode mode) {
     mode_ = mode;
     if (actual.empty()) fail(AE_FILE_NOT_FOUND, "Table file not found");
     struct stat st {};
-    if (::stat(path_.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+    // Only a regular file is a table: opening a pipe or a device would wait forever.
+    if (::stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         fail(AE_FILE_OPEN_FAILED, "Not a table file");
 
     // Exclusive opens are for the program's own tables, which it writes.
@@ -213,6 +214,18 @@ void DbfFile::open(const std::string& path, OpenMode mode) {
         fd_ = -1;
         throw;
     }
+}
+
+// The header ends right after the descriptors' terminator. Some writers put
+// one NUL byte after it; Visual FoxPro tables keep a 263-byte backlink there.
+bool DbfFile::headerEndsAtTerminator(size_t terminatorPos) const {
+    const size_t afterTerminator = terminatorPos + 1;
+    if (headerLength_ < afterTerminator) return false;
+    const size_t extra = headerLength_ - afterTerminator;
+    const bool visualFoxPro = version_ == 0x30 || version_ == 0x31 || version_ == 0x32;
+    if (extra == 0) return true;
+    if (extra == 1) return header_[afterTerminator] == 0;
+    return visualFoxPro && extra == kVfpBacklinkSize;
 }
 
 void DbfFile::readAll() {
@@ -277,14 +290,29 @@ void DbfFile::readAll() {
     }
     if (fields_.empty()) fail(AE_CORRUPT_TABLE, "The table has no fields");
     if (offset != recordLength_) fail(AE_CORRUPT_TABLE, "Record length does not match the fields");
+    if (!headerEndsAtTerminator(pos))
+        fail(AE_CORRUPT_TABLE, "The header length does not end at the field descriptors");
 
-    // Use the records actually present; never read past the end of the file.
+    // A file cut short holds fewer records than its header counts; reading
+    // what is left would silently drop records.
     const uint64_t available = (fileSize - headerLength_) / recordLength_;
-    recordCount_ = static_cast<uint32_t>(std::min<uint64_t>(recordCountOnDisk_, available));
+    if (available < recordCountOnDisk_)
+        fail(AE_CORRUPT_TABLE, "The table file is cut short: its header counts " +
+                                   std::to_string(recordCountOnDisk_) +
+                                   " records, the file holds " + std::to_string(available));
+    recordCount_ = recordCountOnDisk_;
     records_.release();
     records_.resize(static_cast<size_t>(recordCount_) * recordLength_);
     if (!records_.empty() && !readFully(fd_, records_.data(), records_.size(), headerLength_))
         fail(AE_READ_FAILED, "Cannot read table records");
+    // Every record begins with its deletion flag; any other byte there means
+    // the records are not where the header puts them.
+    for (uint32_t r = 0; r < recordCount_; ++r) {
+        const char flag = records_.data()[static_cast<size_t>(r) * recordLength_];
+        if (flag != static_cast<char>(kLiveFlag) && flag != static_cast<char>(kDeletedFlag))
+            fail(AE_CORRUPT_TABLE, "Record " + std::to_string(r + 1) +
+                                       " has neither a blank nor \"*\" as its deletion flag");
+    }
     dirtyFirst_ = dirtyLast_ = 0;
     headerDirty_ = false;
 }

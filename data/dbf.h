@@ -128,6 +128,7 @@ class DbfFile {
 
   private:
     void readAll();
+    bool headerEndsAtTerminator(size_t terminatorPos) const;
     void ensureWritable();
     void markDirty(uint32_t firstRecno, uint32_t lastRecno);
     void writeHeader();

@@ -6,6 +6,7 @@
 
 #include "common/Date.h"
 #include "data/Error.h"
+#include "data/IndexCheck.h"
 
 #include <algorithm>
 #include <atomic>
@@ -510,6 +511,12 @@ NtxInfo readNtx(const std::string& path, KeyEntries& out) {
     entries.recnos.reserve(pages * maxItems);
     entries.keys.reserve(pages * maxItems * info.keyLength);
     reader.walk(get32(h + kOffRoot), info.unique, entries.keys, entries.recnos);
+    // A descending index keeps its keys from the highest down; keys in any
+    // other order (or a flag that contradicts them) would make every find miss.
+    if (const size_t at = firstEntryOutOfOrder(entries, info.descending))
+        corrupt(path, "its keys are not in " +
+                          std::string(info.descending ? "descending" : "ascending") +
+                          " order (entry " + std::to_string(at) + ")");
     out = std::move(entries);
     return info;
 }

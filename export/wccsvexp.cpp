@@ -171,20 +171,44 @@ std::string TCSVExport::valueText(const Column& column, bool fixed) {
     return v;
 }
 
-std::string TCSVExport::renderLine(bool fixed) {
+// Keeps a value inside its place in the line: line breaks would split the
+// record, a separator would add a field, a lone quote would end the value early.
+void TCSVExport::containValue(std::string& v, bool fixed, bool enclosed) const {
+    std::string out;
+    out.reserve(v.size());
+    for (char ch : v) {
+        if (ch == '\r' || ch == '\n') {
+            out += ' ';
+        } else if (!fixed && !separatorText_.empty() && ch == separatorText_[0] &&
+                   separatorText_.size() == 1) {
+            out += ' ';
+        } else {
+            out += ch;
+            if (!fixed && enclosed && delimiterText_.size() == 1 && ch == delimiterText_[0])
+                out += ch;
+        }
+    }
+    v = std::move(out);
+}
+
+std::string TCSVExport::renderLine(bool fixed, bool* failed) {
     if (!columnsReady_) prepareColumns();
     std::string line;
+    if (failed) *failed = false;
     try {
         for (const Column& c : columns_) {
             line += separatorText_;
             if (c.enclose) line += delimiterText_;
-            line += valueText(c, fixed);
+            std::string v = valueText(c, fixed);
+            containValue(v, fixed, c.enclose);
+            line += v;
             if (c.enclose) line += delimiterText_;
         }
         if (!separatorText_.empty() && !line.empty()) line.erase(0, separatorText_.size());
     } catch (...) {
-        // A record that cannot be rendered is skipped.
+        // A record that cannot be rendered is skipped (and counted as such).
         line.clear();
+        if (failed) *failed = true;
     }
     return line;
 }
@@ -280,6 +304,7 @@ void TCSVExport::CloseOutput(bool complete) {
 
 int TCSVExport::Execute() {
     int result = -1;
+    skippedCount_ = 0;
     try {
         if (OnBeginExport) OnBeginExport(*this);
         if (!OpenOutput()) {
@@ -292,7 +317,9 @@ int TCSVExport::Execute() {
         if (HeaderRecord) writeLine(kes::fromUtf8(Header, OutputCodePage));
         const bool fixed = ExportType == expFixed;
         while (!DataSet->Eof()) {
-            std::string line = renderLine(fixed);
+            bool failed = false;
+            std::string line = renderLine(fixed, &failed);
+            if (failed) ++skippedCount_;
             if (!line.empty()) {
                 writeLine(line);
                 bytes += static_cast<int64_t>(line.size()) + 2;

@@ -101,7 +101,14 @@ class TCSVExport {
     // std::runtime_error.
     int Execute();
 
+    // Records of the last Execute that could not be rendered and so have no
+    // line in the file (they still count in its result).
+    int64_t SkippedCount() const { return skippedCount_; }
+
     // The line of the current record, as Execute writes it (without CR LF).
+    // A value never breaks the layout: in delimited lines its CR, LF and the
+    // separator become blanks and an enclosing quote character inside it is
+    // doubled; in fixed lines CR and LF become blanks.
     std::string DelimitedLine();
     std::string FixedLine();
     bool FieldIncluded(const std::string& fieldName) const;
@@ -111,8 +118,9 @@ class TCSVExport {
     bool OpenOutput();
     void CloseOutput(bool complete);
     void prepareColumns();
-    std::string renderLine(bool fixed);
+    std::string renderLine(bool fixed, bool* failed = nullptr);
     std::string valueText(const Column& column, bool fixed);
+    void containValue(std::string& value, bool fixed, bool enclosed) const;
     void writeLine(const std::string& bytes);
     void flushBuffer();
     void failWrite();
@@ -129,6 +137,7 @@ class TCSVExport {
     std::unique_ptr<TExportProgress> progress_;
     int64_t exportTotal_ = 0;
     int64_t exportedCount_ = 0;
+    int64_t skippedCount_ = 0;
     std::string delimiterText_;
     std::string separatorText_;
     std::vector<Column> columns_;

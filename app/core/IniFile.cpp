@@ -18,6 +18,8 @@
 //   replaced. A new key goes after the last non-blank line of its section, a new
 //   section at the end of the file (after a blank line). Every other line,
 //   comments included, is written back byte for byte, with its line ending.
+// - A UTF-8 byte-order mark at the start is kept; lines end as they did (CR LF,
+//   LF or a lone CR), new lines as the file's first line does.
 // - Line breaks inside a value would corrupt the file; they are written as blanks.
 // - The whole file is written to a temporary file beside it, flushed to disk and
 //   renamed over the old one, so the old file stays whole when anything fails.
@@ -53,23 +55,29 @@ struct Line {
     std::string ending; // "\r\n", "\n" or "" (last line without one)
 };
 
-std::vector<Line> splitLines(const std::string& content) {
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+// Lines end in CR LF, LF or a lone CR (files saved by old Mac editors). A UTF-8
+// byte-order mark before the first line is not part of it; `bom` receives it
+// so that a rewrite keeps it.
+std::vector<Line> splitLines(std::string_view content, std::string* bom = nullptr) {
+    if (content.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark) {
+        content.remove_prefix(kUtf8ByteOrderMark.size());
+        if (bom) *bom = kUtf8ByteOrderMark;
+    }
     std::vector<Line> lines;
     size_t pos = 0;
     while (pos < content.size()) {
-        size_t nl = content.find('\n', pos);
-        if (nl == std::string::npos) {
-            lines.push_back({content.substr(pos), ""});
+        size_t end = content.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            lines.push_back({std::string(content.substr(pos)), ""});
             break;
         }
-        size_t end = nl;
-        std::string ending = "\n";
-        if (end > pos && content[end - 1] == '\r') {
-            --end;
-            ending = "\r\n";
-        }
-        lines.push_back({content.substr(pos, end - pos), ending});
-        pos = nl + 1;
+        size_t next = end + 1;
+        if (content[end] == '\r' && next < content.size() && content[next] == '\n') ++next;
+        lines.push_back({std::string(content.substr(pos, end - pos)),
+                         std::string(content.substr(end, next - end))});
+        pos = next;
     }
     return lines;
 }
@@ -283,7 +291,8 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
 
     bool exists = false;
     std::string content = readWholeFile(path_, exists);
-    std::vector<Line> lines = splitLines(content);
+    std::string bom;
+    std::vector<Line> lines = splitLines(content, &bom);
     // New lines follow the file's own line ending; a new file gets CR LF.
     std::string eol = "\r\n";
     if (!lines.empty() && !lines.front().ending.empty()) eol = lines.front().ending;
@@ -308,7 +317,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
         lines.push_back({key + "=" + clean, eol});
     }
 
-    std::string out;
+    std::string out = bom;
     out.reserve(content.size() + key.size() + clean.size() + section.size() + 8);
     for (const Line& l : lines)
         out += l.text + l.ending;

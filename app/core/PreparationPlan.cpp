@@ -5,6 +5,7 @@
 #include "app/core/Settings.h"
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "export/core/UploadPath.h"
 
 #include <filesystem>
 #include <vector>
@@ -118,6 +119,7 @@ ExportOptions PreparationPlan::Exporting() const {
     o.IncludeSiteCode = Fields.SiteCode;
     o.AutoMode = true;
     o.AutoFileName = OutputFile;
+    o.SettingsFile = SettingsFile;
     return o;
 }
 
@@ -135,6 +137,16 @@ PreparationPlan MakePreparationPlan(const std::string& settingsFile, const PlanC
         plan.DataDir =
             NormalizePath(ini.ReadString(keys::Directories, keys::OrvaPath, kes::defaultDataDir()));
     }
+    const std::string dataSettings =
+        choices.DataDir ? std::string() : quotedKey(keys::Directories, keys::OrvaPath);
+    // An empty path normalises to the separator alone: no folder, and never
+    // the root folder.
+    if (plan.DataDir == std::string(1, PathDelim))
+        throw PlanError(PlanItem::DataDir, "no data directory set", dataSettings);
+    // A path that NormalizePath had to cut names another folder.
+    if (plan.DataDir.back() != PathDelim)
+        throw PlanError(PlanItem::DataDir, "the data directory path is longer than 254 characters",
+                        dataSettings);
 
     const std::string periodSettings = quotedKey(keys::TestingPeriods, keys::OrvaFrom);
     const std::string period(kes::trimBlanksAndControls(
@@ -177,11 +189,24 @@ PreparationPlan MakePreparationPlan(const std::string& settingsFile, const PlanC
         choices.Layout
             ? *choices.Layout
             : static_cast<UploadLayout>(ini.ReadInteger(keys::OrvaExport, keys::FileFormat, 0));
+    // Any other number would run the values together.
+    if (!IsKnownLayout(plan.Layout))
+        throw PlanError(PlanItem::Layout,
+                        "the layout " + std::to_string(static_cast<int>(plan.Layout)) +
+                            " is not 0 (Fixed Format), 1 (Pipe Delimited), 2 (Comma Delimited) "
+                            "or 3 (Tab Delimited)",
+                        quotedKey(keys::OrvaExport, keys::FileFormat));
 
     plan.OutputFile = choices.OutputFile ? *choices.OutputFile
                                          : ini.ReadString(keys::OrvaAutoExport, keys::Filename, "");
     if (kes::trimBlanksAndControls(plan.OutputFile).empty())
         throw PlanError(PlanItem::OutputFile, "no upload file named",
+                        choices.OutputFile ? std::string()
+                                           : quotedKey(keys::OrvaAutoExport, keys::Filename));
+    plan.SettingsFile = settingsFile;
+    const std::string misplaced = UploadPathProblem(plan.OutputFile, plan.DataDir, settingsFile);
+    if (!misplaced.empty())
+        throw PlanError(PlanItem::OutputFile, misplaced,
                         choices.OutputFile ? std::string()
                                            : quotedKey(keys::OrvaAutoExport, keys::Filename));
     return plan;

@@ -71,7 +71,8 @@ struct PreparationPlan {
     RecordKinds Kinds;
     OptionalFields Fields;
     UploadLayout Layout = UploadLayout::Fixed;
-    std::string OutputFile; // the upload file
+    std::string OutputFile;   // the upload file
+    std::string SettingsFile; // the settings file read, which the upload file may not replace
 
     // "VIRNTP" + Period + PathDelim, and that folder under DataDir.
     std::string PeriodDir() const;
@@ -95,7 +96,7 @@ struct PlanChoices {
 };
 
 // What a refused plan is about.
-enum class PlanItem { DataDir, Period, Dates, OutputFile };
+enum class PlanItem { DataDir, Period, Dates, Layout, OutputFile };
 
 // A plan that cannot run. what() is the message for the operator; Settings
 // names the keys of the settings file the value came from, and is empty when
@@ -119,8 +120,11 @@ class PlanError : public std::runtime_error {
 //    unless "ORVA Export"/"Selected Dates", then "Begin Date" to "End Date";
 //  - record kinds, optional fields and "File Format" from "ORVA Export";
 //  - upload file: "ORVA Auto Export"/"Filename".
-// Throws PlanError when there is no period or no upload file, the period is
-// not a number, or the dates are refused.
+// Throws PlanError when there is no data directory (an empty "ORVA Path") or
+// its path was cut at 255 characters, there is no period or no upload file,
+// the period is not a number, the dates are refused, "File Format" is not one
+// of the four layouts, or the upload file would replace a file the run reads
+// or writes or lie in a testing-period folder (UploadPathProblem).
 PreparationPlan MakePreparationPlan(const std::string& settingsFile, const PlanChoices& choices);
 
 // Why the plan's folders cannot be gathered: the data directory does not

@@ -1,6 +1,8 @@
 #include "export/core/ExportWriter.h"
+#include "export/core/UploadPath.h"
 
 #include "common/Paths.h"
+#include "common/PreparationLock.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
 
@@ -71,6 +73,8 @@ TExportWriter::TExportWriter() {
 ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                                              const std::vector<TBookmark>& selected,
                                              const ExportOptions& options, Operator& op) {
+    // No other process prepares from this folder meanwhile (EPreparationBusy).
+    PreparationLock lock(options.DataDir);
     lastFailure_.clear();
     bool recordsStaged = false;
     bool filePrepared = false;
@@ -165,10 +169,18 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                     CSVExport1.FieldDelimiter = fdlNone;
                     break;
                 default:
-                    break; // the layout stays as it stands
+                    // Without a known layout the values would run together,
+                    // a file that no reader could split: it is not written.
+                    lastFailure_ = "Unknown file layout " + std::to_string(options.FileFormat) +
+                                   " (File Format is 0 to 3)";
+                    break;
                 }
                 CSVExport1.OutputFile =
                     options.AutoMode ? options.AutoFileName : options.FileNameText;
+                // Never over a file the preparation reads or writes.
+                if (lastFailure_.empty())
+                    lastFailure_ = UploadPathProblem(CSVExport1.OutputFile, options.DataDir,
+                                                     options.SettingsFile);
                 CSVExport1.DataSet = &AdsTable6;
                 CSVExport1.OutputCodePage = kes::CodePage::Windows1252;
                 // The previous upload file stays until the new one is complete.
@@ -178,7 +190,7 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                 CSVExport1.SetOperator(&op);
                 int written = -1;
                 try {
-                    written = CSVExport1.Execute();
+                    if (lastFailure_.empty()) written = CSVExport1.Execute();
                     CSVExport1.SetOperator(nullptr);
                 } catch (const EADSDatabaseError&) {
                     CSVExport1.SetOperator(nullptr);
@@ -190,12 +202,12 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                     written = -1;
                 }
                 // Only a file that holds every staged row counts as prepared.
-                filePrepared = written >= 0 && written == count;
+                filePrepared = written >= 0 && written == count && CSVExport1.SkippedCount() == 0;
                 if (written < 0 && lastFailure_.empty())
                     lastFailure_ = "Unable to create " + CSVExport1.OutputFile;
                 else if (written >= 0 && !filePrepared)
-                    lastFailure_ = "Only " + std::to_string(written) + " of " +
-                                   std::to_string(count) + " records were written";
+                    lastFailure_ = "Only " + std::to_string(written - CSVExport1.SkippedCount()) +
+                                   " of " + std::to_string(count) + " records were written";
             }
         } catch (...) {
             AdsTable6.Close();

@@ -24,7 +24,7 @@ inline constexpr const char* kExportNoDataText =
 
 struct ExportOptions {
     std::string DataDir; // ends in PathDelim
-    int FileFormat = 0;  // 0 Fixed, 1 Pipe, 2 Comma, 3 Tab; others leave the layout as it stands
+    int FileFormat = 0;  // 0 Fixed, 1 Pipe, 2 Comma, 3 Tab; any other is not written
     bool IncludeAttempted = false;
     bool IncludeSubscores = false;
     bool IncludePandA = false;
@@ -32,6 +32,7 @@ struct ExportOptions {
     bool AutoMode = false;    // set by the automatic preparation
     std::string AutoFileName; // the upload file in AutoMode
     std::string FileNameText; // the selection window's file name box otherwise
+    std::string SettingsFile; // the settings file, which the upload file may not replace
 };
 
 enum class ExportOutcome {
@@ -61,7 +62,8 @@ class TExportWriter {
     // operator gives up on
     // the staging table's open (Cancelled) or a table-layer error ends the run
     // (the EADSDatabaseError propagates after the staging table is closed and
-    // the cursor restored).
+    // the cursor restored). It holds the data folder's PreparationLock while it
+    // runs; EPreparationBusy when another process holds it.
     ExportOutcome BuildExportFile(TAdsTable& workTable, const std::vector<TBookmark>& selected,
                                   const ExportOptions& options, Operator& op);
 

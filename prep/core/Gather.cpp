@@ -1,11 +1,14 @@
 #include "prep/core/Gather.h"
 
 #include "common/Paths.h"
+#include "common/PreparationLock.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
 #include "prep/core/WorkTable.h"
 
 #include <exception>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -360,7 +363,29 @@ void Gathering::abandon() {
 
 } // namespace
 
+std::string DataFolderProblem(const std::string& dataDir, const std::string& periodDir) {
+    namespace fs = std::filesystem;
+    // An empty "ORVA Path" normalises to the separator alone: that is no data
+    // folder, and the work table must never land in the root folder.
+    if (dataDir.empty() || dataDir == std::string(1, PathDelim))
+        return "No data folder is set (\"Directories\" / \"ORVA Path\" is empty).";
+    // A path of 255 characters without its separator was cut: what is left
+    // names another folder.
+    if (dataDir.back() != PathDelim)
+        return "The data folder path is too long (more than 254 characters): " + dataDir;
+    std::error_code ec;
+    if (!fs::is_directory(dataDir, ec)) return "The data folder " + dataDir + " does not exist.";
+    if (!periodDir.empty() && !fs::is_directory(dataDir + periodDir, ec))
+        return "The testing period folder " + dataDir + periodDir + " does not exist.";
+    return {};
+}
+
 GatherResult GatherRecords(const GatherOptions& options, Operator& op) {
+    // Nothing is created before the folders are known to be the right ones.
+    const std::string problem = DataFolderProblem(options.DataDir, options.PeriodDir);
+    if (!problem.empty()) throw std::runtime_error(problem);
+    // No other process prepares from this folder meanwhile (EPreparationBusy).
+    PreparationLock lock(options.DataDir);
     Gathering gathering(options, op);
     return gathering.run();
 }

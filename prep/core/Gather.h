@@ -34,7 +34,16 @@ extern const char* const WorkTableFieldList;
 // False when the operator gave up on the open.
 bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, Operator& op);
 
+// Empty when the data folder and the period folder (relative to it; may be
+// empty) are usable; otherwise the reason: no data folder set, a path cut at
+// 255 characters, a folder that does not exist.
+std::string DataFolderProblem(const std::string& dataDir, const std::string& periodDir);
+
 // Runs one gathering, showing its status texts, progress and hourglass to
-// `op`. Table-layer errors propagate as EADSDatabaseError after every table
-// has been closed.
+// `op`. The data folder and the period folder are checked first
+// (std::runtime_error with DataFolderProblem's text; nothing is created), then
+// the data folder's PreparationLock is held for the run (EPreparationBusy
+// when another process holds it).
+// Table-layer errors propagate as EADSDatabaseError after every table has
+// been closed.
 GatherResult GatherRecords(const GatherOptions& options, Operator& op);

@@ -133,6 +133,28 @@ TEST_F(IniFileTest, LongValuesComeBackCutTo2047Characters) {
     EXPECT_EQ(ini.ReadString("S", "K", ""), std::string(2046, 'x'));
 }
 
+// Files saved by other editors: a byte-order mark before the first section must
+// not hide that section (the data folder would silently become the default),
+// and lines that end in a lone CR are lines.
+TEST_F(IniFileTest, ReadsFilesWithAByteOrderMarkOrCarriageReturnLineEnds) {
+    struct Case {
+        const char* name;
+        const char* content;
+    } cases[] = {
+        {"UTF-8 byte-order mark", "\xEF\xBB\xBF[Directories]\r\nORVA Path=D:\\DATA\\\r\n"
+                                  "[ORVA Export]\r\nFile Format=3\r\n"},
+        {"CR only", "[Directories]\rORVA Path=D:\\DATA\\\r[ORVA Export]\rFile Format=3\r"},
+        {"mark and CR only", "\xEF\xBB\xBF[Directories]\rORVA Path=D:\\DATA\\\r"
+                             "[ORVA Export]\rFile Format=3"},
+    };
+    for (const Case& c : cases) {
+        put(c.content);
+        TIniFile ini(path_);
+        EXPECT_EQ(ini.ReadString("Directories", "ORVA Path", "C:\\VIRN\\"), "D:\\DATA\\") << c.name;
+        EXPECT_EQ(ini.ReadInteger("ORVA Export", "File Format", 0), 3) << c.name;
+    }
+}
+
 TEST_F(IniFileTest, MissingFileGivesDefaultsAndFirstWriteCreatesIt) {
     TIniFile ini(path_);
     EXPECT_EQ(ini.ReadString("Directories", "ORVA Path", "C:\\VIRN\\"), "C:\\VIRN\\");
@@ -167,6 +189,9 @@ TEST_F(IniFileTest, WritesKeepEveryOtherLine) {
         {"line breaks in a value become blanks", "[A]\r\n", "A", "f", "a\r\nb",
          "[A]\r\nf=a  b\r\n"},
         {"empty value", "[A]\r\nx=1\r\n", "A", "x", "", "[A]\r\nx=\r\n"},
+        {"byte-order mark kept in front", "\xEF\xBB\xBF[A]\r\nx=1\r\n", "A", "x", "2",
+         "\xEF\xBB\xBF[A]\r\nx=2\r\n"},
+        {"CR-only file stays CR-only", "[A]\rx=1\r", "A", "y", "2", "[A]\rx=1\ry=2\r"},
     };
     for (const Case& c : cases) {
         put(c.before);

@@ -3,6 +3,8 @@
 // and the command-line errors that must stop it before anything is gathered.
 #include "TestSupport.h"
 
+#include "common/PreparationLock.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -214,6 +216,10 @@ TEST_F(BatchTest, MissingPeriodOrDataFolderIsNamed) {
         {"data directory that does not exist",
          "--data " + quoted(scratch_.dir() + "nowhere") + " --period 1" + out,
          "the data directory " + scratch_.dir() + "nowhere/ does not exist"},
+        // NormalizePath keeps 255 characters: what is left names another folder.
+        {"data directory path cut at 255 characters",
+         "--data " + quoted(data_ + std::string(300, 'x')) + " --period 1" + out,
+         "--data: the data directory path is longer than 254 characters"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -225,6 +231,11 @@ TEST_F(BatchTest, MissingPeriodOrDataFolderIsNamed) {
         EXPECT_FALSE(fs::exists(data_ + "KESTABLE.dbf"));
         EXPECT_FALSE(fs::exists(scratch_.dir() + "nowhere"));
     }
+    // An empty "ORVA Path" is no data directory, not the root folder.
+    writeFile(ini_, "[Directories]\r\nORVA Path=\r\n");
+    RunResult r = run("--ini " + quoted(ini_) + " --period 1" + out);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("no data directory set"), std::string::npos) << r.err;
 }
 
 TEST_F(BatchTest, BadCommandLinesStopBeforeAnythingIsGathered) {
@@ -257,6 +268,53 @@ TEST_F(BatchTest, BadCommandLinesStopBeforeAnythingIsGathered) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
         EXPECT_FALSE(fs::exists(data_ + "KESTABLE.dbf")) << c.name;
     }
+}
+
+// A layout number outside 0 to 3 in the settings file would run the values
+// together; it stops the run before anything is gathered.
+TEST_F(BatchTest, FileFormatOutsideTheFourLayoutsIsAnError) {
+    for (const char* format : {"7", "-1", "4"}) {
+        writeFile(ini_, std::string("[ORVA Export]\r\nFile Format=") + format + "\r\n");
+        RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
+                          " --period 1 --dates all --output " + quoted(scratch_.dir() + "u.asc"));
+        EXPECT_EQ(r.exitCode, 2) << format;
+        EXPECT_NE(r.err.find("\"File Format\""), std::string::npos) << format << ": " << r.err;
+        EXPECT_FALSE(fs::exists(data_ + "KESTABLE.dbf")) << format;
+    }
+}
+
+// While one preparation holds the data folder (here this test process, as
+// kesprep would between its gathering and its export), a kesprep-batch on the
+// same folder is refused before it gathers anything; once the holder is gone
+// the next run goes ahead.
+TEST_F(BatchTest, SecondPreparationOnTheSameDataFolderIsRefused) {
+    const std::string upload = scratch_.dir() + "u.asc";
+    const std::string args = "--ini " + quoted(ini_) + " --data " + quoted(data_) +
+                             " --period 1 --set temporary --dates all --output " + quoted(upload);
+    {
+        PreparationLock holder(data_);
+        RunResult r = run(args);
+        EXPECT_EQ(r.exitCode, 5);
+        EXPECT_NE(r.err.find("Another preparation is running on the data folder"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_FALSE(fs::exists(data_ + "KESTABLE.dbf"));
+        EXPECT_FALSE(fs::exists(upload));
+        // Another data folder is not held.
+        const std::string other = scratch_.dir() + "other/";
+        fs::copy(data_, other, fs::copy_options::recursive);
+        fs::remove(other + PreparationLock::kFileName);
+        EXPECT_EQ(run("--ini " + quoted(ini_) + " --data " + quoted(other) +
+                      " --period 1 --set temporary --dates all --output " +
+                      quoted(scratch_.dir() + "other.asc"))
+                      .exitCode,
+                  0);
+    }
+    RunResult r = run(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(upload));
+    // The run let go of the folder when it ended.
+    EXPECT_NO_THROW(PreparationLock again(data_));
 }
 
 TEST_F(BatchTest, HelpExplainsEveryOption) {

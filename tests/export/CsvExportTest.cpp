@@ -190,6 +190,43 @@ TEST_F(CsvExportTest, ExampleOfTwoCharacterFields) {
     EXPECT_EQ(readFile(out()), "\"X\",\"YZ\"\r\n");
 }
 
+// A value can hold the layout's own characters (a name typed with a line break,
+// a "|" or a quote); it must stay one value on one line.
+TEST_F(CsvExportTest, ValuesCannotBreakTheLayout) {
+    TAdsTable::AdsCreateTable(scratch_.dir() + "V.dbf", ttAdsCDX, OEM, 0, "A,C,10,0;B,C,1,0;");
+    TAdsTable v;
+    v.DatabaseName = scratch_.dir();
+    v.SetTableName("V");
+    v.TableType = ttAdsCDX;
+    v.Open();
+    v.Append();
+    v.FieldByName("A").SetAsString("O\"N|,\tA\r\nB");
+    v.FieldByName("B").SetAsString("Z");
+    v.Post();
+    struct Case {
+        const char* name;
+        TExportType type;
+        TFieldSeparator separator;
+        TFieldDelimiter delimiter;
+        const char* expected;
+    } cases[] = {
+        {"pipe", expDelimited, fspPipe, fdlNone, "O\"N ,\tA  B|Z"},
+        {"tab", expDelimited, fspTab, fdlNone, "O\"N|, A  B\tZ"},
+        {"comma in double quotes", expDelimited, fspComma, fdlDouble, "\"O\"\"N| \tA  B\",\"Z\""},
+        {"fixed", expFixed, fspNone, fdlNone, "O\"N|,\tA  BZ"},
+    };
+    TCSVExport e;
+    e.DataSet = &v;
+    e.OutputFile = out();
+    for (const Case& c : cases) {
+        e.ExportType = c.type;
+        e.FieldSeparator = c.separator;
+        e.FieldDelimiter = c.delimiter;
+        ASSERT_EQ(e.Execute(), 1) << c.name;
+        EXPECT_EQ(readFile(out()), std::string(c.expected) + "\r\n") << c.name;
+    }
+}
+
 TEST_F(CsvExportTest, DBaseFormatDatesAndBooleans) {
     makeTable(2);
     exporter_.DBaseFormat = true;

@@ -277,16 +277,17 @@ TEST_F(ExportWriterTest, AutoModeWritesToTheAutomaticFileName) {
     EXPECT_FALSE(fs::exists(upload()));
 }
 
-TEST_F(ExportWriterTest, OtherFileFormatKeepsTheLayoutAsItStands) {
-    options_.FileFormat = 7;
-    EXPECT_EQ(run({rec(2)}), ExportOutcome::Prepared);
-    // A fresh component runs the values together.
-    EXPECT_EQ(readFile(upload()), "123456789SMITHJOHNQ19850302ENGL4520060915\r\n");
-    options_.FileFormat = 1;
-    EXPECT_EQ(run({rec(2)}), ExportOutcome::Prepared);
-    options_.FileFormat = -1;
-    EXPECT_EQ(run({rec(2)}), ExportOutcome::Prepared);
-    EXPECT_EQ(readFile(upload()), "123456789|SMITH|JOHN|Q|19850302|ENGL|45|20060915\r\n");
+// A layout number outside 0 to 3 would run the values together: the file is
+// not written, the previous one stays, and the operator hears it failed.
+TEST_F(ExportWriterTest, UnknownFileFormatIsNotPrepared) {
+    for (int format : {7, -1, 4}) {
+        writeFile(upload(), "previous upload\r\n");
+        options_.FileFormat = format;
+        EXPECT_EQ(run({rec(2)}), ExportOutcome::NotPrepared) << format;
+        EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared}) << format;
+        EXPECT_NE(writer_.LastFailure().find("layout"), std::string::npos) << format;
+        EXPECT_EQ(readFile(upload()), "previous upload\r\n") << format;
+    }
 }
 
 TEST_F(ExportWriterTest, NoSelectedRowLeavesTheUploadFileAlone) {

@@ -188,13 +188,14 @@ class TableHolder {
     TAdsTable table_;
 };
 
-TEST(GatherCancelled, MissingPeriodFolderEndsTheRunAtOnce) {
+TEST(GatherCancelled, MissingRecordTableEndsTheRunAtOnce) {
     SampleDataDir data;
     data.addCodeTables();
+    fs::remove(data.file("VIRNTP2/PlacTemp.dbf"));
     GatherOperator op(false);
     ClosedTablesProbe probe;
-    probe.install(op, data, "VIRNTP9");
-    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP9"), op), GatherResult::Cancelled);
+    probe.install(op, data, "VIRNTP2");
+    EXPECT_EQ(GatherRecords(periodOptions(data, "VIRNTP2"), op), GatherResult::Cancelled);
 
     ASSERT_EQ(op.questions.size(), 1u);
     EXPECT_NE(op.questions[0].find("PlacTemp"), std::string::npos) << op.questions[0];
@@ -207,6 +208,21 @@ TEST(GatherCancelled, MissingPeriodFolderEndsTheRunAtOnce) {
     EXPECT_EQ(op.hourglass, (std::vector<bool>{true, true, false, false}));
     EXPECT_TRUE(probe.ran);
     EXPECT_TRUE(probe.stillOpen.empty()) << probe.stillOpen.front();
+}
+
+// A period folder that is not there ends the run before the work table is
+// created: nothing of an earlier run is replaced by an empty table.
+TEST(GatherFolders, MissingPeriodFolderStopsBeforeTheWorkTableIsCreated) {
+    SampleDataDir data;
+    GatherOperator op(false);
+    try {
+        GatherRecords(periodOptions(data, "VIRNTP9"), op);
+        ADD_FAILURE() << "gathered from a missing folder";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("VIRNTP9"), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(op.questions.empty());
+    EXPECT_FALSE(fs::exists(data.file("KESTABLE.dbf")));
 }
 
 TEST(GatherCancelled, MissingStudentTable) {

@@ -228,12 +228,17 @@ TEST(DbfVersions, ReadsDbaseClipperAndFoxProHeadersWithOtherFieldTypes) {
     }
 }
 
+// A header that counts fewer records than the file holds reads what it counts
+// (the rest is an append that was cut off before the header was written); one
+// that counts more than the file holds is a cut file and is refused, since
+// reading what is left would silently drop records.
 TEST(DbfDamage, HeaderRecordCountThatDisagreesWithTheFileSize) {
+    constexpr int kRefused = -1;
     struct Case {
         uint32_t headerCount;
         size_t cutRecords; // records cut off the end, the last kept one left partial
-        uint32_t expected;
-    } cases[] = {{20, 0, 8}, {5, 0, 5}, {8, 3, 4}, {0, 0, 0}};
+        int expected;
+    } cases[] = {{20, 0, kRefused}, {5, 0, 5}, {8, 3, kRefused}, {4, 3, 4}, {0, 0, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.headerCount);
         TempDir tmp;
@@ -248,12 +253,22 @@ TEST(DbfDamage, HeaderRecordCountThatDisagreesWithTheFileSize) {
         t.DatabaseName = tmp.dir();
         t.TableType = ttAdsNTX;
         t.SetTableName("MIXED");
+        if (c.expected == kRefused) {
+            try {
+                t.Open();
+                ADD_FAILURE() << "opened a cut file";
+            } catch (const EADSDatabaseError& e) {
+                EXPECT_NE(std::string(e.what()).find("cut short"), std::string::npos) << e.what();
+                EXPECT_NE(std::string(e.what()).find("MIXED.DBF"), std::string::npos) << e.what();
+            }
+            continue;
+        }
         t.Open();
-        EXPECT_EQ(t.RecordCount(), c.expected);
+        EXPECT_EQ(t.RecordCount(), static_cast<uint32_t>(c.expected));
         uint32_t walked = 0;
         for (t.First(); !t.Eof(); t.Next())
             ++walked;
-        EXPECT_EQ(walked, c.expected);
+        EXPECT_EQ(walked, static_cast<uint32_t>(c.expected));
     }
 }
 
@@ -282,6 +297,25 @@ TEST(DbfDamage, CorruptOrTruncatedHeadersEndInAClearError) {
          "Record length"},
         {"field of length zero", [](std::string& b) { b[32 + 16] = 0; }, "length 0"},
         {"field with an unknown type", [](std::string& b) { b[32 + 11] = '~'; }, "unknown type"},
+        // MIXED.DBF: six fields, the terminator at 224 and a NUL after it, header
+        // length 226, records of 63 bytes.
+        {"deletion flag neither blank nor *", [](std::string& b) { b[226 + 2 * 63] = 'X'; },
+         "deletion flag"},
+        {"header length past the terminator and its NUL",
+         [](std::string& b) {
+             b[8] = static_cast<char>(227);
+             b.insert(b.begin() + 226, ' ');
+         },
+         "header length does not end"},
+        {"header length one short: records start a byte early",
+         [](std::string& b) { b[8] = static_cast<char>(225); }, "deletion flag"},
+        {"a Visual FoxPro backlink in a dBASE table",
+         [](std::string& b) {
+             b.insert(b.begin() + 226, 262, '\0');
+             b[8] = static_cast<char>((226 + 262) & 0xFF);
+             b[9] = static_cast<char>((226 + 262) >> 8);
+         },
+         "header length does not end"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -302,6 +336,41 @@ TEST(DbfDamage, CorruptOrTruncatedHeadersEndInAClearError) {
             EXPECT_NE(std::string(e.what()).find("MIXED.DBF"), std::string::npos) << e.what();
         }
         EXPECT_FALSE(t.Active());
+    }
+}
+
+// Visual FoxPro keeps a 263-byte backlink after the terminator: the header
+// length ends after it, and such a table is whole.
+TEST(DbfDamage, VisualFoxProBacklinkEndsTheHeader) {
+    TempDir tmp;
+    std::string path = tmp.copy("formats/dbf/MIXED.DBF");
+    std::string bytes = readFile(path);
+    bytes[0] = 0x30;
+    bytes.insert(bytes.begin() + 226, 262, '\0'); // the NUL after the terminator + 262
+    const uint16_t headerLength = 226 + 262;
+    std::memcpy(&bytes[8], &headerLength, 2);
+    writeFile(path, bytes);
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsCDX;
+    t.SetTableName("MIXED");
+    t.Open();
+    EXPECT_EQ(t.RecordCount(), 8u);
+}
+
+// Only a regular file is a table: a pipe in its place would wait forever.
+TEST(DbfDamage, APipeInPlaceOfATableIsRefused) {
+    TempDir tmp;
+    ASSERT_EQ(::mkfifo(tmp.file("PIPE.DBF").c_str(), 0600), 0);
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsNTX;
+    t.SetTableName("PIPE");
+    try {
+        t.Open();
+        ADD_FAILURE() << "opened a pipe";
+    } catch (const EADSDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find("PIPE.DBF"), std::string::npos) << e.what();
     }
 }
 

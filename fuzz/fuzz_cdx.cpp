@@ -1,0 +1,6 @@
+// libFuzzer entry: kesfuzz::ReadCdx.
+#include "fuzz/targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return kesfuzz::ReadCdx(data, size);
+}
