@@ -100,12 +100,13 @@ bool TerminalOperator::Confirm(const std::string& text) {
 }
 
 bool TerminalOperator::AskRetry(const std::string& text) {
-    reportError(text);
+    // The first line says what failed; the second asks whether to go on.
+    reportError(text.substr(0, text.find("\r\n")));
     return false;
 }
 
-void TerminalOperator::ShowCancelled(const std::string& text) {
-    reportError(text);
+void TerminalOperator::ShowCancelled(const std::string&) {
+    // The failure is reported already; the exit status says the rest.
 }
 
 std::unique_ptr<TExportProgress> TerminalOperator::CreateExportProgress() {

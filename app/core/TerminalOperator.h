@@ -2,7 +2,9 @@
 // outcome are lines on standard output, errors lines on standard error; on a
 // terminal the progress is a bar redrawn in place and the upload file's
 // progress is one line. Nobody is there to answer: a question is reported
-// and answered Cancel, so a table that does not open is given up at once.
+// and answered Cancel, so a table that does not open is given up at the first
+// question; what is reported then is the failure ("Unable to open Table: ..."),
+// without the question and without the window's notice that the program ends.
 #pragma once
 
 #include "common/Operator.h"

@@ -27,9 +27,10 @@ TEST(TerminalOperatorTest, QuestionsAreReportedAndAnsweredCancel) {
     std::ostringstream out, err;
     TerminalOperator op(out, err, false);
     EXPECT_FALSE(op.AskRetry("Unable to open Table: /d/VIRNTP1/Place.CDX.\r\nOK to retry?"));
-    EXPECT_FALSE(op.Confirm("Replace the code tables?"));
-    EXPECT_EQ(err.str(), "Unable to open Table: /d/VIRNTP1/Place.CDX. OK to retry?\n"
-                         "Replace the code tables? (no one to answer: Cancel)\n");
+    op.ShowCancelled("Cancelled.  The program will be terminated.");
+    EXPECT_FALSE(op.Confirm("Replace the code tables?\r\nAll rows go."));
+    EXPECT_EQ(err.str(), "Unable to open Table: /d/VIRNTP1/Place.CDX.\n"
+                         "Replace the code tables? All rows go. (no one to answer: Cancel)\n");
     EXPECT_EQ(out.str(), "");
 }
 

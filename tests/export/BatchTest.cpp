@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "common/PreparationLock.h"
+#include "data/AdsTable.h"
 
 #include <gtest/gtest.h>
 
@@ -236,6 +237,24 @@ TEST_F(BatchTest, MissingPeriodOrDataFolderIsNamed) {
     RunResult r = run("--ini " + quoted(ini_) + " --period 1" + out);
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("no data directory set"), std::string::npos) << r.err;
+}
+
+// A table that another program holds is given up after the silent attempts:
+// the failure is reported and nothing is asked.
+TEST_F(BatchTest, TableHeldElsewhereIsGivenUp) {
+    TAdsTable holder;
+    holder.DatabaseName = data_ + "VIRNTP1/";
+    holder.TableType = ttAdsNTX;
+    holder.SetTableName("PlacTemp");
+    holder.Exclusive = true;
+    holder.Open();
+    RunResult r =
+        run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
+            " --period 1 --set temporary --dates all --output " + quoted(scratch_.dir() + "u.asc"));
+    holder.Close();
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.err, "Unable to open Table: " + data_ + "VIRNTP1/PlacTemp.CDX.\n");
+    EXPECT_FALSE(fs::exists(scratch_.dir() + "u.asc"));
 }
 
 TEST_F(BatchTest, BadCommandLinesStopBeforeAnythingIsGathered) {
