@@ -84,7 +84,6 @@ TEST_F(PlanTest, SettingsBecomeThePlan) {
          today, 0},
         {"missing dates are today", "Selected Dates=1\r\n", "Date=1\r\n", true, today, 0},
         {"comma layout", "File Format=2\r\n", "", true, today, 2},
-        {"a layout out of range stays as read", "File Format=7\r\n", "", true, today, 7},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -98,8 +97,6 @@ TEST_F(PlanTest, SettingsBecomeThePlan) {
         EXPECT_EQ(plan.Dates.Begin, c.dates.Begin);
         EXPECT_EQ(plan.Dates.End, c.dates.End);
         EXPECT_EQ(static_cast<int>(plan.Layout), c.layout);
-        EXPECT_EQ(IsKnownLayout(plan.Layout), c.layout <= 3);
-        // The writer gets the layout as read, to leave it alone when unknown.
         EXPECT_EQ(plan.Exporting().FileFormat, c.layout);
         EXPECT_EQ(plan.Gathering().SearchTemporary, c.temporary);
         EXPECT_EQ(plan.Gathering().DateFilter, DateFilterOf(c.dates));
@@ -209,6 +206,14 @@ TEST_F(PlanTest, RefusedPlansSayWhatAndWhere) {
          {},
          PlanItem::OutputFile,
          "no upload file named",
+         true},
+        {"a layout out of range would run the values together",
+         "[Testing Periods]\r\nORVA From=1\r\n[ORVA Export]\r\nFile Format=7\r\n"
+         "[ORVA Auto Export]\r\nFilename=up.asc\r\n",
+         {},
+         PlanItem::Layout,
+         "the layout 7 is not 0 (Fixed Format), 1 (Pipe Delimited), 2 (Comma Delimited) or 3 "
+         "(Tab Delimited)",
          true},
     };
     for (const Case& c : cases) {
