@@ -106,23 +106,39 @@ int main(int argc, char** argv) {
     std::printf("Select All:                   %8.1f ms  (goal < 200)  %d selected\n",
                 millisecondsSince(t), form->SelectedCount);
 
+    // A plain click on a row drops all the others.
+    t = Clock::now();
+    QTest::mouseClick(form->wwDBGrid1->viewport(), Qt::LeftButton, {},
+                      form->wwDBGrid1->visualRect(form->wwDBGrid1->model()->index(3, 1)).center());
+    paint(*form);
+    std::printf("Click after Select All:       %8.1f ms  %d selected\n", millisecondsSince(t),
+                form->SelectedCount);
+
     t = Clock::now();
     QTest::mouseClick(form->RadioButton2, Qt::LeftButton);
     paint(*form);
     std::printf("Order By Last Name:           %8.1f ms\n", millisecondsSince(t));
 
-    double slowest = 0;
+    // A keystroke: the key reaches the search box, the seek moves the current
+    // row and the grid scrolls to it; then the grid repaints.
+    double slowestKey = 0, slowestPaint = 0;
     std::string typed;
     for (const char key : std::string("smithson")) {
         t = Clock::now();
         QTest::keyClick(form->wwIncrementalSearch1, key);
+        const double handled = millisecondsSince(t);
+        t = Clock::now();
         paint(*form);
-        const double took = millisecondsSince(t);
-        slowest = std::max(slowest, took);
+        const double painted = millisecondsSince(t);
+        slowestKey = std::max(slowestKey, handled);
+        slowestPaint = std::max(slowestPaint, painted);
         typed += key;
-        std::printf("  search \"%s\": %.2f ms, row %d\n", typed.c_str(), took, form->CurrentRow());
+        std::printf("  search \"%s\": %.2f ms, repaint %.2f ms, row %d\n", typed.c_str(), handled,
+                    painted, form->CurrentRow());
     }
-    std::printf("Incremental search keystroke: %8.2f ms slowest  (goal < 5)\n", slowest);
+    std::printf("Incremental search keystroke: %8.2f ms slowest  (goal < 5), repaint %.2f ms "
+                "slowest\n",
+                slowestKey, slowestPaint);
 
     t = Clock::now();
     QTest::mouseClick(form->NavigatorButtons[TListKestalScoresForm::nbLast], Qt::LeftButton);

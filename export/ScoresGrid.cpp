@@ -54,7 +54,7 @@ int TKestalScoresModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant TKestalScoresModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows_ ||
+    if (role != Qt::DisplayRole || !index.isValid() || !table_.Active() || index.row() >= rows_ ||
         index.column() >= static_cast<int>(fieldIndexes_.size()))
         return {};
     const uint32_t recno = RecNoAt(index.row());

@@ -152,6 +152,7 @@ TEST_F(SelectionWindowTest, OpensOnTheWorkTableInSsnOrderWithNothingSelected) {
     EXPECT_TRUE(f->btnExport->isDefault());
     EXPECT_TRUE(f->RadioButton1->isChecked());
     EXPECT_EQ(f->AdsTable1.IndexName(), "SSN");
+    EXPECT_EQ(f->focusWidget(), f->wwIncrementalSearch1);
 
     const QStringList titles = {"ID",         "Last Name", "First Name", "Middel Initial",
                                 "Birth Date", "Code",      "Score",      "Date"};
@@ -224,6 +225,7 @@ TEST_F(SelectionWindowTest, OrderByDropsTheSelectionAndEmptiesTheSearch) {
     f->Edit1->setText("out.asc");
     f->btnAllClick();
     QTest::keyClicks(f->wwIncrementalSearch1, "123");
+    f->wwDBGrid1->setFocus();
     ASSERT_TRUE(f->btnExport->isEnabled());
 
     struct Case {
@@ -246,6 +248,7 @@ TEST_F(SelectionWindowTest, OrderByDropsTheSelectionAndEmptiesTheSearch) {
         EXPECT_EQ(f->StatusText(), "Records Selected: 0 out of 20");
         EXPECT_FALSE(f->btnExport->isEnabled());
         EXPECT_TRUE(f->wwIncrementalSearch1->text().isEmpty());
+        EXPECT_EQ(f->focusWidget(), f->wwIncrementalSearch1);
         EXPECT_EQ(static_cast<TKestalScoresModel*>(f->wwDBGrid1->model())->RecNoAt(0),
                   static_cast<uint32_t>(c.firstRecord));
     }
