@@ -1,6 +1,7 @@
 #include "settings/CodeGrid.h"
 
 #include "common/CodePage.h"
+#include "common/Operator.h"
 #include "common/Text.h"
 #include "data/AdsTable.h"
 #include "ui/Application.h"
@@ -356,8 +357,9 @@ void CodeGrid::changeEvent(QEvent* event) {
     if (event->type() == QEvent::FontChange) applyColumnWidths();
 }
 
-void CodeGrid::setTable(TAdsTable* table, const std::string& dataDir) {
+void CodeGrid::setTable(TAdsTable* table, const std::string& dataDir, Operator* op) {
     dataDir_ = dataDir;
+    operator_ = op;
     model_->setTable(table);
 }
 
@@ -397,15 +399,13 @@ void CodeGrid::deleteCurrentRow() {
     commitEditor();
     const int row = model_->currentRow();
     TAdsTable* table = model_->table();
-    if (row < 0 || !table) return;
+    if (row < 0 || !table || !operator_) return;
     if (model_->rowIsNew(row)) {
         table->Cancel();
         return;
     }
-    if (ui::messageBox(ui::MsgType::Confirmation, ui::MsgButtons::OkCancel, "Delete record?",
-                       this) != ui::mrOk)
-        return;
-    if (!DeleteCodeRow(*table, kind_, dataDir_, DefaultRetryPrompt())) ui::requestTermination();
+    if (!operator_->Confirm("Delete record?")) return;
+    if (!DeleteCodeRow(*table, kind_, dataDir_, *operator_)) ui::requestTermination();
 }
 
 void CodeGrid::keyPressEvent(QKeyEvent* event) {

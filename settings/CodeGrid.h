@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+class Operator;
 class TAdsTable;
 
 struct CodeGridColumn {
@@ -87,7 +88,8 @@ class CodeGrid : public QTableView {
     CodeGrid(std::vector<CodeGridColumn> columns, CodeTableKind kind, QWidget* parent = nullptr);
 
     CodeTableModel* codeModel() const { return model_; }
-    void setTable(TAdsTable* table, const std::string& dataDir);
+    // `op` answers the questions of a deletion.
+    void setTable(TAdsTable* table, const std::string& dataDir, Operator* op);
 
     // Writes what an open cell editor holds into the row (it stays pending
     // until the row is left).
@@ -117,6 +119,7 @@ class CodeGrid : public QTableView {
     CodeTableModel* model_;
     CodeTableKind kind_;
     std::string dataDir_;
+    Operator* operator_ = nullptr;
     QPointer<QWidget> editor_;
     bool following_ = false;
 };

@@ -69,8 +69,8 @@ TSetPathtoORVAForm::TSetPathtoORVAForm(QWidget* owner)
 
 TSetPathtoORVAForm::~TSetPathtoORVAForm() {
     ui::guarded(nullptr, [this] { FormDestroy(); });
-    wwDBGrid1->setTable(nullptr, dataDir_);
-    wwDBGrid2->setTable(nullptr, dataDir_);
+    wwDBGrid1->setTable(nullptr, dataDir_, nullptr);
+    wwDBGrid2->setTable(nullptr, dataDir_, nullptr);
     wwDBNavigator1->setDataSource(nullptr);
 }
 
@@ -161,8 +161,8 @@ void TSetPathtoORVAForm::createControls() {
     wwDBGrid2->setGeometry(0, 36, 412, 219);
     OvcNotebook1->addTab(PageTest, "&Test/Score Codes");
 
-    wwDBGrid1->setTable(&AdsTable1, dataDir_);
-    wwDBGrid2->setTable(&AdsTable4, dataDir_);
+    wwDBGrid1->setTable(&AdsTable1, dataDir_, &operator_);
+    wwDBGrid2->setTable(&AdsTable4, dataDir_, &operator_);
 
     wwDBNavigator1 = new DBNavigator(this);
     wwDBNavigator1->setObjectName("wwDBNavigator1");
@@ -302,11 +302,11 @@ void TSetPathtoORVAForm::ComboBox2Change() {
 }
 
 bool TSetPathtoORVAForm::OpenPlacementCodes() {
-    return OpenCodeTable(AdsTable1, CodeTableKind::Placement, dataDir_, DefaultRetryPrompt());
+    return OpenCodeTable(AdsTable1, CodeTableKind::Placement, dataDir_, operator_);
 }
 
 bool TSetPathtoORVAForm::OpenTestCodes() {
-    return OpenCodeTable(AdsTable4, CodeTableKind::TestScore, dataDir_, DefaultRetryPrompt());
+    return OpenCodeTable(AdsTable4, CodeTableKind::TestScore, dataDir_, operator_);
 }
 
 void TSetPathtoORVAForm::rebuild(QComboBox* chooser, TAdsTable& table, CodeGrid* grid,
@@ -315,12 +315,7 @@ void TSetPathtoORVAForm::rebuild(QComboBox* chooser, TAdsTable& table, CodeGrid*
     if (period <= 0) return;
     grid->commitEditor();
     grid->codeModel()->checkBrowseMode();
-    auto confirm = [this](const std::string& text) {
-        return ui::messageBox(ui::MsgType::Confirmation, ui::MsgButtons::YesCancel, text, this) ==
-               ui::mrYes;
-    };
-    const RebuildResult result =
-        RebuildCodeTable(table, kind, dataDir_, period, confirm, DefaultRetryPrompt());
+    const RebuildResult result = RebuildCodeTable(table, kind, dataDir_, period, operator_);
     if (result == RebuildResult::GaveUp) ui::requestTermination();
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "data/AdsTable.h"
+#include "ui/WindowOperator.h"
 
 #include <QDialog>
 
@@ -100,4 +101,5 @@ class TSetPathtoORVAForm : public QDialog {
     CodeGrid* gridOfNavigator() const;
 
     std::string dataDir_;
+    ui::WindowOperator operator_{this};
 };

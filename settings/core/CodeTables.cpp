@@ -1,8 +1,10 @@
 #include "settings/core/CodeTables.h"
 
+#include "common/Operator.h"
 #include "common/Paths.h"
 #include "common/Text.h"
 #include "data/AdsTable.h"
+#include "data/OpenTableWithRetry.h"
 #include "settings/core/CodeFiles.h"
 
 #include <cctype>
@@ -107,8 +109,7 @@ int PeriodNumberOfEntry(std::string_view entry) {
     return number;
 }
 
-bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir,
-                   RetryPrompt& prompt) {
+bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, Operator& op) {
     const CodeTableDesign& design = CodeTableDesignOf(kind);
     postPending(table);
     table.Close();
@@ -122,7 +123,7 @@ bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& data
         codefiles::deleteEverySpelling(fileIn(dataDir, design.tableName, ".cdx"));
         TAdsTable::AdsCreateTable(fileIn(dataDir, design.tableName, ".dbf"), ttAdsCDX, OEM, 0,
                                   design.fieldList);
-        if (!OpenTableWithRetry(table, prompt)) return false;
+        if (!OpenTableWithRetry(table, op)) return false;
         try {
             table.AdsCreateIndex61("", kCodeTag, kCodeTag, "", "", ADS_COMPOUND);
         } catch (...) {
@@ -132,20 +133,20 @@ bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& data
         table.Close();
     }
 
-    if (!OpenTableWithRetry(table, prompt)) return false;
+    if (!OpenTableWithRetry(table, op)) return false;
     if (kes::fileExists(fileIn(dataDir, design.tableName, ".cdx"))) table.SetIndexName(kCodeTag);
     table.First();
     return true;
 }
 
 bool FillCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, int period,
-                   RetryPrompt& prompt) {
+                   Operator& op) {
     const CodeTableDesign& design = CodeTableDesignOf(kind);
     TAdsTable source;
     source.DatabaseName = dataDir + "VIRNTP" + std::to_string(period) + PathDelim;
     source.TableType = ttAdsNTX;
     source.SetTableName(design.sourceTable);
-    if (!OpenTableWithRetry(source, prompt)) return false;
+    if (!OpenTableWithRetry(source, op)) return false;
     try {
         TField& code = source.FieldByName("Code");
         TField& first = source.FieldByName(kind == CodeTableKind::Placement ? "Placement" : "Test");
@@ -208,12 +209,12 @@ std::string moveAside(const std::string& dataDir, const CodeTableDesign& design)
     return error;
 }
 
-void carryOver(TAdsTable& table, const std::string& dataDir, RetryPrompt& prompt, bool& gaveUp) {
+void carryOver(TAdsTable& table, const std::string& dataDir, Operator& op, bool& gaveUp) {
     TAdsTable previous;
     previous.DatabaseName = dataDir;
     previous.TableType = ttAdsCDX;
     previous.SetTableName(kPreviousCodeTable);
-    if (!OpenTableWithRetry(previous, prompt)) {
+    if (!OpenTableWithRetry(previous, op)) {
         gaveUp = true;
         return;
     }
@@ -247,19 +248,17 @@ void carryOver(TAdsTable& table, const std::string& dataDir, RetryPrompt& prompt
 } // namespace
 
 RebuildResult RebuildCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir,
-                               int period, const std::function<bool(const std::string&)>& confirm,
-                               RetryPrompt& prompt) {
+                               int period, Operator& op) {
     const CodeTableDesign& design = CodeTableDesignOf(kind);
-    if (!table.Active() && !OpenCodeTable(table, kind, dataDir, prompt))
-        return RebuildResult::GaveUp;
+    if (!table.Active() && !OpenCodeTable(table, kind, dataDir, op)) return RebuildResult::GaveUp;
     postPending(table);
 
     if (table.RecordCount() == 0) {
-        if (!FillCodeTable(table, kind, dataDir, period, prompt)) return RebuildResult::GaveUp;
+        if (!FillCodeTable(table, kind, dataDir, period, op)) return RebuildResult::GaveUp;
         table.First();
         return RebuildResult::Filled;
     }
-    if (!confirm(design.confirmation)) return RebuildResult::Declined;
+    if (!op.Confirm(design.confirmation)) return RebuildResult::Declined;
 
     postPending(table);
     table.SetIndexName("");
@@ -271,17 +270,17 @@ RebuildResult RebuildCodeTable(TAdsTable& table, CodeTableKind kind, const std::
     if (!error.empty()) {
         // The table the operator had is still in place: show it again.
         if (kes::fileExists(fileIn(dataDir, design.tableName, ".dbf")))
-            OpenCodeTable(table, kind, dataDir, prompt);
+            OpenCodeTable(table, kind, dataDir, op);
         throw CodeTableError("The code table " + std::string(design.tableName) +
                              " was not rebuilt: " + error +
                              ". Close any program that uses it and try again; the table is "
                              "unchanged.");
     }
 
-    if (!OpenCodeTable(table, kind, dataDir, prompt)) return RebuildResult::GaveUp;
-    if (!FillCodeTable(table, kind, dataDir, period, prompt)) return RebuildResult::GaveUp;
+    if (!OpenCodeTable(table, kind, dataDir, op)) return RebuildResult::GaveUp;
+    if (!FillCodeTable(table, kind, dataDir, period, op)) return RebuildResult::GaveUp;
     bool gaveUp = false;
-    carryOver(table, dataDir, prompt, gaveUp);
+    carryOver(table, dataDir, op, gaveUp);
     return gaveUp ? RebuildResult::GaveUp : RebuildResult::Rebuilt;
 }
 
@@ -307,8 +306,7 @@ void SetIncludeOnEveryRow(TAdsTable& table, bool include) {
     });
 }
 
-bool DeleteCodeRow(TAdsTable& table, CodeTableKind kind, const std::string& dataDir,
-                   RetryPrompt& prompt) {
+bool DeleteCodeRow(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, Operator& op) {
     if (!table.Active()) return true;
     if (table.State() == dsInsert) {
         table.Cancel();
@@ -331,7 +329,7 @@ bool DeleteCodeRow(TAdsTable& table, CodeTableKind kind, const std::string& data
     table.Exclusive = true;
     bool opened = false;
     try {
-        opened = OpenTableWithRetry(table, prompt);
+        opened = OpenTableWithRetry(table, op);
         if (opened) {
             table.AdsPackTable();
             table.Close();
@@ -343,7 +341,7 @@ bool DeleteCodeRow(TAdsTable& table, CodeTableKind kind, const std::string& data
     }
     table.Exclusive = false;
     if (!opened) return false;
-    if (!OpenCodeTable(table, kind, dataDir, prompt)) return false;
+    if (!OpenCodeTable(table, kind, dataDir, op)) return false;
     if (order.empty()) table.SetIndexName("");
     withControlsDisabled(table, [&] {
         table.First();

@@ -3,15 +3,14 @@
 // filled from a testing period's LEVELS or TEST table, rebuilt from a period
 // with the operator's choices carried over, and ticked or unticked as a
 // whole. The settings dialog calls these; they talk to the operator only
-// through the confirmation and the retry prompt they are given. No Qt here.
+// through the Operator they are given. No Qt here.
 #pragma once
 
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
-class RetryPrompt;
+class Operator;
 class TAdsTable;
 
 enum class CodeTableKind { Placement, TestScore };
@@ -49,14 +48,13 @@ int PeriodNumberOfEntry(std::string_view entry);
 // order whenever the .cdx exists; the table is left at its first row. A
 // pending edit of `table` is posted first. False when the operator gave up on
 // an open.
-bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir,
-                   RetryPrompt& prompt);
+bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, Operator& op);
 
 // Appends one row per record of the period's LEVELS (TEST) table, in the
 // source's natural order: CODE and NEWCODE the source's code, INCLUDE false,
 // the text as above. False when the operator gave up on the source's open.
 bool FillCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, int period,
-                   RetryPrompt& prompt);
+                   Operator& op);
 
 // The rebuild could not set the previous table aside; nothing was changed.
 class CodeTableError : public std::runtime_error {
@@ -76,11 +74,10 @@ enum class RebuildResult {
 // created and filled, and every new row whose code the old table held takes
 // NEWCODE and INCLUDE of the first such old row in code order. When the old
 // files cannot be set aside, the rebuild stops with CodeTableError and the
-// table the operator had stays as it was (and open). `confirm` gets the text
-// of a Yes/Cancel question and returns true for Yes.
+// table the operator had stays as it was (and open). The question before a
+// rebuild is the operator's Yes/Cancel confirmation.
 RebuildResult RebuildCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir,
-                               int period, const std::function<bool(const std::string&)>& confirm,
-                               RetryPrompt& prompt);
+                               int period, Operator& op);
 
 // Sets INCLUDE on every row (Select All, UnSelect) and returns to the row
 // that was current. Bound views hear of it once, at the end.
@@ -91,5 +88,4 @@ void SetIncludeOnEveryRow(TAdsTable& table, bool include);
 // packed (opened exclusively for a moment) and left on the row that took the
 // deleted row's place in the active order. False when the operator gave up on
 // an open.
-bool DeleteCodeRow(TAdsTable& table, CodeTableKind kind, const std::string& dataDir,
-                   RetryPrompt& prompt);
+bool DeleteCodeRow(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, Operator& op);

@@ -363,7 +363,7 @@ TEST_F(SettingsDialogTest, NewRowsDeletionsAndLongTexts) {
     // Deleting asks first; Cancel keeps the row, OK removes it for good.
     grid->setFocus();
     grid->setCurrentIndex(model->index(0, 2));
-    for (int answer : {ui::mrCancel, ui::mrOk}) {
+    for (int answer : {ui::mrCancel, ui::mrYes}) {
         ui::ScopedModalAnswerer reply([answer](const ui::ModalRequest&) { return answer; });
         QTest::keyClick(grid, Qt::Key_Delete, Qt::ControlModifier);
         ASSERT_EQ(ui::shownModals().size(), 1u);

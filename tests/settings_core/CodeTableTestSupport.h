@@ -1,12 +1,13 @@
 // Helpers of the code-table tests: a writable copy of the sample data
 // directory with or without the sample code tables, a code table read back
-// in code order, and a retry prompt that never retries.
+// in code order, and an operator that confirms and never retries.
 #pragma once
 
 #include "data/AdsTable.h"
 #include "settings/core/CodeTables.h"
 
 #include "support/Manifest.h"
+#include "support/RecordingOperator.h"
 
 #include <gtest/gtest.h>
 
@@ -86,15 +87,10 @@ inline std::vector<CodeRow> rowsOf(TAdsTable& table, const char* textField) {
     return rows;
 }
 
-class NoRetry : public RetryPrompt {
+// Answers Yes to a confirmation and gives up at the first retry question.
+class TestOperator : public testsupport::RecordingOperator {
   public:
-    void SetHourglass(bool) override {}
-    bool AskRetry(const std::string& text) override {
-        asked.push_back(text);
-        return false;
-    }
-    void ShowCancelled(const std::string&) override {}
-    std::vector<std::string> asked;
+    TestOperator() { confirmAnswer = true; }
 };
 
 } // namespace codetest

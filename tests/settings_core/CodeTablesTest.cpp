@@ -64,7 +64,7 @@ TEST(OpenCodeTable, CreatesAMissingTableAndDeletesAStaleIndexFirst) {
         testsupport::writeFile(data.file(std::string(design.tableName) + ".cdx"),
                                std::string(1024, 'x'));
         TAdsTable table;
-        NoRetry prompt;
+        TestOperator prompt;
         ASSERT_TRUE(OpenCodeTable(table, kind, data.dir(), prompt));
         EXPECT_TRUE(table.Active());
         EXPECT_EQ(table.RecordCount(), 0u);
@@ -90,7 +90,7 @@ TEST(OpenCodeTable, UsesTheCodeOrderWhenTheIndexExistsAndNaturalOrderOtherwise) 
     DataDir data;
     data.addCodeTables();
     TAdsTable table;
-    NoRetry prompt;
+    TestOperator prompt;
     ASSERT_TRUE(OpenCodeTable(table, CodeTableKind::Placement, data.dir(), prompt));
     EXPECT_EQ(table.IndexName(), "CODE");
     EXPECT_EQ(table.FieldByName("Code").AsString(), "EN01");
@@ -117,7 +117,7 @@ TEST(FillCodeTable, GivesTheTextsOfTheSampleTablesWithNothingTicked) {
         SCOPED_TRACE(design.tableName);
         DataDir data;
         TAdsTable table;
-        NoRetry prompt;
+        TestOperator prompt;
         ASSERT_TRUE(OpenCodeTable(table, kind, data.dir(), prompt));
         ASSERT_TRUE(FillCodeTable(table, kind, data.dir(), 1, prompt));
         table.SetIndexName(""); // natural order: the source's order
@@ -141,27 +141,14 @@ TEST(FillCodeTable, GivesTheTextsOfTheSampleTablesWithNothingTicked) {
 
 // ---------------------------------------------------------------- rebuild
 
-struct Confirmations {
-    bool answer = true;
-    std::vector<std::string> asked;
-    std::function<bool(const std::string&)> fn() {
-        return [this](const std::string& text) {
-            asked.push_back(text);
-            return answer;
-        };
-    }
-};
-
 TEST(RebuildCodeTable, AnEmptyTableIsFilledWithoutAQuestion) {
     DataDir data;
     TAdsTable table;
-    NoRetry prompt;
-    Confirmations confirm;
+    TestOperator prompt;
     ASSERT_TRUE(OpenCodeTable(table, CodeTableKind::TestScore, data.dir(), prompt));
-    EXPECT_EQ(
-        RebuildCodeTable(table, CodeTableKind::TestScore, data.dir(), 1, confirm.fn(), prompt),
-        RebuildResult::Filled);
-    EXPECT_TRUE(confirm.asked.empty());
+    EXPECT_EQ(RebuildCodeTable(table, CodeTableKind::TestScore, data.dir(), 1, prompt),
+              RebuildResult::Filled);
+    EXPECT_TRUE(prompt.messages.empty());
     EXPECT_EQ(table.RecordCount(), 11u);
     EXPECT_EQ(table.FieldByName("Code").AsString(), "AL") << "first row in code order";
     EXPECT_FALSE(fs::exists(data.file("KESTEMP.dbf")));
@@ -171,17 +158,16 @@ TEST(RebuildCodeTable, CancelAtTheQuestionChangesNothing) {
     DataDir data;
     data.addCodeTables();
     TAdsTable table;
-    NoRetry prompt;
-    Confirmations confirm;
-    confirm.answer = false;
+    TestOperator prompt;
+    prompt.confirmAnswer = false;
     ASSERT_TRUE(OpenCodeTable(table, CodeTableKind::Placement, data.dir(), prompt));
-    EXPECT_EQ(
-        RebuildCodeTable(table, CodeTableKind::Placement, data.dir(), 3, confirm.fn(), prompt),
-        RebuildResult::Declined);
-    ASSERT_EQ(confirm.asked.size(), 1u);
-    EXPECT_EQ(confirm.asked[0], "This routine rebuilds the Placement Code Table based\r\n"
-                                "on the placement levels in the selected testing period.\r\n"
-                                "Is this what you want to do?");
+    EXPECT_EQ(RebuildCodeTable(table, CodeTableKind::Placement, data.dir(), 3, prompt),
+              RebuildResult::Declined);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_EQ(prompt.messages[0],
+              "confirm: This routine rebuilds the Placement Code Table based\r\n"
+              "on the placement levels in the selected testing period.\r\n"
+              "Is this what you want to do?");
     table.Close();
     EXPECT_EQ(readFile(data.file("KESPLACE.DBF")), readFile(fixture("formats/cdx/KESPLACE.DBF")));
     EXPECT_FALSE(fs::exists(data.file("KESTEMP.DBF")));
@@ -214,18 +200,16 @@ TEST(RebuildCodeTable, CarriesTheChoicesOverByCodeFirstRowWinning) {
         DataDir data;
         data.addCodeTables();
         TAdsTable table;
-        NoRetry prompt;
-        Confirmations confirm;
+        TestOperator prompt;
         ASSERT_TRUE(OpenCodeTable(table, CodeTableKind::Placement, data.dir(), prompt));
         // A message edited by the operator is replaced by the source's text.
         table.Edit();
         table.FieldByName("Message").SetAsString("edited by hand");
         table.Post();
 
-        ASSERT_EQ(RebuildCodeTable(table, CodeTableKind::Placement, data.dir(), c.period,
-                                   confirm.fn(), prompt),
+        ASSERT_EQ(RebuildCodeTable(table, CodeTableKind::Placement, data.dir(), c.period, prompt),
                   RebuildResult::Rebuilt);
-        EXPECT_EQ(confirm.asked.size(), 1u);
+        EXPECT_EQ(prompt.messages.size(), 1u);
         EXPECT_EQ(table.IndexName(), "CODE");
         EXPECT_EQ(table.FieldByName("Code").AsString(), "EN01") << "left at the first row";
         std::vector<CodeRow> rows = rowsOf(table, "Message");
@@ -262,12 +246,10 @@ TEST(RebuildCodeTable, FromAnEmptyLevelsTableLeavesAnEmptyTableAndKeepsTheOldInK
     TAdsTable::AdsCreateTable(data.file("VIRNTP5/LEVELS.DBF"), ttAdsNTX, OEM, 0,
                               "CODE,C,4,0;PLACEMENT,C,70,0;COMMENT,C,60,0;");
     TAdsTable table;
-    NoRetry prompt;
-    Confirmations confirm;
+    TestOperator prompt;
     ASSERT_TRUE(OpenCodeTable(table, CodeTableKind::Placement, data.dir(), prompt));
-    ASSERT_EQ(
-        RebuildCodeTable(table, CodeTableKind::Placement, data.dir(), 5, confirm.fn(), prompt),
-        RebuildResult::Rebuilt);
+    ASSERT_EQ(RebuildCodeTable(table, CodeTableKind::Placement, data.dir(), 5, prompt),
+              RebuildResult::Rebuilt);
     EXPECT_EQ(table.RecordCount(), 0u);
     table.Close();
     EXPECT_EQ(readFile(data.file("KESTEMP.DBF")), readFile(fixture("formats/cdx/KESPLACE.DBF")));
@@ -285,12 +267,11 @@ TEST(RebuildCodeTable, StopsAndKeepsTheTableWhenTheOldFilesCannotBeMoved) {
         data.addCodeTables();
         fs::create_directories(data.file(std::string(blocker) + "/held"));
         TAdsTable table;
-        NoRetry prompt;
-        Confirmations confirm;
+        TestOperator prompt;
         ASSERT_TRUE(OpenCodeTable(table, CodeTableKind::Placement, data.dir(), prompt));
         table.MoveBy(2);
         try {
-            RebuildCodeTable(table, CodeTableKind::Placement, data.dir(), 1, confirm.fn(), prompt);
+            RebuildCodeTable(table, CodeTableKind::Placement, data.dir(), 1, prompt);
             ADD_FAILURE() << "the rebuild went on";
         } catch (const CodeTableError& e) {
             const std::string text = e.what();
@@ -314,7 +295,7 @@ TEST(SetIncludeOnEveryRow, TicksOrUnticksAllAndKeepsTheCurrentRow) {
     DataDir data;
     data.addCodeTables();
     TAdsTable table;
-    NoRetry prompt;
+    TestOperator prompt;
     ASSERT_TRUE(OpenCodeTable(table, CodeTableKind::TestScore, data.dir(), prompt));
     table.MoveBy(4);
     const uint32_t current = table.RecNo();
@@ -337,7 +318,7 @@ TEST(DeleteCodeRow, RemovesTheRowForGoodAndMovesToItsSuccessor) {
     DataDir data;
     data.addCodeTables();
     TAdsTable table;
-    NoRetry prompt;
+    TestOperator prompt;
     ASSERT_TRUE(OpenCodeTable(table, CodeTableKind::Placement, data.dir(), prompt));
     ASSERT_TRUE(table.FindKey("MA02"));
     ASSERT_EQ(table.FieldByName("NewCode").AsString(), "M095");
