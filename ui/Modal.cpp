@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
 
 namespace ui {
@@ -227,6 +229,35 @@ std::optional<std::string> directoryDialog(QWidget* parent, const std::string& t
         ownerFor(parent), QString::fromStdString(title), QString::fromStdString(initialDir));
     if (chosen.isEmpty()) return std::nullopt;
     return QDir::toNativeSeparators(chosen).toStdString();
+}
+
+bool printDialog(QWidget* parent, QPrinter& printer) {
+    ModalRequest request;
+    request.kind = ModalKind::Print;
+    request.title = "Print";
+    if (auto answer = answerByHook(request)) {
+        if (answer->result != mrOk) return false;
+        if (!answer->path.empty()) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(QString::fromStdString(answer->path));
+        }
+        return true;
+    }
+
+    QPrintDialog dialog(&printer, ownerFor(parent));
+    ArrowWhileModal arrow;
+    return dialog.exec() == QDialog::Accepted;
+}
+
+int execModal(QDialog& window, ModalKind kind) {
+    ModalRequest request;
+    request.kind = kind;
+    request.title = window.windowTitle().toStdString();
+    request.window = &window;
+    if (auto answer = answerByHook(request)) return answer->result;
+
+    ArrowWhileModal arrow;
+    return window.exec() == QDialog::Accepted ? mrOk : mrCancel;
 }
 
 } // namespace ui

@@ -1,5 +1,6 @@
 // Modal pieces of the program: message boxes of a type with a fixed set of
-// buttons, the save-file dialog and the directory dialog. Every one of them
+// buttons, the save-file dialog, the directory dialog, the print dialog and the
+// program's own modal windows (the report preview). Every one of them
 // goes through here so that a test can answer it: with an answerer installed
 // nothing modal is ever shown, the request is recorded and the answerer's
 // reply is returned as if the operator had given it.
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+class QDialog;
+class QPrinter;
 class QWidget;
 
 namespace ui {
@@ -23,7 +26,7 @@ inline constexpr int mrOk = 1;
 inline constexpr int mrCancel = 2;
 inline constexpr int mrYes = 6;
 
-enum class ModalKind { MessageBox, SaveFile, Directory };
+enum class ModalKind { MessageBox, SaveFile, Directory, Print, ReportPreview };
 
 struct ModalRequest {
     ModalKind kind = ModalKind::MessageBox;
@@ -36,11 +39,16 @@ struct ModalRequest {
     // files (*)" or pairs "Text files (*.txt)|*.txt|All files (*.*)|*.*".
     std::string filter;
     std::string defaultExtension; // save-file dialog: "txt"
+    // A window of the program's own shown modally: the answerer may work it
+    // (press its buttons) before it returns its reply.
+    QDialog* window = nullptr;
 };
 
 struct ModalAnswer {
     int result = mrCancel;
-    std::string path; // the chosen file or folder when result is mrOk
+    // The chosen file or folder when result is mrOk. For the print dialog: a
+    // PDF file that receives the printout instead of a printer.
+    std::string path;
     ModalAnswer() = default;
     ModalAnswer(int r) : result(r) {} // NOLINT: lets an answerer return mrOk
     ModalAnswer(int r, std::string p) : result(r), path(std::move(p)) {}
@@ -83,5 +91,13 @@ std::optional<std::string> saveFileDialog(QWidget* parent, const std::string& ti
 // The folder the operator picks, or nullopt when cancelled.
 std::optional<std::string> directoryDialog(QWidget* parent, const std::string& title,
                                            const std::string& initialDir);
+
+// The print dialog for `printer`; true when the operator confirms it.
+bool printDialog(QWidget* parent, QPrinter& printer);
+
+// Shows one of the program's own windows modally and returns its result
+// (mrOk when it was accepted, mrCancel when closed otherwise). An answerer
+// receives the window in the request instead.
+int execModal(QDialog& window, ModalKind kind);
 
 } // namespace ui
