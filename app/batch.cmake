@@ -1,3 +1,4 @@
 # kesprep-batch: the automatic preparation from the command line, for schedulers.
 add_executable(kesprep-batch ${CMAKE_CURRENT_SOURCE_DIR}/kesprep_batch.cpp)
-target_link_libraries(kesprep-batch PRIVATE kes_app_core kes_prep_core kes_export_core)
+target_link_libraries(kesprep-batch PRIVATE kes_app_core kes_prep_core kes_export_core
+                                            kes_settings_core)

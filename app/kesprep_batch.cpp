@@ -11,11 +11,13 @@
 #include "app/core/PreparationPlan.h"
 #include "app/core/TerminalOperator.h"
 #include "common/Paths.h"
+#include "common/PdfReportSurface.h"
 #include "common/PreparationLock.h"
 #include "common/Text.h"
 #include "data/AdsTable.h"
 #include "export/core/ExportWriter.h"
 #include "prep/core/Gather.h"
+#include "settings/core/LayoutReport.h"
 
 #include <iostream>
 #include <map>
@@ -80,6 +82,10 @@ beside the executable (or the file given with --ini):
                     Assessment Records", "Include Score Records" settings)
   --output FILE     the upload file (default: "ORVA Auto Export" / "Filename";
                     required). It is replaced only when the new file is complete.
+  --layout-report FILE.pdf
+                    instead of preparing, write the one-page report "Upload
+                    File Format" that describes the upload file's layout for
+                    --layout and --fields (or their settings) as a PDF file
   --help            this text
 
 On success the last line names the upload file and the number of records
@@ -126,8 +132,9 @@ struct OptionSpec {
 
 // Every option the program knows; an option without a value is a switch.
 const OptionSpec kOptions[] = {
-    {"ini", true},    {"data", true},   {"period", true},  {"set", true},    {"dates", true},
-    {"layout", true}, {"fields", true}, {"records", true}, {"output", true}, {"help", false},
+    {"ini", true},    {"data", true},   {"period", true},        {"set", true},
+    {"dates", true},  {"layout", true}, {"fields", true},        {"records", true},
+    {"output", true}, {"help", false},  {"layout-report", true},
 };
 
 class CommandLine {
@@ -275,6 +282,39 @@ std::string refusal(const PlanError& e, const std::string& settingsFile) {
            option + ")";
 }
 
+// ---------------------------------------------------------------- layout report
+
+// The upload layout report for the layout and fields of the settings or the
+// command line, as a PDF file. A "File Format" setting out of range is taken
+// as the settings dialog shows it: none below 0, the last type above 3.
+int writeLayoutReport(const std::string& pdfPath, const std::string& settingsFile,
+                      PlanChoices choices) {
+    // Only the layout and the fields matter here; the rest must not stop the plan.
+    if (!choices.Period) choices.Period = "1";
+    if (!choices.OutputFile) choices.OutputFile = pdfPath;
+    choices.Dates = DateSelection::All();
+    const PreparationPlan plan = MakePreparationPlan(settingsFile, choices);
+
+    LayoutReportChoices report;
+    const int layout = static_cast<int>(plan.Layout);
+    report.FileFormat = layout < 0 ? -1 : layout > 3 ? 3 : layout;
+    report.IncludeAttempted = plan.Fields.Attempted;
+    report.IncludeSubscores = plan.Fields.Subscores;
+    report.IncludePandA = plan.Fields.PandA;
+    report.IncludeSiteCode = plan.Fields.SiteCode;
+
+    kes::PdfReportSurface page;
+    ReportSystem1Print(page, report);
+    try {
+        page.WriteFile(pdfPath, kLayoutReportTitle);
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << std::endl;
+        return kExitFailed;
+    }
+    std::cout << "Wrote the upload layout report to " << pdfPath << std::endl;
+    return kExitPrepared;
+}
+
 // ---------------------------------------------------------------- preparation
 
 // Gathers, selects every record in SSN order and writes the upload file.
@@ -330,6 +370,11 @@ int main(int argc, char** argv) {
                             : SettingsFilePath(executableDir(argc > 0 ? argv[0] : nullptr));
         if (cl.has("ini") && !kes::fileExists(settingsFile))
             throw UsageError("--ini: no settings file \"" + settingsFile + "\"");
+        if (auto pdf = cl.value("layout-report")) {
+            if (kes::trimBlanksAndControls(*pdf).empty())
+                throw UsageError("--layout-report: no file name");
+            return writeLayoutReport(*pdf, settingsFile, choices);
+        }
         try {
             plan = MakePreparationPlan(settingsFile, choices);
         } catch (const PlanError& e) {

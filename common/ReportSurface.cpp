@@ -115,7 +115,6 @@ void TabStopReportSurface::PrintTab(const std::string& text) {
     placed.top = lineTop();
     ++nextStop_;
     DrawText(placed); // an empty cell too: the page may draw nothing for it
-
 }
 
 } // namespace kes

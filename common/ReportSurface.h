@@ -72,8 +72,8 @@ class TabStopReportSurface : public ReportSurface {
 
     // One text as it is placed on the page.
     struct PlacedText {
-        int line = 0;  // 1 is the first line of the page
-        int stop = 0;  // 1-based stop of the current set; 0 for centred text
+        int line = 0; // 1 is the first line of the page
+        int stop = 0; // 1-based stop of the current set; 0 for centred text
         TabAlign align = TabAlign::Left;
         std::string text; // after cutting to the stop
         double x = 0;     // left edge of the text, inches from the page's left edge

@@ -9,6 +9,7 @@ ui::ReportSetup LayoutReportSetup() {
     setup.generatingText = QString::fromLatin1(kReportGeneratingText);
     setup.printingText = QString::fromLatin1(kReportPrintingText);
     setup.jobTitle = QString::fromLatin1(kReportJobTitle);
+    setup.documentTitle = QString::fromLatin1(kLayoutReportTitle);
     return setup;
 }
 
@@ -20,9 +21,8 @@ void ShowLayoutReport(QWidget* owner, int fileFormat, bool attempt, bool subscor
     choices.IncludeSubscores = subscores;
     choices.IncludePandA = panda;
     choices.IncludeSiteCode = siteCode;
-    ui::ReportPreview preview(owner, LayoutReportSetup(),
-                              [choices](kes::ReportSurface& surface) {
-                                  ReportSystem1Print(surface, choices);
-                              });
+    ui::ReportPreview preview(owner, LayoutReportSetup(), [choices](kes::ReportSurface& surface) {
+        ReportSystem1Print(surface, choices);
+    });
     ui::execModal(preview, ui::ModalKind::ReportPreview);
 }

@@ -119,7 +119,7 @@ bool ReportPreview::saveAsPdf() {
     auto path = saveFileDialog(this, "Save as PDF", "", "PDF files (*.pdf)", "pdf");
     if (!path) return false;
     try {
-        writeReportPdf(*path, setup_.jobTitle, drawing_);
+        writeReportPdf(*path, setup_.documentTitle, drawing_);
     } catch (const std::exception& e) {
         showError(e.what(), this);
         return false;

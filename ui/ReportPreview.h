@@ -26,7 +26,8 @@ struct ReportSetup {
     QString statusTitle;    // the status window's caption
     QString generatingText; // status while generating; "%p" stands for the page number
     QString printingText;   // status while printing; "%p" likewise
-    QString jobTitle;       // the print job's name (and the PDF's title)
+    QString jobTitle;       // the print job's name
+    QString documentTitle;  // the title of a PDF file saved from the preview
 };
 
 // A small window that says what the report engine is doing.

@@ -61,9 +61,9 @@ std::vector<LayoutReportRow> LayoutReportRows(const LayoutReportChoices& choices
     int position = kFirstOptionalPosition;
     for (const OptionalField& field : kOptionalFields) {
         if (!(choices.*field.include)) continue;
-        rows.push_back({field.dataElement, field.fieldName, std::to_string(field.size),
-                        std::to_string(position) + "-" +
-                            std::to_string(position + field.size - 1)});
+        rows.push_back(
+            {field.dataElement, field.fieldName, std::to_string(field.size),
+             std::to_string(position) + "-" + std::to_string(position + field.size - 1)});
         position += field.size;
     }
     return rows;

@@ -1,0 +1,90 @@
+// kesprep-batch --layout-report: the report as a PDF file without Qt, for the
+// layout and fields of the settings file or of the command line, read back
+// with pdftotext.
+#include "tests/report/PdfText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+
+using namespace reporttest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class BatchLayoutReportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "kes-report-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern + "/";
+        ini_ = dir_ + "KesPrep.ini";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    void writeSettings(const std::string& text) { std::ofstream(ini_, std::ios::binary) << text; }
+
+    int run(const std::string& args) {
+        const std::string cmd = std::string("'") + KES_BATCH_PROGRAM + "' --ini '" + ini_ + "' " +
+                                args + " >'" + dir_ + "out.txt' 2>'" + dir_ + "err.txt'";
+        const int status = std::system(cmd.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string dir_, ini_;
+};
+
+TEST_F(BatchLayoutReportTest, LayoutAndFieldsComeFromTheSettingsFile) {
+    // No period and no upload file: the report needs neither.
+    writeSettings("[ORVA Export]\r\nFile Format=2\r\nInclude Attempted=1\r\n"
+                  "Include Subscores=1\r\nInclude Purpose and Accommodation=1\r\n"
+                  "Include Site Code=1\r\n");
+    const std::string pdf = dir_ + "layout.pdf";
+    ASSERT_EQ(run("--layout-report '" + pdf + "'"), 0);
+    EXPECT_EQ(describe(pdfTextLines(pdf)), describe(commaReportWithEveryField()));
+}
+
+TEST_F(BatchLayoutReportTest, OptionsOverrideTheSettings) {
+    struct Case {
+        const char* settings;
+        const char* options;
+        std::vector<std::string> fileTypeLine, lastLine;
+    };
+    const Case cases[] = {
+        {"File Format=2\r\nInclude Attempted=1\r\n",
+         "--layout fixed --fields subscores,sitecode",
+         {"Filetype: Fixed"},
+         {"Site Code", "SITECODE", "2", "79-80"}},
+        {"File Format=0\r\n",
+         "--layout tab --fields none",
+         {"Filetype: Tab Delimited"},
+         {"Test Date (yyyymmdd)", "DATE", "8", "Character"}},
+        {"File Format=-1\r\n",
+         "",
+         {"Filetype:"},
+         {"Test Date (yyyymmdd)", "DATE", "8", "Character"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        writeSettings(std::string("[ORVA Export]\r\n") + c.settings);
+        const std::string pdf = dir_ + "layout.pdf";
+        ASSERT_EQ(run(std::string(c.options) + " --layout-report '" + pdf + "'"), 0);
+        const PdfLines lines = pdfTextLines(pdf);
+        ASSERT_GE(lines.size(), 3u) << describe(lines);
+        EXPECT_EQ(lines[0], std::vector<std::string>{"Upload File Format"});
+        EXPECT_EQ(lines[1], c.fileTypeLine);
+        EXPECT_EQ(lines.back(), c.lastLine);
+    }
+}
+
+TEST_F(BatchLayoutReportTest, AFileThatCannotBeWrittenIsAFailure) {
+    writeSettings("");
+    EXPECT_EQ(run("--layout-report '" + dir_ + "no-such-folder/layout.pdf'"), 1);
+    EXPECT_FALSE(fs::exists(dir_ + "no-such-folder"));
+    EXPECT_EQ(run("--layout-report ''"), 2);
+}
+
+} // namespace
