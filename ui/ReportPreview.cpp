@@ -3,12 +3,14 @@
 #include "ui/Modal.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QBuffer>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QScreen>
 #include <QSaveFile>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -80,6 +82,9 @@ ReportPreview::ReportPreview(QWidget* owner, ReportSetup setup, ReportDrawing dr
     layout->setSpacing(0);
     layout->addWidget(toolBar);
     layout->addWidget(view_, 1);
+    // The whole screen also where no window manager maximises it.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        setGeometry(screen->availableGeometry());
     setWindowState(Qt::WindowMaximized);
 
     view_->updatePreview();
