@@ -285,8 +285,8 @@ std::string refusal(const PlanError& e, const std::string& settingsFile) {
 // ---------------------------------------------------------------- layout report
 
 // The upload layout report for the layout and fields of the settings or the
-// command line, as a PDF file. A "File Format" setting out of range is taken
-// as the settings dialog shows it: none below 0, the last type above 3.
+// command line, as a PDF file. Throws PlanError as the preparation would for a
+// layout it refuses.
 int writeLayoutReport(const std::string& pdfPath, const std::string& settingsFile,
                       PlanChoices choices) {
     // Only the layout and the fields matter here; the rest must not stop the plan.
@@ -296,8 +296,7 @@ int writeLayoutReport(const std::string& pdfPath, const std::string& settingsFil
     const PreparationPlan plan = MakePreparationPlan(settingsFile, choices);
 
     LayoutReportChoices report;
-    const int layout = static_cast<int>(plan.Layout);
-    report.FileFormat = layout < 0 ? -1 : layout > 3 ? 3 : layout;
+    report.FileFormat = static_cast<int>(plan.Layout);
     report.IncludeAttempted = plan.Fields.Attempted;
     report.IncludeSubscores = plan.Fields.Subscores;
     report.IncludePandA = plan.Fields.PandA;
@@ -373,7 +372,11 @@ int main(int argc, char** argv) {
         if (auto pdf = cl.value("layout-report")) {
             if (kes::trimBlanksAndControls(*pdf).empty())
                 throw UsageError("--layout-report: no file name");
-            return writeLayoutReport(*pdf, settingsFile, choices);
+            try {
+                return writeLayoutReport(*pdf, settingsFile, choices);
+            } catch (const PlanError& e) {
+                throw UsageError(refusal(e, settingsFile));
+            }
         }
         try {
             plan = MakePreparationPlan(settingsFile, choices);

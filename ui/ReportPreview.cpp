@@ -3,15 +3,15 @@
 #include "ui/Modal.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QBuffer>
+#include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
-#include <QScreen>
 #include <QSaveFile>
+#include <QScreen>
 #include <QToolBar>
 #include <QVBoxLayout>
 

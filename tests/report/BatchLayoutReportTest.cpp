@@ -62,10 +62,6 @@ TEST_F(BatchLayoutReportTest, OptionsOverrideTheSettings) {
          "--layout tab --fields none",
          {"Filetype: Tab Delimited"},
          {"Test Date (yyyymmdd)", "DATE", "8", "Character"}},
-        {"File Format=-1\r\n",
-         "",
-         {"Filetype:"},
-         {"Test Date (yyyymmdd)", "DATE", "8", "Character"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
@@ -80,11 +76,15 @@ TEST_F(BatchLayoutReportTest, OptionsOverrideTheSettings) {
     }
 }
 
-TEST_F(BatchLayoutReportTest, AFileThatCannotBeWrittenIsAFailure) {
+TEST_F(BatchLayoutReportTest, AnUnwritableFileOrARefusedLayoutWritesNothing) {
     writeSettings("");
     EXPECT_EQ(run("--layout-report '" + dir_ + "no-such-folder/layout.pdf'"), 1);
     EXPECT_FALSE(fs::exists(dir_ + "no-such-folder"));
     EXPECT_EQ(run("--layout-report ''"), 2);
+    // A layout the preparation would refuse is refused here too.
+    writeSettings("[ORVA Export]\r\nFile Format=7\r\n");
+    EXPECT_EQ(run("--layout-report '" + dir_ + "layout.pdf'"), 2);
+    EXPECT_FALSE(fs::exists(dir_ + "layout.pdf"));
 }
 
 } // namespace
