@@ -45,4 +45,11 @@ std::string baseNameOf(const std::string& path);
 // True when the file name part has an extension.
 bool hasExtension(const std::string& path);
 
+// The name of a temporary file beside `target` that replaces it when complete:
+// the target's name, ".~", a number, ".tmp".
+std::string temporaryNameBeside(const std::string& target, unsigned number);
+// Removes the temporary files such a replacement left beside `target` when
+// its run was killed before the rename.
+void removeStaleTemporaries(const std::string& target);
+
 } // namespace kes

@@ -15,6 +15,7 @@
 // tag headers. docs/formats.md describes every field.
 #include "data/cdx.h"
 
+#include "common/Paths.h"
 #include "data/Error.h"
 
 #include <algorithm>
@@ -556,11 +557,12 @@ void writeFileAtomically(const std::string& path, const std::vector<unsigned cha
     namespace fs = std::filesystem;
     const fs::path target(path);
     const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    // What a killed run left beside the index goes first.
+    kes::removeStaleTemporaries(path);
     std::FILE* f = nullptr;
     fs::path temp;
     for (int attempt = 0; attempt < 100 && !f; ++attempt) {
-        temp = target;
-        temp += ".~" + std::to_string((stamp + attempt) & 0xFFFFFF) + ".tmp";
+        temp = kes::temporaryNameBeside(path, static_cast<unsigned>((stamp + attempt) & 0xFFFFFF));
         f = std::fopen(temp.string().c_str(), "wbx");
     }
     if (!f)

@@ -1,10 +1,12 @@
 #include "export/wccsvexp.h"
 
+#include "common/Paths.h"
 #include "common/Text.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -242,8 +244,21 @@ void TCSVExport::writeLine(const std::string& bytes) {
 
 bool TCSVExport::OpenOutput() {
     try {
-        writePath_ = ReplaceWhenComplete ? OutputFile + ".tmp" : OutputFile;
-        file_ = std::fopen(writePath_.c_str(), "wb");
+        if (ReplaceWhenComplete) {
+            // A temporary file of this run alone beside the target, created
+            // exclusively: never an existing file, never through a symbolic
+            // link planted under its name. Leftovers of a killed run go first.
+            kes::removeStaleTemporaries(OutputFile);
+            std::random_device random;
+            for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
+                writePath_ = kes::temporaryNameBeside(OutputFile, random() & 0xFFFFFF);
+                file_ = std::fopen(writePath_.c_str(), "wbx");
+                if (!file_ && errno != EEXIST) break;
+            }
+        } else {
+            writePath_ = OutputFile;
+            file_ = std::fopen(writePath_.c_str(), "wb");
+        }
         if (!file_) return false;
         buffer_.clear();
         buffer_.reserve(kFlushThreshold + 4096);

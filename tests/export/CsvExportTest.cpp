@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 using exporttest::readFile;
@@ -386,20 +387,28 @@ TEST_F(CsvExportTest, WriteErrorReachesTheCaller) {
     EXPECT_EQ(progress_.alive, 0);
 }
 
-TEST_F(CsvExportTest, ReplaceWhenCompleteKeepsTheOldFileOnAWriteError) {
+// The temporary file beside the target is this run's own: what a killed run
+// left there is removed, and a symbolic link planted under such a name is
+// removed, never written through.
+TEST_F(CsvExportTest, ReplaceWhenCompleteUsesAFreshTemporaryFile) {
+    namespace fs = std::filesystem;
     makeTable(3);
     exporter_.OutputFile = scratch_.dir() + "up.txt";
     exporter_.ReplaceWhenComplete = true;
-    const std::string old = "old contents\r\n";
-    exporttest::writeFile(exporter_.OutputFile, old);
-    // The temporary name is taken by a folder: the file cannot be created.
-    std::filesystem::create_directory(exporter_.OutputFile + ".tmp");
-    EXPECT_EQ(exporter_.Execute(), -1);
-    EXPECT_EQ(readFile(exporter_.OutputFile), old);
-    std::filesystem::remove(exporter_.OutputFile + ".tmp");
+    exporttest::writeFile(exporter_.OutputFile, "old contents\r\n");
+    exporttest::writeFile(scratch_.dir() + "up.txt.~42.tmp", "half of a killed run");
+    exporttest::writeFile(scratch_.dir() + "victim.txt", "not to be touched");
+    fs::create_symlink(scratch_.dir() + "victim.txt", scratch_.dir() + "up.txt.~43.tmp");
+    exporttest::writeFile(scratch_.dir() + "up.txt.~notours.tmp", "kept");
     EXPECT_EQ(exporter_.Execute(), 3);
     EXPECT_EQ(readFile(exporter_.OutputFile).substr(0, 3), "N1|");
-    EXPECT_FALSE(std::filesystem::exists(exporter_.OutputFile + ".tmp"));
+    EXPECT_EQ(readFile(scratch_.dir() + "victim.txt"), "not to be touched");
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(scratch_.dir()))
+        left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+              (std::vector<std::string>{"T.dbf", "up.txt", "up.txt.~notours.tmp", "victim.txt"}));
 }
 
 TEST_F(CsvExportTest, DataConversionErrorIsShownAndEndsTheExport) {

@@ -322,12 +322,13 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
     const std::string previous = "previous upload\r\n";
     writeFile(upload(), previous);
 
-    // The temporary file cannot be created: a folder holds its name.
-    fs::create_directory(upload() + ".tmp");
+    // The temporary file cannot be created: the folder is gone.
+    const std::string moved = scratch_.dir() + "elsewhere/upload.asc";
+    options_.FileNameText = moved;
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
     EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
     EXPECT_EQ(readFile(upload()), previous);
-    fs::remove(upload() + ".tmp");
+    options_.FileNameText = upload();
 
     // The disk fills up half way through the file (a file size limit, which
     // binds root too). The staging table is smaller than the limit, the upload
@@ -349,7 +350,9 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
     EXPECT_NE(writer_.LastFailure().find("Unable to write to"), std::string::npos)
         << writer_.LastFailure();
     EXPECT_TRUE(readFile(upload()) == previous) << "the previous upload file was damaged";
-    EXPECT_FALSE(fs::exists(upload() + ".tmp"));
+    for (const auto& e : fs::directory_iterator(scratch_.dir()))
+        EXPECT_EQ(e.path().filename().string().find("upload.asc.~"), std::string::npos)
+            << "a temporary file stayed: " << e.path();
 
     // Without the limit the same run succeeds and replaces the file.
     EXPECT_EQ(run(many), ExportOutcome::Prepared);
