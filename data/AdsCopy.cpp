@@ -82,14 +82,11 @@ void convertInto(const FieldCopy& c, const char* sourceRecord, kes::CodePage sou
     }
     case 'N':
     case 'F': {
-        bool ok = false;
-        double v = parseNumber(raw, &ok);
-        if (!ok) {
+        double v;
+        if (xbase::parseNumberText(raw, v))
+            xbase::formatNumberField(v, t.length, t.decimals, out);
+        else
             std::memset(out, ' ', t.length);
-            break;
-        }
-        std::string s2 = formatNumber(v, t.length, t.decimals);
-        std::memcpy(out, s2.data(), t.length);
         break;
     }
     case 'D': {

@@ -67,7 +67,7 @@ std::string TAdsTable::keyFor(const Order& order, const RecordView& record) cons
         }
         case ValueType::Numeric:
             if (f.type == 'N' || f.type == 'F')
-                return xbase::cdxKey(Value::numeric(parseNumber(raw)), order.keyLength);
+                return xbase::cdxKey(Value::numeric(numberValue(raw)), order.keyLength);
             break;
         case ValueType::Logical:
             return xbase::cdxKey(Value::boolean(logicalFromByte(raw[0])), order.keyLength);
@@ -569,7 +569,7 @@ bool TAdsTable::FindKey(std::string_view value) {
         break;
     }
     case ValueType::Numeric:
-        v = Value::numeric(parseNumber(value));
+        v = Value::numeric(numberValue(value));
         break;
     case ValueType::Logical:
         v = Value::boolean(

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
 using xbase::FieldDef;
@@ -12,60 +11,6 @@ using xbase::RecordView;
 using xbase::Value;
 using xbase::ValueType;
 using namespace xbase::tabledetail;
-
-namespace xbase::tabledetail {
-
-double parseNumber(std::string_view s, bool* ok) {
-    s = kes::trimBlanksAndControls(s);
-    if (s.empty()) {
-        if (ok) *ok = false;
-        return 0;
-    }
-    // Whole numbers, the common case, without the library's general parser.
-    {
-        size_t i = 0;
-        bool negative = false;
-        if (s[0] == '-' || s[0] == '+') {
-            negative = s[0] == '-';
-            i = 1;
-        }
-        if (i < s.size() && s.size() - i <= 15) {
-            int64_t v = 0;
-            size_t digits = 0;
-            for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++digits)
-                v = v * 10 + (s[i] - '0');
-            if (i == s.size() && digits > 0) {
-                if (ok) *ok = true;
-                return static_cast<double>(negative ? -v : v);
-            }
-        }
-    }
-    char buf[64];
-    size_t n = std::min(s.size(), sizeof buf - 1);
-    std::memcpy(buf, s.data(), n);
-    buf[n] = 0;
-    char* end = nullptr;
-    double v = std::strtod(buf, &end);
-    bool good = end && end != buf && *end == 0 && std::isfinite(v);
-    if (ok) *ok = good;
-    return good ? v : 0;
-}
-
-std::string formatNumber(double value, int width, int decimals) {
-    if (decimals == 0 && std::fabs(value) < 1e15) {
-        std::string digits = std::to_string(std::llround(value));
-        if (static_cast<int>(digits.size()) > width)
-            return std::string(static_cast<size_t>(width), '*');
-        return std::string(static_cast<size_t>(width) - digits.size(), ' ') + digits;
-    }
-    char buf[128];
-    std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, value);
-    std::string s = buf;
-    if (static_cast<int>(s.size()) > width) return std::string(static_cast<size_t>(width), '*');
-    return s;
-}
-
-} // namespace xbase::tabledetail
 
 // ---------------------------------------------------------------- TField
 
@@ -160,9 +105,9 @@ std::string TField::AsString() const {
         return AsBoolean() ? "True" : "False";
     case 'N':
     case 'F': {
-        bool ok = false;
-        parseNumber(r, &ok);
-        return ok ? std::string(kes::trimBlanksAndControls(r)) : std::string();
+        double v;
+        return xbase::parseNumberText(r, v) ? std::string(kes::trimBlanksAndControls(r))
+                                            : std::string();
     }
     case 'M':
     case 'G':
@@ -187,7 +132,7 @@ double TField::AsFloat() const {
         std::memcpy(&v, r.data(), 4);
         return v;
     }
-    return parseNumber(r);
+    return numberValue(r);
 }
 
 bool TField::AsBoolean() const {
@@ -256,9 +201,8 @@ void TField::SetAsString(std::string_view text) {
             std::memset(writable(), ' ', f.length);
             break;
         }
-        bool ok = false;
-        double v = parseNumber(text, &ok);
-        if (!ok)
+        double v;
+        if (!xbase::parseNumberText(text, v))
             table_->fail(AE_INVALID_VALUE,
                          "\"" + std::string(text) + "\" is not a valid number for field " + f.name);
         SetAsFloat(v);
@@ -289,8 +233,7 @@ void TField::SetAsFloat(double value) {
     const FieldDef& f = def();
     if (f.type != 'N' && f.type != 'F')
         table_->fail(AE_INVALID_VALUE, "Field " + f.name + " is not numeric");
-    std::string s = formatNumber(value, f.length, f.decimals);
-    std::memcpy(writable(), s.data(), f.length);
+    xbase::formatNumberField(value, f.length, f.decimals, writable());
 }
 
 void TField::Clear() {

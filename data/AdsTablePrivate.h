@@ -5,6 +5,7 @@
 
 #include "common/Date.h"
 #include "data/AdsTable.h"
+#include "data/NumberText.h"
 #include "data/Value.h"
 #include "data/expr.h"
 #include "data/keys.h"
@@ -61,11 +62,12 @@ inline ValueType typeOfField(char t) {
     }
 }
 
-double parseNumber(std::string_view s, bool* ok = nullptr);
-
-// The number right-aligned in `width` with `decimals` decimals; asterisks when
-// it does not fit, as xBase engines store an overflow.
-std::string formatNumber(double value, int width, int decimals);
+// The value of numeric field text; blank or unreadable text reads as 0.
+inline double numberValue(std::string_view text) {
+    double v;
+    xbase::parseNumberText(text, v);
+    return v;
+}
 
 inline kes::Date dateFromRaw(std::string_view raw, bool* empty = nullptr) {
     auto d = kes::Date::fromYyyymmdd(raw);

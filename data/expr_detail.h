@@ -178,16 +178,6 @@ inline bool validYmd(const char* p) {
     return readYmd(p, y, m, d);
 }
 
-// The number at the start of `s` as xBase VAL reads it: leading blanks, an
-// optional sign, digits with an optional decimal point; anything after is
-// ignored; no digits at all gives 0.
-double readNumber(const char* p, size_t n);
-
-// STR(): `value` right-aligned in exactly `width` characters with `decimals`
-// decimals, rounded half away from zero; asterisks when it does not fit.
-// Writes `width` bytes to `out`.
-void formatStr(double value, int width, int decimals, char* out);
-
 // The compiled program; Expression::Impl is one (Impl is private to Expression).
 struct Program {
     std::string text;

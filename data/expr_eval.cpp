@@ -1,122 +1,20 @@
 // The expression evaluator: four small recursive functions, one per result
 // type, reading values straight from the raw record bytes (see expr.cpp).
 #include "common/Date.h"
+#include "data/NumberText.h"
 #include "data/expr_detail.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
 namespace xbase::exprdetail {
 
 // ---------------------------------------------------------------------------
-// Number and date helpers (declared in expr_detail.h)
+// Date helpers (declared in expr_detail.h)
 
 void daysToYmd(int32_t days, int& year, int& month, int& day) {
     kes::civilFromDays(kEpochCivil + days, year, month, day);
-}
-
-namespace {
-constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-}
-
-double readNumber(const char* p, size_t n) {
-    size_t i = 0;
-    while (i < n && p[i] == ' ')
-        ++i;
-    bool negative = false;
-    if (i < n && (p[i] == '-' || p[i] == '+')) {
-        negative = p[i] == '-';
-        ++i;
-    }
-    const size_t start = i;
-    uint64_t mantissa = 0;
-    int digits = 0, fraction = 0;
-    while (i < n && static_cast<unsigned char>(p[i] - '0') <= 9) {
-        mantissa = mantissa * 10 + static_cast<unsigned>(p[i] - '0');
-        ++digits;
-        ++i;
-    }
-    if (i < n && p[i] == '.') {
-        ++i;
-        while (i < n && static_cast<unsigned char>(p[i] - '0') <= 9) {
-            mantissa = mantissa * 10 + static_cast<unsigned>(p[i] - '0');
-            ++digits;
-            ++fraction;
-            ++i;
-        }
-    }
-    if (digits == 0) return 0;
-    double v;
-    if (digits <= 15) {
-        // Exact integer divided by an exact power of ten: correctly rounded.
-        v = static_cast<double>(mantissa) / kPow10[fraction];
-    } else {
-        // Long numbers: let from_chars do it (locale independent).
-        char buf[400];
-        size_t len = std::min(i - start, sizeof buf - 2);
-        std::memcpy(buf, p + start, len);
-        if (buf[0] == '.') { // from_chars wants a digit first
-            std::memmove(buf + 1, buf, len);
-            buf[0] = '0';
-            ++len;
-        }
-        v = 0;
-        std::from_chars(buf, buf + len, v);
-    }
-    return negative ? -v : v;
-}
-
-void formatStr(double value, int width, int decimals, char* out) {
-    char buf[640];
-    size_t len = 0;
-    bool ok = std::isfinite(value);
-    if (ok) {
-        const double magnitude = std::fabs(value);
-        const double scaled = decimals <= 15 ? magnitude * kPow10[decimals] : HUGE_VAL;
-        if (scaled < 9e15) {
-            // Round half away from zero; the small allowance keeps 2.675 (stored
-            // as 2.67499999...) rounding up as a person expects.
-            double whole = std::floor(scaled);
-            if (scaled - whole >= 0.5 - 1e-9) whole += 1;
-            uint64_t digits = static_cast<uint64_t>(whole);
-            char rev[32];
-            int n = 0;
-            do {
-                rev[n++] = static_cast<char>('0' + digits % 10);
-                digits /= 10;
-            } while (digits);
-            while (n <= decimals)
-                rev[n++] = '0'; // at least one digit before the point
-            if (value < 0 && whole != 0) buf[len++] = '-';
-            for (int k = n - 1; k >= 0; --k) {
-                buf[len++] = rev[k];
-                if (k == decimals && decimals > 0) buf[len++] = '.';
-            }
-        } else {
-            auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed,
-                                   std::min(decimals, 250));
-            ok = r.ec == std::errc();
-            len = ok ? static_cast<size_t>(r.ptr - buf) : 0;
-            if (ok && len > 1 && buf[0] == '-') { // no "-0.00"
-                bool zero = true;
-                for (size_t k = 1; k < len; ++k)
-                    if (buf[k] != '0' && buf[k] != '.') zero = false;
-                if (zero) {
-                    std::memmove(buf, buf + 1, --len);
-                }
-            }
-        }
-    }
-    if (!ok || len > static_cast<size_t>(width)) {
-        std::memset(out, '*', static_cast<size_t>(width));
-        return;
-    }
-    const size_t pad = static_cast<size_t>(width) - len;
-    std::memset(out, ' ', pad);
-    std::memcpy(out + pad, buf, len);
 }
 
 // ---------------------------------------------------------------------------
@@ -264,7 +162,7 @@ std::string_view evalC(const Ctx& x, int32_t i) {
         width = std::min<int>(width, static_cast<int>(n.len));
         const int decimals = n.c >= 0 ? clampDecimals(evalN(x, n.c)) : n.dec;
         char* out = x.scratch + n.scratch;
-        formatStr(v, width, decimals, out);
+        formatNumberField(v, width, decimals, out);
         return {out, static_cast<size_t>(width)};
     }
     case Op::CDtos: {
@@ -315,7 +213,7 @@ double evalN(const Ctx& x, int32_t i) {
     const Node& n = x.nodes[i];
     switch (n.op) {
     case Op::NField:
-        return readNumber(x.rec + n.off, n.len);
+        return readNumberPrefix(x.rec + n.off, n.len);
     case Op::NFieldInt: {
         const auto* p = reinterpret_cast<const unsigned char*>(x.rec + n.off);
         const uint32_t u = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -344,7 +242,7 @@ double evalN(const Ctx& x, int32_t i) {
     }
     case Op::NVal: {
         std::string_view s = evalC(x, n.a);
-        return readNumber(s.data(), s.size());
+        return readNumberPrefix(s.data(), s.size());
     }
     case Op::NRecno:
         return x.recno;

@@ -4,10 +4,10 @@
 #include "common/Date.h"
 #include "data/Error.h"
 #include "data/expr.h"
+#include "data/NumberText.h"
 #include "data/expr_detail.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -205,7 +205,7 @@ class Parser {
                 while (e < text_.size() && isDigit(text_[e]))
                     ++e;
             }
-            t.num = readNumber(text_.data() + p, e - p);
+            t.num = readNumberPrefix(text_.data() + p, e - p);
             return finish(Tk::Num, e - p);
         }
         if (c == '"' || c == '\'' || c == '[') {

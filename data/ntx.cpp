@@ -7,10 +7,10 @@
 #include "common/Date.h"
 #include "data/Error.h"
 #include "data/IndexCheck.h"
+#include "data/NumberText.h"
 
 #include <algorithm>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -410,49 +410,6 @@ std::string fitted(std::string s, size_t length) {
     return s;
 }
 
-// The number as Str() shows it with `decimals` decimals, rounded half away
-// from zero on its shortest decimal form (2.675 gives 2.68); "-" only in front
-// of a value that is not zero once rounded. Empty when not finite.
-std::string numberText(double value, int decimals) {
-    if (!std::isfinite(value)) return {};
-    char buf[400];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-    if (res.ec != std::errc()) return {};
-    std::string s(buf, res.ptr);
-    bool negative = !s.empty() && s[0] == '-';
-    if (negative) s.erase(0, 1);
-    const size_t dot = s.find('.');
-    std::string intPart = dot == std::string::npos ? s : s.substr(0, dot);
-    std::string frac = dot == std::string::npos ? std::string() : s.substr(dot + 1);
-    bool roundUp =
-        frac.size() > static_cast<size_t>(decimals) && frac[static_cast<size_t>(decimals)] >= '5';
-    frac.resize(static_cast<size_t>(decimals), '0');
-    std::string digits = intPart + frac;
-    if (roundUp) {
-        size_t i = digits.size();
-        while (i > 0) {
-            --i;
-            if (digits[i] == '9') {
-                digits[i] = '0';
-            } else {
-                ++digits[i];
-                break;
-            }
-            if (i == 0) digits.insert(digits.begin(), '1');
-        }
-    }
-    const size_t intLen = digits.size() - static_cast<size_t>(decimals);
-    intPart = digits.substr(0, intLen);
-    frac = digits.substr(intLen);
-    const size_t firstNonZero = intPart.find_first_not_of('0');
-    intPart = firstNonZero == std::string::npos ? "0" : intPart.substr(firstNonZero);
-    if (digits.find_first_not_of('0') == std::string::npos) negative = false;
-    std::string out = negative ? "-" : "";
-    out += intPart;
-    if (decimals > 0) out += "." + frac;
-    return out;
-}
-
 } // namespace
 
 NtxInfo readNtx(const std::string& path, KeyEntries& out) {
@@ -620,7 +577,7 @@ std::string ntxKey(const Value& value, uint16_t keyLength, uint16_t keyDecimals)
     case ValueType::Logical:
         return fitted(value.logical ? "T" : "F", keyLength);
     case ValueType::Numeric: {
-        std::string text = numberText(value.num, keyDecimals);
+        const std::string text = numberText(value.num, keyDecimals);
         if (text.empty() || text.size() > keyLength) return std::string(keyLength, '*');
         // Right-aligned with leading zeros; a negative number loses its sign
         // and every digit d becomes ',' - d (0 -> ',', 9 -> '#'), all below

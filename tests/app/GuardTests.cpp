@@ -125,7 +125,7 @@ class GuardProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_.path()));
+        env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime_.dir()));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env_ = env;
     }

@@ -77,19 +77,17 @@ class MainWindowTest : public ::testing::Test {
         ui::clearTerminationRequest();
     }
 
-    void writeSettings(const std::string& text) {
-        writeFile(settings.path() + "KesPrep.ini", text);
-    }
+    void writeSettings(const std::string& text) { writeFile(settings.dir() + "KesPrep.ini", text); }
     void pointSettingsAtData(const std::string& more = {}) {
-        writeSettings("[Directories]\nORVA Path=" + data.path() + "\n" + more);
+        writeSettings("[Directories]\nORVA Path=" + data.dir() + "\n" + more);
     }
     std::string setting(const char* section, const char* key) const {
-        return TIniFile(SettingsFilePath(settings.path())).ReadString(section, key, "<missing>");
+        return TIniFile(SettingsFilePath(settings.dir())).ReadString(section, key, "<missing>");
     }
 
     // Creates the window as the program does and runs its activation step.
     void open() {
-        form = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+        form = std::make_unique<TKesPrepMainForm>(nullptr, settings.dir());
         form->FormActivate();
     }
     void closeWindow() { form.reset(); }
@@ -124,11 +122,11 @@ class MainWindowTest : public ::testing::Test {
 };
 
 TEST_F(MainWindowTest, ControlsAsCreated) {
-    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.dir());
     EXPECT_EQ(form->windowTitle(), "Prepare ORVA Upload File for Kestal");
     EXPECT_EQ(form->size(), QSize(391, 326)) << "399 x 353 with the frame";
     EXPECT_TRUE(ui::shownModals().empty());
-    EXPECT_EQ(Program().ExeDir, settings.path());
+    EXPECT_EQ(Program().ExeDir, settings.dir());
 
     struct Control {
         const char* name;
@@ -231,7 +229,7 @@ TEST_F(MainWindowTest, StoredDateRange) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         pointSettingsAtData(std::string("[ORVA Export]\n") + c.keys);
-        makePeriods(data.path(), {1});
+        makePeriods(data.dir(), {1});
         open();
         EXPECT_EQ(form->rbSelectedDates->isChecked(), c.enabled);
         EXPECT_EQ(c.enabled ? dateControlsEnabled() : dateControlsDisabled(), true);
@@ -286,7 +284,7 @@ TEST_F(MainWindowTest, InclusionSwitchesAndFileFormatAreTakenOver) {
 }
 
 TEST_F(MainWindowTest, ClosingWithoutASelectedPeriodKeepsTheSavedOne) {
-    writeSettings("[Directories]\nORVA Path=" + data.path() +
+    writeSettings("[Directories]\nORVA Path=" + data.dir() +
                   "\n[Testing Periods]\nORVA From=7\n[ORVA Export]\nSearch=1\n"
                   "Selected Dates=0\nBegin Date=01/02/2003\nEnd Date=01/03/2003\n");
     open(); // no periods in the data directory
@@ -301,7 +299,7 @@ TEST_F(MainWindowTest, ClosingWithoutASelectedPeriodKeepsTheSavedOne) {
 }
 
 TEST_F(MainWindowTest, ClosingSavesTheSelectedPeriodAndTheDates) {
-    makePeriods(data.path(), {1, 2, 3});
+    makePeriods(data.dir(), {1, 2, 3});
     pointSettingsAtData("[Testing Periods]\nORVA From=1\n");
     open();
     form->ListBox2->setItemIndex(1);
@@ -316,7 +314,7 @@ TEST_F(MainWindowTest, ClosingSavesTheSelectedPeriodAndTheDates) {
 
 TEST_F(MainWindowTest, AWindowThatNeverGotItsSettingsDoesNotOverwriteThem) {
     writeSettings("[ORVA Export]\nSearch=1\nSelected Dates=1\nBegin Date=01/02/2003\n");
-    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.dir());
     closeWindow();
     EXPECT_EQ(setting("ORVA Export", "Search"), "1");
     EXPECT_EQ(setting("ORVA Export", "Selected Dates"), "1");
@@ -380,7 +378,7 @@ class PeriodListTest : public MainWindowTest, public ::testing::WithParamInterfa
 TEST_P(PeriodListTest, ListsRestoresAndEnables) {
     const PeriodCase& c = GetParam();
     for (int n : c.periods)
-        makePeriod(data.path(), n, nameOf(n));
+        makePeriod(data.dir(), n, nameOf(n));
     pointSettingsAtData(c.saved.empty() ? "" : "[Testing Periods]\nORVA From=" + c.saved + "\n");
     open();
     const ProgramState& p = Program();
@@ -451,8 +449,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MainWindowTest, PeriodTableWithoutRecordsShowsAnEmptyName) {
-    makePeriods(data.path(), {1});
-    makePeriod(data.path(), 2, std::nullopt);
+    makePeriods(data.dir(), {1});
+    makePeriod(data.dir(), 2, std::nullopt);
     pointSettingsAtData();
     open();
     EXPECT_EQ(rows(), (std::vector<std::string>{row(1), "2.  \t"}));
@@ -460,7 +458,7 @@ TEST_F(MainWindowTest, PeriodTableWithoutRecordsShowsAnEmptyName) {
 }
 
 TEST_F(MainWindowTest, PlaceholderAndTenMissingRowsSaveOnlyFoundPeriods) {
-    makePeriods(data.path(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 11});
+    makePeriods(data.dir(), {1, 2, 3, 4, 5, 6, 7, 8, 9, 11});
     struct Case {
         int row;
         const char* saved;
@@ -481,7 +479,7 @@ TEST_F(MainWindowTest, PlaceholderAndTenMissingRowsSaveOnlyFoundPeriods) {
 }
 
 TEST_F(MainWindowTest, OperatorClickSelectsAPeriod) {
-    makePeriods(data.path(), {1, 2, 3});
+    makePeriods(data.dir(), {1, 2, 3});
     pointSettingsAtData();
     open();
     form->show();
@@ -495,7 +493,7 @@ TEST_F(MainWindowTest, OperatorClickSelectsAPeriod) {
 }
 
 TEST_F(MainWindowTest, RebuildNeverLetsTheListAskForAMissingRow) {
-    makePeriods(data.path(), {1, 2, 3, 4, 5, 6, 7, 8, 9});
+    makePeriods(data.dir(), {1, 2, 3, 4, 5, 6, 7, 8, 9});
     pointSettingsAtData();
     open();
     form->show();
@@ -508,8 +506,8 @@ TEST_F(MainWindowTest, RebuildNeverLetsTheListAskForAMissingRow) {
 
     // Fewer periods, with a message box open half-way through the scan.
     TempDir fewer;
-    makePeriods(fewer.path(), {1, 2, 3});
-    Program().DataDir = fewer.path();
+    makePeriods(fewer.dir(), {1, 2, 3});
+    Program().DataDir = fewer.dir();
     int boxes = 0;
     ui::ScopedModalAnswerer check([&](const ui::ModalRequest&) {
         ++boxes;
@@ -526,16 +524,16 @@ TEST_F(MainWindowTest, RebuildNeverLetsTheListAskForAMissingRow) {
 }
 
 TEST_F(MainWindowTest, GivingUpOnAPeriodTableEndsTheProgram) {
-    makePeriods(data.path(), {1});
-    writeFile(data.path() + "VIRNTP2/TP.DBF", "this is no table");
-    makePeriods(data.path(), {3});
+    makePeriods(data.dir(), {1});
+    writeFile(data.dir() + "VIRNTP2/TP.DBF", "this is no table");
+    makePeriods(data.dir(), {3});
     pointSettingsAtData();
     ui::ScopedModalAnswerer giveUp([](const ui::ModalRequest& r) {
         return r.buttons == ui::MsgButtons::OkCancel ? ui::mrCancel : ui::mrOk;
     });
     open();
     EXPECT_EQ(messages(),
-              (std::vector<std::string>{"Unable to open Table: " + data.path() +
+              (std::vector<std::string>{"Unable to open Table: " + data.dir() +
                                             "VIRNTP2/TP.CDX.\r\nOK to retry?",
                                         "Cancelled.  The program will be terminated."}));
     EXPECT_TRUE(ui::terminationRequested());
@@ -546,10 +544,10 @@ TEST_F(MainWindowTest, GivingUpOnAPeriodTableEndsTheProgram) {
 }
 
 TEST_F(MainWindowTest, TableErrorWhileListingIsReportedByTheActivation) {
-    makePeriods(data.path(), {1});
-    makePeriod(data.path(), 2, std::nullopt, "NAME,C,10,0;");
+    makePeriods(data.dir(), {1});
+    makePeriod(data.dir(), 2, std::nullopt, "NAME,C,10,0;");
     pointSettingsAtData();
-    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.dir());
     form->show();
     // The real activation, from the event loop.
     QTRY_VERIFY_WITH_TIMEOUT(form->Activated() && !ui::shownModals().empty(), 5000);
@@ -563,12 +561,12 @@ TEST_F(MainWindowTest, TableErrorWhileListingIsReportedByTheActivation) {
 }
 
 TEST_F(MainWindowTest, SecondWindowHandsOverOnActivation) {
-    makePeriods(data.path(), {1});
+    makePeriods(data.dir(), {1});
     pointSettingsAtData("[Testing Periods]\nORVA From=1\n");
     open();
     ASSERT_FALSE(form->GLRunOnce1->AlreadyRunning());
     ui::clearShownModals();
-    auto second = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+    auto second = std::make_unique<TKesPrepMainForm>(nullptr, settings.dir());
     EXPECT_TRUE(second->GLRunOnce1->AlreadyRunning());
     EXPECT_EQ(messages(), std::vector<std::string>{"KesPrep is already running!"});
     EXPECT_FALSE(ui::terminationRequested()) << "nothing more until the activation";

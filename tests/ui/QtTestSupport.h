@@ -1,44 +1,25 @@
 // What the window tests share: one application object on the offscreen
 // platform, a private HOME and runtime directory for the whole test program
 // (so that nothing of the developer's own settings, data or running copies
-// leaks in), and temporary directories.
+// leaks in), and file helpers.
 #pragma once
 
 #include "data/AdsTable.h"
 #include "ui/Application.h"
+
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
-#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace testsupport {
-
-// A fresh directory (mode 0700) removed again with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kes-ui-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern + "/";
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    // Ends in "/".
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 inline void writeFile(const std::string& path, const std::string& content) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
@@ -54,19 +35,18 @@ inline std::string readFile(const std::string& path) {
 }
 
 // Makes the single-instance lock and channel of this process private.
+// The folders stay until the program ends: helper processes may still use them.
 inline void usePrivateRuntimeDir() {
-    static std::string current;
-    std::string pattern = (std::filesystem::temp_directory_path() / "kes-run-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    current = pattern;
-    setenv("XDG_RUNTIME_DIR", current.c_str(), 1);
+    static std::vector<std::unique_ptr<TempDir>> folders;
+    folders.push_back(std::make_unique<TempDir>("run"));
+    setenv("XDG_RUNTIME_DIR", folders.back()->path().c_str(), 1);
 }
 
 class QtEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        home_ = std::make_unique<TempDir>();
+        home_ = std::make_unique<TempDir>("home");
         setenv("HOME", home_->path().c_str(), 1);
         usePrivateRuntimeDir();
         static int argc = 1;

@@ -174,7 +174,7 @@ TEST(TerminationTest, TakesEffectWhenControlReturnsToTheEventLoop) {
 TEST(WindowOperatorTest, RetryQuestionAfterEveryTwelfthFailureAndEndsOnCancel) {
     testsupport::TempDir dir;
     TAdsTable table;
-    table.DatabaseName = dir.path();
+    table.DatabaseName = dir.dir();
     table.TableType = ttAdsNTX;
     table.SetTableName("TP");
     int questions = 0;
@@ -186,7 +186,7 @@ TEST(WindowOperatorTest, RetryQuestionAfterEveryTwelfthFailureAndEndsOnCancel) {
     WindowOperator op;
     EXPECT_FALSE(OpenTableWithRetry(table, op));
     ASSERT_EQ(shownModals().size(), 3u);
-    const std::string question = "Unable to open Table: " + dir.path() + "TP.CDX.\r\nOK to retry?";
+    const std::string question = "Unable to open Table: " + dir.dir() + "TP.CDX.\r\nOK to retry?";
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(shownModals()[i].type, MsgType::Error);
         EXPECT_EQ(shownModals()[i].buttons, MsgButtons::OkCancel);

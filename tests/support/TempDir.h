@@ -1,0 +1,36 @@
+// Temporary folders and fixture copies for the test programs. A TempDir is a
+// fresh folder of its own under the system temporary folder, removed with
+// everything in it when the object goes; only its owner may enter it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace testsupport {
+
+// A fixture file or folder of tests/data, by its path below that folder.
+std::string fixture(const std::string& relative);
+
+class TempDir {
+  public:
+    // `tag` goes into the folder's name, after the running test's name.
+    explicit TempDir(const std::string& tag = "");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // The folder with a trailing separator, as DatabaseName and data folders want it.
+    std::string dir() const;
+    std::string file(const std::string& name) const;
+    // Copies a fixture file in, writable, as `as` (default: its own name);
+    // returns the copy's path.
+    std::string copy(const std::string& relative, const std::string& as = "") const;
+    // Copies the contents of a fixture folder in, every file writable.
+    void copyFolder(const std::string& relative) const;
+
+  private:
+    std::filesystem::path path_;
+};
+
+} // namespace testsupport
