@@ -67,7 +67,7 @@ void convertInto(const FieldCopy& c, const char* sourceRecord, kes::CodePage sou
             break;
         }
         case 'L':
-            text = logicalFromByte(raw[0]) ? "T" : "F";
+            text.assign(1, logicalFromByte(raw[0]) ? 'T' : 'F');
             break;
         default:
             text = std::string(kes::trimBlanksAndControls(raw));

@@ -1,12 +1,14 @@
 // The settings file: reading with the profile-function rules, writing that keeps
 // every other line, and writes that never leave a damaged file behind.
 #include "app/core/IniFile.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <sys/resource.h>
 
@@ -17,14 +19,11 @@ namespace {
 class IniFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("kes_ini_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        tmp_ = std::make_unique<testsupport::TempDir>();
+        dir_ = tmp_->path();
         path_ = (dir_ / "KesPrep.ini").string();
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override { tmp_.reset(); }
 
     void put(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
     std::string get() const {
@@ -34,6 +33,7 @@ class IniFileTest : public ::testing::Test {
         return s.str();
     }
 
+    std::unique_ptr<testsupport::TempDir> tmp_;
     fs::path dir_;
     std::string path_;
 };

@@ -2,11 +2,13 @@
 #include "common/Date.h"
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 namespace fs = std::filesystem;
 
@@ -119,15 +121,14 @@ TEST(CodePage, MissingCharactersBecomeQuestionMarks) {
 class CaseInsensitiveFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("kes-paths-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
+        tmp = std::make_unique<testsupport::TempDir>();
+        dir = tmp->path();
         fs::create_directories(dir / "VIRNTP2");
         std::ofstream(dir / "VIRNTP2" / "PlacTemp.dbf") << "x";
         root = dir.string() + "/";
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { tmp.reset(); }
+    std::unique_ptr<testsupport::TempDir> tmp;
     fs::path dir;
     std::string root;
 };

@@ -1,5 +1,7 @@
-// Helpers shared by the export tests: a scratch directory and file access.
+// Helpers shared by the export tests: golden files and file access.
 #pragma once
+
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +9,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace exporttest {
 
@@ -27,24 +28,6 @@ inline std::string golden(const std::string& name) {
 }
 
 // A fresh directory for the running test, removed afterwards.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name)
-            if (c == '/') c = '_';
-        path_ = std::filesystem::temp_directory_path() /
-                ("kes_export_" + std::to_string(::getpid()) + "_" + name);
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path_); }
-    // The directory with a trailing separator.
-    std::string dir() const { return path_.string() + "/"; }
-
-  private:
-    std::filesystem::path path_;
-};
+using ScratchDir = testsupport::TempDir;
 
 } // namespace exporttest

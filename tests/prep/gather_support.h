@@ -8,6 +8,7 @@
 
 #include "support/Manifest.h"
 #include "support/RecordingOperator.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -17,42 +18,18 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace gathertest {
 
 namespace fs = std::filesystem;
 
-inline std::string fixture(const std::string& relative) {
-    return std::string(KES_TEST_DATA) + "/" + relative;
-}
+using testsupport::fixture;
 
 // A writable copy of the sample data directory that lives for one test.
-class SampleDataDir {
+class SampleDataDir : public testsupport::TempDir {
   public:
-    SampleDataDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("kes-gather-") + info->test_suite_name() + "-" +
-                           info->name() + "-" + std::to_string(::getpid());
-        for (char& c : name)
-            if (c == '/') c = '_';
-        path_ = fs::temp_directory_path() / name;
-        fs::remove_all(path_);
-        fs::copy(fixture("virn-sample"), path_, fs::copy_options::recursive);
-        for (auto& entry : fs::recursive_directory_iterator(path_))
-            fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
-    }
-    ~SampleDataDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    SampleDataDir(const SampleDataDir&) = delete;
-    SampleDataDir& operator=(const SampleDataDir&) = delete;
-
-    // The folder with a trailing separator, as DataDir wants it.
-    std::string dir() const { return path_.string() + "/"; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    SampleDataDir() : TempDir("gather") { copyFolder("virn-sample"); }
 
     // KESPLACE.DBF/.cdx and KESTEST.DBF/.cdx of the sample, filled from VIRNTP1.
     void addCodeTables(bool placement = true, bool test = true) const {
@@ -62,15 +39,9 @@ class SampleDataDir {
 
   private:
     void copyIn(const std::string& dbf, const std::string& cdx) const {
-        for (const std::string& relative : {dbf, cdx}) {
-            fs::path from = fixture(relative);
-            fs::path to = path_ / from.filename();
-            fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-            fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
-        }
+        copy(dbf);
+        copy(cdx);
     }
-
-    fs::path path_;
 };
 
 using testsupport::readFile;

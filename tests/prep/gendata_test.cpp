@@ -14,16 +14,9 @@ namespace {
 
 class GeneratedDir {
   public:
-    explicit GeneratedDir(const std::string& suffix) {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / (std::string("kes-gendata-") + info->name() + "-" +
-                                             suffix + "-" + std::to_string(::getpid()));
-        fs::remove_all(path_);
-    }
-    ~GeneratedDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
+    // The generator creates the folder itself, inside a temporary one.
+    explicit GeneratedDir(const std::string& suffix)
+        : parent_(suffix), path_(parent_.path() / "generated") {}
     int generate(const std::string& arguments) const {
         const std::string command = std::string("\"") + KES_GENDATA + "\" --out \"" +
                                     path_.string() + "\" " + arguments + " > /dev/null 2>&1";
@@ -32,6 +25,7 @@ class GeneratedDir {
     std::string dir() const { return path_.string() + "/"; }
 
   private:
+    testsupport::TempDir parent_;
     fs::path path_;
 };
 

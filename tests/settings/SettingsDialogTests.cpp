@@ -36,13 +36,10 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::fixture;
 using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
-
-std::string fixture(const std::string& relative) {
-    return std::string(KES_TEST_DATA) + "/" + relative;
-}
 
 const char* const kCodeFiles[] = {"KESPLACE.DBF", "KESPLACE.cdx", "KESTEST.DBF", "KESTEST.cdx"};
 const char* const kBackups[] = {"KESPLACx.DBF", "KESPLACx.CDX", "KESTESTx.DBF", "KESTESTx.CDX"};
@@ -69,10 +66,10 @@ class SettingsDialogTest : public ::testing::Test {
     void SetUp() override {
         ui::clearTerminationRequest();
         Program() = ProgramState{};
-        fs::copy(fixture("virn-sample"), data.path(), fs::copy_options::recursive);
+        fs::copy(fixture("virn-sample"), data.dir(), fs::copy_options::recursive);
         for (const char* file : kCodeFiles)
-            fs::copy_file(fixture(std::string("formats/cdx/") + file), data.path() + file);
-        for (auto& entry : fs::recursive_directory_iterator(data.path()))
+            fs::copy_file(fixture(std::string("formats/cdx/") + file), data.dir() + file);
+        for (auto& entry : fs::recursive_directory_iterator(data.dir()))
             fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
     }
     void TearDown() override {
@@ -83,10 +80,10 @@ class SettingsDialogTest : public ::testing::Test {
     // The main window on the sample data with the settings given, period
     // `row` selected (-1: none).
     void openMain(int row = 0, const std::string& more = "[ORVA Export]\nFile Format=1\n") {
-        writeFile(settings.path() + "KesPrep.ini",
-                  "[Directories]\nORVA Path=" + data.path() + "\n" + more);
+        writeFile(settings.dir() + "KesPrep.ini",
+                  "[Directories]\nORVA Path=" + data.dir() + "\n" + more);
         testsupport::usePrivateRuntimeDir();
-        main = std::make_unique<TKesPrepMainForm>(nullptr, settings.path());
+        main = std::make_unique<TKesPrepMainForm>(nullptr, settings.dir());
         main->FormActivate();
         main->ListBox2->setItemIndex(row);
         main->ListBox2Click();
@@ -112,11 +109,10 @@ class SettingsDialogTest : public ::testing::Test {
     }
 
     std::string setting(const char* section, const char* key) const {
-        return TIniFile(SettingsFilePath(settings.path())).ReadString(section, key, "<missing>");
+        return TIniFile(SettingsFilePath(settings.dir())).ReadString(section, key, "<missing>");
     }
     bool sameAsFixture(const char* file) const {
-        return readFile(data.path() + file) ==
-               readFile(fixture(std::string("formats/cdx/") + file));
+        return readFile(data.dir() + file) == readFile(fixture(std::string("formats/cdx/") + file));
     }
     static std::vector<std::string> messages() {
         std::vector<std::string> texts;
@@ -137,7 +133,7 @@ class SettingsDialogTest : public ::testing::Test {
 // ---------------------------------------------------------------- the dialog
 
 TEST_F(SettingsDialogTest, ControlsAsCreated) {
-    Program().DataDir = data.path();
+    Program().DataDir = data.dir();
     TSetPathtoORVAForm form;
     EXPECT_EQ(form.windowTitle(), "Set Path to ORVA");
     EXPECT_EQ(form.size(), QSize(418, 322));
@@ -221,15 +217,15 @@ TEST_F(SettingsDialogTest, ControlsAsCreated) {
         EXPECT_EQ(button->autoRepeatDelay(), 500);
         EXPECT_EQ(button->autoRepeatInterval(), 100);
     }
-    EXPECT_FALSE(fs::exists(data.path() + "KESPLACx.DBF")) << "the dialog itself copies nothing";
+    EXPECT_FALSE(fs::exists(data.dir() + "KESPLACx.DBF")) << "the dialog itself copies nothing";
 }
 
 TEST_F(SettingsDialogTest, NavigatorOnlyOnTheCodePagesAndSelectAllActsOnThePageLastShown) {
     openMain(2);
-    Program().DataDir = data.path();
+    Program().DataDir = data.dir();
     TSetPathtoORVAForm form;
     form.show();
-    const std::vector<std::string> placementBefore = codeRows(data.path(), "KESPLACE");
+    const std::vector<std::string> placementBefore = codeRows(data.dir(), "KESPLACE");
     form.OvcNotebook1->setCurrentIndex(2);
     EXPECT_TRUE(form.wwDBNavigator1->isVisible());
     EXPECT_EQ(form.wwDBNavigator1->dataSource(), &form.AdsTable1);
@@ -248,9 +244,9 @@ TEST_F(SettingsDialogTest, NavigatorOnlyOnTheCodePagesAndSelectAllActsOnThePageL
     EXPECT_EQ(form.AdsTable4.RecNo(), current);
     form.DiscardAndCloseCodeTables();
 
-    for (const std::string& row : codeRows(data.path(), "KESTEST"))
+    for (const std::string& row : codeRows(data.dir(), "KESTEST"))
         EXPECT_EQ(row.substr(row.find(' ') + 1, 1), "T") << row;
-    EXPECT_EQ(codeRows(data.path(), "KESPLACE"), placementBefore);
+    EXPECT_EQ(codeRows(data.dir(), "KESPLACE"), placementBefore);
 }
 
 TEST_F(SettingsDialogTest, PeriodChoosersFollowTheMainWindowAndBuildNeedsAnEntry) {
@@ -280,7 +276,7 @@ TEST_F(SettingsDialogTest, PeriodChoosersFollowTheMainWindowAndBuildNeedsAnEntry
 }
 
 TEST_F(SettingsDialogTest, BrowseStartsInTheTypedFolderOrTheCurrentOne) {
-    Program().DataDir = data.path();
+    Program().DataDir = data.dir();
     TSetPathtoORVAForm form;
     struct Case {
         std::string typed;
@@ -288,7 +284,7 @@ TEST_F(SettingsDialogTest, BrowseStartsInTheTypedFolderOrTheCurrentOne) {
         ui::ModalAnswer answer;
         std::string after;
     } cases[] = {
-        {data.path(), data.path(), {ui::mrOk, "/chosen/folder"}, "/chosen/folder"},
+        {data.dir(), data.dir(), {ui::mrOk, "/chosen/folder"}, "/chosen/folder"},
         {"/no/such/folder/", fs::current_path().string(), {ui::mrCancel}, "/no/such/folder/"},
     };
     for (const Case& c : cases) {
@@ -305,7 +301,7 @@ TEST_F(SettingsDialogTest, BrowseStartsInTheTypedFolderOrTheCurrentOne) {
 // ---------------------------------------------------------------- the grids
 
 TEST_F(SettingsDialogTest, GridEditsAreWrittenWhenTheRowIsLeft) {
-    Program().DataDir = data.path();
+    Program().DataDir = data.dir();
     TSetPathtoORVAForm form;
     form.show();
     form.activateWindow();
@@ -336,12 +332,12 @@ TEST_F(SettingsDialogTest, GridEditsAreWrittenWhenTheRowIsLeft) {
     EXPECT_EQ(form.AdsTable1.State(), dsBrowse);
     form.DiscardAndCloseCodeTables();
 
-    const std::vector<std::string> rows = codeRows(data.path(), "KESPLACE");
+    const std::vector<std::string> rows = codeRows(data.dir(), "KESPLACE");
     EXPECT_EQ(rows[1], std::string("EN02 ") + (wasIncluded ? "F" : "T") + " X101");
 }
 
 TEST_F(SettingsDialogTest, NewRowsDeletionsAndLongTexts) {
-    Program().DataDir = data.path();
+    Program().DataDir = data.dir();
     TSetPathtoORVAForm form;
     form.show();
     form.activateWindow();
@@ -380,19 +376,19 @@ TEST_F(SettingsDialogTest, NewRowsDeletionsAndLongTexts) {
     EXPECT_TRUE(grid->hintFor(model->index(0, 2)).isEmpty());
     EXPECT_EQ(grid->textElideMode(), Qt::ElideRight);
     form.DiscardAndCloseCodeTables();
-    EXPECT_EQ(codeRows(data.path(), "KESPLACE").size(), 11u);
+    EXPECT_EQ(codeRows(data.dir(), "KESPLACE").size(), 11u);
 }
 
 // ---------------------------------------------------------------- invocation
 
 TEST_F(SettingsDialogTest, OkWithoutVisitingACodePageCreatesNoTable) {
     for (const char* file : kCodeFiles)
-        fs::remove(data.path() + file);
+        fs::remove(data.dir() + file);
     openMain();
     runSettings([](TSetPathtoORVAForm&) {}, true);
     for (const char* file : kCodeFiles)
-        EXPECT_FALSE(fs::exists(data.path() + file)) << file;
-    EXPECT_EQ(setting("ORVA Export", "ORVA Path"), data.path());
+        EXPECT_FALSE(fs::exists(data.dir() + file)) << file;
+    EXPECT_EQ(setting("ORVA Export", "ORVA Path"), data.dir());
 }
 
 // Cancel leaves the four files as they were when the dialog opened, whatever
@@ -434,7 +430,7 @@ TEST_F(SettingsDialogTest, CancelPutsTheCodeTablesBackByteForByte) {
         for (const char* file : kCodeFiles)
             EXPECT_TRUE(sameAsFixture(file)) << file;
         for (const char* copy : kBackups)
-            EXPECT_FALSE(fs::exists(data.path() + copy)) << copy;
+            EXPECT_FALSE(fs::exists(data.dir() + copy)) << copy;
         for (const ui::ModalRequest& shown : ui::shownModals())
             EXPECT_EQ(shown.type, ui::MsgType::Confirmation) << shown.text;
         main.reset();
@@ -453,19 +449,19 @@ TEST_F(SettingsDialogTest, OkKeepsTheEditsAndTheBackupsAndWritesTheSettingsInOrd
             form.rgFileFormat->button(2)->click();
         },
         true);
-    EXPECT_EQ(codeRows(data.path(), "KESPLACE")[0], "EN01 T ZZZZ");
+    EXPECT_EQ(codeRows(data.dir(), "KESPLACE")[0], "EN01 T ZZZZ");
     for (size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(readFile(data.path() + kBackups[i]),
+        EXPECT_EQ(readFile(data.dir() + kBackups[i]),
                   readFile(fixture(std::string("formats/cdx/") + kCodeFiles[i])))
             << kBackups[i];
 
     EXPECT_FALSE(Program().IncludeScores);
     EXPECT_TRUE(Program().IncludeSiteCode);
     EXPECT_EQ(Program().FileFormat, 2);
-    const std::string ini = readFile(settings.path() + "KesPrep.ini");
+    const std::string ini = readFile(settings.dir() + "KesPrep.ini");
     size_t at = 0;
     for (const std::string& key :
-         {"ORVA Path=" + data.path(), "ORVA Path=" + data.path(),
+         {"ORVA Path=" + data.dir(), "ORVA Path=" + data.dir(),
           std::string("Include Placement Records=1"), std::string("Include Assessment Records=1"),
           std::string("Include Score Records=0"), std::string("File Format=2"),
           std::string("Include Purpose and Accommodation=0"), std::string("Include Attempted=0"),
@@ -478,8 +474,8 @@ TEST_F(SettingsDialogTest, OkKeepsTheEditsAndTheBackupsAndWritesTheSettingsInOrd
 
 TEST_F(SettingsDialogTest, OkWithANewDirectoryNormalisesItAndListsItsPeriods) {
     TempDir other;
-    fs::copy(fixture("virn-sample/VIRNTP1"), other.path() + "VIRNTP1", fs::copy_options::recursive);
-    std::string upper = data.path();
+    fs::copy(fixture("virn-sample/VIRNTP1"), other.dir() + "VIRNTP1", fs::copy_options::recursive);
+    std::string upper = data.dir();
     for (char& ch : upper)
         ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     // Each new directory is listed anew, which in these folders tells of
@@ -492,9 +488,9 @@ TEST_F(SettingsDialogTest, OkWithANewDirectoryNormalisesItAndListsItsPeriods) {
         size_t periods;
         std::vector<std::string> shown;
     } cases[] = {
-        {other.path().substr(0, other.path().size() - 1), other.path(), 1, gap},
+        {other.dir().substr(0, other.dir().size() - 1), other.dir(), 1, gap},
         {upper, upper, 4, gap}, // another letter case is another text
-        {data.path(), data.path(), 4, {}},
+        {data.dir(), data.dir(), 4, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -511,8 +507,7 @@ TEST_F(SettingsDialogTest, OkWithANewDirectoryNormalisesItAndListsItsPeriods) {
         EXPECT_EQ(main->btnFind->isEnabled(), main->ListBox2->itemIndex() >= 0);
         main.reset();
     }
-    EXPECT_TRUE(fs::exists(data.path() + "KESPLACx.DBF"))
-        << "the backups stay where they were made";
+    EXPECT_TRUE(fs::exists(data.dir() + "KESPLACx.DBF")) << "the backups stay where they were made";
 }
 
 TEST_F(SettingsDialogTest, TabDelimitedThenCancelHoldsForThisRunOnly) {
@@ -531,12 +526,12 @@ TEST_F(SettingsDialogTest, TabDelimitedThenCancelHoldsForThisRunOnly) {
 
 TEST_F(SettingsDialogTest, AFailedSettingsWriteIsShownAndTheValuesStayForThisRun) {
     openMain();
-    fs::remove(settings.path() + "KesPrep.ini");
-    fs::create_directory(settings.path() + "KesPrep.ini"); // cannot be written as a file
+    fs::remove(settings.dir() + "KesPrep.ini");
+    fs::create_directory(settings.dir() + "KesPrep.ini"); // cannot be written as a file
     ui::clearShownModals();
     runSettings([](TSetPathtoORVAForm& form) { form.chkAttempt->setChecked(true); }, true);
     ASSERT_EQ(messages().size(), 1u);
-    EXPECT_EQ(messages()[0], "Unable to write to " + settings.path() + "KesPrep.ini");
+    EXPECT_EQ(messages()[0], "Unable to write to " + settings.dir() + "KesPrep.ini");
     EXPECT_TRUE(Program().IncludeAttempted);
 }
 

@@ -8,58 +8,31 @@
 
 #include "support/Manifest.h"
 #include "support/RecordingOperator.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace codetest {
 
 namespace fs = std::filesystem;
 
-inline std::string fixture(const std::string& relative) {
-    return std::string(KES_TEST_DATA) + "/" + relative;
-}
+using testsupport::fixture;
 
-class DataDir {
+// A writable copy of the sample data directory that lives for one test.
+class DataDir : public testsupport::TempDir {
   public:
-    DataDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("kes-codes-") + info->test_suite_name() + "-" +
-                           info->name() + "-" + std::to_string(::getpid());
-        for (char& c : name)
-            if (c == '/') c = '_';
-        path_ = fs::temp_directory_path() / name;
-        fs::remove_all(path_);
-        fs::copy(fixture("virn-sample"), path_, fs::copy_options::recursive);
-        for (auto& entry : fs::recursive_directory_iterator(path_))
-            fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
-    }
-    ~DataDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    DataDir(const DataDir&) = delete;
-    DataDir& operator=(const DataDir&) = delete;
-
-    std::string dir() const { return path_.string() + "/"; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    DataDir() : TempDir("codes") { copyFolder("virn-sample"); }
 
     // The sample's KESPLACE.DBF + KESPLACE.cdx and KESTEST.DBF + KESTEST.cdx.
     void addCodeTables() const {
         for (const char* name : {"KESPLACE.DBF", "KESPLACE.cdx", "KESTEST.DBF", "KESTEST.cdx"})
             copyIn(std::string("formats/cdx/") + name, name);
     }
-    void copyIn(const std::string& relative, const std::string& as) const {
-        fs::copy_file(fixture(relative), path_ / as, fs::copy_options::overwrite_existing);
-        fs::permissions(path_ / as, fs::perms::owner_write, fs::perm_options::add);
-    }
-
-  private:
-    fs::path path_;
+    void copyIn(const std::string& relative, const std::string& as) const { copy(relative, as); }
 };
 
 struct CodeRow {

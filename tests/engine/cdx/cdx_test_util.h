@@ -6,6 +6,7 @@
 #include "data/Value.h"
 #include "data/cdx.h"
 #include "support/Manifest.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -67,20 +68,7 @@ inline xbase::ValueType sampleFieldType(const std::string& expr) {
     return xbase::ValueType::Character;
 }
 
-struct TempDir {
-    std::filesystem::path path;
-    TempDir() {
-        std::random_device rd;
-        path = std::filesystem::temp_directory_path() /
-               ("kes_cdx_test_" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string file(const std::string& name) const { return (path / name).string(); }
-};
+using testsupport::TempDir;
 
 // The number an 8-byte numeric or date key stands for.
 inline double keyToDouble(const unsigned char* k) {

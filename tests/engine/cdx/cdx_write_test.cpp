@@ -221,7 +221,7 @@ TEST(CdxWrite, FilesWeWriteReadBackIdentically) {
     }
     // Nothing but the index is left in the folder (no temporary files).
     size_t files = 0;
-    for (auto& entry : std::filesystem::directory_iterator(dir.path))
+    for (auto& entry : std::filesystem::directory_iterator(dir.path()))
         files += entry.is_regular_file();
     EXPECT_EQ(files, 1u);
     if (!dump)

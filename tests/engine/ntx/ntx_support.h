@@ -5,6 +5,7 @@
 #include "common/Date.h"
 #include "data/Value.h"
 #include "support/Manifest.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -21,7 +21,7 @@ namespace ntxtest {
 namespace fs = std::filesystem;
 
 inline std::string dataPath(const std::string& relative) {
-    return std::string(KES_TEST_DATA) + "/" + relative;
+    return testsupport::fixture(relative);
 }
 
 inline std::vector<unsigned char> readBytes(const std::string& path) {
@@ -54,24 +54,7 @@ inline xbase::Value csvValue(char type, const std::string& text) {
 }
 
 // A folder of its own under the system temp folder, removed afterwards.
-class ScratchDir {
-  public:
-    ScratchDir() {
-        std::random_device rd;
-        path_ =
-            fs::temp_directory_path() / ("kes_ntx_" + std::to_string(rd()) + std::to_string(rd()));
-        fs::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using ScratchDir = testsupport::TempDir;
 
 inline uint16_t get16(const std::vector<unsigned char>& b, size_t at) {
     return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -160,7 +159,7 @@ TEST(NtxWrite, EveryRightEdgeIsBalanced) {
     }
 }
 
-TEST(NtxWrite, SsnIndexOf200000KeysIsQuick) {
+TEST(NtxWrite, SsnIndexOf200000KeysReadsBackWhole) {
     // SSNs 900-00-0000 upward in steps, as the demo data generator makes them.
     KeyEntries entries;
     entries.keyLength = 11;
@@ -177,22 +176,13 @@ TEST(NtxWrite, SsnIndexOf200000KeysIsQuick) {
     ScratchDir dir;
     const std::string path = dir.file("SSN.NTX");
 
-    using Clock = std::chrono::steady_clock;
-    const auto t0 = Clock::now();
+    // Its timing is in kesprep-bench-engine ("write a 200,000-key NTX").
     xbase::writeNtx(path, info, entries);
-    const auto t1 = Clock::now();
     KeyEntries back;
     xbase::readNtx(path, back);
-    const auto t2 = Clock::now();
-    const auto ms = [](auto d) { return std::chrono::duration<double, std::milli>(d).count(); };
-    std::printf("200000 SSN keys: writeNtx %.1f ms, readNtx %.1f ms, file %zu bytes\n", ms(t1 - t0),
-                ms(t2 - t1), static_cast<size_t>(fs::file_size(path)));
     EXPECT_EQ(back.recnos, entries.recnos);
     EXPECT_TRUE(back.keys == entries.keys);
     EXPECT_EQ(checkShape(readBytes(path)).depth, 4);
-    // Generous bounds that still catch a walk or a build gone quadratic.
-    EXPECT_LT(ms(t1 - t0), 2000.0);
-    EXPECT_LT(ms(t2 - t1), 2000.0);
 }
 
 TEST(NtxWrite, HeaderFieldsAndFlagsReadBack) {

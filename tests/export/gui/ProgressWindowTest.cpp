@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "export/wccsvexp.h"
 #include "export/wcprgwnd.h"
+#include "support/TempDir.h"
 #include "ui/WindowOperator.h"
 
 #include <QAbstractButton>
@@ -13,7 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <unistd.h>
 
 namespace {
 
@@ -78,10 +78,8 @@ int progressWindows() {
 }
 
 TEST_F(ProgressWindowTest, ShownDuringTheComponentsExportOnly) {
-    auto dir =
-        std::filesystem::temp_directory_path() / ("kes_prgwnd_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string d = dir.string() + "/";
+    testsupport::TempDir tmp;
+    const std::string d = tmp.dir();
     TAdsTable::AdsCreateTable(d + "T.dbf", ttAdsCDX, OEM, 0, "A,C,3,0;");
     TAdsTable table;
     table.DatabaseName = d;
