@@ -446,7 +446,7 @@ INSTANTIATE_TEST_SUITE_P(
                    plus(numbersUpTo(9), {"11"}),
                    {},
                    10}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(MainWindowTest, PeriodTableWithoutRecordsShowsAnEmptyName) {
     makePeriods(data.dir(), {1});

@@ -102,7 +102,6 @@ TEST_F(ProgressWindowTest, ShownDuringTheComponentsExportOnly) {
     EXPECT_EQ(seen, (std::vector<int>{1, 1, 1}));
     EXPECT_EQ(progressWindows(), 0);
     table.Close();
-    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -89,8 +89,8 @@ class SelectionWindowTest : public ::testing::Test {
     void SetUp() override {
         ProgramState& program = Program();
         program = ProgramState();
-        program.DataDir = dir_.path();
-        program.ExeDir = dir_.path();
+        program.DataDir = dir_.dir();
+        program.ExeDir = dir_.dir();
         program.FileFormat = 1; // pipe delimited: the ID is the first field of a line
         ui::clearTerminationRequest();
     }
@@ -99,7 +99,7 @@ class SelectionWindowTest : public ::testing::Test {
     // Opens the window over a work table of `rows` records; it is shown so
     // that the grid has its rows laid out.
     std::unique_ptr<TListKestalScoresForm> open(int rows = 20) {
-        if (rows >= 0) makeWorkTable(dir_.path(), rows);
+        if (rows >= 0) makeWorkTable(dir_.dir(), rows);
         auto form = std::make_unique<TListKestalScoresForm>(nullptr);
         form->show();
         return form;
@@ -118,7 +118,7 @@ class SelectionWindowTest : public ::testing::Test {
 
     // Presses Export and returns the IDs of the file's lines.
     std::vector<std::string> exportIds(TListKestalScoresForm& f) {
-        const std::string out = dir_.path() + "upload.asc";
+        const std::string out = dir_.dir() + "upload.asc";
         std::remove(out.c_str());
         f.Edit1->setText(QString::fromStdString(out));
         EXPECT_TRUE(f.btnExport->isEnabled());
@@ -130,7 +130,7 @@ class SelectionWindowTest : public ::testing::Test {
     }
 
     std::string settingsFileName() {
-        return TIniFile(SettingsFilePath(dir_.path())).ReadString("ORVA Export", "Filename", "?");
+        return TIniFile(SettingsFilePath(dir_.dir())).ReadString("ORVA Export", "Filename", "?");
     }
 
     TempDir dir_;
@@ -282,7 +282,7 @@ TEST_F(SelectionWindowTest, CtrlAAndCtrlNInTheGrid) {
 
 TEST_F(SelectionWindowTest, ExportIsEnabledOnlyWithRowsAndAFileName) {
     {
-        Program().DataDir = dir_.path() + "empty/";
+        Program().DataDir = dir_.dir() + "empty/";
         std::filesystem::create_directories(Program().DataDir);
         makeWorkTable(Program().DataDir, 0);
         auto empty = open(-1);
@@ -291,7 +291,7 @@ TEST_F(SelectionWindowTest, ExportIsEnabledOnlyWithRowsAndAFileName) {
         empty->btnAllClick();
         EXPECT_EQ(empty->SelectedCount, 0);
         EXPECT_FALSE(empty->btnExport->isEnabled());
-        Program().DataDir = dir_.path();
+        Program().DataDir = dir_.dir();
     }
     auto f = open();
     // A name without a selection; then one row.
@@ -378,10 +378,10 @@ TEST_F(SelectionWindowTest, NavigatorMovesTheCurrentRowAndKeepsTheSelection) {
 }
 
 TEST_F(SelectionWindowTest, SaveDialogAddsAscAndTheNameIsKeptBetweenWindows) {
-    TIniFile(SettingsFilePath(dir_.path())).WriteString("ORVA Export", "Filename", "first.asc");
+    TIniFile(SettingsFilePath(dir_.dir())).WriteString("ORVA Export", "Filename", "first.asc");
     auto f = open();
     EXPECT_EQ(f->Edit1->text(), "first.asc");
-    saveAnswer_ = dir_.path() + "kestal";
+    saveAnswer_ = dir_.dir() + "kestal";
     QTest::mouseClick(f->SpeedButton1, Qt::LeftButton);
     ASSERT_FALSE(ui::shownModals().empty());
     const ui::ModalRequest& asked = ui::shownModals().back();
@@ -389,38 +389,38 @@ TEST_F(SelectionWindowTest, SaveDialogAddsAscAndTheNameIsKeptBetweenWindows) {
     EXPECT_EQ(asked.text, "first.asc");
     EXPECT_EQ(asked.filter, "Text files (*.txt)|*.txt|All files (*.*)|*.*");
     EXPECT_EQ(asked.defaultExtension, "asc");
-    EXPECT_EQ(f->Edit1->text().toStdString(), dir_.path() + "kestal.asc");
+    EXPECT_EQ(f->Edit1->text().toStdString(), dir_.dir() + "kestal.asc");
     // A name with an extension stays as chosen; the dialog then starts with it.
-    saveAnswer_ = dir_.path() + "upload.txt";
+    saveAnswer_ = dir_.dir() + "upload.txt";
     QTest::mouseClick(f->SpeedButton1, Qt::LeftButton);
-    EXPECT_EQ(ui::shownModals().back().text, dir_.path() + "kestal.asc");
-    EXPECT_EQ(f->Edit1->text().toStdString(), dir_.path() + "upload.txt");
+    EXPECT_EQ(ui::shownModals().back().text, dir_.dir() + "kestal.asc");
+    EXPECT_EQ(f->Edit1->text().toStdString(), dir_.dir() + "upload.txt");
     EXPECT_EQ(settingsFileName(), "first.asc"); // written only at close
 
     QTest::mouseClick(f->btnCancel, Qt::LeftButton);
     EXPECT_FALSE(f->isVisible());
-    EXPECT_EQ(settingsFileName(), dir_.path() + "upload.txt");
+    EXPECT_EQ(settingsFileName(), dir_.dir() + "upload.txt");
     f.reset();
     EXPECT_FALSE(TAdsTable().Active());
     auto again = open(-1);
-    EXPECT_EQ(again->Edit1->text().toStdString(), dir_.path() + "upload.txt");
+    EXPECT_EQ(again->Edit1->text().toStdString(), dir_.dir() + "upload.txt");
     // A window of the automatic preparation leaves the setting alone.
     again->AutoMode = true;
     again->Edit1->setText("elsewhere.asc");
     again->close();
-    EXPECT_EQ(settingsFileName(), dir_.path() + "upload.txt");
+    EXPECT_EQ(settingsFileName(), dir_.dir() + "upload.txt");
 }
 
 TEST_F(SelectionWindowTest, AutomaticUseWritesToItsOwnFileName) {
     auto f = open();
     f->hide();
-    f->Edit1->setText(QString::fromStdString(dir_.path() + "operator.asc"));
+    f->Edit1->setText(QString::fromStdString(dir_.dir() + "operator.asc"));
     f->btnAllClick();
     f->AutoMode = true;
-    f->AutoFileName = dir_.path() + "auto.asc";
+    f->AutoFileName = dir_.dir() + "auto.asc";
     f->BuildExportFile();
-    EXPECT_EQ(lines(readFile(dir_.path() + "auto.asc")).size(), 20u);
-    EXPECT_FALSE(std::filesystem::exists(dir_.path() + "operator.asc"));
+    EXPECT_EQ(lines(readFile(dir_.dir() + "auto.asc")).size(), 20u);
+    EXPECT_FALSE(std::filesystem::exists(dir_.dir() + "operator.asc"));
     EXPECT_EQ(f->ProgressBar1->value(), 0);
 }
 

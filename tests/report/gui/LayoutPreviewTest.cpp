@@ -17,7 +17,7 @@ namespace {
 
 TEST(LayoutPreviewTest, PreviewShowsThePageAndSavesAndPrintsIt) {
     TempDir dir;
-    const std::string saved = dir.path() + "layout.pdf", printed = dir.path() + "printed.pdf";
+    const std::string saved = dir.dir() + "layout.pdf", printed = dir.dir() + "printed.pdf";
     bool previewAnswered = false, savedOk = false, printedOk = false;
     std::vector<std::string> statusTexts;
 
@@ -61,7 +61,7 @@ TEST(LayoutPreviewTest, PreviewShowsThePageAndSavesAndPrintsIt) {
 
 TEST(LayoutPreviewTest, CancelledDialogsAndAnUnwritableFileLeaveNothingBehind) {
     TempDir dir;
-    const std::string unwritable = dir.path() + "no-such-folder/layout.pdf";
+    const std::string unwritable = dir.dir() + "no-such-folder/layout.pdf";
     std::vector<bool> results;
     ui::ScopedModalAnswerer answers([&](const ui::ModalRequest& request) -> ui::ModalAnswer {
         if (request.kind == ui::ModalKind::ReportPreview) {
@@ -83,7 +83,7 @@ TEST(LayoutPreviewTest, CancelledDialogsAndAnUnwritableFileLeaveNothingBehind) {
     EXPECT_EQ(shown.back().kind, ui::ModalKind::MessageBox);
     EXPECT_EQ(shown.back().type, ui::MsgType::Error);
     EXPECT_EQ(shown.back().text, "Unable to write to " + unwritable);
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.dir()));
 }
 
 } // namespace
