@@ -81,7 +81,7 @@ int runCase(const Settings& s, const Case& c) {
     PhaseSink sink;
     const auto started = std::chrono::steady_clock::now();
     sink.started = started;
-    GatherResult result = GatherRecords(o, sink);
+    GatherResult result = GatherRecords(o, sink).result;
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (result != GatherResult::Done) {

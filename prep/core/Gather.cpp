@@ -95,11 +95,13 @@ class Gathering {
     Gathering(const GatherOptions& options, Operator& op) : options_(options), op_(op) {}
 
     GatherResult run();
+    const GatherAccount& account() const { return account_; }
 
   private:
     bool gather();
     bool readSiteCode();
-    bool copyRecords(const std::string& tableName, const std::string& filter);
+    bool copyRecords(const std::string& tableName, const std::string& filter,
+                     RecordTableAccount& account);
     bool openStudents();
     void processRecords();
     void finish();
@@ -115,6 +117,7 @@ class Gathering {
     std::string siteCode_ = "  ";
     bool dropped_ = false;
     bool hourglass_ = false;
+    GatherAccount account_;
 };
 
 GatherResult Gathering::run() {
@@ -155,20 +158,21 @@ bool Gathering::gather() {
         op_.ShowStatus("Adding Placement Records");
         bool copied =
             options_.SearchTemporary
-                ? copyRecords("PlacTemp", dates)
-                : copyRecords("Place", dates.empty() ? "duplicate" : dates + ".and. duplicate");
+                ? copyRecords("PlacTemp", dates, account_.placement)
+                : copyRecords("Place", dates.empty() ? "duplicate" : dates + ".and. duplicate",
+                              account_.placement);
         if (!copied) return false;
     }
     if (options_.IncludeAssessment) {
         op_.ShowStatus("Adding Assessment Records");
         if (!copyRecords(options_.SearchTemporary ? "Assetemp" : "Assess",
-                         options_.SearchTemporary ? dates : retestFilter))
+                         options_.SearchTemporary ? dates : retestFilter, account_.assessment))
             return false;
     }
     if (options_.IncludeScores) {
         op_.ShowStatus("Adding Score Records");
         if (!copyRecords(options_.SearchTemporary ? "Scortemp" : "Scores",
-                         options_.SearchTemporary ? dates : retestFilter))
+                         options_.SearchTemporary ? dates : retestFilter, account_.scores))
             return false;
     }
 
@@ -181,6 +185,7 @@ bool Gathering::gather() {
     closeTable(source_);
 
     if (dropped_) work_.AdsPackTable();
+    account_.kept = static_cast<int>(work_.File().recordCount());
     return true;
 }
 
@@ -196,14 +201,30 @@ bool Gathering::readSiteCode() {
 }
 
 // Appends the records of one record table that pass `filter` to the work
-// table. False when the operator gave up on the open.
-bool Gathering::copyRecords(const std::string& tableName, const std::string& filter) {
+// table and counts them into `account`. False when the operator gave up on
+// the open.
+bool Gathering::copyRecords(const std::string& tableName, const std::string& filter,
+                            RecordTableAccount& account) {
     source_.SetTableName(tableName);
     if (!OpenTableWithRetry(source_, op_)) return false;
     source_.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
     try {
+        account.table = tableName;
+        const xbase::DbfFile& file = source_.File();
+        for (uint32_t recno = 1; recno <= file.recordCount(); ++recno)
+            if (!file.isDeleted(recno)) ++account.read;
+        int inDates = account.read;
+        if (!options_.DateFilter.empty()) {
+            source_.AdsSetFilter("(" + options_.DateFilter + ") .and. .not. DELETED()");
+            inDates = static_cast<int>(source_.RecordCount());
+            source_.AdsClearFilter();
+        }
+        const uint32_t before = work_.File().recordCount();
         if (!filter.empty()) source_.AdsSetFilter(filter);
         source_.AdsCopyTableContents(work_);
+        account.copied = static_cast<int>(work_.File().recordCount() - before);
+        account.outsideDates = account.read - inDates;
+        account.setAside = inDates - account.copied;
     } catch (...) {
         CleanUp quietly;
         quietly([&] { source_.AdsClearFilter(); });
@@ -248,17 +269,24 @@ void Gathering::processRecords() {
 
     // Keeps the record (its pending change is stored), or drops it when its
     // code table row excludes the code.
+    // False when the record was dropped.
     auto translate = [&](CodeTable& table, const std::string& key, std::string_view newScore) {
-        if (!table.table.FindKey(key)) return;
+        if (!table.table.FindKey(key)) {
+            ++account_.notInCodeTable[key];
+            return true;
+        }
         std::string newCode = table.newCode->AsString();
-        if (table.include->AsBoolean() && !kes::trimBlanksAndControls(newCode).empty()) {
+        const bool included = table.include->AsBoolean();
+        if (included && !kes::trimBlanksAndControls(newCode).empty()) {
             testCode.SetAsString(newCode);
             testScore.SetAsString(newScore);
             work.Post();
-        } else {
-            work.Delete();
-            dropped_ = true;
+            return true;
         }
+        ++(included ? account_.blankNewCode : account_.notIncluded)[key];
+        work.Delete();
+        dropped_ = true;
+        return false;
     };
 
     work.DisableControls();
@@ -274,7 +302,8 @@ void Gathering::processRecords() {
             }
 
             const std::string studentSsn = ssn.AsString();
-            if (students.FindKey(studentSsn)) {
+            const bool studentFound = students.FindKey(studentSsn);
+            if (studentFound) {
                 work.Edit();
                 lastName.SetAsString(studentLastName.AsString());
                 firstName.SetAsString(studentFirstName.AsString());
@@ -287,12 +316,13 @@ void Gathering::processRecords() {
             id.SetAsString(SsnToId(studentSsn));
 
             const std::string testingCode = code.AsString();
+            bool kept = true;
             if (characterCount(testingCode) == 4) {
                 // A placement code: two characters of level, two of score.
                 std::string_view level = characters(testingCode, 0, 2);
                 std::string_view points = characters(testingCode, 2, 2);
                 if (placement_.open) {
-                    translate(placement_, testingCode, points);
+                    kept = translate(placement_, testingCode, points);
                 } else {
                     testCode.SetAsString(level);
                     testScore.SetAsString(points);
@@ -305,13 +335,15 @@ void Gathering::processRecords() {
                 const std::string points =
                     ZeroPad(scoreCode ? score.AsInteger() : correct.AsInteger(), 4);
                 if (test_.open) {
-                    translate(test_, testingCode, points);
+                    kept = translate(test_, testingCode, points);
                 } else {
                     testCode.SetAsString(testingCode);
                     testScore.SetAsString(points);
                     work.Post();
                 }
             }
+
+            if (kept && !studentFound) ++account_.studentNotFound;
 
             ++counter;
             op_.SetProgress(counter);
@@ -380,12 +412,85 @@ std::string DataFolderProblem(const std::string& dataDir, const std::string& per
     return {};
 }
 
-GatherResult GatherRecords(const GatherOptions& options, Operator& op) {
+GatherReport GatherRecords(const GatherOptions& options, Operator& op) {
     // Nothing is created before the folders are known to be the right ones.
     const std::string problem = DataFolderProblem(options.DataDir, options.PeriodDir);
     if (!problem.empty()) throw std::runtime_error(problem);
     // No other process prepares from this folder meanwhile (EPreparationBusy).
     PreparationLock lock(options.DataDir);
     Gathering gathering(options, op);
-    return gathering.run();
+    GatherReport report;
+    report.result = gathering.run();
+    if (report.result == GatherResult::Done) report.account = gathering.account();
+    return report;
+}
+
+namespace {
+
+std::string plural(int count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// "EN01 2, RD03 1"
+std::string codeList(const std::map<std::string, int>& codes) {
+    std::string text;
+    for (const auto& [code, count] : codes) {
+        if (!text.empty()) text += ", ";
+        text += (code.empty() ? std::string("(blank)") : code) + " " + std::to_string(count);
+    }
+    return text;
+}
+
+int total(const std::map<std::string, int>& codes) {
+    int sum = 0;
+    for (const auto& entry : codes)
+        sum += entry.second;
+    return sum;
+}
+
+} // namespace
+
+std::vector<std::string> GatherAccountLines(const GatherAccount& account) {
+    std::vector<std::string> lines;
+    using Words = const char* const[2];
+    auto table = [&](const char* kind, const RecordTableAccount& t, Words& setAside) {
+        if (t.table.empty()) {
+            lines.push_back(std::string(kind) + ": not included");
+            return;
+        }
+        std::string line = std::string(kind) + " (" + t.table +
+                           "): " + plural(t.read, "record read", "records read");
+        if (t.outsideDates > 0)
+            line += ", " + std::to_string(t.outsideDates) + " outside the dates";
+        if (t.setAside > 0) line += ", " + plural(t.setAside, setAside[0], setAside[1]);
+        line += ", " + std::to_string(t.copied) + " copied";
+        lines.push_back(line);
+    };
+    static Words duplicates = {"duplicate left out", "duplicates left out"};
+    static Words retests = {"retest left out", "retests left out"};
+    table("Placement", account.placement, duplicates);
+    table("Assessment", account.assessment, retests);
+    table("Scores", account.scores, retests);
+    auto codes = [&](const char* what, const std::map<std::string, int>& counts) {
+        if (counts.empty()) return;
+        lines.push_back(std::string(what) + ": " + std::to_string(total(counts)) + " (" +
+                        codeList(counts) + ")");
+    };
+    codes("Dropped, code not included", account.notIncluded);
+    codes("Dropped, blank new code", account.blankNewCode);
+    codes("Kept, code not in the code table (test code blank)", account.notInCodeTable);
+    if (account.studentNotFound > 0)
+        lines.push_back("Kept, student not found (names blank): " +
+                        std::to_string(account.studentNotFound));
+    lines.push_back("Rows kept: " + std::to_string(account.kept));
+    return lines;
+}
+
+std::string GatherAccountText(const GatherAccount& account) {
+    std::string text;
+    for (const std::string& line : GatherAccountLines(account)) {
+        if (!text.empty()) text += '\n';
+        text += line;
+    }
+    return text;
 }

@@ -8,7 +8,9 @@
 #include "common/Operator.h"
 #include "data/AdsTable.h"
 
+#include <map>
 #include <string>
+#include <vector>
 
 struct GatherOptions {
     std::string DataDir;   // ends in PathDelim
@@ -26,6 +28,43 @@ enum class GatherResult {
     Cancelled, // the operator gave up on an open: the program is to end
 };
 
+// What one record table gave the work table. Deleted records are not counted.
+struct RecordTableAccount {
+    std::string table;    // the table read ("PlacTemp", "Assess", ...); empty when not read
+    int read = 0;         // records in the table
+    int outsideDates = 0; // left out by the date range (an empty test date is outside)
+    int setAside = 0;     // master set, within the dates: duplicates, or retests marked "N"
+    int copied = 0;       // copied into the work table
+};
+
+// The account of one gathering: where every record read went. It answers an
+// office's question after an upload, "why is this student missing?".
+struct GatherAccount {
+    RecordTableAccount placement, assessment, scores;
+    // Records per testing code, in code order. A code missing from its code
+    // table keeps its row with the test code and score left blank; a row of
+    // the code table that is not included, or whose new code is blank, drops
+    // the record.
+    std::map<std::string, int> notInCodeTable;
+    std::map<std::string, int> notIncluded;
+    std::map<std::string, int> blankNewCode;
+    int studentNotFound = 0; // rows kept whose student was not found: their names stay blank
+    int kept = 0;            // rows in the work table
+};
+
+// The account as lines an operator reads, the last one the rows kept.
+std::vector<std::string> GatherAccountLines(const GatherAccount& account);
+// The same lines joined by line feeds.
+std::string GatherAccountText(const GatherAccount& account);
+
+struct GatherReport {
+    GatherResult result = GatherResult::Done;
+    GatherAccount account; // complete when result is Done
+};
+inline bool operator==(const GatherReport& report, GatherResult result) {
+    return report.result == result;
+}
+
 // The work table's field list, exactly as the table is created.
 extern const char* const WorkTableFieldList;
 
@@ -40,10 +79,10 @@ bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, Operator& op)
 std::string DataFolderProblem(const std::string& dataDir, const std::string& periodDir);
 
 // Runs one gathering, showing its status texts, progress and hourglass to
-// `op`. The data folder and the period folder are checked first
+// `op`, and gives its account. The data folder and the period folder are checked first
 // (std::runtime_error with DataFolderProblem's text; nothing is created), then
 // the data folder's PreparationLock is held for the run (EPreparationBusy
 // when another process holds it).
 // Table-layer errors propagate as EADSDatabaseError after every table has
 // been closed.
-GatherResult GatherRecords(const GatherOptions& options, Operator& op);
+GatherReport GatherRecords(const GatherOptions& options, Operator& op);

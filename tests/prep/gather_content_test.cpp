@@ -6,6 +6,7 @@
 #include "gather_support.h"
 
 #include <optional>
+#include <set>
 
 using namespace gathertest;
 
@@ -32,6 +33,10 @@ const CodeMap kSampleTestCodes = {{"RD", "READ"},       {"WR", "WRIT"},       {"
                                   {"AL", "ALGE"},       {"sp", "SPCH"},       {"SRD", "SREA"},
                                   {"SWR", "SWRI"},      {"SMA", "SMAT"},      {"SR1", "SR1"},
                                   {"S1", std::nullopt}, {"ESL", std::nullopt}};
+
+// The dropped codes whose row is included but has a blank NEWCODE; the other
+// dropped codes are not included.
+const std::set<std::string> kBlankNewCodes = {"ES01", "ESL"};
 
 struct DateRangeOfPeriod {
     const char* period;
@@ -88,33 +93,62 @@ struct RecordKind {
     const char* temporaryTable;
     const char* masterTable;
     bool (*inMasterSet)(const CsvRecord&);
+    RecordTableAccount GatherAccount::*account;
+    const char* temporaryName; // as the gathering names the table
+    const char* masterName;
 };
 
-const RecordKind kPlacementKind{"plactemp", "place",
-                                [](const CsvRecord& r) { return r.at("DUPLICATE") == "T"; }};
-const RecordKind kAssessmentKind{"assetemp", "assess",
-                                 [](const CsvRecord& r) { return r.at("RETEST") != "N"; }};
-const RecordKind kScoreKind{"scortemp", "scores",
-                            [](const CsvRecord& r) { return r.at("RETEST") != "N"; }};
+const RecordKind kPlacementKind{"plactemp",
+                                "place",
+                                [](const CsvRecord& r) { return r.at("DUPLICATE") == "T"; },
+                                &GatherAccount::placement,
+                                "PlacTemp",
+                                "Place"};
+const RecordKind kAssessmentKind{"assetemp",
+                                 "assess",
+                                 [](const CsvRecord& r) { return r.at("RETEST") != "N"; },
+                                 &GatherAccount::assessment,
+                                 "Assetemp",
+                                 "Assess"};
+const RecordKind kScoreKind{"scortemp",
+                            "scores",
+                            [](const CsvRecord& r) { return r.at("RETEST") != "N"; },
+                            &GatherAccount::scores,
+                            "Scortemp",
+                            "Scores"};
 
 // The rows the gathering should leave, in work-table order, built from the CSV
-// manifests by the rules of the fixture description.
+// manifests by the rules of the fixture description; with `account`, also
+// where each record read went.
 std::vector<WorkRow> expectedRows(const Scenario& s,
                                   const CodeMap& placementCodes = kSamplePlacementCodes,
-                                  const CodeMap& testCodes = kSampleTestCodes) {
+                                  const CodeMap& testCodes = kSampleTestCodes,
+                                  GatherAccount* account = nullptr) {
+    GatherAccount unused;
+    GatherAccount& counts = account ? *account : unused;
     const std::string period = s.period;
     const auto students = manifest(period, s.temporary ? "studtemp" : "student");
     std::vector<WorkRow> out;
     auto addKind = [&](const RecordKind& kind) {
+        RecordTableAccount& tableCounts = counts.*kind.account;
+        tableCounts.table = s.temporary ? kind.temporaryName : kind.masterName;
         for (const CsvRecord& r :
              manifest(period, s.temporary ? kind.temporaryTable : kind.masterTable)) {
             if (r.at("deleted") == "T") continue;
+            ++tableCounts.read;
             const std::string& date = r.at("DATE");
             if (s.dateRange) {
                 const auto& range = rangeOf(period);
-                if (date.empty() || date < range.first || date > range.last) continue;
+                if (date.empty() || date < range.first || date > range.last) {
+                    ++tableCounts.outsideDates;
+                    continue;
+                }
             }
-            if (!s.temporary && !kind.inMasterSet(r)) continue;
+            if (!s.temporary && !kind.inMasterSet(r)) {
+                ++tableCounts.setAside;
+                continue;
+            }
+            ++tableCounts.copied;
 
             WorkRow row;
             row["SSN"] = padded(r.at("SSN"), 11);
@@ -131,8 +165,10 @@ std::vector<WorkRow> expectedRows(const Scenario& s,
             row["FNAME"] = padded("", 11);
             row["MNAME"] = " ";
             row["BIRTHDATE"] = "";
+            bool studentFound = false;
             for (const CsvRecord& st : students)
                 if (st.at("SSN") == r.at("SSN")) {
+                    studentFound = true;
                     row["LNAME"] = padded(st.at("LNAME"), 13);
                     row["FNAME"] = padded(st.at("FNAME"), 11);
                     row["MNAME"] = padded(st.at("MNAME"), 1);
@@ -158,10 +194,16 @@ std::vector<WorkRow> expectedRows(const Scenario& s,
                 testCode = code.size() == 4 ? code.substr(0, 2) : code;
                 testScore = score;
             } else if (auto found = codes.find(code); found != codes.end()) {
-                if (!found->second) continue; // dropped
+                if (!found->second) { // dropped
+                    ++(kBlankNewCodes.count(code) ? counts.blankNewCode : counts.notIncluded)[code];
+                    continue;
+                }
                 testCode = *found->second;
                 testScore = score;
-            } // a code missing from its table keeps both blank
+            } else { // a code missing from its table keeps both blank
+                ++counts.notInCodeTable[code];
+            }
+            if (!studentFound) ++counts.studentNotFound;
             row["TESTCODE"] = padded(testCode, 4);
             row["TESTSCORE"] = padded(testScore, 8);
             out.push_back(row);
@@ -170,6 +212,7 @@ std::vector<WorkRow> expectedRows(const Scenario& s,
     if (s.placement) addKind(kPlacementKind);
     if (s.assessment) addKind(kAssessmentKind);
     if (s.scores) addKind(kScoreKind);
+    counts.kept = static_cast<int>(out.size());
     return out;
 }
 
@@ -201,6 +244,27 @@ void expectSameRows(const std::vector<WorkRow>& expected, const WorkTableContent
         }
 }
 
+void expectSameTable(const char* kind, const RecordTableAccount& expected,
+                     const RecordTableAccount& actual) {
+    SCOPED_TRACE(kind);
+    EXPECT_EQ(actual.table, expected.table);
+    EXPECT_EQ(actual.read, expected.read);
+    EXPECT_EQ(actual.outsideDates, expected.outsideDates);
+    EXPECT_EQ(actual.setAside, expected.setAside);
+    EXPECT_EQ(actual.copied, expected.copied);
+}
+
+void expectSameAccount(const GatherAccount& expected, const GatherAccount& actual) {
+    expectSameTable("placement", expected.placement, actual.placement);
+    expectSameTable("assessment", expected.assessment, actual.assessment);
+    expectSameTable("scores", expected.scores, actual.scores);
+    EXPECT_EQ(actual.notInCodeTable, expected.notInCodeTable);
+    EXPECT_EQ(actual.notIncluded, expected.notIncluded);
+    EXPECT_EQ(actual.blankNewCode, expected.blankNewCode);
+    EXPECT_EQ(actual.studentNotFound, expected.studentNotFound);
+    EXPECT_EQ(actual.kept, expected.kept);
+}
+
 class GatherScenario : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(GatherScenario, WorkTableHoldsTheExpectedRows) {
@@ -208,12 +272,15 @@ TEST_P(GatherScenario, WorkTableHoldsTheExpectedRows) {
     SampleDataDir data;
     data.addCodeTables(s.placementCodes, s.testCodes);
     GatherOperator op;
-    ASSERT_EQ(GatherRecords(optionsFor(data, s), op), GatherResult::Done);
+    const GatherReport report = GatherRecords(optionsFor(data, s), op);
+    ASSERT_EQ(report, GatherResult::Done);
     EXPECT_TRUE(op.questions.empty());
 
-    const auto expected = expectedRows(s);
+    GatherAccount account;
+    const auto expected = expectedRows(s, kSamplePlacementCodes, kSampleTestCodes, &account);
     const auto actual = readWorkTable(data.dir());
     expectSameRows(expected, actual);
+    expectSameAccount(account, report.account);
     EXPECT_EQ(actual.tags, (std::vector<std::string>{"SSN", "LNAME", "TESTCODE", "DATE"}));
 }
 
@@ -559,3 +626,26 @@ TEST(GatherWorkTable, EarlierTableAndTagsDoNotSurvive) {
 }
 
 } // namespace
+
+// The account as the operator reads it: every kind of line, numbers in
+// words that fit them, codes in code order, the rows kept last.
+TEST(GatherAccountText, NamesEveryFigure) {
+    GatherAccount account;
+    account.placement = {"Place", 28, 22, 1, 5};
+    account.assessment = {"Assetemp", 1, 0, 0, 1};
+    account.notIncluded = {{"S1", 3}, {"RD03", 2}};
+    account.blankNewCode = {{"ES01", 1}};
+    account.notInCodeTable = {{"ZZ", 1}, {"XX99", 2}};
+    account.studentNotFound = 4;
+    account.kept = 3;
+    EXPECT_EQ(GatherAccountText(account),
+              "Placement (Place): 28 records read, 22 outside the dates, 1 duplicate left out, "
+              "5 copied\n"
+              "Assessment (Assetemp): 1 record read, 1 copied\n"
+              "Scores: not included\n"
+              "Dropped, code not included: 5 (RD03 2, S1 3)\n"
+              "Dropped, blank new code: 1 (ES01 1)\n"
+              "Kept, code not in the code table (test code blank): 3 (XX99 2, ZZ 1)\n"
+              "Kept, student not found (names blank): 4\n"
+              "Rows kept: 3");
+}
