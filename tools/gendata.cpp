@@ -277,14 +277,43 @@ struct Student {
     bool noBirth = false;
 };
 
-// SSNs in the 900-xx-xxxx range, all different; one in a thousand without hyphens.
-std::vector<Student> makeStudents(long count, Random& random) {
-    std::vector<Student> students(static_cast<size_t>(count));
+// The students of a period, and SSNs that the record tables use for people
+// missing from the student tables.
+struct People {
+    std::vector<Student> students;
+    std::vector<std::string> absentSsns;
+};
+
+// SSNs in the 900-xx-xxxx range, all different; one in a thousand without
+// hyphens. The absent SSNs come from the same walk, so they are spread among
+// the students' and never sort before the first of them: an upload file in
+// SSN order starts with a student.
+People makeStudents(long count, Random& random) {
+    People people;
+    std::vector<Student>& students = people.students;
+    students.resize(static_cast<size_t>(count));
     const uint64_t stride = 7919 * 7907; // prime to 10^8: a walk through all numbers
     const uint64_t start = random.next() % 100000000ull;
+    auto walk = [&](long i) -> uint64_t {
+        return (start + static_cast<uint64_t>(i) * stride) % 100000000ull;
+    };
+    uint64_t lowest = 100000000ull;
+    for (long i = 0; i < count; ++i)
+        lowest = std::min(lowest, walk(i));
+    const long absent = std::max(1L, count / 20);
+    for (long i = count; i < count + absent && count > 0; ++i) {
+        const uint64_t n = walk(i);
+        if (n < lowest) continue;
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "9%02llu-%02llu-%04llu",
+                      static_cast<unsigned long long>(n / 1000000),
+                      static_cast<unsigned long long>(n / 10000 % 100),
+                      static_cast<unsigned long long>(n % 10000));
+        people.absentSsns.push_back(buf);
+    }
     for (long i = 0; i < count; ++i) {
         Student& s = students[static_cast<size_t>(i)];
-        uint64_t n = (start + static_cast<uint64_t>(i) * stride) % 100000000ull;
+        uint64_t n = walk(i);
         char buf[16];
         if (random.perMille(1))
             std::snprintf(buf, sizeof buf, "9%08llu", static_cast<unsigned long long>(n));
@@ -301,7 +330,7 @@ std::vector<Student> makeStudents(long count, Random& random) {
         s.noBirth = random.perMille(5);
         s.birth = kes::Date(static_cast<int32_t>(18264 + random.below(20000))); // 1950 .. 2004
     }
-    return students;
+    return people;
 }
 
 constexpr const char* kStudentFields =
@@ -358,7 +387,8 @@ constexpr const char* kRecordFieldsStart =
     "SS9,N,2,0;SS10,N,2,0;GRPNUMBER,C,7,0;TESTTIME,C,8,0;";
 
 void writeRecords(const std::string& dir, const std::string& table, Kind kind, long count,
-                  const std::vector<Student>& students, const Period& period, Random& random) {
+                  const People& people, const Period& period, Random& random) {
+    const std::vector<Student>& students = people.students;
     TAdsTable t;
     createTable(t, dir, table,
                 std::string(kRecordFieldsStart) +
@@ -383,12 +413,12 @@ void writeRecords(const std::string& dir, const std::string& table, Kind kind, l
     for (long i = 0; i < count; ++i) {
         w.begin();
         if (random.perMille(10)) w.deleted();
-        // One record in a hundred belongs to nobody in the student table.
-        if (random.perMille(10) || students.empty()) {
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "8%02u-%02u-%04u", random.below(100), random.below(100),
-                          random.below(10000));
-            w.text(ssn, buf);
+        // Three records in a thousand belong to nobody in the student table.
+        const auto& absent = people.absentSsns;
+        if (students.empty() || (random.perMille(3) && !absent.empty())) {
+            w.text(ssn, absent.empty()
+                            ? std::string("800-00-0000")
+                            : absent[random.below(static_cast<uint32_t>(absent.size()))]);
         } else {
             w.text(ssn, students[random.below(static_cast<uint32_t>(students.size()))].ssn);
         }
@@ -619,9 +649,9 @@ int main(int argc, char** argv) {
             Random random(options.seed * 1000003ull + static_cast<uint64_t>(n));
             writeSmallTables(dir, period);
 
-            const std::vector<Student> students = makeStudents(options.students, random);
-            writeStudents(dir, "Student", "SSN.NTX", students, random);
-            writeStudents(dir, "StudTemp", "SSNTEMP.NTX", students, random);
+            const People people = makeStudents(options.students, random);
+            writeStudents(dir, "Student", "SSN.NTX", people.students, random);
+            writeStudents(dir, "StudTemp", "SSNTEMP.NTX", people.students, random);
 
             // Split: 30% placement, 30% assessment, the rest scores.
             auto split = [](long total) {
@@ -630,12 +660,12 @@ int main(int argc, char** argv) {
             };
             const auto master = split(options.records);
             const auto temporary = split(options.temporaryRecords);
-            writeRecords(dir, "Place", Kind::Placement, master[0], students, period, random);
-            writeRecords(dir, "Assess", Kind::Assessment, master[1], students, period, random);
-            writeRecords(dir, "Scores", Kind::Score, master[2], students, period, random);
-            writeRecords(dir, "PlacTemp", Kind::Placement, temporary[0], students, period, random);
-            writeRecords(dir, "Assetemp", Kind::Assessment, temporary[1], students, period, random);
-            writeRecords(dir, "Scortemp", Kind::Score, temporary[2], students, period, random);
+            writeRecords(dir, "Place", Kind::Placement, master[0], people, period, random);
+            writeRecords(dir, "Assess", Kind::Assessment, master[1], people, period, random);
+            writeRecords(dir, "Scores", Kind::Score, master[2], people, period, random);
+            writeRecords(dir, "PlacTemp", Kind::Placement, temporary[0], people, period, random);
+            writeRecords(dir, "Assetemp", Kind::Assessment, temporary[1], people, period, random);
+            writeRecords(dir, "Scortemp", Kind::Score, temporary[2], people, period, random);
         }
         if (options.codeTables) writeCodeTables(dataDir);
     } catch (const std::exception& e) {
