@@ -106,11 +106,11 @@ void TKesPrepMainForm::createControls() {
     GroupBox1->setObjectName("GroupBox1");
     GroupBox1->setGeometry(193, 79, 177, 108);
 
-    rbAllDates = new QRadioButton("All Dates", GroupBox1);
+    rbAllDates = new ui::RadioButton("All Dates", GroupBox1);
     rbAllDates->setObjectName("rbAllDates");
     rbAllDates->setGeometry(8, 17, 73, 17);
     rbAllDates->setChecked(true);
-    rbSelectedDates = new QRadioButton("Selected Dates", GroupBox1);
+    rbSelectedDates = new ui::RadioButton("Selected Dates", GroupBox1);
     rbSelectedDates->setObjectName("rbSelectedDates");
     rbSelectedDates->setGeometry(8, 35, 98, 17);
 
@@ -147,15 +147,17 @@ void TKesPrepMainForm::createControls() {
     ProgressBar1->setTextVisible(false);
     ProgressBar1->setGeometry(168, 1, 211, 16);
 
-    setTabOrder(ListBox2, rgSearch->button(0));
-    setTabOrder(rgSearch->button(0), rbAllDates);
-    setTabOrder(rbAllDates, btnToday);
-    setTabOrder(btnToday, edtBegDate);
-    setTabOrder(edtBegDate, edtEndDate);
-    setTabOrder(edtEndDate, btnAuto);
-    setTabOrder(btnAuto, btnFind);
-    setTabOrder(btnFind, btnSettings);
-    setTabOrder(btnSettings, CloselBtn);
+    // Tab goes down the period list, then the right-hand column from top to
+    // bottom, every option of the two choices in its place, then the buttons
+    // from left to right and top to bottom.
+    const std::initializer_list<QWidget*> tabOrder = {
+        ListBox2,   rgSearch->button(0), rgSearch->button(1),
+        rbAllDates, rbSelectedDates,     btnToday,
+        edtBegDate, edtEndDate,          btnAuto,
+        btnFind,    btnSettings,         CloselBtn};
+    for (auto it = tabOrder.begin(); it + 1 != tabOrder.end(); ++it)
+        setTabOrder(*it, *(it + 1));
+    btnToday->setFocusPolicy(Qt::StrongFocus); // a flat button is a Tab stop as well
 
     connect(ListBox2, &ui::VirtualListBox::itemIndexChanged, this,
             [this] { ui::guarded(this, [this] { ListBox2Click(); }); });

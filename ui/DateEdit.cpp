@@ -66,18 +66,27 @@ DateEdit::DateEdit(QWidget* parent) : QWidget(parent) {
 
 kes::Date DateEdit::date() const {
     // The text being typed counts as soon as it is a date, so a reader never
-    // sees a value older than what is on screen.
+    // sees a value older than what is on screen; text that is no date is no
+    // date, whatever the picker held before.
     const QString text = edit_->text().trimmed();
     if (text.isEmpty()) return kes::Date();
     if (auto parsed = kes::Date::fromShortText(text.toStdString())) return *parsed;
-    return committed_;
+    return kes::Date();
 }
 
 void DateEdit::setDate(kes::Date value) {
     const bool changed = value != committed_ || value != date();
     committed_ = value;
     edit_->setText(value.isZero() ? QString() : QString::fromStdString(value.toShortText()));
+    markInvalid(false);
     if (changed) emit dateChanged(value);
+}
+
+void DateEdit::markInvalid(bool invalid) {
+    if (invalid == invalid_) return;
+    invalid_ = invalid;
+    edit_->setStyleSheet(invalid ? "QLineEdit { background: #ffd6d6; }" : QString());
+    edit_->setToolTip(invalid ? "Not a date: type it as mm/dd/yyyy" : QString());
 }
 
 QString DateEdit::text() const {
@@ -91,7 +100,12 @@ void DateEdit::commitText() {
     } else if (auto parsed = kes::Date::fromShortText(text.toStdString())) {
         setDate(*parsed);
     } else {
-        setDate(committed_);
+        // Kept as typed and marked, so that the operator sees what is wrong
+        // instead of a date silently put back.
+        const bool changed = !committed_.isZero();
+        committed_ = kes::Date();
+        markInvalid(true);
+        if (changed) emit dateChanged(committed_);
     }
 }
 

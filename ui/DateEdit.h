@@ -2,8 +2,8 @@
 // format MM/dd/yyyy, opens a calendar from its drop-down button (or Alt+Down,
 // F4), and reads a one- or two-digit year typed by a person as a year from
 // 1950 to 2049. An empty picker shows "mm/dd/yyyy" greyed and reports day
-// zero (30 December 1899). Text that is not a date is put back to the last
-// valid value when the operator leaves the field.
+// zero (30 December 1899). Text that is not a date stays as typed when the
+// operator leaves the field: the field is marked and reports day zero.
 #pragma once
 
 #include "common/Date.h"
@@ -27,6 +27,8 @@ class DateEdit : public QWidget {
     // Day zero empties the picker.
     void setDate(kes::Date value);
     bool isEmpty() const { return date().isZero(); }
+    // True while the field holds text that is not a date (it is marked).
+    bool hasInvalidText() const { return invalid_; }
     QString text() const;
 
     QLineEdit* lineEdit() const { return edit_; }
@@ -45,12 +47,14 @@ class DateEdit : public QWidget {
   private:
     void commitText();
     void takeCalendarDate();
+    void markInvalid(bool invalid);
 
     QLineEdit* edit_;
     QToolButton* button_;
     QFrame* popup_;
     QCalendarWidget* calendar_;
     kes::Date committed_;
+    bool invalid_ = false;
 };
 
 } // namespace ui

@@ -1,19 +1,37 @@
-// A captioned group of radio buttons, one chosen at a time, addressed by item
-// index; -1 means no item is chosen.
+// Radio buttons that the keyboard reaches one by one. A radio button of Qt's
+// own exclusive groups is a Tab stop only while it is chosen, so a keyboard
+// user could never reach the other options; these buttons are each a Tab
+// stop in their place and keep the choice exclusive themselves: choosing one
+// clears its sibling buttons of the same kind, and Space or a click on the
+// chosen one keeps it chosen.
+//
+// RadioGroup: a captioned group of such buttons in one or more columns, one
+// chosen at a time, addressed by item index; -1 means no item is chosen.
 #pragma once
 
 #include <QGroupBox>
+#include <QRadioButton>
 #include <QStringList>
 
-class QButtonGroup;
-class QRadioButton;
+#include <vector>
 
 namespace ui {
+
+class RadioButton : public QRadioButton {
+    Q_OBJECT
+  public:
+    explicit RadioButton(const QString& text, QWidget* parent = nullptr);
+
+  protected:
+    void nextCheckState() override;
+};
 
 class RadioGroup : public QGroupBox {
     Q_OBJECT
   public:
-    RadioGroup(const QString& title, const QStringList& items, QWidget* parent = nullptr);
+    // Items fill the columns from top to bottom, the first column first.
+    RadioGroup(const QString& title, const QStringList& items, QWidget* parent = nullptr,
+               int columns = 1);
 
     int itemIndex() const;
     // Any index outside the items chooses none.
@@ -25,7 +43,7 @@ class RadioGroup : public QGroupBox {
     void itemIndexChanged(int index);
 
   private:
-    QButtonGroup* group_;
+    std::vector<RadioButton*> buttons_;
 };
 
 } // namespace ui

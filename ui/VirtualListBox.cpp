@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QPainter>
+#include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 #include <QTextOption>
 
@@ -79,6 +80,17 @@ class VirtualListBox::RowPainter : public QStyledItemDelegate {
         painter->setClipRect(opt.rect);
         painter->drawText(area, text, textOption);
         painter->restore();
+
+        // The row the keyboard is on, while the list has the focus: a focus
+        // frame every style draws, also on a row that is not selected.
+        if (list_->hasFocus() && index == list_->currentIndex()) {
+            QStyleOptionFocusRect frame;
+            frame.initFrom(list_);
+            frame.rect = opt.rect.adjusted(0, 0, -1, -1);
+            frame.backgroundColor =
+                opt.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &frame, painter, widget);
+        }
     }
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -143,6 +155,22 @@ QItemSelectionModel::SelectionFlags VirtualListBox::selectionCommand(const QMode
     if (command & (QItemSelectionModel::Deselect | QItemSelectionModel::Toggle))
         return QItemSelectionModel::NoUpdate;
     return command;
+}
+
+void VirtualListBox::focusInEvent(QFocusEvent* event) {
+    // A list reached by the keyboard shows where it stands: the selected row,
+    // or the first row when none is selected (without selecting it).
+    if (!currentIndex().isValid() && count() > 0) {
+        const int row = itemIndex_ >= 0 ? itemIndex_ : 0;
+        selectionModel()->setCurrentIndex(rows_->index(row), QItemSelectionModel::NoUpdate);
+    }
+    QListView::focusInEvent(event);
+    viewport()->update();
+}
+
+void VirtualListBox::focusOutEvent(QFocusEvent* event) {
+    QListView::focusOutEvent(event);
+    viewport()->update();
 }
 
 void VirtualListBox::setTabStopDialogUnits(int units) {

@@ -49,6 +49,10 @@ class VirtualListBox : public QListView {
     // setItemIndex(-1).
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event) const override;
+    // With the focus the list shows a focus frame on the row the keyboard is
+    // on: the selected row, or the first one when none is selected.
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
   private:
     void syncItemIndex();

@@ -16,6 +16,7 @@
 #include "ui/RadioGroup.h"
 #include "ui/VirtualListBox.h"
 
+#include <QApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -332,6 +333,48 @@ TEST_F(MainWindowTest, DateChoiceAndToday) {
     form->rbAllDates->click();
     EXPECT_TRUE(dateControlsDisabled());
     EXPECT_EQ(form->edtBegDate->text(), "06/15/2004");
+}
+
+// Tab reaches every control in reading order, each option of the two
+// choices in its place whether chosen or not, and comes back round.
+TEST_F(MainWindowTest, TabOrder) {
+    makePeriods(data.path(), {1, 2, 3});
+    pointSettingsAtData("[Testing Periods]\nORVA From=2\n[ORVA Export]\nSelected Dates=1\n");
+    open();
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    ASSERT_TRUE(form->btnFind->isEnabled());
+    auto name = [](QWidget* w) -> std::string {
+        if (!w) return "(none)";
+        for (QWidget* p = w; p; p = p->parentWidget())
+            if (auto* group = qobject_cast<ui::RadioGroup*>(p); group && p != w)
+                return group->objectName().toStdString() + "/" +
+                       qobject_cast<QAbstractButton*>(w)->text().toStdString();
+        if (qobject_cast<ui::DateEdit*>(w->parentWidget()))
+            return w->parentWidget()->objectName().toStdString();
+        return w->objectName().toStdString();
+    };
+    form->ListBox2->setFocus();
+    std::vector<std::string> order{name(QApplication::focusWidget())};
+    for (int i = 0; i < 12; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order.push_back(name(QApplication::focusWidget()));
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"ListBox2", "rgSearch/Temporary", "rgSearch/Master",
+                                               "rbAllDates", "rbSelectedDates", "btnToday",
+                                               "edtBegDate", "edtEndDate", "btnAuto", "btnFind",
+                                               "btnSettings", "CloselBtn", "ListBox2"}));
+
+    // The options are chosen from the keyboard as well.
+    form->rgSearch->button(1)->setFocus();
+    QTest::keyClick(form->rgSearch->button(1), Qt::Key_Space);
+    EXPECT_EQ(form->rgSearch->itemIndex(), 1);
+    form->rbAllDates->setFocus();
+    QTest::keyClick(form->rbAllDates, Qt::Key_Space);
+    EXPECT_TRUE(form->rbAllDates->isChecked());
+    EXPECT_FALSE(form->rbSelectedDates->isChecked());
+    EXPECT_TRUE(dateControlsDisabled());
 }
 
 struct PeriodCase {

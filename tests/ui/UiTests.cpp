@@ -287,11 +287,13 @@ TEST(DateEditTest, ReadsWhatAPersonTypes) {
         const char* shown; // after leaving the field
     };
     const Case cases[] = {
-        {"3/5/2004", "03/05/2004"},   {"03/05/04", "03/05/2004"},
-        {"1/1/49", "01/01/2049"},     {"1/1/50", "01/01/1950"},
-        {"12/31/99", "12/31/1999"},   {"02/29/2004", "02/29/2004"},
-        {"02/30/2004", "07/04/2003"}, // not a date: the last good value comes back
-        {"13/01/2004", "07/04/2003"}, {"", ""},
+        {"3/5/2004", "03/05/2004"},
+        {"03/05/04", "03/05/2004"},
+        {"1/1/49", "01/01/2049"},
+        {"1/1/50", "01/01/1950"},
+        {"12/31/99", "12/31/1999"},
+        {"02/29/2004", "02/29/2004"},
+        {"", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
@@ -302,6 +304,31 @@ TEST(DateEditTest, ReadsWhatAPersonTypes) {
         EXPECT_EQ(edit.text().toStdString(), c.shown);
         const auto expected = kes::Date::fromShortText(c.shown);
         EXPECT_EQ(edit.date(), expected ? *expected : kes::Date());
+    }
+}
+
+// Text that is not a date does not vanish: it stays as typed, the field is
+// marked and reports no date, until a date is typed or set.
+TEST(DateEditTest, TextThatIsNotADateStaysMarked) {
+    for (const char* typed : {"02/30/2004", "13/01/2004", "1/"}) {
+        SCOPED_TRACE(typed);
+        DateEdit edit;
+        edit.setDate(*kes::Date::fromYmd(2003, 7, 4));
+        kes::Date changedTo = edit.date();
+        QObject::connect(&edit, &DateEdit::dateChanged, [&](kes::Date d) { changedTo = d; });
+        edit.lineEdit()->setText(typed);
+        emit edit.lineEdit()->editingFinished();
+        EXPECT_EQ(edit.text().toStdString(), typed);
+        EXPECT_TRUE(edit.hasInvalidText());
+        EXPECT_EQ(edit.date(), kes::Date());
+        EXPECT_EQ(changedTo, kes::Date());
+        EXPECT_FALSE(edit.lineEdit()->toolTip().isEmpty());
+
+        edit.lineEdit()->setText("3/5/2004");
+        emit edit.lineEdit()->editingFinished();
+        EXPECT_FALSE(edit.hasInvalidText());
+        EXPECT_EQ(edit.date(), *kes::Date::fromYmd(2004, 3, 5));
+        EXPECT_TRUE(edit.lineEdit()->toolTip().isEmpty());
     }
 }
 
@@ -385,6 +412,27 @@ TEST(VirtualListBoxTest, TheOperatorMovesTheSelectionButNeverClearsIt) {
     EXPECT_EQ(changes, (std::vector<int>{1, 2}));
 }
 
+// A list that gets the focus without a selected row stands on its first row
+// (and shows it) without selecting it; with a selected row it stands there.
+TEST(VirtualListBoxTest, ShowsWhereItStandsWhenItGetsTheFocus) {
+    QWidget window;
+    auto* before = new QPushButton("before", &window);
+    auto* list = new VirtualListBox(&window);
+    list->setGeometry(0, 30, 169, 147);
+    list->setItemTextCallback([](int i) { return std::to_string(i + 1); });
+    list->setCount(3);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_Tab);
+    ASSERT_TRUE(list->hasFocus());
+    EXPECT_EQ(list->currentIndex().row(), 0);
+    EXPECT_EQ(list->itemIndex(), -1);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(list->itemIndex(), 1);
+}
+
 TEST(VirtualListBoxTest, TabStopIsInDialogUnitsOfTheFont) {
     VirtualListBox list;
     list.setTabStopDialogUnits(30);
@@ -403,6 +451,48 @@ TEST(RadioGroupTest, AnIndexOutsideTheItemsChoosesNone) {
     group.setItemIndex(0);
     EXPECT_EQ(group.itemIndex(), 0);
     EXPECT_FALSE(group.button(1)->isChecked());
+}
+
+// Every option is a Tab stop in its place, chosen or not; choosing one by
+// Space or a click clears the other, and the chosen one stays chosen.
+TEST(RadioGroupTest, TabReachesEveryOptionAndTheChoiceStaysExclusive) {
+    QWidget window;
+    auto* before = new QPushButton("before", &window);
+    auto* group = new RadioGroup("&Search", {"Temporary", "Master"}, &window);
+    auto* after = new QPushButton("after", &window);
+    group->move(0, 30);
+    after->move(0, 120);
+    group->setItemIndex(0);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    before->setFocus();
+    std::vector<QWidget*> reached;
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        reached.push_back(QApplication::focusWidget());
+    }
+    EXPECT_EQ(reached, (std::vector<QWidget*>{group->button(0), group->button(1), after}));
+
+    std::vector<int> changes;
+    QObject::connect(group, &RadioGroup::itemIndexChanged, [&](int i) { changes.push_back(i); });
+    QTest::keyClick(group->button(1), Qt::Key_Space);
+    EXPECT_EQ(group->itemIndex(), 1);
+    EXPECT_FALSE(group->button(0)->isChecked());
+    QTest::mouseClick(group->button(1), Qt::LeftButton);
+    EXPECT_TRUE(group->button(1)->isChecked()) << "a click on the chosen option keeps it";
+    QTest::mouseClick(group->button(0), Qt::LeftButton);
+    EXPECT_EQ(group->itemIndex(), 0);
+    EXPECT_FALSE(group->button(1)->isChecked());
+    EXPECT_EQ(changes, (std::vector<int>{1, 0}));
+}
+
+TEST(RadioGroupTest, ColumnsPutTheItemsSideBySide) {
+    RadioGroup group("Set Date:", {"Current Date", "Date Selection"}, nullptr, 2);
+    group.resize(195, 41);
+    group.show();
+    EXPECT_EQ(group.button(0)->y(), group.button(1)->y());
+    EXPECT_LT(group.button(0)->x(), group.button(1)->x());
 }
 
 } // namespace
