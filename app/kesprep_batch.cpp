@@ -327,7 +327,8 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
         op.ShowError(e.what());
         return kExitBusy;
     }
-    if (GatherRecords(plan.Gathering(), op) == GatherResult::Cancelled) return kExitCancelled;
+    const GatherReport gathered = GatherRecords(plan.Gathering(), op);
+    if (gathered == GatherResult::Cancelled) return kExitCancelled;
     op.EndProgressBar();
 
     const ExportOptions exporting = plan.Exporting();
@@ -337,20 +338,28 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     TExportWriter writer;
     const ExportOutcome outcome = writer.BuildExportFile(work, all, exporting, op);
     work.Close();
+    int exitCode = kExitFailed;
     switch (outcome) {
     case ExportOutcome::Prepared:
         std::cout << "Wrote " << all.size() << (all.size() == 1 ? " record" : " records") << " to "
                   << exporting.AutoFileName << std::endl;
-        return kExitPrepared;
+        exitCode = kExitPrepared;
+        break;
     case ExportOutcome::NoData:
-        return kExitNoData;
+        exitCode = kExitNoData;
+        break;
     case ExportOutcome::Cancelled:
         return kExitCancelled;
     case ExportOutcome::NotPrepared:
         if (!writer.LastFailure().empty()) op.ShowError(writer.LastFailure());
-        return kExitFailed;
+        exitCode = kExitFailed;
+        break;
     }
-    return kExitFailed;
+    // After the outcome, where the records read went.
+    for (const std::string& line : GatherAccountLines(gathered.account))
+        std::cout << "  " << line << "\n";
+    std::cout << std::flush;
+    return exitCode;
 }
 
 } // namespace

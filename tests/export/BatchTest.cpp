@@ -73,11 +73,18 @@ TEST_F(BatchTest, PreparesTheExactUploadFile) {
     for (size_t p = expected.find("\r\n"); p != std::string::npos; p = expected.find("\r\n", p + 2))
         ++lines;
     ASSERT_GT(lines, 1u);
-    // Plain lines when stdout is not a terminal, the outcome and what was written last.
+    // Plain lines when stdout is not a terminal: the outcome and what was
+    // written, then where the records read went (VIRNTP1's PlacTemp: 19 live
+    // records, 5 in September).
     EXPECT_EQ(r.out, "Adding Placement Records\nProcessing...\n"
                      "Export File has been successfully prepared.\n"
                      "Wrote " +
-                         std::to_string(lines) + " records to " + upload + "\n");
+                         std::to_string(lines) + " records to " + upload +
+                         "\n"
+                         "  Placement (PlacTemp): 19 records read, 14 outside the dates, 5 copied\n"
+                         "  Assessment: not included\n"
+                         "  Scores: not included\n"
+                         "  Rows kept: 5\n");
     EXPECT_EQ(r.err, "");
 }
 
