@@ -6,3 +6,9 @@ if(KES_PREP_TEST_SOURCES)
   add_dependencies(prep_tests kesprep-gendata)
   target_compile_definitions(prep_tests PRIVATE KES_GENDATA="$<TARGET_FILE:kesprep-gendata>")
 endif()
+
+# The automatic preparation window, offscreen.
+file(GLOB KES_PREP_GUI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/prep/gui/*.cpp)
+if(KES_BUILD_GUI AND KES_PREP_GUI_TEST_SOURCES)
+  kes_add_test_program(prep_gui_tests "${KES_PREP_GUI_TEST_SOURCES}" "kes_prep_gui;Qt6::Test")
+endif()

@@ -1,0 +1,400 @@
+#include "prep/AutoPrepu.h"
+
+#include "app/core/IniFile.h"
+#include "app/core/PreparationPlan.h"
+#include "app/core/ProgramState.h"
+#include "app/core/Settings.h"
+#include "common/Clock.h"
+#include "common/Date.h"
+#include "export/ListKesu.h"
+#include "ui/Application.h"
+#include "ui/Modal.h"
+#include "ui/RadioGroup.h"
+#include "ui/WindowOperator.h"
+
+#include <QComboBox>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTime>
+#include <QTimer>
+#include <QToolButton>
+#include <algorithm>
+
+const char* const kAutoExportHours[24] = {
+    "12:00 Midnight", "  1:00 AM  ", "  2:00 AM", "  3:00 AM", "  4:00 AM", "  5:00 AM",
+    "  6:00 AM",      "  7:00 AM",   "  8:00 AM", "  9:00 AM", "10:00 AM",  "11:00 AM",
+    "12:00 Noon",     "  1:00 PM  ", "  2:00 PM", "  3:00 PM", "  4:00 PM", "  5:00 PM",
+    "  6:00 PM",      "  7:00 PM",   "  8:00 PM", "  9:00 PM", "10:00 PM",  "11:00 PM"};
+
+namespace {
+
+// The window's outer size is 407 x 309 with a frame of 4 pixels on each side
+// and a caption of 23 pixels; Qt sizes the inside.
+constexpr int kClientWidth = 399;
+constexpr int kClientHeight = 282;
+constexpr int kStatusBarHeight = 17;
+constexpr int kTimerInterval = 1000; // ms
+
+constexpr const char* kSection = settings_keys::OrvaAutoExport;
+constexpr const char* kFilenameKey = settings_keys::Filename;
+constexpr const char* kTimeKey = settings_keys::Time;
+constexpr const char* kDateKey = settings_keys::Date;
+
+constexpr const char* kInactiveText = "Automatic Export Inactive";
+constexpr const char* kActiveText = "Automatic Export Active";
+constexpr const char* kCompletedText = "Automatic Export Completed";
+constexpr const char* kFailedText = "Automatic Export Failed";
+constexpr const char* kActivateCaption = "&Activate Automatic Export";
+constexpr const char* kDeactivateCaption = "&Deactivate Automatic Export";
+
+QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
+    auto* label = new QLabel(QString::fromLatin1(caption), parent);
+    label->setObjectName(name);
+    label->adjustSize();
+    label->move(left, top);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect place) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(name);
+    button->setGeometry(place);
+    return button;
+}
+
+// The long time of the desktop's locale, without a time zone (the program's
+// clock has none).
+QString longTimeText(const kes::LocalTime& now) {
+    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    format.remove('t');
+    return QLocale::system().toString(QTime(now.hour, now.minute, now.second), format.trimmed());
+}
+
+std::string settingsFile() {
+    return SettingsFilePath(Program().ExeDir);
+}
+
+} // namespace
+
+// The windows' operator, with the gathering's status texts and progress on a
+// status panel and progress bar. The windows repaint at each status text and
+// now and then while the records are processed; input waits until the
+// gathering is over, so that no button starts a second one in the middle of
+// the first.
+class TAutoPrepForm::StatusPanel : public ui::WindowOperator {
+  public:
+    StatusPanel(QWidget* owner, QStatusBar* statusBar, QProgressBar* progressBar)
+        : ui::WindowOperator(owner, statusBar, progressBar), statusBar_(statusBar),
+          progressBar_(progressBar) {
+        repaintClock_.start();
+    }
+
+    void ShowStatus(const std::string& text) override {
+        if (text.empty())
+            statusBar_->clearMessage();
+        else
+            statusBar_->showMessage(QString::fromStdString(text));
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    void SetProgressRange(int minimum, int maximum) override {
+        progressBar_->setRange(minimum, std::max(minimum, maximum));
+    }
+    void SetProgress(int position) override {
+        progressBar_->setValue(position);
+        if (repaintClock_.elapsed() >= kRepaintInterval) {
+            repaintClock_.restart();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+    }
+
+  private:
+    static constexpr int kRepaintInterval = 100; // ms
+    QStatusBar* statusBar_;
+    QProgressBar* progressBar_;
+    QElapsedTimer repaintClock_;
+};
+
+TAutoPrepForm::TAutoPrepForm(QWidget* owner) : QDialog(owner) {
+    createControls();
+    statusPanel_ = std::make_unique<StatusPanel>(this, StatusBar1, ProgressBar1);
+    ui::guarded(this, [this] { FormCreate(); });
+}
+
+TAutoPrepForm::~TAutoPrepForm() = default;
+
+void TAutoPrepForm::createControls() {
+    setObjectName("AutoPrepForm");
+    setWindowTitle("Automatic File Preparation");
+    QFont formFont = font();
+    formFont.setPixelSize(10); // about the size of 8 points at 96 dots per inch
+    setFont(formFont);
+    setFixedSize(kClientWidth, kClientHeight);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+    }
+
+    lblDate = makeLabel(this, "lblDate", "Currenrt Date:", 4, 30);
+    lblTime = makeLabel(this, "lblTime", "Currenrt Time:", 4, 84);
+
+    rgdate = new ui::RadioGroup("Set Date:", {"Current Date", "Date Selection"}, this, 2);
+    rgdate->setObjectName("rgdate");
+    rgdate->setGeometry(176, 14, 195, 41);
+    rgdate->setItemIndex(0);
+
+    GroupBox1 = new QGroupBox("Set Time:", this);
+    GroupBox1->setObjectName("GroupBox1");
+    GroupBox1->setGeometry(176, 62, 137, 49);
+    ComboBox1 = new QComboBox(GroupBox1);
+    ComboBox1->setObjectName("ComboBox1");
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->setMaxVisibleItems(13);
+    for (const char* hour : kAutoExportHours)
+        ComboBox1->addItem(QString::fromLatin1(hour));
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setGeometry(19, 18, 105, 21);
+
+    btnActivate = makeButton(this, "btnActivate", kActivateCaption, QRect(116, 129, 185, 25));
+    btnActivate->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    btnActivate->setEnabled(false);
+
+    Label1 = makeLabel(this, "Label1", "File Name:", 4, 180);
+    Edit2 = new QLineEdit(this);
+    Edit2->setObjectName("Edit2");
+    Edit2->setGeometry(60, 176, 298, 21);
+    Label1->setBuddy(Edit2);
+    SpeedButton1 = new QToolButton(this);
+    SpeedButton1->setObjectName("SpeedButton1");
+    SpeedButton1->setGeometry(357, 175, 23, 22);
+    SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+    SpeedButton1->setToolTip("Choose the file name");
+
+    btnExport = makeButton(this, "btnExport", "&Prepare Export File", QRect(141, 219, 135, 25));
+    btnExport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    btnClose = makeButton(this, "btnClose", "&Close", QRect(303, 219, 77, 27));
+    btnClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName("StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+    StatusBar1->showMessage(kInactiveText);
+    ProgressBar1 = new QProgressBar(StatusBar1);
+    ProgressBar1->setObjectName("ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    // 256, 1, 309 wide in the design: as much of it as the panel holds.
+    ProgressBar1->setGeometry(256, 1, kClientWidth - 256 - 2, 16);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(kTimerInterval);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName("Timer2");
+    Timer2->setInterval(kTimerInterval);
+    Timer2->start();
+
+    setTabOrder(rgdate->button(0), rgdate->button(1));
+    setTabOrder(rgdate->button(1), ComboBox1);
+    setTabOrder(ComboBox1, btnActivate);
+    setTabOrder(btnActivate, Edit2);
+    setTabOrder(Edit2, SpeedButton1);
+    setTabOrder(SpeedButton1, btnExport);
+    setTabOrder(btnExport, btnClose);
+    SpeedButton1->setFocusPolicy(Qt::StrongFocus);
+
+    auto handler = [this](void (TAutoPrepForm::*method)()) {
+        return [this, method] { ui::guarded(this, [this, method] { (this->*method)(); }); };
+    };
+    connect(Edit2, &QLineEdit::textChanged, this, handler(&TAutoPrepForm::Edit2Change));
+    connect(ComboBox1, &QComboBox::editTextChanged, this, handler(&TAutoPrepForm::ComboBox1Change));
+    connect(SpeedButton1, &QToolButton::clicked, this, handler(&TAutoPrepForm::SpeedButton1Click));
+    connect(btnActivate, &QPushButton::clicked, this, handler(&TAutoPrepForm::btnActivateClick));
+    connect(btnExport, &QPushButton::clicked, this, handler(&TAutoPrepForm::btnExportClick));
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Timer1, &QTimer::timeout, this, handler(&TAutoPrepForm::Timer1Timer));
+    connect(Timer2, &QTimer::timeout, this, handler(&TAutoPrepForm::Timer2Timer));
+}
+
+bool TAutoPrepForm::event(QEvent* e) {
+    if (e->type() == QEvent::WindowActivate)
+        ui::guarded(this, [this] { FormActivate(); });
+    else if (e->type() == QEvent::WindowDeactivate)
+        ui::guarded(this, [this] { FormDeactivate(); });
+    return QDialog::event(e);
+}
+
+void TAutoPrepForm::FormCreate() {
+    DateFilter = Program().DateRangeFilter;
+}
+
+void TAutoPrepForm::FormActivate() {
+    // While armed the controls are locked and the settings cannot have
+    // changed; the armed state must survive a message box or a switch to
+    // another window, or the button would no longer do what it says.
+    if (AutoActive) return;
+    const TIniFile ini(settingsFile());
+    const std::string fileName = ini.ReadString(kSection, kFilenameKey, "");
+    Edit2->setText(QString::fromStdString(fileName));
+    saveFileName_ = fileName;
+    ComboBox1->setCurrentIndex(std::clamp(ini.ReadInteger(kSection, kTimeKey, -1), -1, 23));
+    if (ComboBox1->currentIndex() < 0) ComboBox1->setEditText(QString());
+    rgdate->setItemIndex(ini.ReadInteger(kSection, kDateKey, 0));
+    applyEnablingRule(HourPosition() >= 0 && !Edit2->text().isEmpty());
+}
+
+void TAutoPrepForm::FormDeactivate() {
+    TIniFile ini(settingsFile());
+    ini.WriteString(kSection, kFilenameKey, Edit2->text().toStdString());
+    ini.WriteInteger(kSection, kTimeKey, HourPosition());
+    ini.WriteInteger(kSection, kDateKey, rgdate->itemIndex());
+}
+
+void TAutoPrepForm::Edit2Change() {
+    if (AutoActive) return;
+    applyEnablingRule(!ComboBox1->currentText().isEmpty() && !Edit2->text().isEmpty());
+}
+
+void TAutoPrepForm::ComboBox1Change() {
+    Edit2Change();
+}
+
+void TAutoPrepForm::applyEnablingRule(bool enable) {
+    btnActivate->setEnabled(enable);
+    btnExport->setEnabled(enable);
+}
+
+int TAutoPrepForm::HourPosition() const {
+    return ComboBox1->findText(ComboBox1->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+void TAutoPrepForm::SpeedButton1Click() {
+    if (auto chosen =
+            ui::saveFileDialog(this, kSaveTitle, saveFileName_, kSaveFilter, kSaveExtension)) {
+        saveFileName_ = *chosen;
+        Edit2->setText(QString::fromStdString(*chosen));
+    }
+}
+
+void TAutoPrepForm::btnActivateClick() {
+    if (AutoActive) {
+        Timer1->stop();
+        DeactivateAutoExport();
+    } else {
+        Timer1->start();
+        ActivateAutoExport();
+    }
+}
+
+void TAutoPrepForm::setInactiveControlsEnabled(bool enabled) {
+    for (QWidget* control : std::initializer_list<QWidget*>{btnClose, ComboBox1, GroupBox1, rgdate,
+                                                            Edit2, btnExport, SpeedButton1})
+        control->setEnabled(enabled);
+}
+
+void TAutoPrepForm::ActivateAutoExport() {
+    AutoActive = true;
+    btnActivate->setText(kDeactivateCaption);
+    setStatusText(kActiveText);
+    setInactiveControlsEnabled(false);
+}
+
+void TAutoPrepForm::DeactivateAutoExport() {
+    AutoActive = false;
+    btnActivate->setText(kActivateCaption);
+    setStatusText(kInactiveText);
+    setInactiveControlsEnabled(true);
+    Edit2Change(); // the two buttons as the enabling rule says
+}
+
+void TAutoPrepForm::Timer1Timer() {
+    if (kes::Clock::instance().now().hour != HourPosition()) return;
+    Timer1->stop();
+    try {
+        PrepareExportFile();
+    } catch (...) {
+        // Nothing is armed any more: the window says so instead of looking
+        // armed, and the error goes on to the general error report.
+        DeactivateAutoExport();
+        setStatusText(kFailedText);
+        throw;
+    }
+    DeactivateAutoExport();
+    if (gatherCancelled_)
+        setStatusText(kFailedText);
+    else
+        setStatusText(kCompletedText);
+}
+
+void TAutoPrepForm::Timer2Timer() {
+    const kes::LocalTime now = kes::Clock::instance().now();
+    lblTime->setText("Current Time: " + longTimeText(now));
+    lblTime->adjustSize();
+    lblDate->setText(QString::fromStdString("Current Date: " + kes::Date::today().toShortText()));
+    lblDate->adjustSize();
+}
+
+void TAutoPrepForm::btnExportClick() {
+    // A manual run leaves the window inactive as it was; the gathering's
+    // texts do not stay on its status panel.
+    struct Restore {
+        TAutoPrepForm* form;
+        ~Restore() {
+            if (!form->AutoActive) form->setStatusText(kInactiveText);
+        }
+    } restore{this};
+    PrepareExportFile();
+}
+
+void TAutoPrepForm::PrepareExportFile() {
+    DateFilter = AutomaticDateFilter(rgdate->itemIndex(), Program().DateRangeFilter);
+    GatherRecords();
+    if (gatherCancelled_) return; // the program is ending; nothing more is done
+
+    TListKestalScoresForm selection(this);
+    selection.btnAllClick();
+    selection.AutoMode = true;
+    selection.AutoFileName = Edit2->text().toStdString();
+    selection.BuildExportFile();
+}
+
+void TAutoPrepForm::GatherRecords() {
+    const GatherOptions options = GatherOptionsFor(Program(), DateFilter);
+
+    gatherCancelled_ = false;
+    account_ = GatherAccount{};
+    const GatherReport report = ::GatherRecords(options, *statusPanel_);
+    if (report.result == GatherResult::Cancelled) {
+        gatherCancelled_ = true;
+        ui::requestTermination();
+        return;
+    }
+    account_ = report.account;
+}
+
+void TAutoPrepForm::ReportProgressOn(QStatusBar* statusBar, QProgressBar* progressBar) {
+    statusPanel_ = std::make_unique<StatusPanel>(this, statusBar ? statusBar : StatusBar1,
+                                                 progressBar ? progressBar : ProgressBar1);
+}
+
+void TAutoPrepForm::setStatusText(const QString& text) {
+    StatusBar1->showMessage(text);
+}
+
+QString TAutoPrepForm::StatusText() const {
+    return StatusBar1->currentMessage();
+}

@@ -1,0 +1,348 @@
+// The automatic preparation window driven offscreen with a fake clock: its
+// controls as designed, the three settings it keeps, arming and disarming,
+// the timed run at the chosen hour, "Prepare Export File" at once, and what
+// a failed run leaves behind. Message boxes and the save dialog are answered
+// by the tests; the sample data lie in a copy per test.
+#include "tests/ui/QtTestSupport.h"
+
+#include "app/core/IniFile.h"
+#include "app/core/ProgramState.h"
+#include "common/Clock.h"
+#include "prep/AutoPrepu.h"
+#include "ui/Modal.h"
+#include "ui/RadioGroup.h"
+
+#include <QComboBox>
+
+#include <algorithm>
+#include <filesystem>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+using testsupport::TempDir;
+
+// Sets the program's "now"; the tests move it between steps.
+void setNow(int year, int month, int day, int hour, int minute, int second = 0) {
+    kes::Clock::instance().setSource(
+        [=] { return kes::LocalTime{year, month, day, hour, minute, second, 0}; });
+}
+
+size_t lineCount(const std::string& path) {
+    const std::string text = testsupport::readFile(path);
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+class AutoPrepTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ui::clearTerminationRequest();
+        setNow(2004, 6, 15, 10, 30);
+        std::filesystem::copy(std::string(KES_TEST_DATA) + "/virn-sample", data.path(),
+                              std::filesystem::copy_options::recursive);
+        for (auto& entry : std::filesystem::recursive_directory_iterator(data.path()))
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add);
+        Program() = ProgramState{};
+        ProgramState& program = Program();
+        program.ExeDir = settings.path();
+        program.DataDir = data.path();
+        program.PeriodDir = "VIRNTP1/";
+        program.SearchTemporary = true;
+        program.IncludePlacement = program.IncludeAssessment = program.IncludeScores = true;
+    }
+    void TearDown() override {
+        form.reset();
+        kes::Clock::instance().setSource({});
+        ui::clearTerminationRequest();
+    }
+
+    std::string setting(const char* key) const {
+        return TIniFile(SettingsFilePath(settings.path()))
+            .ReadString("ORVA Auto Export", key, "<missing>");
+    }
+    void writeSettings(const std::string& text) {
+        testsupport::writeFile(settings.path() + "KesPrep.ini", text);
+    }
+
+    void open() {
+        form = std::make_unique<TAutoPrepForm>(nullptr);
+        form->FormActivate();
+    }
+    // An armed window for the hour at `hourPosition`, writing every row of
+    // the period to `upload`, with the main window's range (all dates).
+    void arm(int hourPosition) {
+        open();
+        form->rgdate->setItemIndex(1);
+        form->ComboBox1->setCurrentIndex(hourPosition);
+        form->Edit2->setText(QString::fromStdString(upload()));
+        ASSERT_TRUE(form->btnActivate->isEnabled());
+        form->btnActivate->click();
+        ASSERT_TRUE(form->AutoActive);
+    }
+    std::string upload() const { return output.path() + "upload.asc"; }
+
+    bool armedLook() const {
+        return form->btnActivate->text() == "&Deactivate Automatic Export" &&
+               form->StatusText() == "Automatic Export Active" && !form->btnClose->isEnabled() &&
+               !form->ComboBox1->isEnabled() && !form->GroupBox1->isEnabled() &&
+               !form->rgdate->isEnabled() && !form->Edit2->isEnabled() &&
+               !form->btnExport->isEnabled() && !form->SpeedButton1->isEnabled() &&
+               form->btnActivate->isEnabled() && form->Timer1->isActive();
+    }
+    bool inactiveLook() const {
+        return form->btnActivate->text() == "&Activate Automatic Export" &&
+               form->btnClose->isEnabled() && form->ComboBox1->isEnabled() &&
+               form->GroupBox1->isEnabled() && form->rgdate->isEnabled() &&
+               form->Edit2->isEnabled() && form->SpeedButton1->isEnabled() &&
+               !form->Timer1->isActive() && !form->AutoActive;
+    }
+
+    static std::vector<std::string> messages() {
+        std::vector<std::string> texts;
+        for (const auto& m : ui::shownModals())
+            texts.push_back(m.text);
+        return texts;
+    }
+
+    TempDir settings;
+    TempDir output;
+    TempDir data; // a copy of the sample data directory
+    std::unique_ptr<TAutoPrepForm> form;
+};
+
+TEST_F(AutoPrepTest, ControlsAsDesigned) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    open();
+    EXPECT_EQ(form->windowTitle(), "Automatic File Preparation");
+    EXPECT_EQ(form->lblDate->text(), "Currenrt Date:");
+    EXPECT_EQ(form->lblTime->text(), "Currenrt Time:");
+    EXPECT_EQ(form->rgdate->title(), "Set Date:");
+    EXPECT_EQ(form->rgdate->button(0)->text(), "Current Date");
+    EXPECT_EQ(form->rgdate->button(1)->text(), "Date Selection");
+    EXPECT_EQ(form->rgdate->button(0)->y(), form->rgdate->button(1)->y()) << "two columns";
+    EXPECT_EQ(form->rgdate->itemIndex(), 0);
+    EXPECT_EQ(form->GroupBox1->title(), "Set Time:");
+    EXPECT_TRUE(form->ComboBox1->isEditable());
+    EXPECT_EQ(form->ComboBox1->maxVisibleItems(), 13);
+    const char* hours[] = {
+        "12:00 Midnight", "  1:00 AM  ", "  2:00 AM", "  3:00 AM", "  4:00 AM", "  5:00 AM",
+        "  6:00 AM",      "  7:00 AM",   "  8:00 AM", "  9:00 AM", "10:00 AM",  "11:00 AM",
+        "12:00 Noon",     "  1:00 PM  ", "  2:00 PM", "  3:00 PM", "  4:00 PM", "  5:00 PM",
+        "  6:00 PM",      "  7:00 PM",   "  8:00 PM", "  9:00 PM", "10:00 PM",  "11:00 PM"};
+    ASSERT_EQ(form->ComboBox1->count(), 24);
+    for (int i = 0; i < 24; ++i)
+        EXPECT_EQ(form->ComboBox1->itemText(i).toStdString(), hours[i]) << i;
+    EXPECT_EQ(form->HourPosition(), -1);
+    EXPECT_EQ(form->btnActivate->text(), "&Activate Automatic Export");
+    EXPECT_FALSE(form->btnActivate->isEnabled());
+    EXPECT_FALSE(form->btnExport->isEnabled());
+    EXPECT_EQ(form->Label1->text(), "File Name:");
+    EXPECT_EQ(form->btnExport->text(), "&Prepare Export File");
+    EXPECT_EQ(form->StatusText(), "Automatic Export Inactive");
+    EXPECT_EQ(form->ProgressBar1->parentWidget(), form->StatusBar1);
+    EXPECT_EQ(form->ProgressBar1->maximum(), 100);
+    EXPECT_EQ(form->Timer1->interval(), 1000);
+    EXPECT_FALSE(form->Timer1->isActive());
+    EXPECT_EQ(form->Timer2->interval(), 1000);
+    EXPECT_TRUE(form->Timer2->isActive());
+    const std::pair<QWidget*, QRect> places[] = {
+        {form->rgdate, QRect(176, 14, 195, 41)},       {form->GroupBox1, QRect(176, 62, 137, 49)},
+        {form->btnActivate, QRect(116, 129, 185, 25)}, {form->Edit2, QRect(60, 176, 298, 21)},
+        {form->SpeedButton1, QRect(357, 175, 23, 22)}, {form->btnExport, QRect(141, 219, 135, 25)},
+        {form->btnClose, QRect(303, 219, 77, 27)}};
+    for (const auto& [control, place] : places)
+        EXPECT_EQ(control->geometry(), place) << control->objectName().toStdString();
+    EXPECT_EQ(form->lblDate->pos(), QPoint(4, 30));
+    EXPECT_EQ(form->lblTime->pos(), QPoint(4, 84));
+    EXPECT_EQ(form->ComboBox1->pos(), QPoint(19, 18));
+    EXPECT_EQ(form->ComboBox1->width(), 105);
+}
+
+TEST_F(AutoPrepTest, ClockLabelsFromTheFirstTick) {
+    open();
+    setNow(2004, 6, 15, 14, 5, 9);
+    form->Timer2Timer();
+    EXPECT_EQ(form->lblDate->text(), "Current Date: 06/15/2004");
+    EXPECT_TRUE(form->lblTime->text().startsWith("Current Time: "))
+        << form->lblTime->text().toStdString();
+    EXPECT_TRUE(form->lblTime->text().contains(":05:09")) << form->lblTime->text().toStdString();
+}
+
+TEST_F(AutoPrepTest, SettingsWrittenOnDeactivationAndReadOnActivation) {
+    // Without the section: no name, no hour, "Current Date", both buttons off.
+    open();
+    EXPECT_EQ(form->Edit2->text(), "");
+    EXPECT_EQ(form->HourPosition(), -1);
+    EXPECT_EQ(form->rgdate->itemIndex(), 0);
+    EXPECT_FALSE(form->btnActivate->isEnabled());
+    EXPECT_FALSE(form->btnExport->isEnabled());
+
+    form->Edit2->setText("/data/upload.asc");
+    form->ComboBox1->setCurrentIndex(13);
+    form->rgdate->setItemIndex(1);
+    form->FormDeactivate();
+    EXPECT_EQ(setting("Filename"), "/data/upload.asc");
+    EXPECT_EQ(setting("Time"), "13");
+    EXPECT_EQ(setting("Date"), "1");
+
+    open();
+    EXPECT_EQ(form->Edit2->text(), "/data/upload.asc");
+    EXPECT_EQ(form->HourPosition(), 13);
+    EXPECT_EQ(form->ComboBox1->currentText(), "  1:00 PM  ");
+    EXPECT_EQ(form->rgdate->itemIndex(), 1);
+    EXPECT_TRUE(form->btnActivate->isEnabled());
+    EXPECT_TRUE(form->btnExport->isEnabled());
+
+    // Text typed into the hour box that is no hour of the list enables the
+    // buttons but is stored as no hour.
+    form->ComboBox1->setEditText("10:30");
+    EXPECT_EQ(form->HourPosition(), -1);
+    EXPECT_TRUE(form->btnActivate->isEnabled());
+    form->Edit2->clear();
+    EXPECT_FALSE(form->btnActivate->isEnabled());
+    EXPECT_FALSE(form->btnExport->isEnabled());
+    form->FormDeactivate();
+    EXPECT_EQ(setting("Time"), "-1");
+    EXPECT_EQ(setting("Filename"), "");
+}
+
+TEST_F(AutoPrepTest, SaveDialogPutsTheChosenNameIntoTheBox) {
+    std::vector<ui::ModalRequest> asked;
+    ui::ScopedModalAnswerer answers([&](const ui::ModalRequest& r) {
+        asked.push_back(r);
+        return ui::ModalAnswer(ui::mrOk, "/somewhere/kestal.asc");
+    });
+    writeSettings("[ORVA Auto Export]\nFilename=/data/old.asc\n");
+    open();
+    form->SpeedButton1->click();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].kind, ui::ModalKind::SaveFile);
+    EXPECT_EQ(asked[0].title, "Save Kestal Export File");
+    EXPECT_EQ(asked[0].text, "/data/old.asc") << "the dialog starts at the saved name";
+    EXPECT_EQ(asked[0].filter, "Text files (*.txt)|*.txt|All files (*.*)|*.*");
+    EXPECT_EQ(asked[0].defaultExtension, "asc");
+    EXPECT_EQ(form->Edit2->text(), "/somewhere/kestal.asc");
+}
+
+TEST_F(AutoPrepTest, ArmingAndDisarmingByTheButton) {
+    arm(10);
+    EXPECT_TRUE(armedLook());
+    // A message box or another window taking the focus for a moment does not
+    // change what the button does.
+    form->FormDeactivate();
+    form->FormActivate();
+    EXPECT_TRUE(form->AutoActive);
+    form->btnActivate->click();
+    EXPECT_TRUE(inactiveLook());
+    EXPECT_EQ(form->StatusText(), "Automatic Export Inactive");
+    EXPECT_TRUE(form->btnExport->isEnabled());
+}
+
+// Armed at 10:30 for "10:00 AM": the next tick runs the preparation.
+TEST_F(AutoPrepTest, ArmedWithinTheHourRunsAtTheNextTick) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    setNow(2004, 6, 15, 10, 30);
+    arm(10);
+    form->Timer1Timer();
+    EXPECT_TRUE(inactiveLook());
+    EXPECT_EQ(form->StatusText(), "Automatic Export Completed");
+    EXPECT_EQ(messages(), std::vector<std::string>{"Export File has been successfully prepared."});
+    EXPECT_EQ(lineCount(upload()), 62u) << "19 + 19 + 24 live temporary records of VIRNTP1";
+
+    EXPECT_FALSE(form->Timer1->isActive()) << "fired once: no further run without arming again";
+}
+
+// Armed at 11:00 for "10:00 AM": nothing until 10:00 the next day.
+TEST_F(AutoPrepTest, ArmedAfterTheHourWaitsForTheNextDay) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    setNow(2004, 6, 15, 11, 0);
+    arm(10);
+    const kes::LocalTime waiting[] = {{2004, 6, 15, 11, 0, 1, 0},
+                                      {2004, 6, 15, 23, 59, 59, 0},
+                                      {2004, 6, 16, 0, 0, 0, 0},
+                                      {2004, 6, 16, 9, 59, 59, 0}};
+    for (const kes::LocalTime& t : waiting) {
+        kes::Clock::instance().setSource([t] { return t; });
+        form->Timer1Timer();
+        EXPECT_TRUE(armedLook()) << t.day << " " << t.hour << ":" << t.minute;
+    }
+    EXPECT_FALSE(std::filesystem::exists(upload()));
+    EXPECT_TRUE(ui::shownModals().empty());
+
+    setNow(2004, 6, 16, 10, 0, 0);
+    form->Timer1Timer();
+    EXPECT_TRUE(inactiveLook());
+    EXPECT_EQ(form->StatusText(), "Automatic Export Completed");
+    EXPECT_EQ(lineCount(upload()), 62u);
+}
+
+// A timed run that fails leaves nothing armed, and the window says so: it is
+// inactive, its status names the failure and its button arms it again.
+TEST_F(AutoPrepTest, FailedTimedRunReturnsToTheInactiveState) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    Program().PeriodDir = "VIRNTP4/"; // its temporary student index is missing
+    arm(10);
+    EXPECT_ANY_THROW(form->Timer1Timer());
+    EXPECT_TRUE(inactiveLook());
+    EXPECT_EQ(form->StatusText(), "Automatic Export Failed");
+    EXPECT_TRUE(form->btnExport->isEnabled());
+    EXPECT_FALSE(std::filesystem::exists(upload()));
+    EXPECT_TRUE(messages().empty()) << "no outcome message: the export never ran";
+
+    form->btnActivate->click();
+    EXPECT_TRUE(armedLook());
+}
+
+// "Prepare Export File" with "Current Date" gathers today's records only and
+// leaves the window as it was.
+TEST_F(AutoPrepTest, PrepareNowWithTodaysDate) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    setNow(2005, 9, 1, 8, 0); // row 7 of every VIRNTP1 record table lies on this day
+    Program().DateRangeFilter = "(DTOS(Date) >= \"20000101\") .and. (DTOS(Date) <= \"20201231\")";
+    open();
+    form->ComboBox1->setCurrentIndex(3);
+    form->Edit2->setText(QString::fromStdString(upload()));
+    form->btnExport->click();
+    EXPECT_EQ(form->DateFilter, "(DTOS(Date) >= \"20050901\") .and. (DTOS(Date) <= \"20050901\")");
+    EXPECT_EQ(messages(), std::vector<std::string>{"Export File has been successfully prepared."});
+    EXPECT_EQ(form->Account().kept, static_cast<int>(lineCount(upload())));
+    EXPECT_GE(lineCount(upload()), 3u);
+    EXPECT_EQ(form->StatusText(), "Automatic Export Inactive");
+    EXPECT_TRUE(form->btnExport->isEnabled());
+
+    // "Date Selection": the main window's range as it was when the window opened.
+    form->rgdate->setItemIndex(1);
+    form->btnExport->click();
+    EXPECT_EQ(form->DateFilter, Program().DateRangeFilter);
+    EXPECT_EQ(lineCount(upload()), 59u) << "all but the three rows without a test date";
+}
+
+// The operator gives up on a table that does not open: the program is to
+// end, and nothing after the gathering runs.
+TEST_F(AutoPrepTest, GivingUpOnAnOpenRequestsTheEnd) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest& r) {
+        return r.buttons == ui::MsgButtons::OkCancel ? ui::mrCancel : ui::mrOk;
+    });
+    Program().PeriodDir = "VIRNTP9/"; // no such folder
+    open();
+    form->rgdate->setItemIndex(1);
+    form->ComboBox1->setCurrentIndex(3);
+    form->Edit2->setText(QString::fromStdString(upload()));
+    form->btnExportClick();
+    EXPECT_TRUE(form->GatherCancelled());
+    EXPECT_TRUE(ui::terminationRequested());
+    EXPECT_FALSE(std::filesystem::exists(upload()));
+    for (const std::string& text : messages())
+        EXPECT_EQ(text.find("Export File"), std::string::npos) << text;
+}
+
+} // namespace
