@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
@@ -469,4 +470,23 @@ void TListKestalScoresForm::BuildExportFile() {
     }
     // The table stays on the last row written; the grid shows it there.
     moveToRow(static_cast<int>(AdsTable1.CurrentPosition()));
+}
+
+void TListKestalScoresForm::ShowGatherAccount(const std::string& text) {
+    gatherAccount_ = text;
+    const QString tip =
+        text.empty() ? QString() : "Details (Ctrl+D):\n" + QString::fromStdString(text);
+    StatusPanel->setToolTip(tip);
+    StatusBar1->setToolTip(tip);
+    if (!detailsShortcut_) {
+        detailsShortcut_ = true;
+        auto* details = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_D), this);
+        details->setObjectName("DetailsShortcut");
+        connect(details, &QShortcut::activated, this,
+                [this] { ui::guarded(this, [this] { DetailsClick(); }); });
+    }
+}
+
+void TListKestalScoresForm::DetailsClick() {
+    if (!gatherAccount_.empty()) ui::showInformation(gatherAccount_, this);
 }

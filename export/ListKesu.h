@@ -78,6 +78,13 @@ class TListKestalScoresForm : public QDialog {
     // The status panel's selection text.
     QString StatusText() const;
 
+    // Where the gathering's records went (its account as text): the status
+    // panel's tooltip, and a "Details" message that Ctrl+D opens. Without it
+    // the window shows neither.
+    void ShowGatherAccount(const std::string& text);
+    void DetailsClick();
+    const std::string& GatherAccount() const { return gatherAccount_; }
+
     // Controls, named as the window's design names them.
     QWidget* wwDBNavigator2;
     QToolButton* NavigatorButtons[6];
@@ -122,4 +129,6 @@ class TListKestalScoresForm : public QDialog {
     std::string searchField_ = "SSN";
     bool syncingSelection_ = false;
     bool created_ = false;
+    std::string gatherAccount_;
+    bool detailsShortcut_ = false;
 };
