@@ -1,10 +1,13 @@
 #include "app/KesPrepu.h"
 
 #include "app/core/PeriodList.h"
+#include "app/core/PreparationPlan.h"
 #include "app/core/ProgramState.h"
 #include "app/core/Settings.h"
 #include "app/glrunone.h"
 #include "common/Paths.h"
+#include "export/ListKesu.h"
+#include "prep/AutoPrepu.h"
 #include "settings/SetKesu.h"
 #include "settings/core/CodeTableBackup.h"
 #include "ui/Application.h"
@@ -171,8 +174,10 @@ void TKesPrepMainForm::createControls() {
     connect(btnSettings, &QPushButton::clicked, this,
             [this] { ui::guarded(this, [this] { btnSettingsClick(); }); });
     connect(CloselBtn, &QPushButton::clicked, this, &QWidget::close);
-    // Find and Auto Prepare open their windows; they are wired up where those
-    // windows are built.
+    connect(btnFind, &QPushButton::clicked, this,
+            [this] { ui::guarded(this, [this] { btnFindClick(); }); });
+    connect(btnAuto, &QPushButton::clicked, this,
+            [this] { ui::guarded(this, [this] { btnAutoClick(); }); });
 
     // As created: "All Dates" chosen, so the date controls are disabled.
     rbAllDatesClick();
@@ -379,4 +384,41 @@ void TKesPrepMainForm::btnSettingsClick() {
         ListBox2Click();
     }
     SaveDialogSettings(program.ExeDir, program);
+}
+
+bool TKesPrepMainForm::PrepareSearch() {
+    SearchChoices choices;
+    choices.PeriodRow = ListBox2->itemIndex();
+    choices.SearchItem = rgSearch->itemIndex();
+    choices.SelectedDates = rbSelectedDates->isChecked();
+    // An empty picker, or one holding text that is no date, reads as day zero.
+    choices.BeginDate = edtBegDate->date();
+    choices.EndDate = edtEndDate->date();
+    const std::string message = ApplySearchChoices(Program(), choices);
+    if (message.empty()) return true;
+    ui::showError(message, this);
+    return false;
+}
+
+void TKesPrepMainForm::btnFindClick() {
+    if (!PrepareSearch()) return;
+    std::string account;
+    {
+        // The gathering runs in an automatic preparation window that is never
+        // shown; its texts and progress appear on this window's status panel.
+        TAutoPrepForm gathering(this);
+        gathering.ReportProgressOn(StatusBar1, ProgressBar1);
+        gathering.GatherRecords();
+        if (gathering.GatherCancelled()) return;
+        account = GatherAccountText(gathering.Account());
+    }
+    TListKestalScoresForm selection(this);
+    selection.ShowGatherAccount(account);
+    selection.exec();
+}
+
+void TKesPrepMainForm::btnAutoClick() {
+    if (!PrepareSearch()) return;
+    TAutoPrepForm automatic(this);
+    automatic.exec();
 }

@@ -45,6 +45,14 @@ class TKesPrepMainForm : public QWidget {
     void ListBox2Click();
     void rbAllDatesClick();
     void btnTodayClick();
+    void btnFindClick();
+    void btnAutoClick();
+
+    // The first part of Find and Auto Prepare: the period folder, the date
+    // filter and the Search choice from the window's controls. False when a
+    // date message was shown; the filter and the Search choice then keep
+    // their previous values.
+    bool PrepareSearch();
     void btnSettingsClick();
 
     // Lists the testing periods of DataDir and restores the saved one.

@@ -8,7 +8,7 @@ if(KES_BUILD_GUI)
     ${CMAKE_CURRENT_SOURCE_DIR}/KesPrepu.cpp ${CMAKE_CURRENT_SOURCE_DIR}/KesPrepu.h
     ${CMAKE_CURRENT_SOURCE_DIR}/glrunone.cpp ${CMAKE_CURRENT_SOURCE_DIR}/glrunone.h)
   target_include_directories(kes_app_gui PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(kes_app_gui PUBLIC kes_settings_gui kes_ui kes_app_core kes_data Qt6::Widgets
+  target_link_libraries(kes_app_gui PUBLIC kes_prep_gui kes_settings_gui kes_ui kes_app_core kes_data Qt6::Widgets
                                            Qt6::Network)
 
   add_executable(kesprep ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)

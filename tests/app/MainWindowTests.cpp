@@ -11,6 +11,8 @@
 #include "app/glrunone.h"
 #include "common/Clock.h"
 #include "common/Paths.h"
+#include "export/ListKesu.h"
+#include "prep/AutoPrepu.h"
 #include "ui/DateEdit.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
@@ -27,7 +29,9 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 
+#include <functional>
 #include <optional>
 
 namespace {
@@ -619,6 +623,166 @@ TEST_F(MainWindowTest, SecondWindowHandsOverOnActivation) {
     EXPECT_EQ(second->frameGeometry().topLeft(), QPoint(screen.width() + 1, screen.height() + 1));
     EXPECT_EQ(second->size(), QSize(0, 0));
     EXPECT_EQ(second->ListBox2->itemIndex(), 0) << "the rest of the activation still runs";
+}
+
+// The shared first part of Find and Auto Prepare: the period folder, the date
+// messages (equal dates accepted) and the filter, and the Search choice. After
+// a message the filter and the Search choice keep their previous values.
+TEST_F(MainWindowTest, SharedPreparationChecksTheDates) {
+    struct Case {
+        const char* name;
+        bool selectedDates;
+        const char* begin; // typed into the picker; "" leaves it empty
+        const char* end;
+        const char* message; // "" for none
+        const char* filter;  // after an accepted preparation
+    };
+    const Case cases[] = {
+        {"all dates", false, "03/31/2004", "03/01/2004", "", ""},
+        {"both empty", true, "", "", "The selected dates must be entered.", nullptr},
+        {"begin empty", true, "", "03/01/2004", "The selected dates must be entered.", nullptr},
+        {"end empty", true, "03/01/2004", "", "The selected dates must be entered.", nullptr},
+        {"not a date", true, "02/30/2004", "03/01/2004", "The selected dates must be entered.",
+         nullptr},
+        {"begin after end", true, "03/31/2004", "03/01/2004",
+         "The Begin Date cannot be later than the End Date.", nullptr},
+        {"equal dates", true, "03/15/2004", "03/15/2004", "",
+         "(DTOS(Date) >= \"20040315\") .and. (DTOS(Date) <= \"20040315\")"},
+        {"first quarter", true, "01/01/2004", "03/31/2004", "",
+         "(DTOS(Date) >= \"20040101\") .and. (DTOS(Date) <= \"20040331\")"},
+    };
+    makePeriods(data.path(), {1, 2, 3});
+    pointSettingsAtData("[Testing Periods]\nORVA From=3\n");
+    open();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui::clearShownModals();
+        Program().DateRangeFilter = "previous";
+        Program().SearchTemporary = false;
+        Program().PeriodDir.clear();
+        (c.selectedDates ? form->rbSelectedDates : form->rbAllDates)->click();
+        for (auto [picker, text] :
+             {std::pair{form->edtBegDate, c.begin}, {form->edtEndDate, c.end}}) {
+            picker->lineEdit()->setText(text);
+            emit picker->lineEdit()->editingFinished();
+        }
+        const bool accepted = form->PrepareSearch();
+        EXPECT_EQ(Program().PeriodDir, std::string("VIRNTP3") + PathDelim);
+        if (*c.message) {
+            EXPECT_FALSE(accepted);
+            EXPECT_EQ(messages(), std::vector<std::string>{c.message});
+            EXPECT_EQ(ui::shownModals().front().type, ui::MsgType::Error);
+            EXPECT_EQ(Program().DateRangeFilter, "previous");
+            EXPECT_FALSE(Program().SearchTemporary);
+        } else {
+            EXPECT_TRUE(accepted);
+            EXPECT_TRUE(messages().empty());
+            EXPECT_EQ(Program().DateRangeFilter, c.filter);
+            EXPECT_TRUE(Program().SearchTemporary) << "Temporary is chosen";
+        }
+    }
+    form->rgSearch->setItemIndex(1);
+    form->rbAllDates->click();
+    ASSERT_TRUE(form->PrepareSearch());
+    EXPECT_FALSE(Program().SearchTemporary) << "Master";
+}
+
+// Waits in the event loop for the modal window of type W that a handler
+// opens, hands it to `inspect` and closes it. False when none opened.
+template <class W> class ModalWatcher {
+  public:
+    explicit ModalWatcher(std::function<void(W&)> inspect) : inspect_(std::move(inspect)) {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto* window = qobject_cast<W*>(QApplication::activeModalWidget())) {
+                seen_ = true;
+                inspect_(*window);
+                window->reject();
+            }
+        });
+        timer_.start();
+    }
+    bool seen() const { return seen_; }
+
+  private:
+    std::function<void(W&)> inspect_;
+    QTimer timer_;
+    bool seen_ = false;
+};
+
+class FindTest : public MainWindowTest {
+  protected:
+    // The sample data directory as the data folder, period `period` chosen.
+    void openOnSample(const std::string& period) {
+        std::filesystem::copy(std::string(KES_TEST_DATA) + "/virn-sample", data.path(),
+                              std::filesystem::copy_options::recursive);
+        for (auto& entry : std::filesystem::recursive_directory_iterator(data.path()))
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add);
+        pointSettingsAtData("[Testing Periods]\nORVA From=" + period + "\n");
+        open();
+        form->show();
+        ASSERT_TRUE(form->btnFind->isEnabled());
+    }
+};
+
+// Find gathers the chosen period and opens the selection window on it.
+TEST_F(FindTest, OpensTheSelectionWindowOnTheGatheredRows) {
+    openOnSample("1");
+    int total = -1;
+    ModalWatcher<TListKestalScoresForm> watcher(
+        [&](TListKestalScoresForm& selection) { total = selection.TotalCount; });
+    form->btnFind->click();
+    ASSERT_TRUE(watcher.seen());
+    EXPECT_EQ(total, 62) << "19 + 19 + 24 live temporary records of VIRNTP1";
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(form->StatusBar1->currentMessage(), "") << "the gathering clears its text";
+    EXPECT_FALSE(ui::hourglassShown());
+
+    // Again with a range of one day: rows 7 of the three tables lie on it.
+    form->rbSelectedDates->click();
+    form->edtBegDate->setDate(*kes::Date::fromYmd(2005, 9, 1));
+    form->edtEndDate->setDate(*kes::Date::fromYmd(2005, 9, 1));
+    ModalWatcher<TListKestalScoresForm> again(
+        [&](TListKestalScoresForm& selection) { total = selection.TotalCount; });
+    form->btnFind->click();
+    ASSERT_TRUE(again.seen());
+    EXPECT_GE(total, 3);
+    EXPECT_LT(total, 62);
+}
+
+// A gathering error is shown by the general error report; no window opens.
+TEST_F(FindTest, AGatheringErrorOpensNoWindow) {
+    openOnSample("4"); // the temporary student index of VIRNTP4 is missing
+    ModalWatcher<QDialog> watcher([](QDialog&) {});
+    form->btnFind->click();
+    EXPECT_FALSE(watcher.seen());
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_NE(messages()[0].find("SSNTEMP"), std::string::npos) << messages()[0];
+    EXPECT_EQ(ui::shownModals()[0].type, ui::MsgType::Error);
+    EXPECT_FALSE(ui::hourglassShown());
+    EXPECT_TRUE(form->btnFind->isEnabled());
+}
+
+// Auto Prepare opens the automatic window with the filter in force when it
+// was pressed; a date message opens nothing.
+TEST_F(FindTest, AutoPrepareOpensTheAutomaticWindow) {
+    openOnSample("1");
+    form->rbSelectedDates->click();
+    form->edtBegDate->setDate(*kes::Date::fromYmd(2005, 9, 1));
+    form->edtEndDate->setDate(*kes::Date::fromYmd(2005, 9, 30));
+    std::string filter;
+    ModalWatcher<TAutoPrepForm> watcher(
+        [&](TAutoPrepForm& automatic) { filter = automatic.DateFilter; });
+    form->btnAuto->click();
+    ASSERT_TRUE(watcher.seen());
+    EXPECT_EQ(filter, "(DTOS(Date) >= \"20050901\") .and. (DTOS(Date) <= \"20050930\")");
+
+    form->edtBegDate->setDate(kes::Date());
+    ModalWatcher<QDialog> none([](QDialog&) {});
+    form->btnAuto->click();
+    EXPECT_FALSE(none.seen());
+    EXPECT_EQ(messages().back(), "The selected dates must be entered.");
 }
 
 } // namespace
