@@ -332,7 +332,8 @@ TEST_F(AutoPrepTest, GivingUpOnAnOpenRequestsTheEnd) {
     ui::ScopedModalAnswerer answers([](const ui::ModalRequest& r) {
         return r.buttons == ui::MsgButtons::OkCancel ? ui::mrCancel : ui::mrOk;
     });
-    Program().PeriodDir = "VIRNTP9/"; // no such folder
+    std::filesystem::create_directory(data.path() + "VIRNTP9");
+    Program().PeriodDir = "VIRNTP9/"; // a period folder without its tables
     open();
     form->rgdate->setItemIndex(1);
     form->ComboBox1->setCurrentIndex(3);
