@@ -1,5 +1,6 @@
 #include "app/glrunone.h"
 
+#include "os/Os.h"
 #include "ui/Modal.h"
 
 #include <QGuiApplication>
@@ -14,9 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 #endif
 
 TGLRunOnce::TGLRunOnce(QWidget* owner) : QObject(owner), owner_(owner) {
@@ -148,15 +146,18 @@ constexpr int kChannelTimeoutMs = 2000;
 } // namespace
 
 bool TGLRunOnce::acquireInstanceLock() {
-    const QByteArray path = QFile::encodeName(guardPath(appName_, ".lock"));
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const std::string path = guardPath(appName_, ".lock").toStdString();
+    kes::os::File file;
+    kes::os::Status opened = kes::os::File::openReadWrite(path, file);
+    if (opened.kind() == kes::os::ErrorKind::NotFound)
+        opened = kes::os::File::createExclusive(path, file);
+    if (opened.kind() == kes::os::ErrorKind::Exists) // created meanwhile by another copy
+        opened = kes::os::File::openReadWrite(path, file);
     // A lock that cannot be had, for whatever reason, counts as a running copy.
-    if (fd < 0) return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
-    }
-    // Never closed: the lock lasts as long as this process.
+    if (!opened.ok() || !file.lock(kes::os::LockKind::Exclusive).ok()) return false;
+    // Kept open: the lock lasts as long as this process.
+    static kes::os::File held;
+    held = std::move(file);
     return true;
 }
 

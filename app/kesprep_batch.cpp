@@ -16,6 +16,7 @@
 #include "common/Text.h"
 #include "data/AdsTable.h"
 #include "export/core/ExportWriter.h"
+#include "os/Os.h"
 #include "prep/core/Gather.h"
 #include "settings/core/LayoutReport.h"
 
@@ -24,11 +25,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#ifndef _WIN32
-#include <climits>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -107,20 +103,13 @@ class UsageError : public std::runtime_error {
 };
 
 bool stdoutIsTerminal() {
-#ifdef _WIN32
-    return false;
-#else
-    return ::isatty(STDOUT_FILENO) != 0;
-#endif
+    return kes::os::stdoutIsTerminal();
 }
 
+// The settings file lies beside the program, wherever it was started from.
 std::string executableDir(const char* argv0) {
-#ifndef _WIN32
-    char buf[PATH_MAX];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n > 0) return kes::directoryOf(std::string(buf, static_cast<size_t>(n)));
-#endif
-    return kes::directoryOf(argv0 ? argv0 : "");
+    const std::string dir = kes::os::executableDirectory();
+    return dir.empty() ? kes::directoryOf(argv0 ? argv0 : "") : dir;
 }
 
 // ---------------------------------------------------------------- command line
@@ -364,7 +353,15 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** nativeArgv) {
+    // Arguments as UTF-8 text on every platform (a data folder "Données").
+    std::vector<std::string> arguments = kes::os::commandLineArguments(argc, nativeArgv);
+    std::vector<char*> argvUtf8;
+    for (std::string& a : arguments)
+        argvUtf8.push_back(a.data());
+    argvUtf8.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    char** argv = argvUtf8.data();
     PreparationPlan plan;
     try {
         const CommandLine cl = CommandLine::parse(argc, argv);

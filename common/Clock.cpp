@@ -1,5 +1,7 @@
 #include "common/Clock.h"
 
+#include "os/Os.h"
+
 #include <chrono>
 #include <ctime>
 
@@ -14,15 +16,14 @@ LocalTime Clock::now() const {
     if (source_) return source_();
     auto now = std::chrono::system_clock::now();
     std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-    localtime_r(&t, &tm);
+    const os::CalendarTime local = os::localTime(t);
     LocalTime lt;
-    lt.year = tm.tm_year + 1900;
-    lt.month = tm.tm_mon + 1;
-    lt.day = tm.tm_mday;
-    lt.hour = tm.tm_hour;
-    lt.minute = tm.tm_min;
-    lt.second = tm.tm_sec;
+    lt.year = local.year;
+    lt.month = local.month;
+    lt.day = local.day;
+    lt.hour = local.hour;
+    lt.minute = local.minute;
+    lt.second = local.second;
     lt.millisecond = static_cast<int>(
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000);

@@ -1,12 +1,10 @@
 #include "common/Paths.h"
 
 #include "common/Text.h"
+#include "os/Os.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
-
-namespace fs = std::filesystem;
+#include <vector>
 
 std::string NormalizePath(std::string_view path) {
     std::string result(path.substr(0, 255));
@@ -40,24 +38,19 @@ bool isSep(char c) {
 
 // Looks `name` up in `dir`; exact spelling first, then any letter case.
 std::string findEntry(const std::string& dir, const std::string& name) {
-    std::error_code ec;
     std::string exact = dir + name;
-    if (fs::exists(fs::path(exact), ec)) return exact;
-    fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::path(dir), ec), end;
-    if (ec) return {};
-    for (; it != end; it.increment(ec)) {
-        if (ec) break;
-        std::string entry = it->path().filename().string();
+    if (os::fileKind(exact) != os::FileKind::Missing) return exact;
+    std::vector<std::string> entries;
+    if (!os::listDirectory(dir.empty() ? "." : dir, entries).ok()) return {};
+    for (const std::string& entry : entries)
         if (equalsIgnoreCase(entry, name)) return dir + entry;
-    }
     return {};
 }
 
 // Splits into the resolved leading part (root) and the components.
 std::string resolveImpl(const std::string& path, bool lastMayBeMissing) {
     if (path.empty()) return {};
-    std::error_code ec;
-    if (fs::exists(fs::path(path), ec)) return path;
+    if (os::fileKind(path) != os::FileKind::Missing) return path;
     std::string current;
     size_t pos = 0;
     // Keep a leading root ("/" or "C:\") as it is.
@@ -105,15 +98,13 @@ std::string resolveForWriting(const std::string& path) {
 
 bool fileExists(const std::string& path) {
     std::string found = resolveCaseInsensitive(path);
-    std::error_code ec;
-    return !found.empty() && fs::is_regular_file(fs::path(found), ec);
+    return !found.empty() && os::fileKind(found) == os::FileKind::Regular;
 }
 
 bool deleteFile(const std::string& path) {
     std::string found = resolveCaseInsensitive(path);
     if (found.empty()) return false;
-    std::error_code ec;
-    return fs::remove(fs::path(found), ec);
+    return os::removeFile(found).ok();
 }
 
 std::string directoryOf(const std::string& path) {

@@ -1,10 +1,10 @@
 #include "data/buffer.h"
 
 #include "data/Error.h"
+#include "os/Os.h"
 
 #include <cstdint>
 #include <cstring>
-#include <sys/mman.h>
 
 namespace xbase {
 
@@ -19,15 +19,7 @@ size_t roundUp(size_t n) {
 } // namespace
 
 void adviseHugePages(void* data, size_t size) {
-#ifdef MADV_HUGEPAGE
-    if (size < 2 * kHugePage) return;
-    uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-    uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHugePage - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)size;
-#endif
+    if (size >= 2 * kHugePage) kes::os::adviseHugePages(data, size);
 }
 
 ByteBuffer::~ByteBuffer() {
@@ -35,7 +27,7 @@ ByteBuffer::~ByteBuffer() {
 }
 
 void ByteBuffer::release() {
-    if (data_) ::munmap(data_, capacity_);
+    if (data_) kes::os::freePages(data_, capacity_);
     data_ = nullptr;
     size_ = capacity_ = 0;
 }
@@ -43,16 +35,9 @@ void ByteBuffer::release() {
 void ByteBuffer::reserve(size_t capacity) {
     if (capacity <= capacity_) return;
     size_t wanted = roundUp(capacity);
-    void* p;
-    if (!data_) {
-        p = ::mmap(nullptr, wanted, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    } else {
-        p = ::mremap(data_, capacity_, wanted, MREMAP_MAYMOVE);
-    }
-    if (p == MAP_FAILED) throw EADSDatabaseError(AE_READ_FAILED, "Out of memory for the table");
-#ifdef MADV_HUGEPAGE
-    ::madvise(p, wanted, MADV_HUGEPAGE);
-#endif
+    void* p = data_ ? kes::os::growPages(data_, capacity_, wanted) : kes::os::allocatePages(wanted);
+    if (!p) throw EADSDatabaseError(AE_READ_FAILED, "Out of memory for the table");
+    kes::os::adviseHugePages(p, wanted);
     data_ = static_cast<char*>(p);
     capacity_ = wanted;
 }

@@ -17,20 +17,26 @@
 
 #include "common/Paths.h"
 #include "data/Error.h"
+#include "os/Coding.h"
+#include "os/Os.h"
 
 #include <algorithm>
 #include <bit>
 #include <cctype>
-#include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 namespace xbase {
 
 namespace {
+
+using kes::coding::getBe32;
+using kes::coding::getLe16;
+using kes::coding::getLe32;
+using kes::coding::putBe32;
+using kes::coding::putLe16;
+using kes::coding::putLe32;
 
 constexpr uint32_t kPage = 512;
 constexpr uint32_t kHeaderSize = 1024; // a tag header and its expression pool
@@ -70,28 +76,6 @@ constexpr uint32_t kPoolSize = 512;
 
 // The Julian day number of 30 December 1899, day zero of Value::date.
 constexpr int32_t kJulianDayZero = 2415019;
-
-uint16_t get16(const unsigned char* p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-uint32_t get32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint32_t getBe32(const unsigned char* p) {
-    return uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
-}
-void put16(unsigned char* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-void put32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = uint8_t(v >> (8 * i));
-}
-void putBe32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[3 - i] = uint8_t(v >> (8 * i));
-}
 
 std::string hexOffset(uint64_t v) {
     char buf[32];
@@ -154,8 +138,8 @@ class Reader {
         claim(offset + kPage, what);
         const unsigned char* h = data_.data() + offset;
         TagHeader t;
-        t.root = get32(h + kHdrRoot);
-        t.keyLength = get16(h + kHdrKeyLength);
+        t.root = getLe32(h + kHdrRoot);
+        t.keyLength = getLe16(h + kHdrKeyLength);
         t.options = h[kHdrOptions];
         if (h[kHdrSignature] != kSignature || !(t.options & kOptCompact))
             corrupt(what + " at " + hexOffset(offset) + " is not a compact index header (options " +
@@ -163,12 +147,12 @@ class Reader {
         if (t.keyLength == 0 || t.keyLength > kMaxKeyLength)
             corrupt(what + ": key length " + std::to_string(t.keyLength) +
                     " does not fit a page (1 to " + std::to_string(kMaxKeyLength) + ")");
-        t.descending = get16(h + kHdrDescending) != 0;
-        const uint16_t keyPos = get16(h + kHdrKeyPos), keyLen = get16(h + kHdrKeyLen);
+        t.descending = getLe16(h + kHdrDescending) != 0;
+        const uint16_t keyPos = getLe16(h + kHdrKeyPos), keyLen = getLe16(h + kHdrKeyLen);
         t.keyExpression = poolString(h, keyPos, keyLen, what + " key expression");
         if (t.options & kOptFor) {
-            uint16_t forPos = get16(h + kHdrForPos);
-            const uint16_t forLen = get16(h + kHdrForLen);
+            uint16_t forPos = getLe16(h + kHdrForPos);
+            const uint16_t forLen = getLe16(h + kHdrForLen);
             if (forPos == 0) forPos = keyLen; // the condition follows the key expression
             t.forExpression = poolString(h, forPos, forLen, what + " FOR expression");
         }
@@ -193,8 +177,8 @@ class Reader {
             const Item it = stack.back();
             stack.pop_back();
             const unsigned char* n = node(it.offset, what);
-            const uint16_t attr = get16(n);
-            const uint16_t count = get16(n + 2);
+            const uint16_t attr = getLe16(n);
+            const uint16_t count = getLe16(n + 2);
             if (attr > (kAttrRoot | kAttrLeaf))
                 corrupt(what + ": node at " + hexOffset(it.offset) + " has attributes " +
                         std::to_string(attr));
@@ -207,7 +191,7 @@ class Reader {
                 if (it.depth != leafDepth)
                     corrupt(what + ": leaf at " + hexOffset(it.offset) +
                             " lies at another depth than the first leaf");
-                const uint32_t left = get32(n + 4), right = get32(n + 8);
+                const uint32_t left = getLe32(n + 4), right = getLe32(n + 8);
                 if (left != prevLeaf || (prevLeaf != kNoPage && prevLeafRight != it.offset))
                     corrupt(what + ": sibling links of the leaf at " + hexOffset(it.offset) +
                             " do not match the tree (a loop or a broken chain)");
@@ -235,7 +219,7 @@ class Reader {
         out.recnos.reserve(std::min<size_t>(total, data_.size()));
         for (uint32_t at : leaves) {
             const unsigned char* n = data_.data() + at;
-            leaf(n, get16(n + 2), at, t.keyLength, pad, out, what);
+            leaf(n, getLe16(n + 2), at, t.keyLength, pad, out, what);
         }
     }
 
@@ -271,8 +255,8 @@ class Reader {
 
     void leaf(const unsigned char* n, uint16_t count, uint32_t offset, uint16_t kl,
               unsigned char pad, KeyEntries& out, const std::string& what) {
-        const uint16_t freeSpace = get16(n + 12);
-        const uint32_t recMask = get32(n + 14);
+        const uint16_t freeSpace = getLe16(n + 12);
+        const uint32_t recMask = getLe32(n + 14);
         const unsigned dupMask = n[18], trailMask = n[19];
         const unsigned recBits = n[20], dupBits = n[21], trailBits = n[22], bytes = n[23];
         auto bad = [&](const std::string& why) {
@@ -324,35 +308,20 @@ class Reader {
 
 std::vector<unsigned char> readWholeFile(const std::string& path) {
     // Only a regular file is an index: opening a pipe or a device would wait forever.
-    std::error_code typeError;
-    const auto type = std::filesystem::status(path, typeError).type();
-    if (!typeError && type != std::filesystem::file_type::regular &&
-        type != std::filesystem::file_type::not_found)
+    const kes::os::FileKind kind = kes::os::fileKind(path);
+    if (kind == kes::os::FileKind::Directory || kind == kes::os::FileKind::Other)
         throw EADSDatabaseError(AE_FILE_OPEN_FAILED, path + ": not an index file");
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        const int err = errno;
-        std::error_code ec;
-        if (err == ENOENT || !std::filesystem::exists(path, ec))
+    std::vector<unsigned char> bytes;
+    const kes::os::Status status = kes::os::readFile(path, bytes);
+    if (!status.ok()) {
+        if (status.kind() == kes::os::ErrorKind::NotFound)
             throw EADSDatabaseError(AE_FILE_NOT_FOUND, path + ": index file not found");
+        if (status.kind() == kes::os::ErrorKind::EndOfFile)
+            throw EADSDatabaseError(AE_READ_FAILED, path + ": cannot read the index file");
         throw EADSDatabaseError(AE_FILE_OPEN_FAILED,
-                                path + ": cannot open the index file: " + std::strerror(err));
+                                path + ": cannot open the index file: " + status.reason());
     }
-    std::vector<unsigned char> data;
-    std::error_code ec;
-    const auto expected = std::filesystem::file_size(path, ec);
-    if (!ec) data.resize(size_t(expected));
-    size_t have = std::fread(data.data(), 1, data.size(), f);
-    data.resize(have);
-    // A file that grew meanwhile, or one whose size was not known.
-    unsigned char buf[65536];
-    size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, f)) > 0)
-        data.insert(data.end(), buf, buf + got);
-    const bool failed = std::ferror(f);
-    std::fclose(f);
-    if (failed) throw EADSDatabaseError(AE_READ_FAILED, path + ": cannot read the index file");
-    return data;
+    return bytes;
 }
 
 std::string trimName(const unsigned char* k, uint16_t len) {
@@ -411,10 +380,10 @@ class TreeBuilder {
                 upOffsets[q] = base + uint32_t((next + q) * kPage);
                 const size_t from = q * interiorCapacity_;
                 const size_t to = std::min(children, from + interiorCapacity_);
-                put16(n, nodes == 1 ? kAttrRoot : 0);
-                put16(n + 2, uint16_t(to - from));
-                put32(n + 4, q > 0 ? upOffsets[q] - kPage : kNoPage);
-                put32(n + 8, q + 1 < nodes ? upOffsets[q] + kPage : kNoPage);
+                putLe16(n, nodes == 1 ? kAttrRoot : 0);
+                putLe16(n + 2, uint16_t(to - from));
+                putLe32(n + 4, q > 0 ? upOffsets[q] - kPage : kNoPage);
+                putLe32(n + 8, q + 1 < nodes ? upOffsets[q] + kPage : kNoPage);
                 unsigned char* entry = n + kNodeHead;
                 for (size_t c = from; c < to; ++c) {
                     std::memcpy(entry, e_.key(lastEntry[c]), kl_);
@@ -466,11 +435,11 @@ class TreeBuilder {
 
     void writeLeaf(unsigned char* n, size_t from, size_t to, bool root, uint32_t left,
                    uint32_t right) const {
-        put16(n, uint16_t(kAttrLeaf | (root ? kAttrRoot : 0)));
-        put16(n + 2, uint16_t(to - from));
-        put32(n + 4, left);
-        put32(n + 8, right);
-        put32(n + 14, f_.recBits == 32 ? 0xFFFFFFFFu : (1u << f_.recBits) - 1);
+        putLe16(n, uint16_t(kAttrLeaf | (root ? kAttrRoot : 0)));
+        putLe16(n + 2, uint16_t(to - from));
+        putLe32(n + 4, left);
+        putLe32(n + 8, right);
+        putLe32(n + 14, f_.recBits == 32 ? 0xFFFFFFFFu : (1u << f_.recBits) - 1);
         n[18] = uint8_t((1u << f_.dupBits) - 1);
         n[19] = uint8_t((1u << f_.trailBits) - 1);
         n[20] = uint8_t(f_.recBits);
@@ -492,7 +461,7 @@ class TreeBuilder {
                 info[b] = uint8_t(v >> (8 * b));
             info += f_.bytes;
         }
-        put16(n + 12, uint16_t(keyPos - (info - n)));
+        putLe16(n + 12, uint16_t(keyPos - (info - n)));
     }
 
     const KeyEntries& e_;
@@ -506,17 +475,17 @@ class TreeBuilder {
 
 void writeHeader(unsigned char* h, uint32_t root, uint16_t keyLength, uint8_t options,
                  bool descending, const std::string& keyExpr, const std::string& forExpr) {
-    put32(h + kHdrRoot, root);
-    put32(h + kHdrFree, 0); // no free pages
-    put16(h + kHdrKeyLength, keyLength);
+    putLe32(h + kHdrRoot, root);
+    putLe32(h + kHdrFree, 0); // no free pages
+    putLe16(h + kHdrKeyLength, keyLength);
     h[kHdrOptions] = options;
     h[kHdrSignature] = kSignature;
-    put16(h + kHdrDescending, descending ? 1 : 0);
+    putLe16(h + kHdrDescending, descending ? 1 : 0);
     const uint16_t keyLen = uint16_t(keyExpr.size() + 1);
-    put16(h + kHdrForPos, keyLen);
-    put16(h + kHdrForLen, uint16_t(forExpr.size() + 1));
-    put16(h + kHdrKeyPos, 0);
-    put16(h + kHdrKeyLen, keyLen);
+    putLe16(h + kHdrForPos, keyLen);
+    putLe16(h + kHdrForLen, uint16_t(forExpr.size() + 1));
+    putLe16(h + kHdrKeyPos, 0);
+    putLe16(h + kHdrKeyLen, keyLen);
     std::memcpy(h + kHdrPool, keyExpr.data(), keyExpr.size());
     std::memcpy(h + kHdrPool + keyLen, forExpr.data(), forExpr.size());
 }
@@ -554,36 +523,14 @@ void checkTag(const std::string& path, const CdxTag& t) {
 }
 
 void writeFileAtomically(const std::string& path, const std::vector<unsigned char>& data) {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     // What a killed run left beside the index goes first.
     kes::removeStaleTemporaries(path);
-    std::FILE* f = nullptr;
-    fs::path temp;
-    for (int attempt = 0; attempt < 100 && !f; ++attempt) {
-        temp = kes::temporaryNameBeside(path, static_cast<unsigned>((stamp + attempt) & 0xFFFFFF));
-        f = std::fopen(temp.string().c_str(), "wbx");
-    }
-    if (!f)
-        throw EADSDatabaseError(
-            AE_CREATE_FAILED,
-            path + ": cannot create a temporary file beside the index: " + std::strerror(errno));
-    const bool ok =
-        std::fwrite(data.data(), 1, data.size(), f) == data.size() && std::fflush(f) == 0;
-    if (std::fclose(f) != 0 || !ok) {
-        std::error_code ec;
-        fs::remove(temp, ec);
-        throw EADSDatabaseError(AE_WRITE_FAILED, path + ": cannot write the index file");
-    }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        throw EADSDatabaseError(AE_WRITE_FAILED,
-                                path + ": cannot replace the index file: " + ec.message());
-    }
+    const kes::os::Status status = kes::os::writeFileReplacing(
+        path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    if (!status.ok())
+        throw EADSDatabaseError(status.kind() == kes::os::ErrorKind::NotFound ? AE_CREATE_FAILED
+                                                                              : AE_WRITE_FAILED,
+                                path + ": cannot write the index file: " + status.reason());
 }
 
 uint64_t sortableDouble(double d) {

@@ -4,67 +4,25 @@
 #include "common/Paths.h"
 #include "common/Text.h"
 
+#include "os/Coding.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace xbase {
 
 using namespace dbfformat;
+using kes::coding::getLe16;
+using kes::coding::getLe32;
+using kes::coding::putLe16;
+using kes::coding::putLe32;
 
 namespace {
-
-uint16_t le16(const char* p) {
-    return static_cast<uint16_t>(static_cast<unsigned char>(p[0]) |
-                                 (static_cast<unsigned char>(p[1]) << 8));
-}
-uint32_t le32(const char* p) {
-    return static_cast<uint32_t>(static_cast<unsigned char>(p[0])) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(p[1])) << 8) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(p[2])) << 16) |
-           (static_cast<uint32_t>(static_cast<unsigned char>(p[3])) << 24);
-}
-void put16(char* p, uint16_t v) {
-    p[0] = static_cast<char>(v & 0xFF);
-    p[1] = static_cast<char>(v >> 8);
-}
-void put32(char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
 
 // Pending changes are written once this many bytes have piled up; a table
 // held exclusively has nobody else reading it and keeps more in memory.
 constexpr size_t kFlushThreshold = 8u << 20;
 constexpr size_t kExclusiveFlushThreshold = 256u << 20;
-
-bool readFully(int fd, char* buf, size_t size, off_t offset) {
-    while (size > 0) {
-        ssize_t n = ::pread(fd, buf, size, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        buf += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
-bool writeFully(int fd, const char* buf, size_t size, off_t offset) {
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd, buf, size, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        buf += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
-}
 
 void stampToday(char* header) {
     kes::LocalTime now = kes::Clock::instance().now();
@@ -179,39 +137,43 @@ DbfFile::~DbfFile() {
     throw EADSDatabaseError(code, what + ": " + path_);
 }
 
+void DbfFile::lockFile(kes::os::File& file, const char* conflictText) {
+    if (mode_ == OpenMode::ReadOnly) return;
+    const kes::os::Status locked = file.lock(
+        mode_ == OpenMode::Exclusive ? kes::os::LockKind::Exclusive : kes::os::LockKind::Shared);
+    if (locked.ok()) return;
+    file.close();
+    if (locked.kind() == kes::os::ErrorKind::LockConflict) fail(AE_LOCK_FAILED, conflictText);
+    fail(AE_LOCK_FAILED, "Cannot lock the table (" + locked.reason() + ")");
+}
+
 void DbfFile::open(const std::string& path, OpenMode mode) {
     close();
     std::string actual = kes::resolveCaseInsensitive(path);
     path_ = actual.empty() ? path : actual;
     mode_ = mode;
     if (actual.empty()) fail(AE_FILE_NOT_FOUND, "Table file not found");
-    struct stat st {};
     // Only a regular file is a table: opening a pipe or a device would wait forever.
-    if (::stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    if (kes::os::fileKind(path_) != kes::os::FileKind::Regular)
         fail(AE_FILE_OPEN_FAILED, "Not a table file");
 
     // Exclusive opens are for the program's own tables, which it writes.
-    int flags = O_CLOEXEC | (mode == OpenMode::Exclusive ? O_RDWR : O_RDONLY);
-    int fd = ::open(path_.c_str(), flags);
-    if (fd < 0 && mode == OpenMode::Exclusive) fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        fail(AE_FILE_OPEN_FAILED, std::string("Cannot open table (") + std::strerror(errno) + ")");
-    if (mode != OpenMode::ReadOnly) {
-        int op = (mode == OpenMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-        if (::flock(fd, op) != 0) {
-            ::close(fd);
-            fail(AE_LOCK_FAILED, mode == OpenMode::Exclusive
-                                     ? "The table is in use and cannot be opened exclusively"
-                                     : "The table is opened exclusively by another user");
-        }
-    }
-    fd_ = fd;
-    writable_ = (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
+    kes::os::File file;
+    kes::os::Status opened = mode == OpenMode::Exclusive ? kes::os::File::openReadWrite(path_, file)
+                                                         : kes::os::File::openRead(path_, file);
+    const bool readWrite = opened.ok() && mode == OpenMode::Exclusive;
+    if (!opened.ok() && mode == OpenMode::Exclusive) opened = kes::os::File::openRead(path_, file);
+    if (!opened.ok()) fail(AE_FILE_OPEN_FAILED, "Cannot open table (" + opened.reason() + ")");
+    lockFile(file, mode == OpenMode::Exclusive
+                       ? "The table is in use and cannot be opened exclusively"
+                       : "The table is opened exclusively by another user");
+    file_ = std::move(file);
+    writable_ = readWrite;
     try {
         readAll();
     } catch (...) {
-        ::close(fd_);
-        fd_ = -1;
+        file_.close();
+        writable_ = false;
         throw;
     }
 }
@@ -229,21 +191,21 @@ bool DbfFile::headerEndsAtTerminator(size_t terminatorPos) const {
 }
 
 void DbfFile::readAll() {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) fail(AE_READ_FAILED, "Cannot read table");
-    const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+    uint64_t fileSize = 0;
+    if (const kes::os::Status sized = file_.size(fileSize); !sized.ok())
+        fail(AE_READ_FAILED, "Cannot read table (" + sized.reason() + ")");
     if (fileSize < kHeaderSize + 1) fail(AE_CORRUPT_TABLE, "Table header is truncated");
 
     char fixed[kHeaderSize];
-    if (!readFully(fd_, fixed, kHeaderSize, 0)) fail(AE_READ_FAILED, "Cannot read table header");
+    if (!file_.readAt(0, fixed, kHeaderSize).ok()) fail(AE_READ_FAILED, "Cannot read table header");
     version_ = static_cast<uint8_t>(fixed[kOffVersion]);
     const uint8_t level = version_ & 0x07;
     if (!(level == 3 || level == 4 || level == 5 || version_ == 0x30 || version_ == 0x31 ||
           version_ == 0x32 || version_ == 0xF5 || version_ == 0xFB || version_ == 0x02))
         fail(AE_CORRUPT_TABLE, "Not a DBF table (unknown version byte)");
-    recordCountOnDisk_ = le32(fixed + kOffRecordCount);
-    headerLength_ = le16(fixed + kOffHeaderLength);
-    recordLength_ = le16(fixed + kOffRecordLength);
+    recordCountOnDisk_ = getLe32(fixed + kOffRecordCount);
+    headerLength_ = getLe16(fixed + kOffHeaderLength);
+    recordLength_ = getLe16(fixed + kOffRecordLength);
     tableFlags_ = static_cast<uint8_t>(fixed[kOffTableFlags]);
     languageDriver_ = static_cast<uint8_t>(fixed[kOffLanguageDriver]);
     codePage_ = kes::codePageFromLanguageDriver(languageDriver_);
@@ -252,7 +214,7 @@ void DbfFile::readAll() {
         fail(AE_CORRUPT_TABLE, "Table header length is invalid");
     if (recordLength_ < 1) fail(AE_CORRUPT_TABLE, "Table record length is invalid");
     header_.assign(headerLength_, 0);
-    if (!readFully(fd_, header_.data(), headerLength_, 0))
+    if (!file_.readAt(0, header_.data(), headerLength_).ok())
         fail(AE_READ_FAILED, "Cannot read table header");
 
     fields_.clear();
@@ -266,14 +228,14 @@ void DbfFile::readAll() {
         const char* d = header_.data() + pos;
         FieldDef f;
         size_t n = 0;
-        while (n < 11 && d[n] != 0)
+        while (n < kFieldNameSize && d[kOffFieldName + n] != 0)
             ++n;
-        f.name.assign(d, n);
+        f.name.assign(d + kOffFieldName, n);
         while (!f.name.empty() && f.name.back() == ' ')
             f.name.pop_back();
-        f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(d[11])));
-        f.length = static_cast<uint8_t>(d[16]);
-        f.decimals = static_cast<uint8_t>(d[17]);
+        f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(d[kOffFieldType])));
+        f.length = static_cast<uint8_t>(d[kOffFieldLength]);
+        f.decimals = static_cast<uint8_t>(d[kOffFieldDecimals]);
         // Clipper stores character fields wider than 255 with the high byte in the decimals.
         if (f.type == 'C' && f.decimals > 0 && version_ != 0x30 && version_ != 0x31) {
             f.length = static_cast<uint16_t>(f.length | (f.decimals << 8));
@@ -303,7 +265,7 @@ void DbfFile::readAll() {
     recordCount_ = recordCountOnDisk_;
     records_.release();
     records_.resize(static_cast<size_t>(recordCount_) * recordLength_);
-    if (!records_.empty() && !readFully(fd_, records_.data(), records_.size(), headerLength_))
+    if (!records_.empty() && !file_.readAt(headerLength_, records_.data(), records_.size()).ok())
         fail(AE_READ_FAILED, "Cannot read table records");
     // Every record begins with its deletion flag; any other byte there means
     // the records are not where the header puts them.
@@ -318,21 +280,14 @@ void DbfFile::readAll() {
 }
 
 void DbfFile::ensureWritable() {
-    if (fd_ < 0) fail(AE_TABLE_NOT_OPEN, "Table is not open");
+    if (!file_.isOpen()) fail(AE_TABLE_NOT_OPEN, "Table is not open");
     if (writable_) return;
-    int fd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        fail(AE_READ_ONLY, std::string("Cannot write to table (") + std::strerror(errno) + ")");
-    if (mode_ != OpenMode::ReadOnly) {
-        // The lock moves to the descriptor that can write.
-        int op = (mode_ == OpenMode::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-        if (::flock(fd, op) != 0) {
-            ::close(fd);
-            fail(AE_LOCK_FAILED, "Cannot lock the table for writing");
-        }
-    }
-    ::close(fd_);
-    fd_ = fd;
+    kes::os::File file;
+    const kes::os::Status opened = kes::os::File::openReadWrite(path_, file);
+    if (!opened.ok()) fail(AE_READ_ONLY, "Cannot write to table (" + opened.reason() + ")");
+    // The lock moves to the handle that can write.
+    lockFile(file, "Cannot lock the table for writing");
+    file_ = std::move(file);
     writable_ = true;
 }
 
@@ -416,32 +371,30 @@ void DbfFile::setStructuralCdxFlag(bool on) {
 
 void DbfFile::writeHeader() {
     std::vector<char> h = header_;
-    put32(h.data() + kOffRecordCount, recordCount_);
+    putLe32(h.data() + kOffRecordCount, recordCount_);
     h[kOffTableFlags] = static_cast<char>(tableFlags_);
     stampToday(h.data());
-    if (!writeFully(fd_, h.data(), kHeaderSize, 0))
+    if (!file_.writeAt(0, h.data(), kHeaderSize).ok())
         fail(AE_WRITE_FAILED, "Cannot write table header");
     header_ = std::move(h);
     recordCountOnDisk_ = recordCount_;
 }
 
 void DbfFile::flush() {
-    if (fd_ < 0 || (!headerDirty_ && dirtyFirst_ == 0)) return;
+    if (!file_.isOpen() || (!headerDirty_ && dirtyFirst_ == 0)) return;
     ensureWritable();
     if (dirtyFirst_ != 0) {
         const size_t from = static_cast<size_t>(dirtyFirst_ - 1) * recordLength_;
         const size_t size = static_cast<size_t>(dirtyLast_ - dirtyFirst_ + 1) * recordLength_;
-        if (!writeFully(fd_, records_.data() + from, size,
-                        static_cast<off_t>(headerLength_ + from)))
-            fail(AE_WRITE_FAILED,
-                 std::string("Cannot write records (") + std::strerror(errno) + ")");
+        const kes::os::Status written =
+            file_.writeAt(uint64_t{headerLength_} + from, records_.data() + from, size);
+        if (!written.ok()) fail(AE_WRITE_FAILED, "Cannot write records (" + written.reason() + ")");
     }
     // The end-of-file mark follows the last record; anything beyond is cut off.
-    const off_t end = static_cast<off_t>(headerLength_) +
-                      static_cast<off_t>(static_cast<size_t>(recordCount_) * recordLength_);
+    const uint64_t end = uint64_t{headerLength_} + uint64_t{recordCount_} * recordLength_;
     if (dirtyLast_ == recordCount_ || recordCountOnDisk_ != recordCount_) {
         char eof = static_cast<char>(kEndOfFile);
-        if (!writeFully(fd_, &eof, 1, end) || ::ftruncate(fd_, end + 1) != 0)
+        if (!file_.writeAt(end, &eof, 1).ok() || !file_.truncate(end + 1).ok())
             fail(AE_WRITE_FAILED, "Cannot write the end of the table");
     }
     writeHeader();
@@ -471,15 +424,14 @@ void DbfFile::pack() {
 }
 
 void DbfFile::close() {
-    if (fd_ < 0) return;
+    if (!file_.isOpen()) return;
     std::exception_ptr error;
     try {
         flush();
     } catch (...) {
         error = std::current_exception();
     }
-    ::close(fd_); // also releases the lock
-    fd_ = -1;
+    file_.close(); // releases the lock first
     writable_ = false;
     records_.release();
     if (error) std::rethrow_exception(error);
@@ -496,53 +448,46 @@ void DbfFile::create(const std::string& path, const std::vector<FieldDef>& field
     char* h = file.data();
     h[kOffVersion] = 0x03;
     stampToday(h);
-    put32(h + kOffRecordCount, 0);
-    put16(h + kOffHeaderLength, static_cast<uint16_t>(headerLength));
-    put16(h + kOffRecordLength, static_cast<uint16_t>(recordLength));
+    putLe32(h + kOffRecordCount, 0);
+    putLe16(h + kOffHeaderLength, static_cast<uint16_t>(headerLength));
+    putLe16(h + kOffRecordLength, static_cast<uint16_t>(recordLength));
     h[kOffTableFlags] = static_cast<char>(structuralCdx ? kFlagStructuralCdx : 0);
     h[kOffLanguageDriver] = static_cast<char>(kes::languageDriverFor(codePage));
     uint32_t offset = 1;
     for (size_t i = 0; i < fields.size(); ++i) {
         char* d = h + kHeaderSize + i * kFieldDescriptorSize;
         const FieldDef& f = fields[i];
-        std::memcpy(d, f.name.data(), std::min<size_t>(f.name.size(), 10));
-        d[11] = f.type;
-        put32(d + 12, offset); // FoxPro keeps the field's displacement here
-        d[16] = static_cast<char>(f.length & 0xFF);
-        d[17] = static_cast<char>(f.decimals);
+        std::memcpy(d + kOffFieldName, f.name.data(),
+                    std::min<size_t>(f.name.size(), kFieldNameSize - 1));
+        d[kOffFieldType] = f.type;
+        putLe32(d + kOffFieldDisplacement, offset);
+        d[kOffFieldLength] = static_cast<char>(f.length & 0xFF);
+        d[kOffFieldDecimals] = static_cast<char>(f.decimals);
         offset += f.length;
     }
     h[headerLength - 1] = static_cast<char>(kFieldTerminator);
     file[headerLength] = static_cast<char>(kEndOfFile);
 
-    // Write beside the target, then rename over it: an old table is replaced whole.
+    // The new table is written whole beside the target and put in its place:
+    // an old table is replaced at once, or not at all.
     const std::string target = kes::resolveForWriting(path);
+    auto failed = [&](const kes::os::Status& status) {
+        return EADSDatabaseError(AE_CREATE_FAILED,
+                                 "Cannot create table (" + status.reason() + "): " + path);
+    };
     // A table that somebody holds open is not replaced under them: their
     // changes would go to a file that no longer has a name.
-    int held = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-    if (held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) != 0) {
-        ::close(held);
+    kes::os::File held;
+    if (kes::os::File::openRead(target, held).ok() && !held.lock(kes::os::LockKind::Exclusive).ok())
         throw EADSDatabaseError(AE_LOCK_FAILED,
                                 "The table is in use and cannot be created anew: " + path);
-    }
-    const std::string temp = target + ".tmp-create";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        const int openError = errno;
-        if (held >= 0) ::close(held);
-        throw EADSDatabaseError(AE_CREATE_FAILED, std::string("Cannot create table (") +
-                                                      std::strerror(openError) + "): " + path);
-    }
-    bool ok = writeFully(fd, file.data(), file.size(), 0);
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    const int err = errno;
-    if (held >= 0) ::close(held);
-    if (!ok) {
-        ::unlink(temp.c_str());
-        throw EADSDatabaseError(AE_CREATE_FAILED, std::string("Cannot create table (") +
-                                                      std::strerror(err) + "): " + path);
-    }
+    kes::os::ReplacingWriter writer;
+    kes::os::Status status = writer.open(target);
+    if (status.ok()) status = writer.write(file.data(), file.size());
+    // Windows replaces no file that is still open.
+    held.close();
+    if (status.ok()) status = writer.commit();
+    if (!status.ok()) throw failed(status);
 }
 
 } // namespace xbase

@@ -9,6 +9,7 @@
 #include "common/CodePage.h"
 #include "data/Error.h"
 #include "data/buffer.h"
+#include "os/Os.h"
 
 #include <cstdint>
 #include <string>
@@ -30,6 +31,13 @@ inline constexpr size_t kOffHeaderLength = 8;  // uint16 LE
 inline constexpr size_t kOffRecordLength = 10; // uint16 LE
 inline constexpr size_t kOffTableFlags = 28;   // 0x01: a structural CDX exists
 inline constexpr size_t kOffLanguageDriver = 29;
+// Offsets inside one field descriptor.
+inline constexpr size_t kOffFieldName = 0; // up to 11 bytes, NUL-padded
+inline constexpr size_t kFieldNameSize = 11;
+inline constexpr size_t kOffFieldType = 11;
+inline constexpr size_t kOffFieldDisplacement = 12; // uint32 LE, FoxPro: offset in the record
+inline constexpr size_t kOffFieldLength = 16;
+inline constexpr size_t kOffFieldDecimals = 17;
 inline constexpr uint8_t kFieldTerminator = 0x0D;
 inline constexpr uint8_t kEndOfFile = 0x1A;
 inline constexpr uint8_t kDeletedFlag = '*';
@@ -78,7 +86,7 @@ class DbfFile {
     void open(const std::string& path, OpenMode mode);
     // Writes pending changes and the header, releases the lock, closes.
     void close();
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return file_.isOpen(); }
 
     // Creates (or replaces) an empty table with the given fields, FoxPro style,
     // then closes it. `structuralCdx` sets the header's structural-index flag.
@@ -133,9 +141,10 @@ class DbfFile {
     void markDirty(uint32_t firstRecno, uint32_t lastRecno);
     void writeHeader();
     [[noreturn]] void fail(int code, const std::string& what) const;
+    void lockFile(kes::os::File& file, const char* conflictText);
 
     std::string path_;
-    int fd_ = -1;
+    kes::os::File file_;
     bool writable_ = false;
     OpenMode mode_ = OpenMode::ReadOnly;
     uint8_t version_ = 0x03;

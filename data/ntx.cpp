@@ -8,22 +8,22 @@
 #include "data/Error.h"
 #include "data/IndexCheck.h"
 #include "data/NumberText.h"
+#include "os/Coding.h"
+#include "os/Os.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 #include <vector>
 
 namespace xbase {
 namespace {
 
-namespace fs = std::filesystem;
+using kes::coding::getLe16;
+using kes::coding::getLe32;
+using kes::coding::putLe16;
+using kes::coding::putLe32;
 
 // Header (page 0) offsets and the page layout.
 constexpr size_t kPageSize = 1024;
@@ -53,22 +53,6 @@ constexpr uint16_t kFlagLargeFile = 0x0200; // page references are page numbers
 constexpr uint16_t kFlagCompound = 0x8000;  // a multi-tag file, not a single NTX
 constexpr uint16_t kFlagKnown = 0x87FF;
 
-uint16_t get16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t get32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void put16(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-void put32(unsigned char* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
 // Keys per page for a key length: as many items (plus one more child slot and
 // the offset table) as fit in 1022 bytes, less one, rounded down to even.
 uint16_t maxItemsFor(size_t keyLength) {
@@ -92,29 +76,29 @@ std::string headerText(const unsigned char* p, size_t size) {
 }
 
 std::vector<unsigned char> readWholeFile(const std::string& path) {
-    std::error_code ec;
-    const fs::path p(path);
-    const fs::file_status st = fs::status(p, ec);
-    if (st.type() == fs::file_type::not_found)
+    switch (kes::os::fileKind(path)) {
+    case kes::os::FileKind::Missing:
         throw EADSDatabaseError(AE_FILE_NOT_FOUND, "The index file " + path + " does not exist.");
-    if (ec)
-        throw EADSDatabaseError(AE_FILE_OPEN_FAILED, "The index file " + path +
-                                                         " cannot be opened: " + ec.message() +
-                                                         ".");
-    if (!fs::is_regular_file(st))
+    case kes::os::FileKind::Regular:
+        break;
+    default:
         throw EADSDatabaseError(AE_FILE_OPEN_FAILED,
                                 "The index file " + path + " is not a regular file.");
-    std::ifstream in(p, std::ios::binary);
-    if (!in)
-        throw EADSDatabaseError(AE_FILE_OPEN_FAILED,
-                                "The index file " + path + " cannot be opened.");
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size < 0 || !in)
-        throw EADSDatabaseError(AE_READ_FAILED, "The index file " + path + " cannot be read.");
-    std::vector<unsigned char> data(static_cast<size_t>(size));
-    if (size > 0 && !in.read(reinterpret_cast<char*>(data.data()), size))
+    }
+    kes::os::File file;
+    kes::os::Status status = kes::os::File::openRead(path, file);
+    if (!status.ok())
+        throw EADSDatabaseError(AE_FILE_OPEN_FAILED, "The index file " + path +
+                                                         " cannot be opened: " + status.reason() +
+                                                         ".");
+    uint64_t size = 0;
+    std::vector<unsigned char> data;
+    status = file.size(size);
+    if (status.ok()) {
+        data.resize(static_cast<size_t>(size));
+        status = file.readAt(0, data.data(), data.size());
+    }
+    if (!status.ok())
         throw EADSDatabaseError(AE_READ_FAILED, "The index file " + path + " cannot be read.");
     return data;
 }
@@ -170,7 +154,7 @@ class TreeReader {
                                    " is reached twice: the tree has a loop");
             seen = 1;
             const unsigned char* page = data_.data() + off;
-            const uint16_t count = get16(page);
+            const uint16_t count = getLe16(page);
             if (count > maxItems_)
                 corrupt(path_, "the page at offset " + hex(off) + " holds " +
                                    std::to_string(count) + " keys, more than the " +
@@ -179,7 +163,7 @@ class TreeReader {
             // that carries only the rightmost child.
             const size_t tableEnd = 2 + 2 * (static_cast<size_t>(count) + 1);
             for (size_t s = 0; s <= count; ++s) {
-                const size_t itemOff = get16(page + 2 + 2 * s);
+                const size_t itemOff = getLe16(page + 2 + 2 * s);
                 const size_t need = s < count ? itemSize_ : 4;
                 if (itemOff < tableEnd || itemOff + need > kPageSize)
                     corrupt(path_, "item " + std::to_string(s) + " of the page at offset " +
@@ -190,8 +174,8 @@ class TreeReader {
         };
 
         auto emit = [&](const Frame& f, size_t slot) {
-            const unsigned char* item = f.page + get16(f.page + 2 + 2 * slot);
-            const uint32_t recno = get32(item + 4);
+            const unsigned char* item = f.page + getLe16(f.page + 2 + 2 * slot);
+            const uint32_t recno = getLe32(item + 4);
             if (recno == 0)
                 corrupt(path_, "key " + std::to_string(slot) + " of the page at offset " +
                                    hex(f.offset) + " has record number 0");
@@ -214,8 +198,8 @@ class TreeReader {
                 }
                 continue;
             }
-            const unsigned char* item = f.page + get16(f.page + 2 + 2 * f.slot);
-            const uint32_t child = get32(item);
+            const unsigned char* item = f.page + getLe16(f.page + 2 + 2 * f.slot);
+            const uint32_t child = getLe32(item);
             if (child != 0) {
                 enter(child, "a child page"); // may reallocate: f is not used after this
                 continue;
@@ -300,7 +284,7 @@ class TreeBuilder {
     void layout(unsigned char* page) const {
         std::memset(page, 0, kPageSize);
         for (size_t s = 0; s <= maxItems_; ++s)
-            put16(page + 2 + 2 * s, static_cast<uint32_t>(itemsStart_ + s * itemSize_));
+            putLe16(page + 2 + 2 * s, static_cast<uint32_t>(itemsStart_ + s * itemSize_));
     }
     void freshPage(Open& page) {
         layout(page.bytes);
@@ -312,14 +296,14 @@ class TreeBuilder {
     void putItem(Open& page, size_t slot, uint32_t child, uint32_t recno,
                  const unsigned char* key) const {
         unsigned char* item = itemAt(page.bytes, slot);
-        put32(item, child);
-        put32(item + 4, recno);
+        putLe32(item, child);
+        putLe32(item + 4, recno);
         std::memcpy(item + kItemHead, key, keyLength_);
     }
     // Sets the rightmost child, appends the page to the file, returns its offset.
     uint32_t closePage(Open& page, uint32_t rightChild) {
-        put32(itemAt(page.bytes, page.count), rightChild);
-        put16(page.bytes, page.count);
+        putLe32(itemAt(page.bytes, page.count), rightChild);
+        putLe16(page.bytes, page.count);
         const size_t offset = file_.size();
         if (offset > UINT32_MAX - kPageSize)
             throw EADSDatabaseError(AE_WRITE_FAILED, "An NTX index cannot exceed 4 GB.");
@@ -335,11 +319,11 @@ class TreeBuilder {
         uint32_t at = root;
         for (;;) {
             unsigned char* parent = file_.data() + at;
-            const uint16_t n = get16(parent);
-            const uint32_t last = get32(itemAt(parent, n));
+            const uint16_t n = getLe16(parent);
+            const uint32_t last = getLe32(itemAt(parent, n));
             if (last == 0) return;
-            if (n > 0 && get16(file_.data() + last) < half)
-                rebalance(parent, n - 1, get32(itemAt(parent, n - 1)), last);
+            if (n > 0 && getLe16(file_.data() + last) < half)
+                rebalance(parent, n - 1, getLe32(itemAt(parent, n - 1)), last);
             at = last;
         }
     }
@@ -347,7 +331,7 @@ class TreeBuilder {
     void rebalance(unsigned char* parent, size_t sepSlot, uint32_t leftOff, uint32_t rightOff) {
         unsigned char* left = file_.data() + leftOff;
         unsigned char* right = file_.data() + rightOff;
-        const size_t nl = get16(left), nr = get16(right);
+        const size_t nl = getLe16(left), nr = getLe16(right);
         // Every item of both pages in order, the separator between them; each
         // item carries its left child, `rightmost` the last child.
         std::vector<unsigned char> items;
@@ -357,25 +341,25 @@ class TreeBuilder {
         const size_t sepAt = items.size();
         const unsigned char* sep = itemAt(parent, sepSlot);
         items.insert(items.end(), sep, sep + itemSize_);
-        put32(items.data() + sepAt, get32(itemAt(left, nl)));
+        putLe32(items.data() + sepAt, getLe32(itemAt(left, nl)));
         const unsigned char* r0 = itemAt(right, 0);
         items.insert(items.end(), r0, r0 + nr * itemSize_);
-        const uint32_t rightmost = get32(itemAt(right, nr));
+        const uint32_t rightmost = getLe32(itemAt(right, nr));
 
         const size_t a = (nl + nr + 1) / 2; // keys left of the new separator
         layout(left);
         std::memcpy(itemAt(left, 0), items.data(), a * itemSize_);
         const unsigned char* newSep = items.data() + a * itemSize_;
-        put32(itemAt(left, a), get32(newSep));
-        put16(left, static_cast<uint32_t>(a));
+        putLe32(itemAt(left, a), getLe32(newSep));
+        putLe16(left, static_cast<uint32_t>(a));
 
         std::memcpy(itemAt(parent, sepSlot) + 4, newSep + 4, itemSize_ - 4);
 
         const size_t b = nl + nr - a;
         layout(right);
         std::memcpy(itemAt(right, 0), newSep + itemSize_, b * itemSize_);
-        put32(itemAt(right, b), rightmost);
-        put16(right, static_cast<uint32_t>(b));
+        putLe32(itemAt(right, b), rightmost);
+        putLe16(right, static_cast<uint32_t>(b));
     }
 
     size_t keyLength_;
@@ -395,13 +379,6 @@ void putText(unsigned char* p, const std::string& text) {
     std::memcpy(p, text.data(), text.size());
 }
 
-std::string tempNameFor(const fs::path& target) {
-    static std::atomic<unsigned> counter{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    return target.filename().string() + "." + std::to_string(stamp % 1000000007) + "." +
-           std::to_string(counter++) + ".tmp";
-}
-
 // ---------------------------------------------------------------------------
 // Keys
 
@@ -419,7 +396,7 @@ NtxInfo readNtx(const std::string& path, KeyEntries& out) {
                           " bytes, less than its 1024-byte header");
     const unsigned char* h = data.data();
 
-    const uint16_t signature = get16(h + kOffSignature);
+    const uint16_t signature = getLe16(h + kOffSignature);
     if (signature & kFlagCompound)
         corrupt(path, "it is a multi-tag index (signature " + hex(signature) +
                           "), not a single-key NTX file");
@@ -429,10 +406,10 @@ NtxInfo readNtx(const std::string& path, KeyEntries& out) {
     const bool largeFile = (signature & kFlagLargeFile) != 0;
 
     NtxInfo info;
-    const uint16_t itemSize = get16(h + kOffItemSize);
-    info.keyLength = get16(h + kOffKeySize);
-    info.keyDecimals = get16(h + kOffKeyDecimals);
-    const uint16_t maxItems = get16(h + kOffMaxItems);
+    const uint16_t itemSize = getLe16(h + kOffItemSize);
+    info.keyLength = getLe16(h + kOffKeySize);
+    info.keyDecimals = getLe16(h + kOffKeyDecimals);
+    const uint16_t maxItems = getLe16(h + kOffMaxItems);
     if (info.keyLength == 0 || info.keyLength > kMaxKeyLength)
         corrupt(path, "the key length " + std::to_string(info.keyLength) + " is outside 1.." +
                           std::to_string(kMaxKeyLength));
@@ -459,7 +436,7 @@ NtxInfo readNtx(const std::string& path, KeyEntries& out) {
     info.descending = h[kOffDescending] != 0;
 
     TreeReader reader(path, data, info.keyLength, maxItems, largeFile);
-    const uint32_t nextFree = get32(h + kOffNextFree);
+    const uint32_t nextFree = getLe32(h + kOffNextFree);
     if (nextFree != 0) reader.pageOffset(nextFree, "the free-list");
 
     KeyEntries entries;
@@ -467,7 +444,7 @@ NtxInfo readNtx(const std::string& path, KeyEntries& out) {
     const size_t pages = data.size() / kPageSize;
     entries.recnos.reserve(pages * maxItems);
     entries.keys.reserve(pages * maxItems * info.keyLength);
-    reader.walk(get32(h + kOffRoot), info.unique, entries.keys, entries.recnos);
+    reader.walk(getLe32(h + kOffRoot), info.unique, entries.keys, entries.recnos);
     // A descending index keeps its keys from the highest down; keys in any
     // other order (or a flag that contradicts them) would make every find miss.
     if (const size_t at = firstEntryOutOfOrder(entries, info.descending))
@@ -522,49 +499,29 @@ void writeNtx(const std::string& path, const NtxInfo& info, const KeyEntries& en
 
     std::vector<unsigned char>& file = builder.file();
     unsigned char* h = file.data();
-    put16(h + kOffSignature, kFlagDefault | (info.forExpression.empty() ? 0 : kFlagForItem));
-    put16(h + kOffVersion, 1);
-    put32(h + kOffRoot, root);
-    put32(h + kOffNextFree, 0);
-    put16(h + kOffItemSize, static_cast<uint32_t>(len + kItemHead));
-    put16(h + kOffKeySize, info.keyLength);
-    put16(h + kOffKeyDecimals, info.keyDecimals);
-    put16(h + kOffMaxItems, builder.maxItems());
-    put16(h + kOffHalfPage, builder.maxItems() / 2);
+    putLe16(h + kOffSignature, kFlagDefault | (info.forExpression.empty() ? 0 : kFlagForItem));
+    putLe16(h + kOffVersion, 1);
+    putLe32(h + kOffRoot, root);
+    putLe32(h + kOffNextFree, 0);
+    putLe16(h + kOffItemSize, static_cast<uint32_t>(len + kItemHead));
+    putLe16(h + kOffKeySize, info.keyLength);
+    putLe16(h + kOffKeyDecimals, info.keyDecimals);
+    putLe16(h + kOffMaxItems, builder.maxItems());
+    putLe16(h + kOffHalfPage, builder.maxItems() / 2);
     putText(h + kOffKeyExpr, info.keyExpression);
     h[kOffUnique] = info.unique ? 1 : 0;
     h[kOffDescending] = info.descending ? 1 : 0;
     putText(h + kOffForExpr, info.forExpression);
     putText(h + kOffTagName, info.tagName);
 
-    // A complete file under a temporary name in the same folder, then renamed
-    // over the target: readers see the old file or the new one, never a part.
-    const fs::path target(path);
-    const fs::path temp = target.parent_path() / tempNameFor(target);
-    {
-        std::ofstream os(temp, std::ios::binary | std::ios::trunc);
-        if (!os)
-            throw EADSDatabaseError(AE_CREATE_FAILED, "The index file " + path +
-                                                          " cannot be created (temporary file " +
-                                                          temp.string() + ").");
-        os.write(reinterpret_cast<const char*>(file.data()),
-                 static_cast<std::streamsize>(file.size()));
-        os.close();
-        if (!os) {
-            std::error_code ec;
-            fs::remove(temp, ec);
-            throw EADSDatabaseError(AE_WRITE_FAILED,
-                                    "The index file " + path + " cannot be written (disk full?).");
-        }
-    }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        throw EADSDatabaseError(AE_WRITE_FAILED, "The index file " + path +
-                                                     " cannot be replaced: " + ec.message() + ".");
-    }
+    // The complete file replaces the old one at once: readers see the old
+    // file or the new one, never a part.
+    const kes::os::Status written = kes::os::writeFileReplacing(
+        path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
+    if (!written.ok())
+        throw EADSDatabaseError(
+            written.kind() == kes::os::ErrorKind::NotFound ? AE_CREATE_FAILED : AE_WRITE_FAILED,
+            "The index file " + path + " cannot be written: " + written.reason() + ".");
 }
 
 std::string ntxKey(const Value& value, uint16_t keyLength, uint16_t keyDecimals) {

@@ -4,13 +4,8 @@
 #include "common/Text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <random>
-
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -223,16 +218,22 @@ std::string TCSVExport::FixedLine() {
     return renderLine(true);
 }
 
-void TCSVExport::failWrite() {
-    std::string reason = std::strerror(errno);
+void TCSVExport::failWrite(const kes::os::Status& status) {
     CloseOutput(false);
-    throw std::runtime_error("Unable to write to " + OutputFile + ": " + reason);
+    throw std::runtime_error("Unable to write to " + OutputFile + ": " + status.reason());
+}
+
+kes::os::Status TCSVExport::writeOut(const std::string& bytes) {
+    if (ReplaceWhenComplete) return replacement_.write(bytes);
+    kes::os::Status status = direct_.writeAt(directWritten_, bytes.data(), bytes.size());
+    if (status.ok()) directWritten_ += bytes.size();
+    return status;
 }
 
 void TCSVExport::flushBuffer() {
-    if (buffer_.empty() || !file_) return;
-    errno = 0;
-    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size()) failWrite();
+    if (buffer_.empty() || !outputOpen_) return;
+    const kes::os::Status status = writeOut(buffer_);
+    if (!status.ok()) failWrite(status);
     buffer_.clear();
 }
 
@@ -244,22 +245,14 @@ void TCSVExport::writeLine(const std::string& bytes) {
 
 bool TCSVExport::OpenOutput() {
     try {
-        if (ReplaceWhenComplete) {
-            // A temporary file of this run alone beside the target, created
-            // exclusively: never an existing file, never through a symbolic
-            // link planted under its name. Leftovers of a killed run go first.
-            kes::removeStaleTemporaries(OutputFile);
-            std::random_device random;
-            for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
-                writePath_ = kes::temporaryNameBeside(OutputFile, random() & 0xFFFFFF);
-                file_ = std::fopen(writePath_.c_str(), "wbx");
-                if (!file_ && errno != EEXIST) break;
-            }
-        } else {
-            writePath_ = OutputFile;
-            file_ = std::fopen(writePath_.c_str(), "wb");
-        }
-        if (!file_) return false;
+        // Leftovers of a killed run go first.
+        if (ReplaceWhenComplete) kes::removeStaleTemporaries(OutputFile);
+        directWritten_ = 0;
+        const kes::os::Status opened = ReplaceWhenComplete
+                                           ? replacement_.open(OutputFile)
+                                           : kes::os::File::createOrTruncate(OutputFile, direct_);
+        if (!opened.ok()) return false;
+        outputOpen_ = true;
         buffer_.clear();
         buffer_.reserve(kFlushThreshold + 4096);
         if (!DataSet) return false;
@@ -282,35 +275,26 @@ bool TCSVExport::OpenOutput() {
 }
 
 void TCSVExport::CloseOutput(bool complete) {
-    if (file_) {
-        std::FILE* f = file_;
-        file_ = nullptr;
-        bool ok = complete;
-        if (ok && !buffer_.empty())
-            ok = std::fwrite(buffer_.data(), 1, buffer_.size(), f) == buffer_.size();
+    if (outputOpen_) {
+        outputOpen_ = false;
+        kes::os::Status status;
+        if (complete && !buffer_.empty()) status = writeOut(buffer_);
         buffer_.clear();
         buffer_.shrink_to_fit();
-        if (ok) ok = std::fflush(f) == 0;
-#ifndef _WIN32
-        if (ok && ReplaceWhenComplete) ok = ::fsync(fileno(f)) == 0;
-#endif
-        int saved = errno;
-        if (std::fclose(f) != 0 && ok) {
-            ok = false;
-            saved = errno;
-        }
         if (ReplaceWhenComplete) {
-            if (ok && std::rename(writePath_.c_str(), OutputFile.c_str()) != 0) {
-                ok = false;
-                saved = errno;
-            }
-            if (!ok) std::remove(writePath_.c_str());
+            // An incomplete file never replaces the previous one.
+            if (complete && status.ok())
+                status = replacement_.commit();
+            else
+                replacement_.abort();
+        } else {
+            const kes::os::Status closed = direct_.close();
+            if (status.ok()) status = closed;
         }
-        if (complete && !ok) {
+        if (complete && !status.ok()) {
             progress_.reset();
             columnsReady_ = false;
-            throw std::runtime_error("Unable to write to " + OutputFile + ": " +
-                                     std::strerror(saved));
+            throw std::runtime_error("Unable to write to " + OutputFile + ": " + status.reason());
         }
     }
     progress_.reset();

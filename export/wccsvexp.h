@@ -10,6 +10,7 @@
 #include "common/CodePage.h"
 #include "common/Operator.h"
 #include "data/AdsTable.h"
+#include "os/Os.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -123,7 +124,8 @@ class TCSVExport {
     void containValue(std::string& value, bool fixed, bool enclosed) const;
     void writeLine(const std::string& bytes);
     void flushBuffer();
-    void failWrite();
+    kes::os::Status writeOut(const std::string& bytes);
+    void failWrite(const kes::os::Status& status);
 
     std::string customSeparator_;
     std::vector<std::string> fieldList_;
@@ -131,8 +133,12 @@ class TCSVExport {
     Operator* operator_ = nullptr;
 
     // Export state.
-    std::FILE* file_ = nullptr;
-    std::string writePath_; // the file actually written (a temporary name or OutputFile)
+    // The output: with ReplaceWhenComplete a replacement of OutputFile,
+    // otherwise OutputFile itself.
+    bool outputOpen_ = false;
+    kes::os::ReplacingWriter replacement_;
+    kes::os::File direct_;
+    uint64_t directWritten_ = 0;
     std::string buffer_;
     std::unique_ptr<TExportProgress> progress_;
     int64_t exportTotal_ = 0;

@@ -27,24 +27,11 @@
 
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "os/Os.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <vector>
-
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -115,12 +102,9 @@ bool splitKeyValue(std::string_view line, std::string_view& key, std::string_vie
 }
 
 std::string readWholeFile(const std::string& path, bool& exists) {
-    std::ifstream in(path, std::ios::binary);
-    exists = static_cast<bool>(in);
-    if (!in) return {};
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    std::string content;
+    exists = kes::os::readFile(path, content).ok();
+    return content;
 }
 
 struct Located {
@@ -179,76 +163,6 @@ std::optional<int> parseDecimalInteger(std::string_view text) {
     if (negative) v = -v;
     if (v < INT_MIN || v > INT_MAX) return std::nullopt;
     return static_cast<int>(v);
-}
-
-[[noreturn]] void failWrite(const std::string& path) {
-    throw std::runtime_error("Unable to write to " + path);
-}
-
-// Writes `content` to a temporary file beside `path`, flushes it to disk and
-// renames it over `path`. Nothing of the old file is lost when any step fails.
-void replaceFileAtomically(const std::string& path, const std::string& content) {
-#ifdef _WIN32
-    std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) failWrite(path);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(temp.c_str());
-            failWrite(path);
-        }
-    }
-    if (!MoveFileExA(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        std::remove(temp.c_str());
-        failWrite(path);
-    }
-#else
-    std::string pattern = path + ".XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
-    if (fd < 0) failWrite(path);
-    std::string temp(name.data());
-    auto abandon = [&]() {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        failWrite(path);
-    };
-    // Keep the permissions of the file being replaced (mkstemp gives 0600).
-    struct stat st {};
-    mode_t mode = 0644;
-    if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    if (::fchmod(fd, mode) != 0) abandon();
-    const char* p = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) abandon();
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    if (::fsync(fd) != 0) abandon();
-    if (::close(fd) != 0) {
-        ::unlink(temp.c_str());
-        failWrite(path);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        failWrite(path);
-    }
-    // Make the rename itself durable.
-    std::string dir = kes::directoryOf(path);
-    int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-#endif
 }
 
 } // namespace
@@ -321,7 +235,9 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
     out.reserve(content.size() + key.size() + clean.size() + section.size() + 8);
     for (const Line& l : lines)
         out += l.text + l.ending;
-    replaceFileAtomically(path_, out);
+    // The whole file is replaced at once: the old one stays whole when anything fails.
+    if (!kes::os::writeFileReplacing(path_, out).ok())
+        throw std::runtime_error("Unable to write to " + path_);
 }
 
 void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {

@@ -1,16 +1,15 @@
 // The settings file: reading with the profile-function rules, writing that keeps
 // every other line, and writes that never leave a damaged file behind.
 #include "app/core/IniFile.h"
+#include "os/Os.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 
@@ -219,19 +218,16 @@ TEST_F(IniFileTest, WriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     put(old);
     // A file size limit makes the write of the new, longer content fail half way,
     // like a full disk; root is subject to it too.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     bool threw = false;
-    try {
-        TIniFile(path_).WriteString("A", "y", std::string(500, 'v'));
-    } catch (const std::runtime_error& e) {
-        threw = std::string(e.what()) == "Unable to write to " + path_;
+    {
+        kes::os::FileSizeLimitForTesting limit(64);
+        ASSERT_TRUE(limit.active());
+        try {
+            TIniFile(path_).WriteString("A", "y", std::string(500, 'v'));
+        } catch (const std::runtime_error& e) {
+            threw = std::string(e.what()) == "Unable to write to " + path_;
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_TRUE(threw);
     EXPECT_EQ(get(), old);
     // No temporary file is left beside it.

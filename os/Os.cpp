@@ -1,0 +1,206 @@
+// The platform-independent part of the OS layer: replacing a file whole,
+// copying, reading a whole file, and the temporaries of the replace routine.
+#include "os/Os.h"
+
+#include "os/OsInternal.h"
+
+#include <atomic>
+#include <chrono>
+#include <random>
+
+namespace kes::os {
+
+namespace {
+
+constexpr std::string_view kTempMarker = ".kes-";
+constexpr std::string_view kTempSuffix = ".tmp";
+constexpr size_t kTempRandomLength = 6;
+constexpr int kTempAttempts = 100;
+
+std::string directoryPart(const std::string& path) {
+    size_t i = path.size();
+    while (i > 0 && !detail::isSeparator(path[i - 1]))
+        --i;
+    return path.substr(0, i);
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    return true;
+}
+
+// Six letters and digits, different in every call and in every process.
+std::string randomPart() {
+    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<uint64_t> counter{0};
+    thread_local std::mt19937_64 generator([] {
+        std::random_device device;
+        std::seed_seq seed{
+            device(), device(), static_cast<unsigned>(processId()),
+            static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())};
+        return std::mt19937_64(seed);
+    }());
+    uint64_t bits = generator() ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    std::string out(kTempRandomLength, 'a');
+    for (char& c : out) {
+        c = kAlphabet[bits % 36];
+        bits /= 36;
+    }
+    return out;
+}
+
+} // namespace
+
+ReplacingWriter::~ReplacingWriter() {
+    abort();
+}
+
+Status ReplacingWriter::open(const std::string& target) {
+    abort();
+    if (target.empty() || detail::isSeparator(target.back()))
+        return Status(ErrorKind::Other, "Cannot write \"" + target + "\": not a file name");
+    if (fileKind(target) == FileKind::Directory)
+        return Status(ErrorKind::AccessDenied, "Cannot replace " + target + ": it is a folder")
+            .withReason("it is a folder");
+    Status status;
+    for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+        std::string temp =
+            target + std::string(kTempMarker) + randomPart() + std::string(kTempSuffix);
+        status = File::createExclusive(temp, file_);
+        if (status.ok()) {
+            target_ = target;
+            tempPath_ = std::move(temp);
+            written_ = 0;
+            detail::adoptPermissions(file_, target_);
+            return status;
+        }
+        if (status.kind() != ErrorKind::Exists) break;
+    }
+    return Status(status.kind(),
+                  "Cannot create a temporary file beside " + target + ": " + status.reason())
+        .withReason(status.reason());
+}
+
+Status ReplacingWriter::write(const void* data, size_t size) {
+    if (!file_.isOpen()) return Status(ErrorKind::Other, "Cannot write " + target_ + ": not open");
+    Status status = file_.writeAt(written_, data, size);
+    if (!status.ok()) {
+        std::string reason = status.reason();
+        abort();
+        return Status(status.kind(), "Cannot write " + target_ + ": " + reason).withReason(reason);
+    }
+    written_ += size;
+    return status;
+}
+
+Status ReplacingWriter::commit() {
+    if (!file_.isOpen())
+        return Status(ErrorKind::Other, "Cannot write " + target_ + ": nothing is open");
+    Status status = file_.sync();
+    if (status.ok()) status = file_.close();
+    if (status.ok()) status = renameReplacing(tempPath_, target_);
+    if (!status.ok()) {
+        std::string reason = status.reason();
+        const std::string target = target_;
+        abort();
+        return Status(status.kind(), "Cannot write " + target + ": " + reason).withReason(reason);
+    }
+    detail::syncDirectoryOf(target_);
+    tempPath_.clear();
+    return status;
+}
+
+void ReplacingWriter::abort() {
+    if (file_.isOpen()) file_.close();
+    if (!tempPath_.empty()) removeFile(tempPath_);
+    tempPath_.clear();
+}
+
+Status writeFileReplacing(const std::string& target, std::string_view bytes) {
+    ReplacingWriter writer;
+    Status status = writer.open(target);
+    if (status.ok()) status = writer.write(bytes);
+    if (status.ok()) status = writer.commit();
+    return status;
+}
+
+Status copyFileReplacing(const std::string& from, const std::string& to) {
+    File source;
+    Status status = File::openRead(from, source);
+    if (!status.ok()) return status;
+    uint64_t size = 0;
+    status = source.size(size);
+    if (!status.ok()) return status;
+    ReplacingWriter writer;
+    status = writer.open(to);
+    std::string chunk(std::min<uint64_t>(size, 1u << 20), '\0');
+    for (uint64_t at = 0; status.ok() && at < size;) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), size - at));
+        status = source.readAt(at, chunk.data(), n);
+        if (status.ok()) status = writer.write(chunk.data(), n);
+        at += n;
+    }
+    if (status.ok()) status = writer.commit();
+    return status;
+}
+
+namespace {
+
+template <class Bytes> Status readWhole(const std::string& path, Bytes& out) {
+    out.clear();
+    File file;
+    Status status = File::openRead(path, file);
+    uint64_t size = 0;
+    if (status.ok()) status = file.size(size);
+    if (status.ok() && size > static_cast<uint64_t>(SIZE_MAX / 2))
+        return Status(ErrorKind::Other, "Cannot read " + path + ": the file is too large")
+            .withReason("the file is too large");
+    if (status.ok()) {
+        out.resize(static_cast<size_t>(size));
+        status = file.readAt(0, out.data(), out.size());
+    }
+    if (!status.ok()) out.clear();
+    return status;
+}
+
+} // namespace
+
+Status readFile(const std::string& path, std::string& out) {
+    return readWhole(path, out);
+}
+
+Status readFile(const std::string& path, std::vector<unsigned char>& out) {
+    return readWhole(path, out);
+}
+
+bool isReplacementTemporary(std::string_view name, std::string_view targetName) {
+    const size_t fixed = targetName.size() + kTempMarker.size() + kTempSuffix.size();
+    if (name.size() != fixed + kTempRandomLength) return false;
+    if (!equalsIgnoreCase(name.substr(0, targetName.size()), targetName)) return false;
+    if (name.substr(targetName.size(), kTempMarker.size()) != kTempMarker) return false;
+    if (name.substr(name.size() - kTempSuffix.size()) != kTempSuffix) return false;
+    for (char c : name.substr(targetName.size() + kTempMarker.size(), kTempRandomLength))
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+    return true;
+}
+
+int removeStaleTemporaries(const std::string& target) {
+    const std::string directory = directoryPart(target);
+    const std::string targetName = target.substr(directory.size());
+    std::vector<std::string> names;
+    if (!listDirectory(directory.empty() ? "." : directory, names).ok()) return 0;
+    int removed = 0;
+    for (const std::string& name : names)
+        if (isReplacementTemporary(name, targetName) &&
+            fileKind(directory + name) == FileKind::Regular && removeFile(directory + name).ok())
+            ++removed;
+    return removed;
+}
+
+} // namespace kes::os

@@ -1,0 +1,229 @@
+// The operating system as the rest of the program sees it: files with 64-bit
+// positioned I/O and locks, the one routine that replaces a file whole, folder
+// listings, anonymous memory, local time, the program's own folder and
+// starting a program. Nothing else in the program includes a platform header.
+//
+// Paths are UTF-8 text everywhere; the Windows implementation turns them into
+// UTF-16, so a folder named "Données" works on every platform. Failures come
+// back as a Status that names the path and the system's reason; nothing here
+// throws except std::bad_alloc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kes::os {
+
+enum class ErrorKind {
+    None,
+    NotFound,     // the file or a folder on its path does not exist
+    Exists,       // exclusive creation found something under the name
+    AccessDenied, // permissions, a read-only file, or a file held by another program
+    LockConflict, // the lock is held through another open of the file
+    EndOfFile,    // a read reached the end of the file before it was satisfied
+    Other
+};
+
+// The outcome of an operation: ok, or what failed and why ("Cannot rename
+// /a/b.tmp to /a/b: Permission denied").
+class Status {
+  public:
+    Status() = default;
+    Status(ErrorKind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+    bool ok() const { return kind_ == ErrorKind::None; }
+    explicit operator bool() const { return ok(); }
+    ErrorKind kind() const { return kind_; }
+    const std::string& message() const { return message_; }
+    // The system's reason alone ("Permission denied"), for texts that name the
+    // file themselves.
+    const std::string& reason() const { return reason_; }
+    Status& withReason(std::string reason) {
+        reason_ = std::move(reason);
+        return *this;
+    }
+
+  private:
+    ErrorKind kind_ = ErrorKind::None;
+    std::string message_;
+    std::string reason_;
+};
+
+enum class LockKind { Shared, Exclusive };
+
+namespace detail {
+struct FileAccess;
+}
+
+// One open file. Move-only; the destructor releases a lock and closes.
+// Locks are advisory between opens that ask for them, never stop plain reads
+// or writes, conflict between two opens even inside one process, and end with
+// the process however it ends.
+class File {
+  public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // An existing file, for reading only or for reading and writing.
+    static Status openRead(const std::string& path, File& out);
+    static Status openReadWrite(const std::string& path, File& out);
+    // A new file for reading and writing; fails with ErrorKind::Exists when
+    // anything, a symbolic link included, already has the name.
+    static Status createExclusive(const std::string& path, File& out);
+    // A file for writing that starts empty: created, or an existing one cut to
+    // nothing (for files that are not replaced whole).
+    static Status createOrTruncate(const std::string& path, File& out);
+
+    bool isOpen() const;
+    const std::string& path() const { return path_; }
+
+    // Reads exactly `size` bytes at `offset`; ErrorKind::EndOfFile when the file ends first.
+    Status readAt(uint64_t offset, void* buffer, size_t size) const;
+    // Writes all `size` bytes at `offset`, growing the file as needed.
+    Status writeAt(uint64_t offset, const void* data, size_t size);
+    Status size(uint64_t& out) const;
+    // Sets the length; bytes beyond are gone, new bytes read as zero.
+    Status truncate(uint64_t length);
+    // Returns once the contents are on the disk.
+    Status sync();
+
+    // Takes the lock without waiting; ErrorKind::LockConflict when another
+    // open holds a conflicting one. Taking a lock again replaces the first.
+    Status lock(LockKind kind);
+    void unlock();
+    bool locked() const { return locked_; }
+
+    // Releases the lock, then closes. Closing a closed file does nothing.
+    Status close();
+
+  private:
+    friend struct detail::FileAccess;
+    intptr_t handle_ = -1;
+    bool locked_ = false;
+    std::string path_;
+};
+
+enum class FileKind { Missing, Regular, Directory, Other };
+
+// What the path names, symbolic links followed.
+FileKind fileKind(const std::string& path);
+// The entries of a folder, without "." and "..", in no particular order.
+Status listDirectory(const std::string& directory, std::vector<std::string>& names);
+Status removeFile(const std::string& path);
+Status createDirectory(const std::string& path); // ok when it already exists
+// Renames over an existing target. On Windows a rename refused for a moment
+// (a virus scanner or an indexer holding the file) is retried briefly.
+Status renameReplacing(const std::string& from, const std::string& to);
+// Copies `from` over `to` through writeFileReplacing's rule.
+Status copyFileReplacing(const std::string& from, const std::string& to);
+// The whole contents of a file.
+Status readFile(const std::string& path, std::string& out);
+Status readFile(const std::string& path, std::vector<unsigned char>& out);
+
+// Replacing a file whole. The new contents go to a new temporary file beside
+// the target ("<target>.kes-XXXXXX.tmp"), created exclusively and never
+// through a symbolic link; once written whole it is flushed to disk, renamed
+// over the target and the folder flushed where the platform allows. On any
+// failure the temporary file is removed and the old target is left as it was.
+// The replacement keeps the permissions of the file it replaces.
+Status writeFileReplacing(const std::string& target, std::string_view bytes);
+
+// The same for contents written piece by piece: open, write..., commit.
+// Destroying a writer that was not committed abandons it (as abort does).
+class ReplacingWriter {
+  public:
+    ReplacingWriter() = default;
+    ~ReplacingWriter();
+    ReplacingWriter(const ReplacingWriter&) = delete;
+    ReplacingWriter& operator=(const ReplacingWriter&) = delete;
+
+    Status open(const std::string& target);
+    Status write(const void* data, size_t size);
+    Status write(std::string_view bytes) { return write(bytes.data(), bytes.size()); }
+    // Flushes, renames over the target and flushes the folder.
+    Status commit();
+    // Removes the temporary file; the target stays as it was.
+    void abort();
+    bool isOpen() const { return file_.isOpen(); }
+    const std::string& temporaryPath() const { return tempPath_; }
+    uint64_t written() const { return written_; }
+
+  private:
+    File file_;
+    std::string target_;
+    std::string tempPath_;
+    uint64_t written_ = 0;
+};
+
+// True when `name` has the form of a temporary file of the replace routine
+// for the target file name `targetName` (both without folders).
+bool isReplacementTemporary(std::string_view name, std::string_view targetName);
+// Removes temporary files that an interrupted replacement of `target` left
+// beside it (any letter case of the target's name). Returns how many went.
+int removeStaleTemporaries(const std::string& target);
+
+// Memory for large growing buffers, straight from the system: zero-filled,
+// page-aligned, grown without copying where the platform can.
+void* allocatePages(size_t size); // nullptr when refused
+void* growPages(void* data, size_t oldSize,
+                size_t newSize); // nullptr when refused; the old block stays
+void freePages(void* data, size_t size);
+// Asks for huge pages for the whole 2 MB pages inside the range, where supported.
+void adviseHugePages(void* data, size_t size);
+
+// The broken-down local time of a moment.
+struct CalendarTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+CalendarTime localTime(std::time_t moment);
+
+// The folder of the running program, from the operating system, with a
+// trailing separator ("" when it cannot be found).
+std::string executableDirectory();
+// The folder for temporary files, with a trailing separator.
+std::string temporaryDirectory();
+int processId();
+// The program's arguments as UTF-8 text (on Windows taken from the wide
+// command line, since the narrow one loses what the code page lacks).
+std::vector<std::string> commandLineArguments(int argc, char** argv);
+// True when standard output is a terminal that understands redrawing a line.
+bool stdoutIsTerminal();
+
+// Starts a program with the given arguments (argv[0] is the program's path,
+// no shell involved) and waits for it. Standard input reads from nothing;
+// output and error go to the files named, or stay with this process when empty.
+// Returns the exit code, or -1 with `status` set when it could not be started
+// or did not end normally.
+struct RunOptions {
+    std::string stdoutFile;
+    std::string stderrFile;
+    std::vector<std::pair<std::string, std::string>> environment; // added or replaced
+};
+int runProgram(const std::vector<std::string>& argv, const RunOptions& options = {},
+               Status* status = nullptr);
+
+// For tests of a full disk: while one lives, a write that would take a file
+// past `bytes` fails as a full disk does (through the system's file size
+// limit where there is one). The destructor lifts the limit; 0 sets none.
+class FileSizeLimitForTesting {
+  public:
+    explicit FileSizeLimitForTesting(uint64_t bytes);
+    ~FileSizeLimitForTesting();
+    FileSizeLimitForTesting(const FileSizeLimitForTesting&) = delete;
+    FileSizeLimitForTesting& operator=(const FileSizeLimitForTesting&) = delete;
+    bool active() const { return active_; }
+
+  private:
+    bool active_ = false;
+    uint64_t saved_[2] = {0, 0};
+};
+
+} // namespace kes::os

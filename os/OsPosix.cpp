@@ -1,0 +1,424 @@
+// The OS layer on Linux and other POSIX systems.
+#ifndef _WIN32
+
+#include "os/Os.h"
+#include "os/OsInternal.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace kes::os {
+
+namespace detail {
+struct FileAccess {
+    static void assign(File& file, int fd, const std::string& path) {
+        file.handle_ = fd;
+        file.locked_ = false;
+        file.path_ = path;
+    }
+};
+} // namespace detail
+
+namespace {
+
+ErrorKind kindOf(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return ErrorKind::NotFound;
+    case EEXIST:
+        return ErrorKind::Exists;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+        return ErrorKind::AccessDenied;
+    case EWOULDBLOCK:
+        return ErrorKind::LockConflict;
+    default:
+        return ErrorKind::Other;
+    }
+}
+
+Status failure(const std::string& what, int error = errno) {
+    std::string reason = std::strerror(error);
+    return Status(kindOf(error), what + ": " + reason).withReason(reason);
+}
+
+int fdOf(intptr_t handle) {
+    return static_cast<int>(handle);
+}
+
+Status openWith(const std::string& path, int flags, File& out, const char* verb) {
+    out.close();
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return failure(std::string("Cannot ") + verb + " " + path);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return Status(ErrorKind::Other,
+                      std::string("Cannot ") + verb + " " + path + ": it is a folder")
+            .withReason("it is a folder");
+    }
+    detail::FileAccess::assign(out, fd, path);
+    return Status();
+}
+
+} // namespace
+
+namespace detail {
+
+bool isSeparator(char c) {
+    return c == '/';
+}
+
+void syncDirectoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string directory = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+void adoptPermissions(File& replacement, const std::string& target) {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    // Best effort: a file we may replace but not chmod keeps our default.
+    if (replacement.isOpen()) ::chmod(replacement.path().c_str(), st.st_mode & 07777);
+}
+
+} // namespace detail
+
+// File ----------------------------------------------------------------------
+
+File::~File() {
+    close();
+}
+
+File::File(File&& other) noexcept
+    : handle_(other.handle_), locked_(other.locked_), path_(std::move(other.path_)) {
+    other.handle_ = -1;
+    other.locked_ = false;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        locked_ = other.locked_;
+        path_ = std::move(other.path_);
+        other.handle_ = -1;
+        other.locked_ = false;
+    }
+    return *this;
+}
+
+Status File::openRead(const std::string& path, File& out) {
+    return openWith(path, O_RDONLY, out, "open");
+}
+
+Status File::openReadWrite(const std::string& path, File& out) {
+    return openWith(path, O_RDWR, out, "open");
+}
+
+Status File::createExclusive(const std::string& path, File& out) {
+    return openWith(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, out, "create");
+}
+
+Status File::createOrTruncate(const std::string& path, File& out) {
+    return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, out, "create");
+}
+
+bool File::isOpen() const {
+    return handle_ >= 0;
+}
+
+Status File::readAt(uint64_t offset, void* buffer, size_t size) const {
+    char* p = static_cast<char*>(buffer);
+    while (size > 0) {
+        if (offset > static_cast<uint64_t>(INT64_MAX))
+            return Status(ErrorKind::EndOfFile, "Cannot read " + path_ + ": offset out of range");
+        ssize_t n = ::pread(fdOf(handle_), p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return failure("Cannot read " + path_);
+        if (n == 0)
+            return Status(ErrorKind::EndOfFile, "Cannot read " + path_ + ": the file ends early")
+                .withReason("the file ends early");
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return Status();
+}
+
+Status File::writeAt(uint64_t offset, const void* data, size_t size) {
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = ::pwrite(fdOf(handle_), p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return failure("Cannot write " + path_);
+        if (n == 0) return failure("Cannot write " + path_, ENOSPC);
+        p += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return Status();
+}
+
+Status File::size(uint64_t& out) const {
+    struct stat st {};
+    if (::fstat(fdOf(handle_), &st) != 0) return failure("Cannot read the size of " + path_);
+    out = static_cast<uint64_t>(st.st_size);
+    return Status();
+}
+
+Status File::truncate(uint64_t length) {
+    if (::ftruncate(fdOf(handle_), static_cast<off_t>(length)) != 0)
+        return failure("Cannot set the length of " + path_);
+    return Status();
+}
+
+Status File::sync() {
+    if (::fsync(fdOf(handle_)) != 0) return failure("Cannot flush " + path_ + " to disk");
+    return Status();
+}
+
+Status File::lock(LockKind kind) {
+    const int op = (kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+    int rc;
+    do {
+        rc = ::flock(fdOf(handle_), op);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        if (errno == EWOULDBLOCK)
+            return Status(ErrorKind::LockConflict, "Cannot lock " + path_ + ": it is in use")
+                .withReason("it is in use");
+        return failure("Cannot lock " + path_);
+    }
+    locked_ = true;
+    return Status();
+}
+
+void File::unlock() {
+    if (locked_ && handle_ >= 0) ::flock(fdOf(handle_), LOCK_UN);
+    locked_ = false;
+}
+
+Status File::close() {
+    if (handle_ < 0) return Status();
+    unlock();
+    const int rc = ::close(fdOf(handle_));
+    handle_ = -1;
+    if (rc != 0 && errno != EINTR) return failure("Cannot close " + path_);
+    return Status();
+}
+
+// Files and folders -----------------------------------------------------------
+
+FileKind fileKind(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return FileKind::Missing;
+    if (S_ISREG(st.st_mode)) return FileKind::Regular;
+    if (S_ISDIR(st.st_mode)) return FileKind::Directory;
+    return FileKind::Other;
+}
+
+Status listDirectory(const std::string& directory, std::vector<std::string>& names) {
+    names.clear();
+    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (!dir) return failure("Cannot list the folder " + directory);
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    ::closedir(dir);
+    return Status();
+}
+
+Status removeFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0) return failure("Cannot delete " + path);
+    return Status();
+}
+
+Status createDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0) {
+        if (errno == EEXIST && fileKind(path) == FileKind::Directory) return Status();
+        return failure("Cannot create the folder " + path);
+    }
+    return Status();
+}
+
+Status renameReplacing(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return failure("Cannot rename " + from + " to " + to);
+    return Status();
+}
+
+// Memory ----------------------------------------------------------------------
+
+void* allocatePages(size_t size) {
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void* growPages(void* data, size_t oldSize, size_t newSize) {
+#ifdef MREMAP_MAYMOVE
+    void* p = ::mremap(data, oldSize, newSize, MREMAP_MAYMOVE);
+    return p == MAP_FAILED ? nullptr : p;
+#else
+    void* p = allocatePages(newSize);
+    if (!p) return nullptr;
+    std::memcpy(p, data, oldSize < newSize ? oldSize : newSize);
+    freePages(data, oldSize);
+    return p;
+#endif
+}
+
+void freePages(void* data, size_t size) {
+    if (data) ::munmap(data, size);
+}
+
+void adviseHugePages(void* data, size_t size) {
+#ifdef MADV_HUGEPAGE
+    constexpr size_t kHugePage = 2u << 20;
+    if (size < kHugePage) return;
+    uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+    uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHugePage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
+}
+
+// The process ------------------------------------------------------------------
+
+CalendarTime localTime(std::time_t moment) {
+    std::tm tm{};
+    ::localtime_r(&moment, &tm);
+    CalendarTime t;
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    return t;
+}
+
+std::string executableDirectory() {
+    std::string buffer(PATH_MAX, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<size_t>(n) >= buffer.size()) return {};
+    buffer.resize(static_cast<size_t>(n));
+    return buffer.substr(0, buffer.rfind('/') + 1);
+}
+
+std::string temporaryDirectory() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string out = dir && *dir ? dir : "/tmp";
+    if (out.back() != '/') out += '/';
+    return out;
+}
+
+int processId() {
+    return static_cast<int>(::getpid());
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + (argc > 0 ? argc : 0));
+}
+
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) != 0;
+}
+
+int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
+    auto fail = [&](Status s) {
+        if (status) *status = std::move(s);
+        return -1;
+    };
+    if (argv.empty()) return fail(Status(ErrorKind::Other, "No program to start"));
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        bool replaced = false;
+        for (const auto& [key, value] : options.environment)
+            replaced = replaced || key == name;
+        if (!replaced) environment.push_back(std::move(entry));
+    }
+    for (const auto& [key, value] : options.environment)
+        environment.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (!options.stdoutFile.empty())
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, options.stdoutFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (!options.stderrFile.empty())
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, options.stderrFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    pid_t pid = 0;
+    const int rc =
+        ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return fail(failure("Cannot start " + argv[0], rc));
+    int wstatus = 0;
+    while (::waitpid(pid, &wstatus, 0) < 0)
+        if (errno != EINTR) return fail(failure("Cannot wait for " + argv[0]));
+    if (WIFEXITED(wstatus)) return WEXITSTATUS(wstatus);
+    return fail(Status(ErrorKind::Other,
+                       argv[0] + " ended by signal " + std::to_string(WTERMSIG(wstatus))));
+}
+
+FileSizeLimitForTesting::FileSizeLimitForTesting(uint64_t bytes) {
+    if (bytes == 0) return;
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) return;
+    saved_[0] = saved.rlim_cur;
+    saved_[1] = saved.rlim_max;
+    rlimit small = saved;
+    small.rlim_cur = static_cast<rlim_t>(bytes);
+    active_ = ::setrlimit(RLIMIT_FSIZE, &small) == 0;
+}
+
+FileSizeLimitForTesting::~FileSizeLimitForTesting() {
+    if (!active_) return;
+    rlimit saved{};
+    saved.rlim_cur = static_cast<rlim_t>(saved_[0]);
+    saved.rlim_max = static_cast<rlim_t>(saved_[1]);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+}
+
+} // namespace kes::os
+#endif

@@ -1,0 +1,563 @@
+// The OS layer on Windows. Paths arrive as UTF-8 and go to the wide (UTF-16)
+// functions; the narrow C runtime would read them in the ANSI code page.
+#ifdef _WIN32
+
+#include "os/Os.h"
+#include "os/OsInternal.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <atomic>
+#include <cstring>
+#include <io.h>
+
+namespace kes::os {
+
+namespace detail {
+struct FileAccess {
+    static void assign(File& file, HANDLE handle, const std::string& path) {
+        file.handle_ = reinterpret_cast<intptr_t>(handle);
+        file.locked_ = false;
+        file.path_ = path;
+    }
+};
+} // namespace detail
+
+namespace {
+
+// The lock is one byte far beyond any data: Windows locks are mandatory for
+// the bytes they cover, and the engine's own reads and writes through another
+// handle must never meet them.
+constexpr uint64_t kLockOffset = uint64_t(1) << 62;
+
+// A rename refused for a moment (a virus scanner or an indexer holding the
+// file) is tried again for about two seconds.
+constexpr int kRenameAttempts = 20;
+constexpr DWORD kRenamePauseMs = 100;
+
+// The size limit of FileSizeLimitForTesting; 0 when none.
+std::atomic<uint64_t> g_fileSizeLimit{0};
+
+std::wstring wide(const std::string& text) {
+    if (text.empty()) return {};
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+std::string narrow(const wchar_t* text, size_t size) {
+    if (size == 0) return {};
+    const int n =
+        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::string narrow(const std::wstring& text) {
+    return narrow(text.data(), text.size());
+}
+
+ErrorKind kindOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+        return ErrorKind::NotFound;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return ErrorKind::Exists;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+        return ErrorKind::AccessDenied;
+    case ERROR_LOCK_VIOLATION:
+        return ErrorKind::LockConflict;
+    case ERROR_HANDLE_EOF:
+        return ErrorKind::EndOfFile;
+    default:
+        return ErrorKind::Other;
+    }
+}
+
+std::string systemText(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                   reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text = buffer && n ? narrow(buffer, n) : "";
+    if (buffer) LocalFree(buffer);
+    while (!text.empty() &&
+           (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
+        text.pop_back();
+    if (text.empty()) text = "system error " + std::to_string(error);
+    return text;
+}
+
+Status failure(const std::string& what, DWORD error = GetLastError()) {
+    std::string reason = systemText(error);
+    return Status(kindOf(error), what + ": " + reason).withReason(reason);
+}
+
+HANDLE handleOf(intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+Status openWith(const std::string& path, DWORD access, DWORD disposition, DWORD flags, File& out,
+                const char* verb) {
+    out.close();
+    // Others may read, write, rename and delete meanwhile, as on POSIX systems;
+    // the locks say who may change a table.
+    HANDLE h = CreateFileW(wide(path).c_str(), access,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           disposition, FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED && fileKind(path) == FileKind::Directory)
+            return Status(ErrorKind::Other,
+                          std::string("Cannot ") + verb + " " + path + ": it is a folder")
+                .withReason("it is a folder");
+        return failure(std::string("Cannot ") + verb + " " + path, error);
+    }
+    detail::FileAccess::assign(out, h, path);
+    return Status();
+}
+
+OVERLAPPED at(uint64_t offset) {
+    OVERLAPPED o{};
+    o.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    o.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return o;
+}
+
+} // namespace
+
+namespace detail {
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// MOVEFILE_WRITE_THROUGH already waits until the rename is on the disk.
+void syncDirectoryOf(const std::string&) {}
+
+// The new file takes its access rights from the folder, as the old one did.
+void adoptPermissions(File&, const std::string&) {}
+
+} // namespace detail
+
+// File ----------------------------------------------------------------------
+
+File::~File() {
+    close();
+}
+
+File::File(File&& other) noexcept
+    : handle_(other.handle_), locked_(other.locked_), path_(std::move(other.path_)) {
+    other.handle_ = -1;
+    other.locked_ = false;
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        locked_ = other.locked_;
+        path_ = std::move(other.path_);
+        other.handle_ = -1;
+        other.locked_ = false;
+    }
+    return *this;
+}
+
+Status File::openRead(const std::string& path, File& out) {
+    return openWith(path, GENERIC_READ, OPEN_EXISTING, 0, out, "open");
+}
+
+Status File::openReadWrite(const std::string& path, File& out) {
+    return openWith(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, 0, out, "open");
+}
+
+Status File::createExclusive(const std::string& path, File& out) {
+    return openWith(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT,
+                    out, "create");
+}
+
+Status File::createOrTruncate(const std::string& path, File& out) {
+    return openWith(path, GENERIC_WRITE, CREATE_ALWAYS, 0, out, "create");
+}
+
+bool File::isOpen() const {
+    return handle_ != -1;
+}
+
+Status File::readAt(uint64_t offset, void* buffer, size_t size) const {
+    char* p = static_cast<char*>(buffer);
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+        OVERLAPPED o = at(offset);
+        DWORD got = 0;
+        if (!ReadFile(handleOf(handle_), p, chunk, &got, &o)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_HANDLE_EOF) return failure("Cannot read " + path_, error);
+            got = 0;
+        }
+        if (got == 0)
+            return Status(ErrorKind::EndOfFile, "Cannot read " + path_ + ": the file ends early")
+                .withReason("the file ends early");
+        p += got;
+        size -= got;
+        offset += got;
+    }
+    return Status();
+}
+
+Status File::writeAt(uint64_t offset, const void* data, size_t size) {
+    const uint64_t limit = g_fileSizeLimit.load();
+    if (limit != 0 && offset + size > limit)
+        return failure("Cannot write " + path_, ERROR_DISK_FULL);
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD chunk = static_cast<DWORD>(size < (1u << 30) ? size : (1u << 30));
+        OVERLAPPED o = at(offset);
+        DWORD put = 0;
+        if (!WriteFile(handleOf(handle_), p, chunk, &put, &o))
+            return failure("Cannot write " + path_);
+        if (put == 0) return failure("Cannot write " + path_, ERROR_DISK_FULL);
+        p += put;
+        size -= put;
+        offset += put;
+    }
+    return Status();
+}
+
+Status File::size(uint64_t& out) const {
+    LARGE_INTEGER n{};
+    if (!GetFileSizeEx(handleOf(handle_), &n)) return failure("Cannot read the size of " + path_);
+    out = static_cast<uint64_t>(n.QuadPart);
+    return Status();
+}
+
+Status File::truncate(uint64_t length) {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(length);
+    if (!SetFilePointerEx(handleOf(handle_), to, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(handleOf(handle_)))
+        return failure("Cannot set the length of " + path_);
+    return Status();
+}
+
+Status File::sync() {
+    if (!FlushFileBuffers(handleOf(handle_))) return failure("Cannot flush " + path_ + " to disk");
+    return Status();
+}
+
+Status File::lock(LockKind kind) {
+    unlock();
+    OVERLAPPED o = at(kLockOffset);
+    const DWORD flags =
+        LOCKFILE_FAIL_IMMEDIATELY | (kind == LockKind::Exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    if (!LockFileEx(handleOf(handle_), flags, 0, 1, 0, &o)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING)
+            return Status(ErrorKind::LockConflict, "Cannot lock " + path_ + ": it is in use")
+                .withReason("it is in use");
+        return failure("Cannot lock " + path_, error);
+    }
+    locked_ = true;
+    return Status();
+}
+
+void File::unlock() {
+    if (locked_ && handle_ != -1) {
+        OVERLAPPED o = at(kLockOffset);
+        UnlockFileEx(handleOf(handle_), 0, 1, 0, &o);
+    }
+    locked_ = false;
+}
+
+Status File::close() {
+    if (handle_ == -1) return Status();
+    // Windows releases a lock some time after the handle closes; released
+    // here, it is free at once for the next open.
+    unlock();
+    const BOOL ok = CloseHandle(handleOf(handle_));
+    handle_ = -1;
+    if (!ok) return failure("Cannot close " + path_);
+    return Status();
+}
+
+// Files and folders -----------------------------------------------------------
+
+FileKind fileKind(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return FileKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Directory;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return FileKind::Other;
+    return FileKind::Regular;
+}
+
+Status listDirectory(const std::string& directory, std::vector<std::string>& names) {
+    names.clear();
+    std::string pattern = directory.empty() ? "." : directory;
+    if (!detail::isSeparator(pattern.back())) pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(wide(pattern).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return Status(); // an empty folder
+        return failure("Cannot list the folder " + directory, error);
+    }
+    do {
+        std::string name = narrow(data.cFileName, std::wcslen(data.cFileName));
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    return Status();
+}
+
+Status removeFile(const std::string& path) {
+    if (!DeleteFileW(wide(path).c_str())) return failure("Cannot delete " + path);
+    return Status();
+}
+
+Status createDirectory(const std::string& path) {
+    if (!CreateDirectoryW(wide(path).c_str(), nullptr)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS && fileKind(path) == FileKind::Directory) return Status();
+        return failure("Cannot create the folder " + path, error);
+    }
+    return Status();
+}
+
+Status renameReplacing(const std::string& from, const std::string& to) {
+    const std::wstring source = wide(from), target = wide(to);
+    DWORD error = 0;
+    for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
+        if (MoveFileExW(source.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return Status();
+        error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION &&
+            error != ERROR_LOCK_VIOLATION)
+            break;
+        // A folder under the target's name will not go away by waiting.
+        if (fileKind(to) == FileKind::Directory) break;
+        Sleep(kRenamePauseMs);
+    }
+    return failure("Cannot rename " + from + " to " + to, error);
+}
+
+// Memory ----------------------------------------------------------------------
+
+void* allocatePages(size_t size) {
+    return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void* growPages(void* data, size_t oldSize, size_t newSize) {
+    void* p = allocatePages(newSize);
+    if (!p) return nullptr;
+    std::memcpy(p, data, oldSize < newSize ? oldSize : newSize);
+    freePages(data, oldSize);
+    return p;
+}
+
+void freePages(void* data, size_t) {
+    if (data) VirtualFree(data, 0, MEM_RELEASE);
+}
+
+void adviseHugePages(void*, size_t) {}
+
+// The process ------------------------------------------------------------------
+
+CalendarTime localTime(std::time_t moment) {
+    std::tm tm{};
+    localtime_s(&tm, &moment);
+    CalendarTime t;
+    t.year = tm.tm_year + 1900;
+    t.month = tm.tm_mon + 1;
+    t.day = tm.tm_mday;
+    t.hour = tm.tm_hour;
+    t.minute = tm.tm_min;
+    t.second = tm.tm_sec;
+    return t;
+}
+
+std::string executableDirectory() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    while (true) {
+        const DWORD n =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    const std::string path = narrow(buffer);
+    size_t i = path.size();
+    while (i > 0 && !detail::isSeparator(path[i - 1]))
+        --i;
+    return path.substr(0, i);
+}
+
+std::string temporaryDirectory() {
+    wchar_t buffer[MAX_PATH + 2];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    std::string out = n ? narrow(buffer, n) : std::string("C:\\Windows\\Temp\\");
+    if (!detail::isSeparator(out.back())) out += '\\';
+    return out;
+}
+
+int processId() {
+    return static_cast<int>(GetCurrentProcessId());
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+    int count = 0;
+    wchar_t** wideArgs = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wideArgs || count != argc) {
+        if (wideArgs) LocalFree(wideArgs);
+        return std::vector<std::string>(argv, argv + (argc > 0 ? argc : 0));
+    }
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i)
+        out.push_back(narrow(wideArgs[i], std::wcslen(wideArgs[i])));
+    LocalFree(wideArgs);
+    return out;
+}
+
+bool stdoutIsTerminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+namespace {
+
+// One argument quoted the way the C runtime splits a command line.
+std::wstring quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"')
+            out.append(backslashes * 2 + 1, L'\\');
+        else
+            out.append(backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    out += L'"';
+    return out;
+}
+
+HANDLE inheritableFile(const std::string& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof sa;
+    sa.bInheritHandle = TRUE;
+    return CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                       disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
+    auto fail = [&](Status s) {
+        if (status) *status = std::move(s);
+        return -1;
+    };
+    if (argv.empty()) return fail(Status(ErrorKind::Other, "No program to start"));
+    std::wstring commandLine;
+    for (const std::string& a : argv) {
+        if (!commandLine.empty()) commandLine += L' ';
+        commandLine += quoted(wide(a));
+    }
+
+    // The environment block: ours, with the given variables added or replaced.
+    std::vector<std::wstring> entries;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* e = block; *e; e += std::wcslen(e) + 1) {
+            std::wstring entry = e;
+            const std::wstring name = entry.substr(0, entry.find(L'=', 1));
+            bool replaced = false;
+            for (const auto& [key, value] : options.environment)
+                replaced = replaced || _wcsicmp(wide(key).c_str(), name.c_str()) == 0;
+            if (!replaced) entries.push_back(std::move(entry));
+        }
+        FreeEnvironmentStringsW(block);
+    }
+    for (const auto& [key, value] : options.environment)
+        entries.push_back(wide(key) + L"=" + wide(value));
+    std::wstring environment;
+    for (const std::wstring& e : entries)
+        environment += e + L'\0';
+    environment += L'\0';
+
+    HANDLE input = inheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE output = options.stdoutFile.empty()
+                        ? GetStdHandle(STD_OUTPUT_HANDLE)
+                        : inheritableFile(options.stdoutFile, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE error = options.stderrFile.empty()
+                       ? GetStdHandle(STD_ERROR_HANDLE)
+                       : inheritableFile(options.stderrFile, GENERIC_WRITE, CREATE_ALWAYS);
+    auto closeOwn = [&] {
+        if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+        if (!options.stdoutFile.empty() && output != INVALID_HANDLE_VALUE) CloseHandle(output);
+        if (!options.stderrFile.empty() && error != INVALID_HANDLE_VALUE) CloseHandle(error);
+    };
+    if (output == INVALID_HANDLE_VALUE || error == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        closeOwn();
+        return fail(failure("Cannot open the output files of " + argv[0], code));
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = error;
+    PROCESS_INFORMATION process{};
+    const BOOL started =
+        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                       CREATE_UNICODE_ENVIRONMENT, environment.data(), nullptr, &startup, &process);
+    const DWORD startError = GetLastError();
+    closeOwn();
+    if (!started) return fail(failure("Cannot start " + argv[0], startError));
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+FileSizeLimitForTesting::FileSizeLimitForTesting(uint64_t bytes) {
+    g_fileSizeLimit.store(bytes);
+    active_ = bytes != 0;
+}
+
+FileSizeLimitForTesting::~FileSizeLimitForTesting() {
+    g_fileSizeLimit.store(0);
+}
+
+} // namespace kes::os
+#endif
