@@ -7,11 +7,12 @@
 #include "common/Clock.h"
 #include "common/Paths.h"
 
+#include "os/Os.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -34,7 +35,7 @@ class PlanTest : public ::testing::Test {
             return t;
         });
         dir_ = fs::temp_directory_path() /
-               ("kes_plan_" + std::to_string(::getpid()) + "_" +
+               ("kes_plan_" + std::to_string(kes::os::processId()) + "_" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);

@@ -11,7 +11,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/wait.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 using exporttest::golden;
@@ -35,16 +35,30 @@ class BatchTest : public ::testing::Test {
         writeFile(ini_, "");
     }
 
+    // Runs the program with blank-separated arguments; '...' keeps blanks in one.
     RunResult run(const std::string& args) {
-        std::string outFile = scratch_.dir() + "stdout.txt",
-                    errFile = scratch_.dir() + "stderr.txt";
-        std::string cmd = std::string("'") + KES_BATCH_PROGRAM + "' " + args + " >'" + outFile +
-                          "' 2>'" + errFile + "' </dev/null";
-        int status = std::system(cmd.c_str());
+        std::vector<std::string> argv{KES_BATCH_PROGRAM};
+        bool inQuotes = false, inWord = false;
+        for (char c : args) {
+            if (c == '\'') {
+                inQuotes = !inQuotes;
+                if (!inWord) argv.emplace_back();
+                inWord = true;
+            } else if (c == ' ' && !inQuotes) {
+                inWord = false;
+            } else {
+                if (!inWord) argv.emplace_back();
+                inWord = true;
+                argv.back() += c;
+            }
+        }
+        kes::os::RunOptions options;
+        options.stdoutFile = scratch_.dir() + "stdout.txt";
+        options.stderrFile = scratch_.dir() + "stderr.txt";
         RunResult r;
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = readFile(outFile);
-        r.err = readFile(errFile);
+        r.exitCode = kes::os::runProgram(argv, options);
+        r.out = readFile(options.stdoutFile);
+        r.err = readFile(options.stderrFile);
         return r;
     }
 
