@@ -1,18 +1,15 @@
 #include "common/PreparationLock.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
+#include "os/Os.h"
+
 #include <filesystem>
 #include <map>
 #include <mutex>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 
 struct Held {
-    int fd = -1;
+    kes::os::File file;
     int users = 0;
 };
 
@@ -37,24 +34,24 @@ PreparationLock::PreparationLock(const std::string& dataDir) : key_(keyOf(dataDi
     }
     const std::string path = dataDir + kFileName;
     // Never through a symbolic link: the lock file is ours alone.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        const int error = errno;
+    kes::os::File file;
+    const kes::os::Status opened = kes::os::File::openOrCreate(path, file);
+    if (!opened.ok()) {
         gHeld.erase(key_);
         throw std::runtime_error("Cannot create the preparation lock " + path + " (" +
-                                 std::strerror(error) + ").");
+                                 opened.reason() + ").");
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        ::close(fd);
+    const kes::os::Status locked = file.lock(kes::os::LockKind::Exclusive);
+    if (!locked.ok()) {
+        file.close();
         gHeld.erase(key_);
-        if (error == EWOULDBLOCK)
+        if (locked.kind() == kes::os::ErrorKind::LockConflict)
             throw EPreparationBusy("Another preparation is running on the data folder " + dataDir +
                                    ". Try again when it has finished.");
         throw std::runtime_error("Cannot take the preparation lock " + path + " (" +
-                                 std::strerror(error) + ").");
+                                 locked.reason() + ").");
     }
-    held.fd = fd;
+    held.file = std::move(file);
     held.users = 1;
 }
 
@@ -63,6 +60,6 @@ PreparationLock::~PreparationLock() {
     auto it = gHeld.find(key_);
     if (it == gHeld.end()) return;
     if (--it->second.users > 0) return;
-    ::close(it->second.fd); // also releases the lock
+    it->second.file.close(); // releases the lock, then closes
     gHeld.erase(it);
 }

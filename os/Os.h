@@ -78,6 +78,9 @@ class File {
     // A new file for reading and writing; fails with ErrorKind::Exists when
     // anything, a symbolic link included, already has the name.
     static Status createExclusive(const std::string& path, File& out);
+    // An existing file or, when there is none, a new one, for reading and
+    // writing; never through a symbolic link (for lock files).
+    static Status openOrCreate(const std::string& path, File& out);
     // A file for writing that starts empty: created, or an existing one cut to
     // nothing (for files that are not replaced whole).
     static Status createOrTruncate(const std::string& path, File& out);

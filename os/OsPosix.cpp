@@ -143,6 +143,10 @@ Status File::createExclusive(const std::string& path, File& out) {
     return openWith(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, out, "create");
 }
 
+Status File::openOrCreate(const std::string& path, File& out) {
+    return openWith(path, O_RDWR | O_CREAT | O_NOFOLLOW, out, "open");
+}
+
 Status File::createOrTruncate(const std::string& path, File& out) {
     return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, out, "create");
 }

@@ -195,6 +195,11 @@ Status File::createExclusive(const std::string& path, File& out) {
                     out, "create");
 }
 
+Status File::openOrCreate(const std::string& path, File& out) {
+    return openWith(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT,
+                    out, "open");
+}
+
 Status File::createOrTruncate(const std::string& path, File& out) {
     return openWith(path, GENERIC_WRITE, CREATE_ALWAYS, 0, out, "create");
 }
