@@ -133,24 +133,24 @@ std::string temporaryNameBeside(const std::string& target, unsigned number) {
 }
 
 void removeStaleTemporaries(const std::string& target) {
-    namespace fs = std::filesystem;
     const std::string prefix = fileNameOf(target) + ".~";
     const std::string suffix = ".tmp";
-    std::string dir = directoryOf(target);
-    if (dir.empty()) dir = ".";
-    std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() <= prefix.size() + suffix.size() ||
-            name.compare(0, prefix.size(), prefix) != 0 ||
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-            continue;
-        const std::string number =
-            name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-        if (number.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::error_code ignored;
-        fs::remove(it->path(), ignored); // a symbolic link goes, not what it points to
+    const std::string dir = directoryOf(target);
+    std::vector<std::string> names;
+    if (os::listDirectory(dir.empty() ? "." : dir, names).ok()) {
+        for (const std::string& name : names) {
+            if (name.size() <= prefix.size() + suffix.size() ||
+                name.compare(0, prefix.size(), prefix) != 0 ||
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+                continue;
+            const std::string number =
+                name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+            if (number.find_first_not_of("0123456789") != std::string::npos) continue;
+            os::removeFile(dir + name); // a symbolic link goes, not what it points to
+        }
     }
+    // And those of the replace routine.
+    os::removeStaleTemporaries(target);
 }
 
 } // namespace kes
