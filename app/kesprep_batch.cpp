@@ -148,16 +148,16 @@ class CommandLine {
                 text = name.substr(eq + 1);
                 name = name.substr(0, eq);
             }
-            const OptionSpec* spec = nullptr;
+            const OptionSpec* option = nullptr;
             for (const OptionSpec& o : kOptions)
-                if (name == o.name) spec = &o;
-            if (!spec) throw UsageError("unknown option \"--" + name + "\"");
-            if (!spec->takesValue && hasValue) throw UsageError("--" + name + " takes no value");
-            if (spec->takesValue && !hasValue) {
+                if (name == o.name) option = &o;
+            if (!option) throw UsageError("unknown option \"--" + name + "\"");
+            if (!option->takesValue && hasValue) throw UsageError("--" + name + " takes no value");
+            if (option->takesValue && !hasValue) {
                 if (i + 1 >= argc) throw UsageError("--" + name + " needs a value");
                 text = argv[++i];
             }
-            if (cl.values_.count(name) && spec->takesValue)
+            if (cl.values_.count(name) && option->takesValue)
                 throw UsageError("--" + name + " is given twice");
             cl.values_[name] = text;
         }
