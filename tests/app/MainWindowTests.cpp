@@ -342,7 +342,7 @@ TEST_F(MainWindowTest, DateChoiceAndToday) {
 // Tab reaches every control in reading order, each option of the two
 // choices in its place whether chosen or not, and comes back round.
 TEST_F(MainWindowTest, TabOrder) {
-    makePeriods(data.path(), {1, 2, 3});
+    makePeriods(data.dir(), {1, 2, 3});
     pointSettingsAtData("[Testing Periods]\nORVA From=2\n[ORVA Export]\nSelected Dates=1\n");
     open();
     form->show();
@@ -651,7 +651,7 @@ TEST_F(MainWindowTest, SharedPreparationChecksTheDates) {
         {"first quarter", true, "01/01/2004", "03/31/2004", "",
          "(DTOS(Date) >= \"20040101\") .and. (DTOS(Date) <= \"20040331\")"},
     };
-    makePeriods(data.path(), {1, 2, 3});
+    makePeriods(data.dir(), {1, 2, 3});
     pointSettingsAtData("[Testing Periods]\nORVA From=3\n");
     open();
     for (const Case& c : cases) {

@@ -205,6 +205,6 @@ TEST_P(MutatedFolder, FailsOrWritesTheFileOfTheUndamagedFolder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MutatedFolder, ::testing::ValuesIn(kKinds),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace

@@ -331,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(
                  .placementCodes = true,
                  .testCodes = true,
                  .siteCode = true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // The date range keeps rows 7 and 8 (its first and last day) and leaves out
 // rows 6 (no date), 9 and 10 (a day outside) of every record table.

@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                           {"Adding Placement Records", "Adding Score Records", "Processing...", ""},
                           43},
                       StatusCase{"Nothing", false, false, false, {"Processing...", ""}, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // VIRNTP4 is broken on purpose: no SSNTEMP.NTX, a master Place without
 // DUPLICATE and a master Assess without RETEST.
@@ -170,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"PlaceWithoutDuplicate", false, true, true, true, false, "duplicate"},
         FailureCase{"PlaceWithoutDuplicateInRange", false, true, false, false, true, "duplicate"},
         FailureCase{"AssessWithoutRetest", false, false, true, true, false, "retest"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // Holds a table open exclusively, as another copy of the program would.
 class TableHolder {

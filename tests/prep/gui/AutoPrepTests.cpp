@@ -53,8 +53,8 @@ class AutoPrepTest : public ::testing::Test {
                                          std::filesystem::perm_options::add);
         Program() = ProgramState{};
         ProgramState& program = Program();
-        program.ExeDir = settings.path();
-        program.DataDir = data.path();
+        program.ExeDir = settings.dir();
+        program.DataDir = data.dir();
         program.PeriodDir = "VIRNTP1/";
         program.SearchTemporary = true;
         program.IncludePlacement = program.IncludeAssessment = program.IncludeScores = true;
@@ -66,11 +66,11 @@ class AutoPrepTest : public ::testing::Test {
     }
 
     std::string setting(const char* key) const {
-        return TIniFile(SettingsFilePath(settings.path()))
+        return TIniFile(SettingsFilePath(settings.dir()))
             .ReadString("ORVA Auto Export", key, "<missing>");
     }
     void writeSettings(const std::string& text) {
-        testsupport::writeFile(settings.path() + "KesPrep.ini", text);
+        testsupport::writeFile(settings.dir() + "KesPrep.ini", text);
     }
 
     void open() {
@@ -88,7 +88,7 @@ class AutoPrepTest : public ::testing::Test {
         form->btnActivate->click();
         ASSERT_TRUE(form->AutoActive);
     }
-    std::string upload() const { return output.path() + "upload.asc"; }
+    std::string upload() const { return output.dir() + "upload.asc"; }
 
     bool armedLook() const {
         return form->btnActivate->text() == "&Deactivate Automatic Export" &&
@@ -332,7 +332,7 @@ TEST_F(AutoPrepTest, GivingUpOnAnOpenRequestsTheEnd) {
     ui::ScopedModalAnswerer answers([](const ui::ModalRequest& r) {
         return r.buttons == ui::MsgButtons::OkCancel ? ui::mrCancel : ui::mrOk;
     });
-    std::filesystem::create_directory(data.path() + "VIRNTP9");
+    std::filesystem::create_directory(data.dir() + "VIRNTP9");
     Program().PeriodDir = "VIRNTP9/"; // a period folder without its tables
     open();
     form->rgdate->setItemIndex(1);
