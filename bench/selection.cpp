@@ -145,12 +145,12 @@ int main(int argc, char** argv) {
     double slowestKey = 0, slowestPaint = 0;
     std::string typed;
     for (const char key : std::string("smithson")) {
-        auto t = Clock::now();
+        auto started = Clock::now();
         QTest::keyClick(form->wwIncrementalSearch1, key);
-        const double handled = millisecondsSince(t);
-        t = Clock::now();
+        const double handled = millisecondsSince(started);
+        started = Clock::now();
         paint(*form);
-        const double painted = millisecondsSince(t);
+        const double painted = millisecondsSince(started);
         slowestKey = std::max(slowestKey, handled);
         slowestPaint = std::max(slowestPaint, painted);
         typed += key;
