@@ -14,6 +14,10 @@ namespace {
 std::atomic<long> gAllocations{0};
 }
 
+// The replacements below pair malloc with free on purpose; GCC cannot see that
+// through the replaced operators in some optimised builds and warns.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 void* operator new(std::size_t size) {
     gAllocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size ? size : 1)) return p;
