@@ -1,6 +1,7 @@
 #include "export/ListKesu.h"
 
 #include "app/core/IniFile.h"
+#include "app/core/PreparationPlan.h"
 #include "app/core/ProgramState.h"
 #include "common/Date.h"
 #include "export/ScoresGrid.h"
@@ -451,14 +452,7 @@ void TListKestalScoresForm::currentRowChanged(int row) {
 
 void TListKestalScoresForm::BuildExportFile() {
     if (!AdsTable1.Active()) return;
-    const ProgramState& program = Program();
-    ExportOptions options;
-    options.DataDir = program.DataDir;
-    options.FileFormat = program.FileFormat;
-    options.IncludeAttempted = program.IncludeAttempted;
-    options.IncludeSubscores = program.IncludeSubscores;
-    options.IncludePandA = program.IncludePandA;
-    options.IncludeSiteCode = program.IncludeSiteCode;
+    ExportOptions options = ExportOptionsFor(Program());
     options.AutoMode = AutoMode;
     options.AutoFileName = AutoFileName;
     options.FileNameText = Edit1->text().toStdString();

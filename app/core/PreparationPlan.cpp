@@ -6,8 +6,8 @@
 #include "common/Paths.h"
 #include "common/Text.h"
 #include "export/core/UploadPath.h"
+#include "os/Os.h"
 
-#include <filesystem>
 #include <vector>
 
 namespace keys = settings_keys;
@@ -46,8 +46,7 @@ DateSelection datesFromSettings(const TIniFile& ini) {
 
 bool isFolder(const std::string& path) {
     const std::string found = kes::resolveCaseInsensitive(path);
-    std::error_code ec;
-    return !found.empty() && std::filesystem::is_directory(found, ec);
+    return !found.empty() && kes::os::fileKind(found) == kes::os::FileKind::Directory;
 }
 
 } // namespace
@@ -269,5 +268,7 @@ ExportOptions ExportOptionsFor(const ProgramState& state) {
     o.IncludeSubscores = state.IncludeSubscores;
     o.IncludePandA = state.IncludePandA;
     o.IncludeSiteCode = state.IncludeSiteCode;
+    // The upload file may never replace the settings file the windows read.
+    o.SettingsFile = SettingsFilePath(state.ExeDir);
     return o;
 }

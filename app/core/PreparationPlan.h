@@ -158,5 +158,7 @@ std::string AutomaticDateFilter(int dateItem, const std::string& dateRangeFilter
 
 // The gathering's options from the program-wide state and a date filter.
 GatherOptions GatherOptionsFor(const ProgramState& state, const std::string& dateFilter);
-// The writer's options from the program-wide state (not yet in AutoMode).
+// The writer's options from the program-wide state (not yet in AutoMode),
+// with the settings file beside the program as the file the upload file may
+// not replace.
 ExportOptions ExportOptionsFor(const ProgramState& state);

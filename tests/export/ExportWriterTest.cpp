@@ -4,6 +4,7 @@
 // failures that must leave the previous upload file as it was.
 #include "TestSupport.h"
 
+#include "app/core/PreparationPlan.h"
 #include "common/Date.h"
 #include "common/Text.h"
 #include "export/core/ExportWriter.h"
@@ -288,6 +289,32 @@ TEST_F(ExportWriterTest, UnknownFileFormatIsNotPrepared) {
         EXPECT_NE(writer_.LastFailure().find("layout"), std::string::npos) << format;
         EXPECT_EQ(readFile(upload()), "previous upload\r\n") << format;
     }
+}
+
+// The selection window exports with the options of the program-wide state,
+// which name the settings file beside the program: a file name box that
+// names it, under any spelling, writes nothing and the settings stay.
+TEST_F(ExportWriterTest, TheWindowsOptionsNeverReplaceTheSettingsFile) {
+    ProgramState state;
+    state.ExeDir = scratch_.dir() + "program/";
+    state.DataDir = scratch_.dir();
+    fs::create_directories(state.ExeDir);
+    const std::string settings = state.ExeDir + "KesPrep.ini";
+    const std::string original = "[Directories]\r\nORVA Path=" + state.DataDir + "\r\n";
+    writeFile(settings, original);
+    options_ = ExportOptionsFor(state);
+    for (const std::string& name :
+         {settings, state.ExeDir + "KESPREP.INI", state.ExeDir + "none/../kesprep.ini"}) {
+        options_.FileNameText = name;
+        EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared) << name;
+        EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared}) << name;
+        EXPECT_NE(writer_.LastFailure().find("settings file"), std::string::npos)
+            << name << ": " << writer_.LastFailure();
+        EXPECT_EQ(readFile(settings), original) << name;
+    }
+    options_.FileNameText = upload();
+    EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::Prepared);
+    EXPECT_EQ(readFile(upload()), golden("fixed.txt"));
 }
 
 TEST_F(ExportWriterTest, NoSelectedRowLeavesTheUploadFileAlone) {
