@@ -481,6 +481,8 @@ void DbfFile::create(const std::string& path, const std::vector<FieldDef>& field
     if (kes::os::File::openRead(target, held).ok() && !held.lock(kes::os::LockKind::Exclusive).ok())
         throw EADSDatabaseError(AE_LOCK_FAILED,
                                 "The table is in use and cannot be created anew: " + path);
+    // What a killed run left beside the table goes first.
+    kes::os::removeStaleTemporaries(target);
     kes::os::ReplacingWriter writer;
     kes::os::Status status = writer.open(target);
     if (status.ok()) status = writer.write(file.data(), file.size());

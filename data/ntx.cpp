@@ -515,7 +515,9 @@ void writeNtx(const std::string& path, const NtxInfo& info, const KeyEntries& en
     putText(h + kOffTagName, info.tagName);
 
     // The complete file replaces the old one at once: readers see the old
-    // file or the new one, never a part.
+    // file or the new one, never a part. What a killed run left beside it
+    // goes first.
+    kes::os::removeStaleTemporaries(path);
     const kes::os::Status written = kes::os::writeFileReplacing(
         path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
     if (!written.ok())

@@ -235,7 +235,9 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
     out.reserve(content.size() + key.size() + clean.size() + section.size() + 8);
     for (const Line& l : lines)
         out += l.text + l.ending;
-    // The whole file is replaced at once: the old one stays whole when anything fails.
+    // The whole file is replaced at once: the old one stays whole when anything
+    // fails. What a killed run left beside it goes first.
+    kes::os::removeStaleTemporaries(path_);
     if (!kes::os::writeFileReplacing(path_, out).ok())
         throw std::runtime_error("Unable to write to " + path_);
 }

@@ -1,38 +1,36 @@
 #include "settings/core/CodeFiles.h"
 
 #include "common/Paths.h"
-
-#include <filesystem>
-#include <system_error>
-
-namespace fs = std::filesystem;
+#include "os/Os.h"
 
 namespace codefiles {
 
 std::string renameFile(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    fs::rename(fs::path(from), fs::path(to), ec);
-    if (ec) return ec.message();
-    return {};
+    const kes::os::Status status = kes::os::renameReplacing(from, to);
+    return status.ok() ? std::string() : status.reason();
 }
 
-std::string copyFileReplacing(const std::string& from, const std::string& to) {
+namespace {
+
+// The copy is written whole beside the target and put in its place, so a
+// backup is the old one or the new one, never a part; what a killed copy
+// left beside the target goes first.
+std::string copyOver(const std::string& from, const std::string& to) {
     const std::string source = kes::resolveCaseInsensitive(from);
     if (source.empty() || !kes::fileExists(source)) return from + " does not exist";
-    std::error_code ec;
-    fs::copy_file(fs::path(source), fs::path(kes::resolveForWriting(to)),
-                  fs::copy_options::overwrite_existing, ec);
-    if (ec) return ec.message();
-    return {};
+    kes::os::removeStaleTemporaries(to);
+    const kes::os::Status status = kes::os::copyFileReplacing(source, to);
+    return status.ok() ? std::string() : status.reason();
+}
+
+} // namespace
+
+std::string copyFileReplacing(const std::string& from, const std::string& to) {
+    return copyOver(from, kes::resolveForWriting(to));
 }
 
 std::string copyFileToExactName(const std::string& from, const std::string& to) {
-    const std::string source = kes::resolveCaseInsensitive(from);
-    if (source.empty() || !kes::fileExists(source)) return from + " does not exist";
-    std::error_code ec;
-    fs::copy_file(fs::path(source), fs::path(to), fs::copy_options::overwrite_existing, ec);
-    if (ec) return ec.message();
-    return {};
+    return copyOver(from, to);
 }
 
 void deleteEverySpelling(const std::string& path) {

@@ -239,6 +239,20 @@ TEST_F(IniFileTest, WriteThatRunsOutOfSpaceLeavesTheOldFileWhole) {
     EXPECT_EQ(entries, 1);
 }
 
+// A write killed before its rename leaves a temporary file beside the
+// settings file; the next write removes it, and nothing of any other name.
+TEST_F(IniFileTest, AWriteRemovesWhatAKilledWriteLeftBesideTheFile) {
+    put("[A]\r\nx=1\r\n");
+    const std::string left = path_ + ".kes-k1ll3d.tmp";
+    const std::string mine = path_ + ".tmp";
+    std::ofstream(left) << "[A]\r\nx=";
+    std::ofstream(mine) << "a user's file";
+    TIniFile(path_).WriteString("A", "y", "2");
+    EXPECT_EQ(get(), "[A]\r\nx=1\r\ny=2\r\n");
+    EXPECT_FALSE(fs::exists(left));
+    EXPECT_TRUE(fs::exists(mine));
+}
+
 TEST_F(IniFileTest, SettingsFilePathFindsAnyLetterCase) {
     std::string dir = dir_.string() + "/";
     fs::remove(path_);

@@ -357,6 +357,35 @@ TEST_F(BatchTest, SecondPreparationOnTheSameDataFolderIsRefused) {
     EXPECT_NO_THROW(PreparationLock again(data_));
 }
 
+// A run killed while it replaced a table leaves the replace routine's
+// temporary files beside the table; the next run removes them, and only them:
+// names of another form, another file's temporaries and what a planted link
+// points to stay.
+TEST_F(BatchTest, TemporariesAKilledRunLeftBesideItsTablesAreRemoved) {
+    writeFile(scratch_.dir() + "victim.txt", "somebody's file");
+    const char* const leftovers[] = {"KESTABLE.dbf.kes-a1b2c3.tmp", "kestable.DBF.kes-zz99zz.tmp",
+                                     "KESTALEX.dbf.kes-000000.tmp", "KESTABLE.cdx.kes-q1w2e3.tmp"};
+    const char* const kept[] = {"KESTABLE.dbf.tmp", "KESTABLE.dbf.kes-ABCDEF.tmp",
+                                "KESTABLE.dbf.kes-a1b2c3.tmp.keep", "notes.txt.kes-a1b2c3.tmp",
+                                "KESTABLE.dbf.kes-a1b2.tmp"};
+    for (const char* name : leftovers)
+        writeFile(data_ + name, "half of a table");
+    for (const char* name : kept)
+        writeFile(data_ + name, "a user's file");
+    fs::create_symlink(scratch_.dir() + "victim.txt", data_ + "KESTALEX.dbf.kes-link00.tmp");
+
+    RunResult r =
+        run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
+            " --period 1 --set temporary --dates all --output " + quoted(scratch_.dir() + "u.asc"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const char* name : leftovers)
+        EXPECT_FALSE(fs::exists(data_ + name)) << name;
+    EXPECT_FALSE(fs::is_symlink(data_ + "KESTALEX.dbf.kes-link00.tmp"));
+    EXPECT_EQ(readFile(scratch_.dir() + "victim.txt"), "somebody's file");
+    for (const char* name : kept)
+        EXPECT_EQ(readFile(data_ + name), "a user's file") << name;
+}
+
 TEST_F(BatchTest, HelpExplainsEveryOption) {
     RunResult r = run("--help");
     EXPECT_EQ(r.exitCode, 0);
