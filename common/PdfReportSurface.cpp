@@ -1,10 +1,9 @@
 #include "common/PdfReportSurface.h"
 
 #include "common/CodePage.h"
+#include "os/Os.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <vector>
 
@@ -109,24 +108,11 @@ std::string PdfReportSurface::Document(const std::string& title) const {
 }
 
 void PdfReportSurface::WriteFile(const std::string& path, const std::string& title) const {
-    const std::string pdf = Document(title);
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(pdf.data(), static_cast<std::streamsize>(pdf.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            throw std::runtime_error("Unable to write to " + path);
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary, error);
-        throw std::runtime_error("Unable to write to " + path);
-    }
+    // Written whole beside the file under a name of this run's own, then put
+    // in its place: a file of the same name with ".tmp" is somebody else's.
+    const os::Status written = os::writeFileReplacing(path, Document(title));
+    if (!written.ok())
+        throw std::runtime_error("Unable to write to " + path + ": " + written.reason());
 }
 
 } // namespace kes

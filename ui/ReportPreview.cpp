@@ -1,5 +1,6 @@
 #include "ui/ReportPreview.h"
 
+#include "os/Os.h"
 #include "ui/Modal.h"
 
 #include <QApplication>
@@ -10,12 +11,12 @@
 #include <QPdfWriter>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
-#include <QSaveFile>
 #include <QScreen>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include <stdexcept>
+#include <string_view>
 
 namespace ui {
 
@@ -148,9 +149,11 @@ void writeReportPdf(const std::string& path, const QString& title, const ReportD
         QPainter painter(&writer);
         paintReportPage(painter, paperInches(writer.pageLayout()), drawing);
     }
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(pdf.data()) != pdf.data().size() ||
-        !file.commit())
+    // Through the one routine that replaces a file whole.
+    const QByteArray& bytes = pdf.data();
+    if (!kes::os::writeFileReplacing(
+             path, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())))
+             .ok())
         throw std::runtime_error("Unable to write to " + path);
 }
 

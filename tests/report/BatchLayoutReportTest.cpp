@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -85,6 +86,33 @@ TEST_F(BatchLayoutReportTest, AnUnwritableFileOrARefusedLayoutWritesNothing) {
     writeSettings("[ORVA Export]\r\nFile Format=7\r\n");
     EXPECT_EQ(run("--layout-report '" + dir_ + "layout.pdf'"), 2);
     EXPECT_FALSE(fs::exists(dir_ + "layout.pdf"));
+}
+
+// The PDF goes to a temporary name of the run's own: a file or a planted link
+// that happens to be called "<report>.tmp" is neither overwritten nor
+// followed, and the report replaces an earlier one whole.
+TEST_F(BatchLayoutReportTest, TheReportNeverWritesThroughAFixedTemporaryName) {
+    writeSettings("[ORVA Export]\r\nFile Format=2\r\n");
+    const std::string pdf = dir_ + "layout.pdf";
+    const std::string victim = dir_ + "victim.txt";
+    std::ofstream(victim, std::ios::binary) << "somebody's file";
+    std::ofstream(pdf, std::ios::binary) << "an earlier report";
+    fs::create_symlink(victim, pdf + ".tmp");
+    ASSERT_EQ(run("--layout-report '" + pdf + "'"), 0);
+    EXPECT_TRUE(fs::is_symlink(pdf + ".tmp"));
+    EXPECT_FALSE(fs::is_symlink(pdf));
+    std::ifstream kept(victim, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "somebody's file");
+    const PdfLines lines = pdfTextLines(pdf);
+    ASSERT_GE(lines.size(), 2u) << describe(lines);
+    EXPECT_EQ(lines[1], std::vector<std::string>{"Filetype: Comma Delimited"});
+    // Nothing of the run is left beside the report.
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"KesPrep.ini", "err.txt", "layout.pdf",
+                                               "layout.pdf.tmp", "out.txt", "victim.txt"}));
 }
 
 } // namespace
