@@ -402,6 +402,11 @@ bool TKesPrepMainForm::PrepareSearch() {
 
 void TKesPrepMainForm::btnFindClick() {
     if (!PrepareSearch()) return;
+    // One preparation at a time per data folder, held from the gathering until
+    // the selection window closes: the operator may export from it more than
+    // once, and every export must be of the rows gathered here.
+    const ProgramState& program = Program();
+    const auto preparation = HoldPreparation(program.DataDir, program.PeriodDir);
     std::string account;
     {
         // The gathering runs in an automatic preparation window that is never

@@ -362,6 +362,9 @@ void TAutoPrepForm::btnExportClick() {
 
 void TAutoPrepForm::PrepareExportFile() {
     DateFilter = AutomaticDateFilter(rgdate->itemIndex(), Program().DateRangeFilter);
+    // One preparation at a time per data folder, held from the gathering to
+    // the end of the export.
+    const auto preparation = HoldPreparation(Program().DataDir, Program().PeriodDir);
     GatherRecords();
     if (gatherCancelled_) return; // the program is ending; nothing more is done
 

@@ -11,6 +11,7 @@ if(KES_BUILD_GUI)
   file(GLOB KES_APP_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp)
   kes_add_test_program(app_tests "${KES_APP_TEST_SOURCES}" "kes_app_gui;Qt6::Test")
   target_compile_definitions(app_tests PRIVATE
-                             KES_GUARD_HELPER="$<TARGET_FILE:kes_guard_helper>")
-  add_dependencies(app_tests kes_guard_helper)
+                             KES_GUARD_HELPER="$<TARGET_FILE:kes_guard_helper>"
+                             KES_BATCH_PROGRAM="$<TARGET_FILE:kesprep-batch>")
+  add_dependencies(app_tests kes_guard_helper kesprep-batch)
 endif()

@@ -1,13 +1,12 @@
 #include "prep/core/Gather.h"
 
 #include "common/Paths.h"
-#include "common/PreparationLock.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
+#include "os/Os.h"
 #include "prep/core/WorkTable.h"
 
 #include <exception>
-#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -396,7 +395,6 @@ void Gathering::abandon() {
 } // namespace
 
 std::string DataFolderProblem(const std::string& dataDir, const std::string& periodDir) {
-    namespace fs = std::filesystem;
     // An empty "ORVA Path" normalises to the separator alone: that is no data
     // folder, and the work table must never land in the root folder.
     if (dataDir.empty() || dataDir == std::string(1, PathDelim))
@@ -405,19 +403,27 @@ std::string DataFolderProblem(const std::string& dataDir, const std::string& per
     // names another folder.
     if (dataDir.back() != PathDelim)
         return "The data folder path is too long (more than 254 characters): " + dataDir;
-    std::error_code ec;
-    if (!fs::is_directory(dataDir, ec)) return "The data folder " + dataDir + " does not exist.";
-    if (!periodDir.empty() && !fs::is_directory(dataDir + periodDir, ec))
+    auto isFolder = [](const std::string& path) {
+        return kes::os::fileKind(path) == kes::os::FileKind::Directory;
+    };
+    if (!isFolder(dataDir)) return "The data folder " + dataDir + " does not exist.";
+    if (!periodDir.empty() && !isFolder(dataDir + periodDir))
         return "The testing period folder " + dataDir + periodDir + " does not exist.";
     return {};
 }
 
-GatherReport GatherRecords(const GatherOptions& options, Operator& op) {
-    // Nothing is created before the folders are known to be the right ones.
-    const std::string problem = DataFolderProblem(options.DataDir, options.PeriodDir);
+std::unique_ptr<PreparationLock> HoldPreparation(const std::string& dataDir,
+                                                 const std::string& periodDir) {
+    // Nothing is created before the folders are known to be the right ones:
+    // not even the lock file.
+    const std::string problem = DataFolderProblem(dataDir, periodDir);
     if (!problem.empty()) throw std::runtime_error(problem);
+    return std::make_unique<PreparationLock>(dataDir);
+}
+
+GatherReport GatherRecords(const GatherOptions& options, Operator& op) {
     // No other process prepares from this folder meanwhile (EPreparationBusy).
-    PreparationLock lock(options.DataDir);
+    const auto lock = HoldPreparation(options.DataDir, options.PeriodDir);
     Gathering gathering(options, op);
     GatherReport report;
     report.result = gathering.run();

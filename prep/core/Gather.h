@@ -6,9 +6,11 @@
 #pragma once
 
 #include "common/Operator.h"
+#include "common/PreparationLock.h"
 #include "data/AdsTable.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,6 +79,16 @@ bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, Operator& op)
 // empty) are usable; otherwise the reason: no data folder set, a path cut at
 // 255 characters, a folder that does not exist.
 std::string DataFolderProblem(const std::string& dataDir, const std::string& periodDir);
+
+// The data folder's preparation lock for a whole preparation: held from the
+// start of its gathering to the end of its last export, so that no other
+// process (a scheduled kesprep-batch) rebuilds the work table between the
+// two. The folders are checked first, as GatherRecords checks them
+// (std::runtime_error with DataFolderProblem's text; nothing is created);
+// EPreparationBusy when another process holds the lock. The gathering and the
+// exports inside take the same lock again without waiting.
+std::unique_ptr<PreparationLock> HoldPreparation(const std::string& dataDir,
+                                                 const std::string& periodDir);
 
 // Runs one gathering, showing its status texts, progress and hourglass to
 // `op`, and gives its account. The data folder and the period folder are checked first

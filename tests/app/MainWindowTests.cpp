@@ -12,6 +12,7 @@
 #include "common/Clock.h"
 #include "common/Paths.h"
 #include "export/ListKesu.h"
+#include "os/Os.h"
 #include "prep/AutoPrepu.h"
 #include "ui/DateEdit.h"
 #include "ui/Modal.h"
@@ -752,6 +753,46 @@ TEST_F(FindTest, OpensTheSelectionWindowOnTheGatheredRows) {
     ASSERT_TRUE(again.seen()) << testing::PrintToString(messages());
     EXPECT_GE(total, 3);
     EXPECT_LT(total, 62);
+}
+
+// Find holds the data folder from its gathering until the selection window
+// closes, since every export from the window must be of the rows gathered
+// here: a kesprep-batch on the same folder meanwhile (another process) is
+// refused without touching anything, and goes ahead once the window is closed.
+TEST_F(FindTest, TheDataFolderIsHeldUntilTheSelectionWindowCloses) {
+    openOnSample("1");
+    const std::string upload = settings.dir() + "batch.asc";
+    const std::string err = settings.dir() + "batch-err.txt";
+    auto batch = [&] {
+        kes::os::RunOptions o;
+        o.stdoutFile = settings.dir() + "batch-out.txt";
+        o.stderrFile = err;
+        return kes::os::runProgram({KES_BATCH_PROGRAM, "--ini", settings.dir() + "KesPrep.ini",
+                                    "--data", data.dir(), "--period", "2", "--set", "temporary",
+                                    "--dates", "all", "--output", upload},
+                                   o);
+    };
+    int whileOpen = -1;
+    std::string refusal;
+    int rowsAfter = -1;
+    {
+        ModalWatcher<TListKestalScoresForm> watcher([&](TListKestalScoresForm& selection) {
+            whileOpen = batch();
+            refusal = testsupport::readFile(err);
+            selection.btnAllClick();
+            rowsAfter = selection.SelectedCount;
+        });
+        form->btnFind->click();
+        ASSERT_TRUE(watcher.seen());
+    }
+    EXPECT_EQ(whileOpen, 5) << refusal;
+    EXPECT_NE(refusal.find("Another preparation is running on the data folder"), std::string::npos)
+        << refusal;
+    EXPECT_FALSE(std::filesystem::exists(upload));
+    EXPECT_EQ(rowsAfter, 62) << "the window still holds period 1's rows";
+
+    EXPECT_EQ(batch(), 0) << testsupport::readFile(err);
+    EXPECT_TRUE(std::filesystem::exists(upload));
 }
 
 // A gathering error is shown by the general error report; no window opens.

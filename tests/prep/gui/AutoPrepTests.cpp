@@ -8,14 +8,14 @@
 #include "app/core/IniFile.h"
 #include "app/core/ProgramState.h"
 #include "common/Clock.h"
+#include "common/PreparationLock.h"
+#include "os/Os.h"
 #include "prep/AutoPrepu.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 
+#include <QChildEvent>
 #include <QComboBox>
-
-#include <algorithm>
-#include <filesystem>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +25,11 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -300,6 +305,109 @@ TEST_F(AutoPrepTest, FailedTimedRunReturnsToTheInactiveState) {
 
     form->btnActivate->click();
     EXPECT_TRUE(armedLook());
+}
+
+// Runs `probe` once, when a run of the window creates its hidden selection
+// window: after the gathering, before the export.
+class BetweenGatheringAndExport : public QObject {
+  public:
+    BetweenGatheringAndExport(TAutoPrepForm& form, std::function<void()> probe)
+        : form_(form), probe_(std::move(probe)) {
+        form_.installEventFilter(this);
+    }
+    ~BetweenGatheringAndExport() override { form_.removeEventFilter(this); }
+    bool ran() const { return ran_; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &form_ && event->type() == QEvent::ChildAdded && !ran_ &&
+            static_cast<QChildEvent*>(event)->child()->isWidgetType() && form_.Account().kept > 0) {
+            ran_ = true;
+            probe_();
+        }
+        return false;
+    }
+
+  private:
+    TAutoPrepForm& form_;
+    std::function<void()> probe_;
+    bool ran_ = false;
+};
+
+// A timed run holds the data folder from its gathering to the end of its
+// export: a kesprep-batch on the same folder in between (another process) is
+// refused and cannot replace the work table the export is about to read.
+TEST_F(AutoPrepTest, ARunHoldsTheDataFolderFromGatheringToExport) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    writeSettings("");
+    const std::string other = output.dir() + "batch.asc";
+    const std::string err = output.dir() + "batch-err.txt";
+    auto batch = [&] {
+        kes::os::RunOptions o;
+        o.stdoutFile = output.dir() + "batch-out.txt";
+        o.stderrFile = err;
+        return kes::os::runProgram({KES_BATCH_PROGRAM, "--ini", settings.dir() + "KesPrep.ini",
+                                    "--data", data.dir(), "--period", "2", "--set", "temporary",
+                                    "--dates", "all", "--output", other},
+                                   o);
+    };
+    setNow(2004, 6, 15, 10, 30);
+    arm(10);
+    int between = -1;
+    BetweenGatheringAndExport probe(*form, [&] { between = batch(); });
+    form->Timer1Timer();
+    ASSERT_TRUE(probe.ran());
+    EXPECT_EQ(between, 5) << testsupport::readFile(err);
+    EXPECT_NE(testsupport::readFile(err).find("Another preparation is running on the data folder"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(other));
+    EXPECT_EQ(form->StatusText(), "Automatic Export Completed");
+    EXPECT_EQ(lineCount(upload()), 62u) << "period 1's rows, as gathered";
+
+    // The run let go of the folder when it ended.
+    EXPECT_EQ(batch(), 0) << testsupport::readFile(err);
+    EXPECT_TRUE(std::filesystem::exists(other));
+}
+
+// While another process prepares from the data folder, a timed run is
+// refused with a message that says so; nothing is gathered or written, and
+// the window shows the run failed.
+TEST_F(AutoPrepTest, ATimedRunWhileAnotherPreparationHoldsTheFolderIsRefused) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    const std::string held = output.dir() + "held";
+    const std::string release = output.dir() + "release";
+    int holderExit = -1;
+    std::thread holder([&] {
+        holderExit = kes::os::runProgram({KES_LOCK_HOLDER, data.dir(), held, release});
+    });
+    {
+        struct Release {
+            std::string file;
+            std::thread& thread;
+            ~Release() {
+                testsupport::writeFile(file, "");
+                thread.join();
+            }
+        } letGo{release, holder};
+        for (int i = 0; i < 300 && !std::filesystem::exists(held); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(std::filesystem::exists(held));
+
+        arm(10);
+        try {
+            form->Timer1Timer();
+            ADD_FAILURE() << "the run went ahead";
+        } catch (const EPreparationBusy& e) {
+            EXPECT_EQ(std::string(e.what()), "Another preparation is running on the data folder " +
+                                                 data.dir() + ". Try again when it has finished.");
+        }
+        EXPECT_TRUE(inactiveLook());
+        EXPECT_EQ(form->StatusText(), "Automatic Export Failed");
+        EXPECT_FALSE(std::filesystem::exists(data.dir() + "KESTABLE.dbf"));
+        EXPECT_FALSE(std::filesystem::exists(upload()));
+        EXPECT_TRUE(messages().empty()) << "no outcome message: nothing ran";
+    }
+    EXPECT_EQ(holderExit, 0);
 }
 
 // "Prepare Export File" with "Current Date" gathers today's records only and
