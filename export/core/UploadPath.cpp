@@ -1,6 +1,7 @@
 #include "export/core/UploadPath.h"
 
 #include "common/Text.h"
+#include "os/Os.h"
 
 #include <filesystem>
 #include <system_error>
@@ -53,7 +54,7 @@ std::string UploadPathProblem(const std::string& uploadFile, const std::string& 
     if (uploadFile.empty()) return "No upload file is named.";
     const fs::path upload(uploadFile);
     std::error_code ec;
-    if (fs::is_directory(upload, ec))
+    if (kes::os::fileKind(uploadFile) == kes::os::FileKind::Directory)
         return "The upload file " + quoted + " is a folder; name a file.";
     if (!settingsFile.empty() && sameFile(upload, settingsFile))
         return "The upload file " + quoted + " is the settings file " + settingsFile +
