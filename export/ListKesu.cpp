@@ -450,8 +450,8 @@ void TListKestalScoresForm::currentRowChanged(int row) {
     if (AdsTable1.RecNo() != recno) AdsTable1.GotoBookmark(TBookmark{recno});
 }
 
-void TListKestalScoresForm::BuildExportFile() {
-    if (!AdsTable1.Active()) return;
+ExportOutcome TListKestalScoresForm::BuildExportFile() {
+    if (!AdsTable1.Active()) return ExportOutcome::Cancelled;
     ExportOptions options = ExportOptionsFor(Program());
     options.AutoMode = AutoMode;
     options.AutoFileName = AutoFileName;
@@ -460,10 +460,11 @@ void TListKestalScoresForm::BuildExportFile() {
         Export1.BuildExportFile(AdsTable1, selected_.List(), options, *operator_);
     if (outcome == ExportOutcome::Cancelled) {
         ui::requestTermination();
-        return;
+        return outcome;
     }
     // The table stays on the last row written; the grid shows it there.
     moveToRow(static_cast<int>(AdsTable1.CurrentPosition()));
+    return outcome;
 }
 
 void TListKestalScoresForm::ShowGatherAccount(const std::string& text) {

@@ -66,8 +66,10 @@ class TListKestalScoresForm : public QDialog {
     void wwDBNavigator2Click(NavigateButton button);
 
     // Writes the selected rows, in the order they were selected, to the upload
-    // file; the outcome is shown in a message box.
-    void BuildExportFile();
+    // file; the outcome is shown in a message box and returned, so that the
+    // automatic preparation knows whether a file was made. Cancelled when the
+    // work table is not open or the operator gave up on the staging table.
+    ExportOutcome BuildExportFile();
 
     // The rows selected, in their order.
     const std::vector<TBookmark>& SelectedRowsList() const { return selected_.List(); }

@@ -324,8 +324,9 @@ void TAutoPrepForm::DeactivateAutoExport() {
 void TAutoPrepForm::Timer1Timer() {
     if (kes::Clock::instance().now().hour != HourPosition()) return;
     Timer1->stop();
+    bool prepared = false;
     try {
-        PrepareExportFile();
+        prepared = PrepareExportFile();
     } catch (...) {
         // Nothing is armed any more: the window says so instead of looking
         // armed, and the error goes on to the general error report.
@@ -333,11 +334,10 @@ void TAutoPrepForm::Timer1Timer() {
         setStatusText(kFailedText);
         throw;
     }
+    // Completed only when the upload file was written; a refused file name,
+    // a table that could not be had or no rows in the dates leave it failed.
     DeactivateAutoExport();
-    if (gatherCancelled_)
-        setStatusText(kFailedText);
-    else
-        setStatusText(kCompletedText);
+    setStatusText(prepared ? kCompletedText : kFailedText);
 }
 
 void TAutoPrepForm::Timer2Timer() {
@@ -360,19 +360,19 @@ void TAutoPrepForm::btnExportClick() {
     PrepareExportFile();
 }
 
-void TAutoPrepForm::PrepareExportFile() {
+bool TAutoPrepForm::PrepareExportFile() {
     DateFilter = AutomaticDateFilter(rgdate->itemIndex(), Program().DateRangeFilter);
     // One preparation at a time per data folder, held from the gathering to
     // the end of the export.
     const auto preparation = HoldPreparation(Program().DataDir, Program().PeriodDir);
     GatherRecords();
-    if (gatherCancelled_) return; // the program is ending; nothing more is done
+    if (gatherCancelled_) return false; // the program is ending; nothing more is done
 
     TListKestalScoresForm selection(this);
     selection.btnAllClick();
     selection.AutoMode = true;
     selection.AutoFileName = Edit2->text().toStdString();
-    selection.BuildExportFile();
+    return selection.BuildExportFile() == ExportOutcome::Prepared;
 }
 
 void TAutoPrepForm::GatherRecords() {

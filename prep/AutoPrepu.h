@@ -56,8 +56,10 @@ class TAutoPrepForm : public QDialog {
     void DeactivateAutoExport();
 
     // Sets the date filter, gathers, and writes every gathered row to the file
-    // named in Edit2 through a selection window that is never shown.
-    void PrepareExportFile();
+    // named in Edit2 through a selection window that is never shown. True only
+    // when the upload file was written; the export's own message has told
+    // why not otherwise.
+    bool PrepareExportFile();
 
     // Rebuilds the work table from the program-wide choices and DateFilter,
     // reporting on this window's status panel and progress bar (or where

@@ -410,6 +410,49 @@ TEST_F(AutoPrepTest, ATimedRunWhileAnotherPreparationHoldsTheFolderIsRefused) {
     EXPECT_EQ(holderExit, 0);
 }
 
+// A timed run whose export writes no upload file did not complete: the
+// window is inactive, says the run failed and can be armed again, and the
+// export's own message is the only one shown.
+TEST_F(AutoPrepTest, TimedRunWithoutAnUploadFileIsAFailedRun) {
+    const struct Case {
+        const char* what;
+        std::string target;
+        int fileFormat;
+        bool currentDate; // "Current Date" on a day without records
+        const char* message;
+    } cases[] = {
+        {"a name the upload file may not take", data.dir() + "KESTABLE.dbf", 0, false,
+         "Export File has been not prepared."},
+        {"a folder that does not exist", output.dir() + "missing/upload.asc", 0, false,
+         "Export File has been not prepared."},
+        {"a layout number outside 0 to 3", upload(), 7, false,
+         "Export File has been not prepared."},
+        {"no record on the day", upload(), 0, true,
+         "No data in date range.  Export File was not prepared."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+        setNow(2004, 6, 15, 10, 30);
+        Program().FileFormat = c.fileFormat;
+        open();
+        form->rgdate->setItemIndex(c.currentDate ? 0 : 1);
+        form->ComboBox1->setCurrentIndex(10);
+        form->Edit2->setText(QString::fromStdString(c.target));
+        form->btnActivate->click();
+        ASSERT_TRUE(armedLook());
+        form->Timer1Timer();
+        EXPECT_TRUE(inactiveLook());
+        EXPECT_EQ(form->StatusText(), "Automatic Export Failed");
+        EXPECT_EQ(messages(), std::vector<std::string>{c.message});
+        EXPECT_FALSE(std::filesystem::exists(upload()));
+        EXPECT_FALSE(ui::terminationRequested());
+        form->btnActivate->click();
+        EXPECT_TRUE(armedLook()) << "the button arms it again";
+        form.reset();
+    }
+}
+
 // "Prepare Export File" with "Current Date" gathers today's records only and
 // leaves the window as it was.
 TEST_F(AutoPrepTest, PrepareNowWithTodaysDate) {
