@@ -373,7 +373,10 @@ void TKesPrepMainForm::btnSettingsClick() {
     program.IncludePlacement = form.chkPlacement->isChecked();
     program.IncludeAssessment = form.chkAssessment->isChecked();
     program.IncludeScores = form.chkScores->isChecked();
-    program.FileFormat = form.rgFileFormat->itemIndex();
+    // A stored layout that is none of the four shows no choice; unless the
+    // operator picks one it stays as stored (the export refuses it and says
+    // so) instead of becoming -1.
+    if (form.rgFileFormat->itemIndex() >= 0) program.FileFormat = form.rgFileFormat->itemIndex();
     program.IncludePandA = form.chkPandA->isChecked();
     program.IncludeAttempted = form.chkAttempt->isChecked();
     program.IncludeSubscores = form.chkSubscores->isChecked();

@@ -524,6 +524,33 @@ TEST_F(SettingsDialogTest, TabDelimitedThenCancelHoldsForThisRunOnly) {
     EXPECT_EQ(setting("ORVA Export", "File Format"), "1");
 }
 
+// A stored layout number that is none of the four shows no choice in the
+// dialog. OK without a choice keeps it as it was; a layout picked replaces it.
+TEST_F(SettingsDialogTest, UnknownStoredLayoutStaysUnlessOneIsPicked) {
+    const struct Case {
+        const char* stored;
+        int picked; // -1: the operator picks none
+        int expected;
+    } cases[] = {{"7", -1, 7}, {"7", 0, 0}, {"-1", 3, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.stored) + " picked " + std::to_string(c.picked));
+        openMain(0, std::string("[ORVA Export]\nFile Format=") + c.stored + "\n");
+        int shown = 0;
+        runSettings(
+            [&](TSetPathtoORVAForm& form) {
+                shown = form.rgFileFormat->itemIndex();
+                form.chkSiteCode->setChecked(true); // some other change to save
+                if (c.picked >= 0) form.rgFileFormat->button(c.picked)->click();
+            },
+            true);
+        EXPECT_EQ(shown, -1);
+        EXPECT_EQ(Program().FileFormat, c.expected);
+        EXPECT_EQ(setting("ORVA Export", "File Format"), std::to_string(c.expected));
+        EXPECT_EQ(setting("ORVA Export", "Include Site Code"), "1");
+        main.reset();
+    }
+}
+
 TEST_F(SettingsDialogTest, AFailedSettingsWriteIsShownAndTheValuesStayForThisRun) {
     openMain();
     fs::remove(settings.dir() + "KesPrep.ini");
