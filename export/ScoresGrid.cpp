@@ -98,6 +98,17 @@ TKestalScoresGrid::TKestalScoresGrid(QWidget* parent) : QTableView(parent) {
     rows->setFixedWidth(fontMetrics().horizontalAdvance(QChar(0x25B6)) + 8);
 }
 
+void TKestalScoresGrid::setSelectionModel(QItemSelectionModel* selectionModel) {
+    QTableView::setSelectionModel(selectionModel);
+    // The column titles never show the selection, yet before it paints a
+    // title asks whether its whole column is selected, which after Select All
+    // means asking every row of the table, column by column. An empty
+    // selection of the titles' own answers at once.
+    if (selectionModel && selectionModel->model())
+        horizontalHeader()->setSelectionModel(
+            new QItemSelectionModel(selectionModel->model(), horizontalHeader()));
+}
+
 void TKestalScoresGrid::ApplyColumnWidths() {
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
     const auto& columns = TKestalScoresModel::Columns();

@@ -65,6 +65,10 @@ class TKestalScoresGrid : public QTableView {
     // Column widths from the model's widths in characters of the grid's font.
     void ApplyColumnWidths();
 
+    // The rows' selection; the column titles keep one of their own that is
+    // always empty (see the definition).
+    void setSelectionModel(QItemSelectionModel* selectionModel) override;
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
