@@ -12,6 +12,7 @@
 #include "settings/core/CodeTableBackup.h"
 #include "ui/Application.h"
 #include "ui/DateEdit.h"
+#include "ui/FormSetup.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 #include "ui/VirtualListBox.h"
@@ -21,13 +22,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -39,21 +38,6 @@ constexpr int kClientWidth = 391;
 constexpr int kClientHeight = 326;
 constexpr int kStatusBarHeight = 17;
 constexpr int kPeriodTabStop = 30; // dialog units
-
-QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
-    auto* label = new QLabel(QString::fromLatin1(caption), parent);
-    label->setObjectName(name);
-    label->adjustSize();
-    label->move(left, top);
-    return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect place) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(name);
-    button->setGeometry(place);
-    return button;
-}
 
 } // namespace
 
@@ -81,19 +65,11 @@ TKesPrepMainForm::~TKesPrepMainForm() {
 }
 
 void TKesPrepMainForm::createControls() {
-    setObjectName("KesPrepMainForm");
-    setWindowTitle("Prepare ORVA Upload File for Kestal");
-    QFont formFont = font();
-    formFont.setPixelSize(10); // about the size of 8 points at 96 dots per inch
-    setFont(formFont);
-    setFixedSize(kClientWidth, kClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
-    }
+    ui::setUpFixedWindow(this, "KesPrepMainForm", "Prepare ORVA Upload File for Kestal",
+                         kClientWidth, kClientHeight);
 
-    Label4 = makeLabel(this, "Label4", "ORVA", 13, 5);
-    Label2 = makeLabel(this, "Label2", "Testing Periods:", 11, 19);
+    Label4 = ui::makeLabel(this, "Label4", "ORVA", 13, 5);
+    Label2 = ui::makeLabel(this, "Label2", "Testing Periods:", 11, 19);
 
     ListBox2 = new ui::VirtualListBox(this);
     ListBox2->setObjectName("ListBox2");
@@ -117,37 +93,30 @@ void TKesPrepMainForm::createControls() {
     rbSelectedDates->setObjectName("rbSelectedDates");
     rbSelectedDates->setGeometry(8, 35, 98, 17);
 
-    btnToday = makeButton(GroupBox1, "btnToday", "&Today", QRect(108, 31, 61, 22));
+    btnToday = ui::makeButton(GroupBox1, "btnToday", "&Today", QRect(108, 31, 61, 22));
     btnToday->setFlat(true);
 
     edtBegDate = new ui::DateEdit(GroupBox1);
     edtBegDate->setObjectName("edtBegDate");
     edtBegDate->setGeometry(71, 56, 100, 21);
-    lblBegDate = makeLabel(GroupBox1, "lblBegDate", "&Begin Date:", 9, 64);
+    lblBegDate = ui::makeLabel(GroupBox1, "lblBegDate", "&Begin Date:", 9, 64);
     lblBegDate->setBuddy(edtBegDate);
 
     edtEndDate = new ui::DateEdit(GroupBox1);
     edtEndDate->setObjectName("edtEndDate");
     edtEndDate->setGeometry(71, 80, 100, 21);
-    lblEndDate = makeLabel(GroupBox1, "lblEndDate", "&End Date:", 9, 82);
+    lblEndDate = ui::makeLabel(GroupBox1, "lblEndDate", "&End Date:", 9, 82);
     lblEndDate->setBuddy(edtEndDate);
 
-    btnAuto = makeButton(this, "btnAuto", "&Auto Prepare", QRect(194, 200, 91, 27));
+    btnAuto = ui::makeButton(this, "btnAuto", "&Auto Prepare", QRect(194, 200, 91, 27));
     btnAuto->setEnabled(false);
-    btnFind = makeButton(this, "btnFind", "&Find", QRect(293, 199, 77, 27));
+    btnFind = ui::makeButton(this, "btnFind", "&Find", QRect(293, 199, 77, 27));
     btnFind->setEnabled(false);
-    btnSettings = makeButton(this, "btnSettings", "&Settings", QRect(293, 231, 77, 27));
-    CloselBtn = makeButton(this, "CloselBtn", "&Close", QRect(293, 263, 77, 27));
+    btnSettings = ui::makeButton(this, "btnSettings", "&Settings", QRect(293, 231, 77, 27));
+    CloselBtn = ui::makeButton(this, "CloselBtn", "&Close", QRect(293, 263, 77, 27));
 
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName("StatusBar1");
-    StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
-    ProgressBar1 = new QProgressBar(StatusBar1);
-    ProgressBar1->setObjectName("ProgressBar1");
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
+    StatusBar1 = ui::makeStatusBar(this, kStatusBarHeight);
+    ProgressBar1 = ui::makeProgressBar(StatusBar1);
     ProgressBar1->setGeometry(168, 1, 211, 16);
 
     // Tab goes down the period list, then the right-hand column from top to

@@ -6,10 +6,10 @@
 #include "common/Date.h"
 #include "export/ScoresGrid.h"
 #include "ui/Application.h"
+#include "ui/FormSetup.h"
 #include "ui/Modal.h"
 #include "ui/WindowOperator.h"
 
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -18,7 +18,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
@@ -60,14 +59,6 @@ constexpr int kNavigatorPage = 10;
 constexpr int kRepeatDelayMs = 500;
 constexpr int kRepeatIntervalMs = 100;
 
-QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
-    auto* label = new QLabel(QString::fromLatin1(caption), parent);
-    label->setObjectName(name);
-    label->adjustSize();
-    label->move(left, top);
-    return label;
-}
-
 QToolButton* makeToolButton(QWidget* parent, const char* name, const QString& hint, QRect place) {
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
@@ -98,16 +89,8 @@ TListKestalScoresForm::~TListKestalScoresForm() {
 }
 
 void TListKestalScoresForm::createControls() {
-    setObjectName("ListKestalScoresForm");
-    setWindowTitle("Select Records");
-    QFont formFont = font();
-    formFont.setPixelSize(10); // about the size of 8 points at 96 dots per inch
-    setFont(formFont);
-    setFixedSize(kClientWidth, kClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
-    }
+    ui::setUpFixedWindow(this, "ListKestalScoresForm", "Select Records", kClientWidth,
+                         kClientHeight);
 
     // Top strip: the navigator bar with Select All and UnSelect at its end.
     wwDBNavigator2 = new QWidget(this);
@@ -134,10 +117,10 @@ void TListKestalScoresForm::createControls() {
     wwIncrementalSearch1 = new QLineEdit(this);
     wwIncrementalSearch1->setObjectName("wwIncrementalSearch1");
     wwIncrementalSearch1->setGeometry(248, 7, 118, 21);
-    Label1 = makeLabel(this, "Label1", "Searc&h:", 206, 11);
+    Label1 = ui::makeLabel(this, "Label1", "Searc&h:", 206, 11);
     Label1->setBuddy(wwIncrementalSearch1);
 
-    Label2 = makeLabel(this, "Label2", "Order By:", 376, 11);
+    Label2 = ui::makeLabel(this, "Label2", "Order By:", 376, 11);
     RadioButton1 = makeRadio(this, "RadioButton1", "&ID", 1, QRect(428, 2, 68, 17));
     RadioButton2 = makeRadio(this, "RadioButton2", "&Last Name", 2, QRect(428, 18, 68, 17));
     RadioButton3 = makeRadio(this, "RadioButton3", "Test &Date", 3, QRect(498, 2, 70, 17));
@@ -155,31 +138,20 @@ void TListKestalScoresForm::createControls() {
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName("Edit1");
     Edit1->setGeometry(62, 413, 272, 21);
-    Label3 = makeLabel(this, "Label3", "File Name;", 6, 417);
+    Label3 = ui::makeLabel(this, "Label3", "File Name;", 6, 417);
     SpeedButton1 = makeToolButton(this, "SpeedButton1", QString(), QRect(336, 413, 23, 21));
     SpeedButton1->setText("...");
-    btnExport = new QPushButton("&Export", this);
-    btnExport->setObjectName("btnExport");
-    btnExport->setGeometry(382, 411, 85, 25);
+    btnExport = ui::makeButton(this, "btnExport", "&Export", QRect(382, 411, 85, 25));
     btnExport->setDefault(true);
     btnExport->setEnabled(false);
-    btnCancel = new QPushButton("Close", this);
-    btnCancel->setObjectName("btnCancel");
-    btnCancel->setGeometry(477, 411, 85, 25);
+    btnCancel = ui::makeButton(this, "btnCancel", "Close", QRect(477, 411, 85, 25));
     btnCancel->setAutoDefault(false);
 
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName("StatusBar1");
-    StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+    StatusBar1 = ui::makeStatusBar(this, kStatusBarHeight);
     StatusPanel = new QLabel(StatusBar1);
     StatusPanel->setObjectName("StatusPanel");
     StatusBar1->addWidget(StatusPanel, 1);
-    ProgressBar1 = new QProgressBar(StatusBar1);
-    ProgressBar1->setObjectName("ProgressBar1");
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
+    ProgressBar1 = ui::makeProgressBar(StatusBar1);
     ProgressBar1->setFixedWidth(240);
     StatusBar1->addPermanentWidget(ProgressBar1);
     // Messages over this window, the export's progress in its status panel.

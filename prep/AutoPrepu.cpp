@@ -8,6 +8,7 @@
 #include "common/Date.h"
 #include "export/ListKesu.h"
 #include "ui/Application.h"
+#include "ui/FormSetup.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 #include "ui/WindowOperator.h"
@@ -18,13 +19,11 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTime>
@@ -58,21 +57,6 @@ constexpr const char* kCompletedText = "Automatic Export Completed";
 constexpr const char* kFailedText = "Automatic Export Failed";
 constexpr const char* kActivateCaption = "&Activate Automatic Export";
 constexpr const char* kDeactivateCaption = "&Deactivate Automatic Export";
-
-QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
-    auto* label = new QLabel(QString::fromLatin1(caption), parent);
-    label->setObjectName(name);
-    label->adjustSize();
-    label->move(left, top);
-    return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect place) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(name);
-    button->setGeometry(place);
-    return button;
-}
 
 // The long time of the desktop's locale, without a time zone (the program's
 // clock has none).
@@ -135,19 +119,11 @@ TAutoPrepForm::TAutoPrepForm(QWidget* owner) : QDialog(owner) {
 TAutoPrepForm::~TAutoPrepForm() = default;
 
 void TAutoPrepForm::createControls() {
-    setObjectName("AutoPrepForm");
-    setWindowTitle("Automatic File Preparation");
-    QFont formFont = font();
-    formFont.setPixelSize(10); // about the size of 8 points at 96 dots per inch
-    setFont(formFont);
-    setFixedSize(kClientWidth, kClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
-    }
+    ui::setUpFixedWindow(this, "AutoPrepForm", "Automatic File Preparation", kClientWidth,
+                         kClientHeight);
 
-    lblDate = makeLabel(this, "lblDate", "Currenrt Date:", 4, 30);
-    lblTime = makeLabel(this, "lblTime", "Currenrt Time:", 4, 84);
+    lblDate = ui::makeLabel(this, "lblDate", "Currenrt Date:", 4, 30);
+    lblTime = ui::makeLabel(this, "lblTime", "Currenrt Time:", 4, 84);
 
     rgdate = new ui::RadioGroup("Set Date:", {"Current Date", "Date Selection"}, this, 2);
     rgdate->setObjectName("rgdate");
@@ -167,11 +143,11 @@ void TAutoPrepForm::createControls() {
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setGeometry(19, 18, 105, 21);
 
-    btnActivate = makeButton(this, "btnActivate", kActivateCaption, QRect(116, 129, 185, 25));
+    btnActivate = ui::makeButton(this, "btnActivate", kActivateCaption, QRect(116, 129, 185, 25));
     btnActivate->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
     btnActivate->setEnabled(false);
 
-    Label1 = makeLabel(this, "Label1", "File Name:", 4, 180);
+    Label1 = ui::makeLabel(this, "Label1", "File Name:", 4, 180);
     Edit2 = new QLineEdit(this);
     Edit2->setObjectName("Edit2");
     Edit2->setGeometry(60, 176, 298, 21);
@@ -182,21 +158,14 @@ void TAutoPrepForm::createControls() {
     SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
     SpeedButton1->setToolTip("Choose the file name");
 
-    btnExport = makeButton(this, "btnExport", "&Prepare Export File", QRect(141, 219, 135, 25));
+    btnExport = ui::makeButton(this, "btnExport", "&Prepare Export File", QRect(141, 219, 135, 25));
     btnExport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-    btnClose = makeButton(this, "btnClose", "&Close", QRect(303, 219, 77, 27));
+    btnClose = ui::makeButton(this, "btnClose", "&Close", QRect(303, 219, 77, 27));
     btnClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
 
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName("StatusBar1");
-    StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setGeometry(0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+    StatusBar1 = ui::makeStatusBar(this, kStatusBarHeight);
     StatusBar1->showMessage(kInactiveText);
-    ProgressBar1 = new QProgressBar(StatusBar1);
-    ProgressBar1->setObjectName("ProgressBar1");
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
+    ProgressBar1 = ui::makeProgressBar(StatusBar1);
     // 256, 1, 309 wide in the design: as much of it as the panel holds.
     ProgressBar1->setGeometry(256, 1, kClientWidth - 256 - 2, 16);
 

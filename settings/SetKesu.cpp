@@ -5,6 +5,7 @@
 #include "settings/DBNavigator.h"
 #include "settings/core/CodeTables.h"
 #include "ui/Application.h"
+#include "ui/FormSetup.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 
@@ -17,12 +18,10 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
 #include <QTabWidget>
 
 namespace {
@@ -41,10 +40,9 @@ QCheckBox* makeCheck(QWidget* parent, const char* name, const char* caption, int
     return box;
 }
 
+// The dialog's buttons never press themselves on Enter; OK is its default.
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect place) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(name);
-    button->setGeometry(place);
+    QPushButton* button = ui::makeButton(parent, name, caption, place);
     button->setAutoDefault(false);
     return button;
 }
@@ -75,16 +73,10 @@ TSetPathtoORVAForm::~TSetPathtoORVAForm() {
 }
 
 void TSetPathtoORVAForm::createControls() {
-    setObjectName("SetPathtoORVAForm");
-    setWindowTitle("Set Path to ORVA");
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
-    QFont formFont = font();
-    formFont.setPixelSize(10); // about the size of 8 points at 96 dots per inch
-    setFont(formFont);
-    setFixedSize(kClientWidth, kClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(kClientWidth / 2, kClientHeight / 2));
+    ui::setUpFixedWindow(this, "SetPathtoORVAForm", "Set Path to ORVA", kClientWidth,
+                         kClientHeight);
 
     OvcNotebook1 = new QTabWidget(this);
     OvcNotebook1->setObjectName("OvcNotebook1");
@@ -100,10 +92,7 @@ void TSetPathtoORVAForm::createControls() {
     Edit2 = new QLineEdit(GroupBox1);
     Edit2->setObjectName("Edit2");
     Edit2->setGeometry(12, 42, 321, 21);
-    Label1 = new QLabel("&Directory:", GroupBox1);
-    Label1->setObjectName("Label1");
-    Label1->adjustSize();
-    Label1->move(12, 24);
+    Label1 = ui::makeLabel(GroupBox1, "Label1", "&Directory:", 12, 24);
     Label1->setBuddy(Edit2);
     Button2 = makeButton(GroupBox1, "Button2", "B&rowse", QRect(338, 40, 52, 25));
     OvcNotebook1->addTab(PagePath, "Path to ORVA");
@@ -176,14 +165,9 @@ void TSetPathtoORVAForm::createControls() {
     });
     wwDBNavigator1->setSelectActions([this] { btnAllClick(); }, [this] { btnNoneClick(); });
 
-    btnOK = new QPushButton("&OK", this);
-    btnOK->setObjectName("btnOK");
-    btnOK->setGeometry(256, 289, 75, 25);
+    btnOK = ui::makeButton(this, "btnOK", "&OK", QRect(256, 289, 75, 25));
     btnOK->setDefault(true);
-    btnCancel = new QPushButton("&Cancel", this);
-    btnCancel->setObjectName("btnCancel");
-    btnCancel->setGeometry(337, 289, 75, 25);
-    btnCancel->setAutoDefault(false);
+    btnCancel = makeButton(this, "btnCancel", "&Cancel", QRect(337, 289, 75, 25));
 
     OvcNotebook1->setCurrentIndex(PathPage);
 
