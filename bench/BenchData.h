@@ -1,7 +1,12 @@
-// The data directory the gathering and export benchmarks share: one generated
+// The data folder the gathering and export benchmarks share: one generated
 // testing period of a given size, with code tables, made by kesprep-gendata
-// (KES_GENDATA) and reused while its size stays the same.
+// (KES_GENDATA) and reused while its size stays the same; or, with --data, a
+// data folder of an office used as it is. Also what the benchmarks print
+// alike: the steps a run timed, and its peak memory.
 #pragma once
+
+#include "common/StepTimes.h"
+#include "os/Os.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -9,19 +14,30 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 struct BenchData {
     std::string dir = std::string(KES_BENCH_DIR) + "/bench-data";
     long records = 1000000;
     long students = 200000;
     bool regenerate = false;
+    bool given = false; // --data: a folder used as it is, never generated
+    int period = 1;
+
+    static constexpr const char* kOptions =
+        "[--dir DIR] [--records N] [--students N] [--regenerate] [--data DIR] [--period N]";
 
     // Takes the options every benchmark knows (--dir, --records, --students,
-    // --regenerate); false when argv[i] is none of them.
+    // --regenerate, --data, --period); false when argv[i] is none of them.
     bool takeOption(int argc, char** argv, int& i) {
         const std::string arg = argv[i];
         if (arg == "--dir" && i + 1 < argc)
             dir = argv[++i];
+        else if (arg == "--data" && i + 1 < argc) {
+            dir = argv[++i];
+            given = true;
+        } else if (arg == "--period" && i + 1 < argc)
+            period = std::atoi(argv[++i]);
         else if (arg == "--records" && i + 1 < argc)
             records = std::atol(argv[++i]);
         else if (arg == "--students" && i + 1 < argc)
@@ -33,8 +49,22 @@ struct BenchData {
         return true;
     }
 
-    // Generates the directory unless one of the same size is there already.
+    // The data folder with its separator, and the period folder in it.
+    std::string dataDir() const {
+        return dir.empty() || dir.back() == '/' || dir.back() == '\\' ? dir : dir + "/";
+    }
+    std::string periodDir() const { return "VIRNTP" + std::to_string(period) + "/"; }
+
+    // Generates the folder unless one of the same size is there already; a
+    // folder given with --data is only checked.
     bool prepare() const {
+        if (given) {
+            const bool there = std::filesystem::is_directory(dataDir() + periodDir());
+            if (!there)
+                std::fprintf(stderr, "No testing period folder %s%s\n", dataDir().c_str(),
+                             periodDir().c_str());
+            return there;
+        }
         const std::string marker = dir + "/.kesprep-bench";
         const std::string wanted =
             std::to_string(records) + " " + std::to_string(students) + " seed 1\n";
@@ -48,14 +78,72 @@ struct BenchData {
             }
         }
         std::filesystem::remove_all(dir);
-        const std::string command = std::string("\"") + KES_GENDATA + "\" --out \"" + dir +
-                                    "\" --periods 1 --records " + std::to_string(records) +
-                                    " --students " + std::to_string(students) +
-                                    " --seed 1 --with-code-tables";
-        std::printf("Generating: %s\n", command.c_str());
+        const std::vector<std::string> command = {KES_GENDATA,
+                                                  "--out",
+                                                  dir,
+                                                  "--periods",
+                                                  "1",
+                                                  "--records",
+                                                  std::to_string(records),
+                                                  "--students",
+                                                  std::to_string(students),
+                                                  "--seed",
+                                                  "1",
+                                                  "--with-code-tables"};
+        std::printf("Generating %ld records over %ld students in %s\n", records, students,
+                    dir.c_str());
         std::fflush(stdout);
-        if (std::system(command.c_str()) != 0) return false;
+        if (kes::os::runProgram(command) != 0) return false;
         std::ofstream(marker) << wanted;
         return true;
     }
+
+    // The options that point a child run at the same folder (already made).
+    std::vector<std::string> childOptions() const {
+        return {"--data", dir, "--period", std::to_string(period)};
+    }
 };
+
+namespace bench {
+
+// This program, for running one case in a process of its own (so that its
+// peak memory is its own).
+inline std::string selfPath(const char* argv0) {
+    std::string name = argv0;
+    const size_t slash = name.find_last_of("/\\");
+    if (slash != std::string::npos) name.erase(0, slash + 1);
+    return kes::os::executableDirectory() + name;
+}
+
+inline double megabytes(uint64_t bytes) {
+    return static_cast<double>(bytes) / (1024.0 * 1024.0);
+}
+
+inline double peakMegabytes() {
+    return megabytes(kes::os::peakResidentMemoryBytes());
+}
+
+// The steps kept by kes::StepTimer, each name once with its sums, in the
+// order they first ended.
+inline void printSteps() {
+    struct Sum {
+        std::string name;
+        double wall = 0, processor = 0;
+        int count = 0;
+    };
+    std::vector<Sum> sums;
+    for (const kes::StepTime& step : kes::stepTimes()) {
+        Sum* sum = nullptr;
+        for (Sum& s : sums)
+            if (s.name == step.name) sum = &s;
+        if (!sum) sum = &sums.emplace_back(Sum{step.name});
+        sum->wall += step.wallSeconds;
+        sum->processor += step.processorSeconds;
+        ++sum->count;
+    }
+    for (const Sum& s : sums)
+        std::printf("    %-26s %7.3f s wall %7.3f s cpu%s\n", s.name.c_str(), s.wall, s.processor,
+                    s.count > 1 ? (" (" + std::to_string(s.count) + " times)").c_str() : "");
+}
+
+} // namespace bench

@@ -8,6 +8,7 @@
 #include "common/Text.h"
 #include "data/AdsTable.h"
 #include "data/ntx.h"
+#include "os/Os.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,7 +17,6 @@
 #include <filesystem>
 #include <random>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -30,9 +30,7 @@ double since(Clock::time_point start) {
 }
 
 long peakMegabytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
+    return static_cast<long>(kes::os::peakResidentMemoryBytes() >> 20);
 }
 
 void report(const char* what, double seconds, double count, const char* unit) {

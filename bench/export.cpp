@@ -1,33 +1,39 @@
 // kesprep-bench-export: times one whole automatic preparation over a large
-// generated testing period (by default 1,000,000 records over 200,000 students):
-// the gathering over all dates of the temporary set, Select All in SSN order,
-// the staging table and the upload file, once in Fixed Format and once Comma
-// Delimited with all optional fields. Each case runs in a child process of its
-// own so that its peak memory (ru_maxrss) is its own.
+// generated testing period (by default 1,000,000 records over 200,000
+// students), or over a data folder given with --data: the gathering over all
+// dates of the temporary set, Select All in SSN order, the staging table and
+// the upload file, in Fixed Format without and with all optional fields and
+// Comma Delimited with them. Each case runs in a process of its own so that
+// its peak memory is its own, and prints its steps.
+#include "common/StepTimes.h"
 #include "export/core/ExportWriter.h"
+#include "os/Os.h"
 #include "prep/core/Gather.h"
 
 #include "BenchData.h"
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double since(Clock::time_point t) {
-    return std::chrono::duration<double>(Clock::now() - t).count();
-}
+// Wall and processor time from one moment on.
+struct Span {
+    Clock::time_point wall = Clock::now();
+    double processor = kes::os::processorSeconds();
+    double seconds() const { return std::chrono::duration<double>(Clock::now() - wall).count(); }
+    double cpu() const { return kes::os::processorSeconds() - processor; }
+};
 
-using Settings = BenchData;
+struct Settings : BenchData {
+    int only = 0; // 1-based case to run alone, in this process (for a profiler)
+};
 
 struct QuietOperator : SilentOperator {
     std::string last;
@@ -39,63 +45,56 @@ struct Case {
     const char* name;
     int fileFormat;
     bool optional;
+    const char* output;
 };
 
 int runCase(const Settings& s, const Case& c) {
-    const std::string dataDir = s.dir + "/";
-    const auto start = Clock::now();
+    const std::string dataDir = s.dataDir();
+    kes::keepStepTimes(true);
+    const Span whole;
 
+    Span step;
     GatherOptions g;
     g.DataDir = dataDir;
-    g.PeriodDir = "VIRNTP1/";
+    g.PeriodDir = s.periodDir();
     g.SearchTemporary = true;
     g.IncludeSiteCode = c.optional;
     QuietOperator op;
     if (GatherRecords(g, op) != GatherResult::Done) return 1;
-    const double gathered = since(start);
+    const double gathered = step.seconds(), gatheredCpu = step.cpu();
 
-    auto t = Clock::now();
+    step = Span();
     TAdsTable work;
     if (!OpenWorkTable(work, dataDir, op)) return 1;
     std::vector<TBookmark> rows = SelectAllInOrder(work);
-    const double selected = since(t);
+    const double selected = step.seconds(), selectedCpu = step.cpu();
 
-    t = Clock::now();
+    step = Span();
     ExportOptions o;
     o.DataDir = dataDir;
     o.FileFormat = c.fileFormat;
     o.IncludeAttempted = o.IncludeSubscores = o.IncludePandA = o.IncludeSiteCode = c.optional;
     o.AutoMode = true;
-    o.AutoFileName = dataDir + "upload.asc";
+    o.AutoFileName = dataDir + c.output;
     TExportWriter writer;
     writer.CSVExport1.ShowProgress = false;
     ExportOutcome outcome = writer.BuildExportFile(work, rows, o, op);
-    const double exported = since(t);
-    const double total = since(start);
+    const double exported = step.seconds(), exportedCpu = step.cpu();
+    const double total = whole.seconds(), totalCpu = whole.cpu();
     work.Close();
+    const double peak = bench::peakMegabytes();
 
-    // The write alone: the staging table once more through the component.
-    TAdsTable staging;
-    staging.DatabaseName = dataDir;
-    staging.SetTableName("KESTALEX");
-    staging.Open();
-    t = Clock::now();
-    writer.CSVExport1.DataSet = &staging;
-    writer.CSVExport1.OutputFile = dataDir + "upload2.asc";
-    const int written = writer.CSVExport1.Execute();
-    const double writeOnly = since(t);
-    staging.Close();
-
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
     const auto bytes = std::filesystem::file_size(o.AutoFileName);
-    std::printf("%-34s %9zu rows  gather %6.2f s  select %5.2f s  stage+write %5.2f s  "
-                "(write alone %5.2f s, %d rows)  total %6.2f s  %9.0f rows/s  %7.1f MB peak  "
-                "%6.1f MB file  %s\n",
-                c.name, rows.size(), gathered, selected, exported, writeOnly, written, total,
-                static_cast<double>(rows.size()) / total, usage.ru_maxrss / 1024.0,
-                static_cast<double>(bytes) / (1024.0 * 1024.0),
+    std::printf("%-34s %9zu rows %6.1f MB file  %s\n", c.name, rows.size(), bench::megabytes(bytes),
                 outcome == ExportOutcome::Prepared ? "ok" : op.last.c_str());
+    std::printf("    %-26s %7.3f s wall %7.3f s cpu\n", "gather", gathered, gatheredCpu);
+    std::printf("    %-26s %7.3f s wall %7.3f s cpu\n", "open and select all", selected,
+                selectedCpu);
+    std::printf("    %-26s %7.3f s wall %7.3f s cpu\n", "stage and write", exported, exportedCpu);
+    std::printf("    %-26s %7.3f s wall %7.3f s cpu %9.0f rows/s %7.1f MB peak\n", "total", total,
+                totalCpu, static_cast<double>(rows.size()) / total, peak);
+    std::printf("  steps:\n");
+    bench::printSteps();
     std::fflush(stdout);
     return outcome == ExportOutcome::Prepared ? 0 : 1;
 }
@@ -105,27 +104,43 @@ int runCase(const Settings& s, const Case& c) {
 int main(int argc, char** argv) {
     Settings s;
     for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
         if (s.takeOption(argc, argv, i)) continue;
-        std::printf("Usage: kesprep-bench-export [--dir DIR] [--records N] [--students N] "
-                    "[--regenerate]\n");
-        return std::string(argv[i]) == "--help" ? 0 : 2;
+        if (arg == "--only" && i + 1 < argc) {
+            s.only = std::atoi(argv[++i]);
+            continue;
+        }
+        std::printf("Usage: kesprep-bench-export %s [--only CASE]\n", BenchData::kOptions);
+        return arg == "--help" ? 0 : 2;
     }
     if (!s.prepare()) {
-        std::fprintf(stderr, "kesprep-bench-export: generating the data failed\n");
+        std::fprintf(stderr, "kesprep-bench-export: no data to prepare from\n");
         return 1;
     }
 
     const Case cases[] = {
-        {"Fixed Format, no optional fields", 0, false},
-        {"Comma Delimited, all optional", 2, true},
+        {"Fixed Format, no optional fields", 0, false, "upload-fixed.asc"},
+        {"Fixed Format, all optional fields", 0, true, "upload-fixed-all.asc"},
+        {"Comma Delimited, all optional", 2, true, "upload-comma-all.asc"},
     };
+    if (s.only > 0) {
+        if (s.only > static_cast<int>(std::size(cases))) return 2;
+        try {
+            return runCase(s, cases[s.only - 1]);
+        } catch (const std::exception& e) {
+            std::printf("%-34s failed: %s\n", cases[s.only - 1].name, e.what());
+            return 1;
+        }
+    }
     int failures = 0;
-    for (const Case& c : cases) {
-        pid_t child = fork();
-        if (child == 0) _exit(runCase(s, c));
-        int status = 0;
-        waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failures;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::fflush(stdout);
+        std::vector<std::string> child = {bench::selfPath(argv[0])};
+        for (const std::string& option : s.childOptions())
+            child.push_back(option);
+        child.push_back("--only");
+        child.push_back(std::to_string(i + 1));
+        if (kes::os::runProgram(child) != 0) ++failures;
     }
     return failures == 0 ? 0 : 1;
 }

@@ -1,24 +1,23 @@
 // kesprep-bench-gather: times GatherRecords over a large generated testing
 // period (by default 1,000,000 placement, assessment and score records over
-// 200,000 students): all dates and a one-month range, with and without the
-// code tables. Each case runs in a child process of its own so that its peak
-// memory (ru_maxrss) is its own.
+// 200,000 students), or over a data folder given with --data: all dates and a
+// one-month range, with and without the code tables. Each case runs in a
+// process of its own so that its peak memory is its own, and prints its
+// steps: the copy of each record kind, the lookups, the pack and the tags.
 
 #include "prep/core/Gather.h"
 #include "common/Paths.h"
+#include "common/StepTimes.h"
+#include "os/Os.h"
 
 #include "BenchData.h"
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,35 +25,10 @@ struct Settings : BenchData {
     int only = 0; // 1-based case to run alone, in this process (for a profiler)
 };
 
-// Counts the records and times the phases of a run: the copies (up to
-// "Processing..."), the pass over the records (up to the last progress step)
-// and the pack and close (up to the final clearing of the status).
-class PhaseSink : public SilentOperator {
-  public:
-    using Clock = std::chrono::steady_clock;
-    int records = 0;
-    Clock::time_point started = Clock::now(), processing, passDone, finished;
-
-    void ShowStatus(const std::string& text) override {
-        if (text == "Processing...") processing = Clock::now();
-        if (text.empty()) finished = Clock::now();
-    }
-    void SetProgressRange(int, int maximum) override {
-        records = maximum;
-        if (records == 0) passDone = Clock::now();
-    }
-    void SetProgress(int position) override {
-        if (position == records && position > 0) passDone = Clock::now();
-    }
-    static double seconds(Clock::time_point from, Clock::time_point to) {
-        return std::chrono::duration<double>(to - from).count();
-    }
-};
-
 // Moves the code tables aside (or back), so a case runs without them.
 void codeTablesPresent(const std::string& dir, bool present) {
     for (const char* name : {"KESPLACE.dbf", "KESPLACE.cdx", "KESTEST.dbf", "KESTEST.cdx"}) {
-        const std::string on = dir + "/" + name, off = on + ".bench-off";
+        const std::string on = dir + name, off = on + ".bench-off";
         std::error_code ec;
         if (present && std::filesystem::exists(off)) std::filesystem::rename(off, on, ec);
         if (!present && std::filesystem::exists(on)) std::filesystem::rename(on, off, ec);
@@ -68,36 +42,36 @@ struct Case {
     bool codeTables;
 };
 
-// Runs one gathering in this (child) process and prints its line.
+// Runs one gathering in this process and prints its lines.
 int runCase(const Settings& s, const Case& c) {
     GatherOptions o;
-    o.DataDir = NormalizePath(s.dir);
-    o.PeriodDir = std::string("VIRNTP1") + PathDelim;
+    o.DataDir = NormalizePath(s.dataDir());
+    o.PeriodDir = "VIRNTP" + std::to_string(s.period) + PathDelim;
     o.SearchTemporary = c.temporary;
     o.IncludeSiteCode = true;
-    // Period 1 runs from 08/15/2005; its first month:
+    // Period 1 of the generated data runs from 08/15/2005; its first month:
     if (c.monthOnly)
         o.DateFilter = "(DTOS(Date) >= \"20050815\") .and. (DTOS(Date) <= \"20050914\")";
-    PhaseSink sink;
+    kes::keepStepTimes(true);
+    SilentOperator quiet;
+    const double cpu = kes::os::processorSeconds();
     const auto started = std::chrono::steady_clock::now();
-    sink.started = started;
-    GatherResult result = GatherRecords(o, sink).result;
+    GatherReport report = GatherRecords(o, quiet);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (result != GatherResult::Done) {
+    const double used = kes::os::processorSeconds() - cpu;
+    if (report.result != GatherResult::Done) {
         std::printf("%-38s cancelled\n", c.name);
         return 1;
     }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
-                       usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-    std::printf("%-38s %9d records %7.3f s (cpu %6.3f s) %9.0f records/s %7.1f MB peak\n"
-                "%-38s copy %.3f s, pass %.3f s, pack+close %.3f s\n",
-                c.name, sink.records, seconds, cpu, sink.records / seconds,
-                usage.ru_maxrss / 1024.0, "", PhaseSink::seconds(sink.started, sink.processing),
-                PhaseSink::seconds(sink.processing, sink.passDone),
-                PhaseSink::seconds(sink.passDone, sink.finished));
+    const int read =
+        report.account.placement.read + report.account.assessment.read + report.account.scores.read;
+    std::printf("%-38s %9d records read %9d kept %7.3f s wall %7.3f s cpu %9.0f records/s "
+                "%7.1f MB peak\n",
+                c.name, read, report.account.kept, seconds, used, read / seconds,
+                bench::peakMegabytes());
+    bench::printSteps();
+    std::fflush(stdout);
     return 0;
 }
 
@@ -112,12 +86,11 @@ int main(int argc, char** argv) {
             s.only = std::atoi(argv[++i]);
             continue;
         }
-        std::printf("Usage: kesprep-bench-gather [--dir DIR] [--records N] [--students N] "
-                    "[--regenerate] [--only CASE]\n");
+        std::printf("Usage: kesprep-bench-gather %s [--only CASE]\n", BenchData::kOptions);
         return arg == "--help" ? 0 : 2;
     }
     if (!s.prepare()) {
-        std::fprintf(stderr, "kesprep-bench-gather: generating the data failed\n");
+        std::fprintf(stderr, "kesprep-bench-gather: no data to gather\n");
         return 1;
     }
 
@@ -131,30 +104,25 @@ int main(int argc, char** argv) {
     if (s.only > 0) {
         if (s.only > static_cast<int>(std::size(cases))) return 2;
         const Case& c = cases[s.only - 1];
-        codeTablesPresent(s.dir, c.codeTables);
-        int rc = runCase(s, c);
-        codeTablesPresent(s.dir, true);
+        codeTablesPresent(s.dataDir(), c.codeTables);
+        int rc = 1;
+        try {
+            rc = runCase(s, c);
+        } catch (const std::exception& e) {
+            std::printf("%-38s failed: %s\n", c.name, e.what());
+        }
+        codeTablesPresent(s.dataDir(), true);
         return rc;
     }
     int failures = 0;
-    for (const Case& c : cases) {
-        codeTablesPresent(s.dir, c.codeTables);
+    for (size_t i = 0; i < std::size(cases); ++i) {
         std::fflush(stdout);
-        pid_t child = fork();
-        if (child == 0) {
-            int rc = 1;
-            try {
-                rc = runCase(s, c);
-            } catch (const std::exception& e) {
-                std::printf("%-38s failed: %s\n", c.name, e.what());
-            }
-            std::fflush(stdout);
-            _exit(rc);
-        }
-        int status = 0;
-        waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failures;
+        std::vector<std::string> child = {bench::selfPath(argv[0])};
+        for (const std::string& option : s.childOptions())
+            child.push_back(option);
+        child.push_back("--only");
+        child.push_back(std::to_string(i + 1));
+        if (kes::os::runProgram(child) != 0) ++failures;
     }
-    codeTablesPresent(s.dir, true);
     return failures == 0 ? 0 : 1;
 }

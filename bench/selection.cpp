@@ -8,6 +8,7 @@
 #include "app/core/ProgramState.h"
 #include "export/ListKesu.h"
 #include "export/ScoresGrid.h"
+#include "os/Os.h"
 #include "prep/core/Gather.h"
 #include "ui/Application.h"
 #include "ui/Modal.h"
@@ -19,13 +20,10 @@
 #include <QTest>
 #include <QToolButton>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -40,24 +38,15 @@ double millisecondsSince(Clock::time_point t) {
 // Processor time of the process, user and system: on a busy machine it shows
 // what a step costs, where the wall clock also counts the waits for a core.
 double cpuMilliseconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
+    return kes::os::processorSeconds() * 1000.0;
 }
 
 double peakMegabytes() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return bench::peakMegabytes();
 }
 
 double residentMegabytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / 1024.0;
-    return 0;
+    return bench::megabytes(kes::os::residentMemoryBytes());
 }
 
 // Paints what is on screen now, as the event loop would.
@@ -77,23 +66,22 @@ int main(int argc, char** argv) {
             gatherAgain = false; // the work table of an earlier run (for a profiler)
             continue;
         }
-        std::printf("Usage: kesprep-bench-selection [--dir DIR] [--records N] [--students N] "
-                    "[--regenerate] [--no-gather]\n");
+        std::printf("Usage: kesprep-bench-selection %s [--no-gather]\n", BenchData::kOptions);
         return std::string(argv[i]) == "--help" ? 0 : 2;
     }
     if (!data.prepare()) {
         std::fprintf(stderr, "kesprep-bench-selection: generating the data failed\n");
         return 1;
     }
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ui::Application app(argc, argv);
     // Any message box is answered at once.
     ui::setModalAnswerer([](const ui::ModalRequest&) { return ui::ModalAnswer(ui::mrOk); });
 
-    const std::string dataDir = data.dir + "/";
+    const std::string dataDir = data.dataDir();
     GatherOptions gather;
     gather.DataDir = dataDir;
-    gather.PeriodDir = "VIRNTP1/";
+    gather.PeriodDir = data.periodDir();
     gather.SearchTemporary = true;
     SilentOperator quiet;
     auto t = Clock::now();

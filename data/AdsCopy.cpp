@@ -1,6 +1,7 @@
 #include "data/AdsTablePrivate.h"
 
 #include "common/CodePage.h"
+#include "common/StepTimes.h"
 #include "common/Text.h"
 
 #include <algorithm>
@@ -189,7 +190,10 @@ void TAdsTable::AdsPackTable() {
     if (dbf_.mode() != xbase::OpenMode::Exclusive)
         fail(AE_NOT_EXCLUSIVE, "The table must be opened exclusively to be packed");
     Cancel();
-    dbf_.pack();
+    {
+        kes::StepTimer step("pack records");
+        dbf_.pack();
+    }
     markOrdersDirty();
     if (cdxDirty_) writeStructuralIndex();
     for (auto& o : orders_)

@@ -1,6 +1,7 @@
 #include "data/AdsTablePrivate.h"
 
 #include "common/Paths.h"
+#include "common/StepTimes.h"
 #include "common/Text.h"
 #include "data/IndexCheck.h"
 #include "data/buffer.h"
@@ -123,6 +124,8 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
     std::vector<Order*> todo;
     for (Order* o : orders)
         if (o) todo.push_back(o);
+    if (todo.empty()) return;
+    kes::StepTimer step("build tags");
     if (todo.size() > 1 && dbf_.recordCount() > 50000) {
         // Two cores: the tags are independent, so build them side by side.
         std::vector<std::thread> threads;
@@ -164,6 +167,7 @@ void TAdsTable::writeStructuralIndex() {
         tags.push_back(std::move(tag));
     }
     std::string path = kes::resolveForWriting(structuralIndexPath());
+    kes::StepTimer step("write tags");
     if (tags.empty()) {
         kes::deleteFile(path);
     } else {

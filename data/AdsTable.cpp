@@ -1,6 +1,7 @@
 #include "data/AdsTablePrivate.h"
 
 #include "common/Paths.h"
+#include "common/StepTimes.h"
 #include "common/Text.h"
 #include "data/cdx.h"
 #include "data/ntx.h"
@@ -66,6 +67,7 @@ void TAdsTable::Open() {
     if (Active()) return;
     if (tableName_.empty())
         throw EADSDatabaseError(AE_FILE_NOT_FOUND, "No table name given: " + DatabaseName);
+    kes::StepTimer step("open tables");
     dbf_.open(DataFilePath(), Exclusive ? xbase::OpenMode::Exclusive : xbase::OpenMode::Shared);
     fieldObjects_.clear();
     for (size_t i = 0; i < dbf_.fields().size(); ++i)

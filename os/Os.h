@@ -194,6 +194,15 @@ std::string executableDirectory();
 // The folder for temporary files, with a trailing separator.
 std::string temporaryDirectory();
 int processId();
+// The most memory the process has held in RAM since it started (its peak
+// resident set, the peak working set on Windows), in bytes; 0 when unknown.
+uint64_t peakResidentMemoryBytes();
+// The memory the process holds in RAM now, in bytes; 0 when unknown.
+uint64_t residentMemoryBytes();
+// Processor time the process has used so far, user and system together, in
+// seconds: on a busy machine it shows what work costs, where the wall clock
+// also counts the waits for a core.
+double processorSeconds();
 // The program's arguments as UTF-8 text (on Windows taken from the wide
 // command line, since the narrow one loses what the code page lacks).
 std::vector<std::string> commandLineArguments(int argc, char** argv);

@@ -13,6 +13,7 @@
 #endif
 #include <windows.h>
 
+#include <psapi.h>
 #include <shellapi.h>
 
 #include <atomic>
@@ -430,6 +431,30 @@ std::string temporaryDirectory() {
 
 int processId() {
     return static_cast<int>(GetCurrentProcessId());
+}
+
+uint64_t peakResidentMemoryBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return static_cast<uint64_t>(counters.PeakWorkingSetSize);
+}
+
+uint64_t residentMemoryBytes() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return static_cast<uint64_t>(counters.WorkingSetSize);
+}
+
+double processorSeconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+    auto seconds = [](const FILETIME& t) {
+        const uint64_t ticks = (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+        return static_cast<double>(ticks) / 1e7; // 100-nanosecond ticks
+    };
+    return seconds(kernel) + seconds(user);
 }
 
 std::vector<std::string> commandLineArguments(int argc, char** argv) {

@@ -3,6 +3,7 @@
 
 #include "common/Paths.h"
 #include "common/PreparationLock.h"
+#include "common/StepTimes.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
 
@@ -117,6 +118,7 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
             TField* site = options.IncludeSiteCode ? &workTable.FieldByName("SITECODE") : nullptr;
 
             {
+                kes::StepTimer step("staging");
                 ControlsDisabled quiet(workTable);
                 for (int row = 0; row < count; ++row) {
                     recordsStaged = true;
@@ -190,7 +192,10 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                 CSVExport1.SetOperator(&op);
                 int written = -1;
                 try {
-                    if (lastFailure_.empty()) written = CSVExport1.Execute();
+                    if (lastFailure_.empty()) {
+                        kes::StepTimer step("writing");
+                        written = CSVExport1.Execute();
+                    }
                     CSVExport1.SetOperator(nullptr);
                 } catch (const EADSDatabaseError&) {
                     CSVExport1.SetOperator(nullptr);
@@ -213,7 +218,10 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
             AdsTable6.Close();
             throw;
         }
-        AdsTable6.Close();
+        {
+            kes::StepTimer step("close staging table");
+            AdsTable6.Close();
+        }
         op.SetProgress(0);
     }
 

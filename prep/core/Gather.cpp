@@ -1,6 +1,7 @@
 #include "prep/core/Gather.h"
 
 #include "common/Paths.h"
+#include "common/StepTimes.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
 #include "os/Os.h"
@@ -155,6 +156,7 @@ bool Gathering::gather() {
     const std::string retestFilter = dates.empty() ? retest : dates + " .and. " + retest;
     if (options_.IncludePlacement) {
         op_.ShowStatus("Adding Placement Records");
+        kes::StepTimer step("copy placement");
         bool copied =
             options_.SearchTemporary
                 ? copyRecords("PlacTemp", dates, account_.placement)
@@ -164,12 +166,14 @@ bool Gathering::gather() {
     }
     if (options_.IncludeAssessment) {
         op_.ShowStatus("Adding Assessment Records");
+        kes::StepTimer step("copy assessment");
         if (!copyRecords(options_.SearchTemporary ? "Assetemp" : "Assess",
                          options_.SearchTemporary ? dates : retestFilter, account_.assessment))
             return false;
     }
     if (options_.IncludeScores) {
         op_.ShowStatus("Adding Score Records");
+        kes::StepTimer step("copy scores");
         if (!copyRecords(options_.SearchTemporary ? "Scortemp" : "Scores",
                          options_.SearchTemporary ? dates : retestFilter, account_.scores))
             return false;
@@ -179,11 +183,17 @@ bool Gathering::gather() {
     op_.SetProgressRange(0, static_cast<int>(work_.RecordCount()));
     op_.SetProgress(0);
 
-    if (!openStudents()) return false;
-    processRecords();
-    closeTable(source_);
+    {
+        kes::StepTimer step("lookups");
+        if (!openStudents()) return false;
+        processRecords();
+        closeTable(source_);
+    }
 
-    if (dropped_) work_.AdsPackTable();
+    if (dropped_) {
+        kes::StepTimer step("pack");
+        work_.AdsPackTable();
+    }
     account_.kept = static_cast<int>(work_.File().recordCount());
     return true;
 }
@@ -360,6 +370,7 @@ void Gathering::processRecords() {
 // Closes everything after a completed run; a failure to close one table does
 // not keep the others open.
 void Gathering::finish() {
+    kes::StepTimer step("close work table");
     CleanUp cleanUp;
     op_.SetHourglass(false);
     hourglass_ = false;
