@@ -167,6 +167,25 @@ std::string fromUtf8(std::string_view utf8, CodePage cp) {
     return out;
 }
 
+const std::array<char, 256>& byteTranslation(CodePage from, CodePage to) {
+    using Table = std::array<char, 256>;
+    static const std::array<Table, 9> tables = [] {
+        std::array<Table, 9> all{};
+        for (int f = 0; f < 3; ++f)
+            for (int t = 0; t < 3; ++t) {
+                Table& table = all[static_cast<size_t>(f * 3 + t)];
+                for (int b = 0; b < 256; ++b) {
+                    const std::string one(1, static_cast<char>(b));
+                    const std::string converted =
+                        fromUtf8(toUtf8(one, static_cast<CodePage>(f)), static_cast<CodePage>(t));
+                    table[static_cast<size_t>(b)] = converted.size() == 1 ? converted[0] : '?';
+                }
+            }
+        return all;
+    }();
+    return tables[static_cast<size_t>(static_cast<int>(from) * 3 + static_cast<int>(to))];
+}
+
 CodePage codePageFromLanguageDriver(uint8_t driver) {
     switch (driver) {
     case 0x02:

@@ -51,12 +51,31 @@ void Date::toYmd(int& year, int& month, int& day) const {
     civilFromDays(kEpoch + days_, year, month, day);
 }
 
+namespace {
+
+// Writes `value` (0 to 10^width - 1) as `width` digits.
+void putDigits(char* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+}
+
+} // namespace
+
 std::string Date::toYyyymmdd() const {
     int y, m, d;
     toYmd(y, m, d);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
-    return buf;
+    if (y < 0 || y > 9999) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
+        return buf;
+    }
+    std::string text(8, '0');
+    putDigits(text.data(), y, 4);
+    putDigits(text.data() + 4, m, 2);
+    putDigits(text.data() + 6, d, 2);
+    return text;
 }
 
 std::optional<Date> Date::fromYyyymmdd(std::string_view text) {
@@ -67,9 +86,16 @@ std::optional<Date> Date::fromYyyymmdd(std::string_view text) {
 std::string Date::toShortText() const {
     int y, m, d;
     toYmd(y, m, d);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", m, d, y);
-    return buf;
+    if (y < 0 || y > 9999) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%02d/%02d/%04d", m, d, y);
+        return buf;
+    }
+    std::string text = "00/00/0000";
+    putDigits(text.data(), m, 2);
+    putDigits(text.data() + 3, d, 2);
+    putDigits(text.data() + 6, y, 4);
+    return text;
 }
 
 std::optional<Date> Date::fromShortText(std::string_view text) {

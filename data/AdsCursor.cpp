@@ -39,13 +39,43 @@ std::string TAdsTable::indexMismatch(const Order& order) const {
     shape.unique = order.unique;
     shape.descending = order.descending;
     shape.hasCondition = order.condition.valid();
+    std::function<bool(uint32_t, const unsigned char*)> keyIs;
+    if (order.keyField >= 0 && order.keyType == ValueType::Character) {
+        // A text field is its own key, blank-padded or cut to the key length.
+        const FieldDef& f = dbf_.fields()[static_cast<size_t>(order.keyField)];
+        const size_t length = order.keyLength;
+        const size_t take = std::min<size_t>(f.length, length);
+        keyIs = [this, &f, length, take](uint32_t recno, const unsigned char* key) {
+            const char* field = dbf_.record(recno) + f.offset;
+            if (std::memcmp(field, key, take) != 0) return false;
+            for (size_t i = take; i < length; ++i)
+                if (key[i] != ' ') return false;
+            return true;
+        };
+    }
     return xbase::indexDisagreement(
         order.entries, shape, dbf_.recordCount(),
         [&](uint32_t recno) { return keyFor(order, dbf_.view(recno)); },
-        [&](uint32_t recno) { return order.condition.test(dbf_.view(recno)); });
+        [&](uint32_t recno) { return order.condition.test(dbf_.view(recno)); }, keyIs);
 }
 
 void TAdsTable::ensureBuilt(Order& order) {
+    if (!order.loaded() && !order.dirty) {
+        try {
+            order.cdx->readEntries(order.cdxTag, order.entries);
+        } catch (...) {
+            order.entries.clear(); // nothing half read is ever used
+            throw;
+        }
+        order.cdx.reset(); // the file goes with the last tag read from it
+        // A tag whose keys do not fit its table (the table changed while the
+        // index was not written, say after a crash, or the file is damaged)
+        // is rebuilt from the records rather than trusted.
+        if (order.supported && !indexMismatch(order).empty()) {
+            order.dirty = true;
+            if (Exclusive) cdxDirty_ = true;
+        }
+    }
     if (order.dirty) buildOrders({&order});
 }
 
@@ -117,6 +147,7 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
         sortEntries(e, order->descending);
         if (order->unique) dropDuplicateKeys(e);
         order->entries = std::move(e);
+        order->cdx.reset();
         order->dirty = false;
         order->positionsValid = false;
         order->prefixes.clear();
@@ -149,11 +180,25 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
 }
 
 void TAdsTable::writeStructuralIndex() {
+    // Tags not read yet are written back as the file holds them; one that
+    // cannot be read is built anew from the records.
+    for (auto& o : orders_)
+        if (!o->ntx && !o->loaded() && !o->dirty) {
+            try {
+                ensureBuilt(*o);
+            } catch (const EADSDatabaseError&) {
+                if (!o->supported) throw; // nothing to build it from
+                o->dirty = true;
+            }
+        }
     std::vector<Order*> dirty;
     for (auto& o : orders_)
         if (!o->ntx && o->dirty) dirty.push_back(o.get());
     buildOrders(dirty);
+    // The entries move into the tags for the write and back after it, so
+    // that the orders stay usable without a copy of every key.
     std::vector<xbase::CdxTag> tags;
+    std::vector<Order*> written;
     for (auto& o : orders_) {
         if (o->ntx) continue;
         xbase::CdxTag tag;
@@ -163,16 +208,27 @@ void TAdsTable::writeStructuralIndex() {
         tag.keyType = o->keyType;
         tag.unique = o->unique;
         tag.descending = o->descending;
-        tag.entries = o->entries; // copy: the orders stay usable
+        tag.entries = std::move(o->entries);
         tags.push_back(std::move(tag));
+        written.push_back(o.get());
     }
-    std::string path = kes::resolveForWriting(structuralIndexPath());
-    kes::StepTimer step("write tags");
-    if (tags.empty()) {
-        kes::deleteFile(path);
-    } else {
-        xbase::writeCdx(path, tags);
+    auto giveBack = [&] {
+        for (size_t i = 0; i < written.size(); ++i)
+            written[i]->entries = std::move(tags[i].entries);
+    };
+    try {
+        std::string path = kes::resolveForWriting(structuralIndexPath());
+        kes::StepTimer step("write tags");
+        if (tags.empty()) {
+            kes::deleteFile(path);
+        } else {
+            xbase::writeCdx(path, tags);
+        }
+    } catch (...) {
+        giveBack();
+        throw;
     }
+    giveBack();
     cdxDirty_ = false;
 }
 
@@ -386,6 +442,7 @@ void TAdsTable::SetIndexName(const std::string& name) {
                 break;
             }
         if (!found) fail(AE_TAG_NOT_FOUND, "Index order '" + name + "' not found");
+        ensureBuilt(*found); // a tag that cannot be read never becomes the order
     }
     active_ = found;
     if (recno_ != 0)
@@ -535,11 +592,21 @@ bool TAdsTable::seekKey(const std::string& key) {
         else
             hi = mid;
     }
+    // The record found must carry the key sought: an entry pointing at
+    // another record would hand the caller somebody else's data.
+    const FieldDef* textField = o.keyField >= 0 && o.keyType == ValueType::Character
+                                    ? &dbf_.fields()[static_cast<size_t>(o.keyField)]
+                                    : nullptr;
+    auto carriesKey = [&](uint32_t recno) {
+        if (!textField) return keyFor(o, dbf_.view(recno)).compare(0, len, key, 0, len) == 0;
+        // A text field is its own key, blank-padded or cut to the key length.
+        const size_t take = std::min<size_t>(textField->length, len);
+        if (std::memcmp(dbf_.record(recno) + textField->offset, key.data(), take) != 0)
+            return false;
+        return key.find_first_not_of(' ', take) == std::string::npos;
+    };
     for (size_t i = lo; i < e.size() && std::memcmp(e.key(i), key.data(), len) == 0; ++i) {
-        // The record found must carry the key sought: an entry pointing at
-        // another record would hand the caller somebody else's data.
-        if (e.recnos[i] == 0 || e.recnos[i] > dbf_.recordCount() ||
-            keyFor(o, dbf_.view(e.recnos[i])).compare(0, len, key, 0, len) != 0)
+        if (e.recnos[i] == 0 || e.recnos[i] > dbf_.recordCount() || !carriesKey(e.recnos[i]))
             throw EADSDatabaseError(AE_CORRUPT_INDEX,
                                     "The index " + (o.file.empty() ? o.name : o.file) +
                                         " does not fit its table " + dbf_.path() + ": record " +
@@ -561,6 +628,13 @@ bool TAdsTable::FindKey(std::string_view value) {
     if (state_ == dsEdit || state_ == dsInsert) Post();
     ensureBuilt(*active_);
     Order& o = *active_;
+    if (o.keyType == ValueType::Character && kes::isAscii(value)) {
+        // Plain ASCII reads the same in every code page: the key is the text
+        // itself, blank-padded or cut to the key length.
+        std::string key(value.substr(0, o.keyLength));
+        key.resize(o.keyLength, ' ');
+        return seekKey(key);
+    }
     Value v;
     switch (o.keyType) {
     case ValueType::Character:

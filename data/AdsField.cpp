@@ -213,6 +213,27 @@ void TField::SetAsString(std::string_view text) {
     }
 }
 
+void TField::Assign(const TField& source) {
+    const FieldDef& f = def();
+    if (f.type != 'C' || source.def().type != 'C') {
+        SetAsString(source.AsString());
+        return;
+    }
+    // Trailing blanks need no trimming: the field is padded with blanks anyway.
+    const std::string_view bytes = source.raw();
+    const kes::CodePage from = source.table_->CodePage(), to = table_->CodePage();
+    char* p = writable();
+    const size_t n = std::min<size_t>(bytes.size(), f.length);
+    if (from == to) {
+        std::memmove(p, bytes.data(), n);
+    } else {
+        const std::array<char, 256>& translate = kes::byteTranslation(from, to);
+        for (size_t i = 0; i < n; ++i)
+            p[i] = translate[static_cast<unsigned char>(bytes[i])];
+    }
+    std::memset(p + n, ' ', f.length - n);
+}
+
 void TField::SetAsBoolean(bool value) {
     if (def().type != 'L')
         table_->fail(AE_INVALID_VALUE, "Field " + def().name + " is not logical");

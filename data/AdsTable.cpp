@@ -102,8 +102,10 @@ void TAdsTable::loadStructuralIndex() {
             return ValueType::Character;
         }
     };
-    std::vector<xbase::CdxTag> tags = xbase::readCdx(path, resolver);
-    for (auto& tag : tags) {
+    auto cdx = std::make_shared<xbase::CdxReader>(path, resolver);
+    const std::vector<xbase::CdxTag>& tags = cdx->tags();
+    for (size_t i = 0; i < tags.size(); ++i) {
+        const xbase::CdxTag& tag = tags[i];
         auto order = std::make_unique<Order>();
         order->name = tag.name;
         order->keyExpression = tag.keyExpression;
@@ -112,7 +114,9 @@ void TAdsTable::loadStructuralIndex() {
         order->keyLength = tag.entries.keyLength;
         order->unique = tag.unique;
         order->descending = tag.descending;
-        order->entries = std::move(tag.entries);
+        order->entries.keyLength = tag.entries.keyLength;
+        order->cdx = cdx;
+        order->cdxTag = i;
         try {
             order->key = xbase::Expression::compile(order->keyExpression, fields, cp);
             order->keyField = order->key.singleField();
@@ -121,16 +125,14 @@ void TAdsTable::loadStructuralIndex() {
         } catch (const EADSDatabaseError&) {
             order->supported = false; // still walkable as stored; not maintained
         }
-        // A tag whose keys do not fit its table (the table changed while the
-        // index was not written, say after a crash, or the file is damaged) is
-        // rebuilt from the records rather than trusted.
         order->file = path;
-        if (order->supported && !indexMismatch(*order).empty()) {
-            order->dirty = true;
-            if (Exclusive) cdxDirty_ = true;
-        }
         orders_.push_back(std::move(order));
     }
+    // A table held exclusively is the program's own, about to change: every
+    // tag is read now, as it will be written back.
+    if (Exclusive)
+        for (auto& order : orders_)
+            ensureBuilt(*order);
 }
 
 void TAdsTable::Close() {

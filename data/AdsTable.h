@@ -100,9 +100,15 @@ class TField {
     bool IsNull() const;
     // The value as the expression engine sees it (stored bytes for C).
     xbase::Value AsValue() const;
+    // The bytes stored in the record, in the table's code page, blanks kept.
+    // Valid until the record changes or the cursor moves.
+    std::string_view RawBytes() const { return raw(); }
 
     // C: cut to the field width. D, N, L: converted from text.
     void SetAsString(std::string_view text);
+    // Stores what SetAsString(source.AsString()) stores; between text fields
+    // the bytes move straight across (translated when the code pages differ).
+    void Assign(const TField& source);
     void SetAsBoolean(bool value);
     // D: the date; day zero is stored as 18991230.
     void SetAsDateTime(kes::Date value);

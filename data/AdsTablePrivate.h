@@ -7,10 +7,12 @@
 #include "data/AdsTable.h"
 #include "data/NumberText.h"
 #include "data/Value.h"
+#include "data/cdx.h"
 #include "data/expr.h"
 #include "data/keys.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +34,12 @@ struct TAdsTable::Order {
     bool descending = false;
     xbase::KeyEntries entries;
     bool dirty = false;
+    // A tag of the structural index is read from the file when first used;
+    // until then its entries are empty, `cdx` holds the file and `cdxTag`
+    // numbers the tag in it.
+    std::shared_ptr<xbase::CdxReader> cdx;
+    size_t cdxTag = 0;
+    bool loaded() const { return !cdx; }
     std::vector<uint32_t> positionOf; // recno -> position + 1 (0: not in the order)
     bool positionsValid = false;
     std::vector<uint64_t> prefixes; // first eight key bytes, for finds

@@ -28,9 +28,12 @@ size_t firstEntryOutOfOrder(const KeyEntries& entries, bool descending);
 // first disagreement found ("entry 12 names record 40 whose key is ...").
 // `keyOf(recno)` is the key the record gives (keyLength bytes), `passes(recno)`
 // whether it satisfies the index's condition (only asked when there is one).
-std::string indexDisagreement(const KeyEntries& entries, const IndexShape& shape,
-                              uint32_t recordCount,
-                              const std::function<std::string(uint32_t)>& keyOf,
-                              const std::function<bool(uint32_t)>& passes);
+// `keyIs(recno, key)`, when given, tells whether the record gives exactly
+// these keyLength bytes, without building its key.
+std::string
+indexDisagreement(const KeyEntries& entries, const IndexShape& shape, uint32_t recordCount,
+                  const std::function<std::string(uint32_t)>& keyOf,
+                  const std::function<bool(uint32_t)>& passes,
+                  const std::function<bool(uint32_t, const unsigned char*)>& keyIs = {});
 
 } // namespace xbase

@@ -541,8 +541,19 @@ uint64_t sortableDouble(double d) {
 
 } // namespace
 
-std::vector<CdxTag> readCdx(const std::string& path, const KeyTypeResolver& keyTypeOf) {
-    Reader r(path, readWholeFile(path));
+struct CdxReader::State {
+    Reader reader;
+    std::vector<TagHeader> headers;
+};
+
+CdxReader::CdxReader() = default;
+CdxReader::~CdxReader() = default;
+CdxReader::CdxReader(CdxReader&&) noexcept = default;
+CdxReader& CdxReader::operator=(CdxReader&&) noexcept = default;
+
+CdxReader::CdxReader(const std::string& path, const KeyTypeResolver& keyTypeOf)
+    : state_(std::make_unique<State>(State{Reader(path, readWholeFile(path)), {}})) {
+    Reader& r = state_->reader;
     const TagHeader dir = r.header(0, "file header");
     if (!(dir.options & kOptCompound))
         r.corrupt("file header: not a compound index (options " + hexOffset(dir.options) + ")");
@@ -565,28 +576,36 @@ std::vector<CdxTag> readCdx(const std::string& path, const KeyTypeResolver& keyT
               [](const Found& a, const Found& b) { return a.offset < b.offset; });
 
     // Every header first, so that no tree can wander into one of them.
-    std::vector<TagHeader> headers;
-    headers.reserve(found.size());
+    state_->headers.reserve(found.size());
     for (const Found& f : found)
-        headers.push_back(r.header(f.offset, "tag " + f.name + " header"));
+        state_->headers.push_back(r.header(f.offset, "tag " + f.name + " header"));
 
-    std::vector<CdxTag> tags;
-    tags.reserve(found.size());
+    tags_.reserve(found.size());
     for (size_t i = 0; i < found.size(); ++i) {
-        const Found& f = found[i];
-        const TagHeader& h = headers[i];
-        const std::string what = "tag " + f.name;
+        const TagHeader& h = state_->headers[i];
         CdxTag t;
-        t.name = f.name;
+        t.name = found[i].name;
         t.keyExpression = h.keyExpression;
         t.forExpression = h.forExpression;
         t.unique = h.options & kOptUnique;
         t.descending = h.descending;
-        if (t.keyExpression.empty()) r.corrupt(what + ": empty key expression");
+        if (t.keyExpression.empty()) r.corrupt("tag " + t.name + ": empty key expression");
         t.keyType = keyTypeOf(t.keyExpression);
-        r.walk(h, padByteFor(t.keyType), t.entries, what);
-        tags.push_back(std::move(t));
+        t.entries.keyLength = h.keyLength;
+        tags_.push_back(std::move(t));
     }
+}
+
+void CdxReader::readEntries(size_t tag, KeyEntries& out) {
+    const CdxTag& t = tags_.at(tag);
+    state_->reader.walk(state_->headers[tag], padByteFor(t.keyType), out, "tag " + t.name);
+}
+
+std::vector<CdxTag> readCdx(const std::string& path, const KeyTypeResolver& keyTypeOf) {
+    CdxReader reader(path, keyTypeOf);
+    std::vector<CdxTag> tags = reader.tags();
+    for (size_t i = 0; i < tags.size(); ++i)
+        reader.readEntries(i, tags[i].entries);
     return tags;
 }
 

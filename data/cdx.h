@@ -7,6 +7,7 @@
 #include "data/keys.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,31 @@ struct CdxTag {
 // Tells the reader the type of a tag's key expression (it decides how trailing
 // bytes that the leaf pages leave out are restored).
 using KeyTypeResolver = std::function<ValueType(const std::string& keyExpression)>;
+
+// A CDX file read whole, its tag directory and tag headers checked at once and
+// each tag's entries walked when they are asked for: a table that uses one of
+// its tags never decodes the others. Pages are checked across the walks, so a
+// page that two tags share is found when the second one is read.
+class CdxReader {
+  public:
+    CdxReader();
+    // Reads the file and its tag headers; damage there throws as readCdx does.
+    CdxReader(const std::string& path, const KeyTypeResolver& keyTypeOf);
+    ~CdxReader();
+    CdxReader(CdxReader&&) noexcept;
+    CdxReader& operator=(CdxReader&&) noexcept;
+
+    // The tags in the order they were created, without their entries
+    // (entries.keyLength is set).
+    const std::vector<CdxTag>& tags() const { return tags_; }
+    // Walks one tag's tree into `out` (AE_CORRUPT_INDEX on damage).
+    void readEntries(size_t tag, KeyEntries& out);
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+    std::vector<CdxTag> tags_;
+};
 
 // Reads the tag directory and every tag. Damaged files throw EADSDatabaseError
 // (AE_CORRUPT_INDEX) naming the file; a missing one AE_FILE_NOT_FOUND.

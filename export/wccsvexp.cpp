@@ -4,6 +4,7 @@
 #include "common/Text.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 
@@ -66,9 +67,12 @@ void padLeft(std::string& s, int width) {
 
 struct TCSVExport::Column {
     int index = 0;
+    TField* field = nullptr;
     TFieldType type = ftUnknown;
     int width = 0;
     bool enclose = false; // gets DelimiterText around its value
+    // Text fields: each stored byte as the output code page has it.
+    const std::array<char, 256>* translate = nullptr;
 };
 
 TCSVExport::TCSVExport() = default;
@@ -125,7 +129,10 @@ void TCSVExport::prepareColumns() {
             if (!FieldIncluded(f.FieldName())) continue;
             Column c;
             c.index = i;
+            c.field = &f;
             c.type = f.DataType();
+            if (c.type == ftString)
+                c.translate = &kes::byteTranslation(DataSet->CodePage(), OutputCodePage);
             c.width = f.DisplayWidth();
             c.enclose = !delimiterText_.empty() && (DelimitedFields == dfAll || isTextType(c.type));
             columns_.push_back(c);
@@ -188,34 +195,62 @@ void TCSVExport::containValue(std::string& v, bool fixed, bool enclosed) const {
     v = std::move(out);
 }
 
-std::string TCSVExport::renderLine(bool fixed, bool* failed) {
+// A text value straight from the stored bytes: what valueText and
+// containValue make of it, without the detour through UTF-8.
+void TCSVExport::appendText(const Column& column, bool fixed, std::string& line) const {
+    const std::string_view bytes = kes::trimRight(column.field->RawBytes());
+    const std::array<char, 256>& translate = *column.translate;
+    const bool blankSeparator = !fixed && separatorText_.size() == 1;
+    const bool doubleDelimiter = !fixed && column.enclose && delimiterText_.size() == 1;
+    for (const char stored : bytes) {
+        const char ch = translate[static_cast<unsigned char>(stored)];
+        if (ch == '\r' || ch == '\n' || (blankSeparator && ch == separatorText_[0])) {
+            line += ' ';
+        } else {
+            line += ch;
+            if (doubleDelimiter && ch == delimiterText_[0]) line += ch;
+        }
+    }
+    if (fixed && static_cast<int>(bytes.size()) < column.width)
+        line.append(static_cast<size_t>(column.width) - bytes.size(), ' ');
+}
+
+bool TCSVExport::renderLine(bool fixed, std::string& line) {
     if (!columnsReady_) prepareColumns();
-    std::string line;
-    if (failed) *failed = false;
+    line.clear();
     try {
+        bool first = true;
         for (const Column& c : columns_) {
-            line += separatorText_;
+            if (!first) line += separatorText_;
+            first = false;
             if (c.enclose) line += delimiterText_;
-            std::string v = valueText(c, fixed);
-            containValue(v, fixed, c.enclose);
-            line += v;
+            if (c.translate) {
+                appendText(c, fixed, line);
+            } else {
+                std::string v = valueText(c, fixed);
+                containValue(v, fixed, c.enclose);
+                line += v;
+            }
             if (c.enclose) line += delimiterText_;
         }
-        if (!separatorText_.empty() && !line.empty()) line.erase(0, separatorText_.size());
     } catch (...) {
         // A record that cannot be rendered is skipped (and counted as such).
         line.clear();
-        if (failed) *failed = true;
+        return false;
     }
-    return line;
+    return true;
 }
 
 std::string TCSVExport::DelimitedLine() {
-    return renderLine(false);
+    std::string line;
+    renderLine(false, line);
+    return line;
 }
 
 std::string TCSVExport::FixedLine() {
-    return renderLine(true);
+    std::string line;
+    renderLine(true, line);
+    return line;
 }
 
 void TCSVExport::failWrite(const kes::os::Status& status) {
@@ -316,12 +351,10 @@ int TCSVExport::Execute() {
         if (HeaderRecord) writeLine(kes::fromUtf8(Header, OutputCodePage));
         const bool fixed = ExportType == expFixed;
         while (!DataSet->Eof()) {
-            bool failed = false;
-            std::string line = renderLine(fixed, &failed);
-            if (failed) ++skippedCount_;
-            if (!line.empty()) {
-                writeLine(line);
-                bytes += static_cast<int64_t>(line.size()) + 2;
+            if (!renderLine(fixed, line_)) ++skippedCount_;
+            if (!line_.empty()) {
+                writeLine(line_);
+                bytes += static_cast<int64_t>(line_.size()) + 2;
             }
             DataSet->Next();
             ++exportedCount_;

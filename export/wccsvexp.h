@@ -119,8 +119,11 @@ class TCSVExport {
     bool OpenOutput();
     void CloseOutput(bool complete);
     void prepareColumns();
-    std::string renderLine(bool fixed, bool* failed = nullptr);
+    // Renders the current record into `line`; false (and `line` empty) when
+    // it cannot be rendered.
+    bool renderLine(bool fixed, std::string& line);
     std::string valueText(const Column& column, bool fixed);
+    void appendText(const Column& column, bool fixed, std::string& line) const;
     void containValue(std::string& value, bool fixed, bool enclosed) const;
     void writeLine(const std::string& bytes);
     void flushBuffer();
@@ -148,4 +151,5 @@ class TCSVExport {
     std::string separatorText_;
     std::vector<Column> columns_;
     bool columnsReady_ = false;
+    std::string line_; // the line being rendered, kept for its capacity
 };

@@ -37,6 +37,24 @@ class BusyCursor {
     Operator& op_;
 };
 
+// ZeroPad(value, width) appended to `text`.
+void appendZeroPadded(std::string& text, int64_t value, int width) {
+    if (value >= 0 && value < 100000000) {
+        char digits[8];
+        int n = 0;
+        do {
+            digits[n++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value > 0);
+        for (int i = n; i < width; ++i)
+            text += '0';
+        while (n > 0)
+            text += digits[--n];
+        return;
+    }
+    text += ZeroPad(value, width);
+}
+
 std::string dateText(const TField& field) {
     std::string text = field.AsDateTime().toYyyymmdd();
     if (text.compare(0, 4, "1899") == 0) return {};
@@ -120,30 +138,34 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
             {
                 kes::StepTimer step("staging");
                 ControlsDisabled quiet(workTable);
+                // The staging fields in their order, looked up once.
+                std::vector<TField*> out;
+                for (int i = 0; i < AdsTable6.FieldCount(); ++i)
+                    out.push_back(&AdsTable6.Fields(i));
+                std::string joined;
                 for (int row = 0; row < count; ++row) {
                     recordsStaged = true;
                     op.SetProgress(row);
                     workTable.GotoBookmark(selected[static_cast<size_t>(row)]);
                     AdsTable6.Append();
-                    int out = 0;
-                    AdsTable6.Fields(out++).SetAsString(id.AsString());
-                    AdsTable6.Fields(out++).SetAsString(lname.AsString());
-                    AdsTable6.Fields(out++).SetAsString(fname.AsString());
-                    AdsTable6.Fields(out++).SetAsString(mname.AsString());
-                    AdsTable6.Fields(out++).SetAsString(dateText(birth));
-                    AdsTable6.Fields(out++).SetAsString(testCode.AsString());
-                    AdsTable6.Fields(out++).SetAsString(testScore.AsString());
-                    AdsTable6.Fields(out++).SetAsString(dateText(date));
-                    if (attempt)
-                        AdsTable6.Fields(out++).SetAsString(ZeroPad(attempt->AsInteger(), 3));
+                    auto next = out.begin();
+                    (*next++)->Assign(id);
+                    (*next++)->Assign(lname);
+                    (*next++)->Assign(fname);
+                    (*next++)->Assign(mname);
+                    (*next++)->SetAsString(dateText(birth));
+                    (*next++)->Assign(testCode);
+                    (*next++)->Assign(testScore);
+                    (*next++)->SetAsString(dateText(date));
+                    if (attempt) (*next++)->SetAsString(ZeroPad(attempt->AsInteger(), 3));
                     if (options.IncludeSubscores) {
-                        std::string joined;
+                        joined.clear();
                         for (TField* s : subscores)
-                            joined += ZeroPad(s->AsInteger(), 2);
-                        AdsTable6.Fields(out++).SetAsString(joined);
+                            appendZeroPadded(joined, s->AsInteger(), 2);
+                        (*next++)->SetAsString(joined);
                     }
-                    if (group) AdsTable6.Fields(out++).SetAsString(group->AsString());
-                    if (site) AdsTable6.Fields(out++).SetAsString(site->AsString());
+                    if (group) (*next++)->Assign(*group);
+                    if (site) (*next++)->Assign(*site);
                     AdsTable6.Post();
                 }
             }

@@ -314,9 +314,9 @@ void Gathering::processRecords() {
             const bool studentFound = students.FindKey(studentSsn);
             if (studentFound) {
                 work.Edit();
-                lastName.SetAsString(studentLastName.AsString());
-                firstName.SetAsString(studentFirstName.AsString());
-                middleName.SetAsString(studentMiddleName.AsString());
+                lastName.Assign(studentLastName);
+                firstName.Assign(studentFirstName);
+                middleName.Assign(studentMiddleName);
                 birthDate.SetAsDateTime(studentBirthDate.AsDateTime());
                 work.Post();
             }
