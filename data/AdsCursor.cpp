@@ -18,7 +18,6 @@ using xbase::RecordView;
 using xbase::Value;
 using xbase::ValueType;
 using namespace xbase::tabledetail;
-using xbase::keyPrefix;
 
 bool TAdsTable::visible(uint32_t recno) const {
     if (!settings().ShowDeleted && dbf_.isDeleted(recno)) return false;
@@ -150,7 +149,7 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
         order->cdx.reset();
         order->dirty = false;
         order->positionsValid = false;
-        order->prefixes.clear();
+        order->slots.clear();
     };
     std::vector<Order*> todo;
     for (Order* o : orders)
@@ -559,39 +558,50 @@ void TAdsTable::AdsCreateIndex61(const std::string& indexFile, const std::string
     dbf_.setStructuralCdxFlag(true);
 }
 
+namespace {
+
+uint64_t hashKey(const unsigned char* key, size_t length) {
+    uint64_t h = 14695981039346656037ull; // FNV-1a
+    for (size_t i = 0; i < length; ++i)
+        h = (h ^ key[i]) * 1099511628211ull;
+    return h ^ (h >> 29);
+}
+
+} // namespace
+
+// Exact finds go through a hash of the distinct keys, each naming the first
+// entry that carries it: a seek then touches two places in memory where a
+// binary search over a large order waits for twenty.
+size_t TAdsTable::Order::firstEntryWithKey(const unsigned char* sought) {
+    const size_t n = entries.size();
+    const size_t len = keyLength;
+    if (slots.empty() && n > 0) {
+        size_t capacity = 16;
+        while (capacity < 2 * n)
+            capacity *= 2;
+        slots.assign(capacity, 0);
+        for (size_t i = 0; i < n; ++i) {
+            if (i > 0 && std::memcmp(entries.key(i), entries.key(i - 1), len) == 0) continue;
+            size_t slot = hashKey(entries.key(i), len) & (capacity - 1);
+            while (slots[slot] != 0)
+                slot = (slot + 1) & (capacity - 1);
+            slots[slot] = static_cast<uint32_t>(i + 1);
+        }
+    }
+    if (slots.empty()) return n;
+    const size_t mask = slots.size() - 1;
+    for (size_t slot = hashKey(sought, len) & mask; slots[slot] != 0; slot = (slot + 1) & mask) {
+        const size_t i = slots[slot] - 1;
+        if (std::memcmp(entries.key(i), sought, len) == 0) return i;
+    }
+    return n;
+}
+
 bool TAdsTable::seekKey(const std::string& key) {
     Order& o = *active_;
     const auto& e = o.entries;
     const size_t len = o.keyLength;
-    size_t lo = 0, hi = e.size();
-    if (!o.descending) {
-        // The first eight key bytes as integers narrow the search without
-        // touching the keys themselves.
-        if (o.prefixes.size() != e.size()) {
-            o.prefixes.resize(e.size());
-            for (size_t i = 0; i < e.size(); ++i)
-                o.prefixes[i] = keyPrefix(e.key(i), len);
-        }
-        const uint64_t p = keyPrefix(reinterpret_cast<const unsigned char*>(key.data()), len);
-        lo = static_cast<size_t>(std::lower_bound(o.prefixes.begin(), o.prefixes.end(), p) -
-                                 o.prefixes.begin());
-        // Keys of up to eight bytes are decided by the prefix alone; longer
-        // ones step over the few entries that share it.
-        hi = lo;
-        while (len > 8 && hi < e.size() && o.prefixes[hi] == p &&
-               std::memcmp(e.key(hi), key.data(), len) < 0)
-            ++hi;
-        lo = hi;
-    }
-    while (lo < hi) {
-        size_t mid = lo + (hi - lo) / 2;
-        int c = std::memcmp(e.key(mid), key.data(), len);
-        bool before = o.descending ? c > 0 : c < 0;
-        if (before)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    const size_t lo = o.firstEntryWithKey(reinterpret_cast<const unsigned char*>(key.data()));
     // The record found must carry the key sought: an entry pointing at
     // another record would hand the caller somebody else's data.
     const FieldDef* textField = o.keyField >= 0 && o.keyType == ValueType::Character

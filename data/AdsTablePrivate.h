@@ -42,7 +42,12 @@ struct TAdsTable::Order {
     bool loaded() const { return !cdx; }
     std::vector<uint32_t> positionOf; // recno -> position + 1 (0: not in the order)
     bool positionsValid = false;
-    std::vector<uint64_t> prefixes; // first eight key bytes, for finds
+    // Exact finds: a hash of the distinct keys, each slot the first entry
+    // with the key + 1 (0: empty); built at the first find, dropped with the
+    // entries.
+    std::vector<uint32_t> slots;
+    // The first entry whose key bytes are `sought` (keyLength bytes); size() when none.
+    size_t firstEntryWithKey(const unsigned char* sought);
 };
 
 namespace xbase::tabledetail {

@@ -23,15 +23,24 @@ std::string indexDisagreement(const KeyEntries& entries, const IndexShape& shape
         return "the keys are not in " + std::string(shape.descending ? "descending" : "ascending") +
                " order at entry " + std::to_string(at);
     const size_t len = entries.keyLength;
-    std::vector<unsigned char> listed(static_cast<size_t>(recordCount) + 1, 0);
+    // Which entry names each record (entry + 1, 0: none). The keys are then
+    // compared in record order: the records are read front to back, and only
+    // the much smaller key array is visited out of order.
+    std::vector<uint32_t> entryOf(static_cast<size_t>(recordCount) + 1, 0);
+    auto entry = [](size_t i) { return "entry " + std::to_string(i + 1); };
     for (size_t i = 0; i < entries.size(); ++i) {
         const uint32_t recno = entries.recnos[i];
-        auto entry = [i] { return "entry " + std::to_string(i + 1); };
         if (recno == 0 || recno > recordCount)
-            return entry() + " names record " + std::to_string(recno) + " but the table has " +
+            return entry(i) + " names record " + std::to_string(recno) + " but the table has " +
                    std::to_string(recordCount);
-        if (listed[recno]) return entry() + " names record " + std::to_string(recno) + " again";
-        listed[recno] = 1;
+        if (entryOf[recno]) return entry(i) + " names record " + std::to_string(recno) + " again";
+        entryOf[recno] = static_cast<uint32_t>(i + 1);
+        if (shape.unique && i > 0 && std::memcmp(entries.key(i - 1), entries.key(i), len) == 0)
+            return entry(i) + " repeats the key of the entry before it in a unique index";
+    }
+    for (uint32_t recno = 1; recno <= recordCount; ++recno) {
+        if (!entryOf[recno]) continue;
+        const size_t i = entryOf[recno] - 1;
         bool same;
         if (keyIs) {
             same = keyIs(recno, entries.key(i));
@@ -39,12 +48,10 @@ std::string indexDisagreement(const KeyEntries& entries, const IndexShape& shape
             const std::string key = keyOf(recno);
             same = key.size() == len && std::memcmp(key.data(), entries.key(i), len) == 0;
         }
-        if (!same) return entry() + " does not hold the key of record " + std::to_string(recno);
+        if (!same) return entry(i) + " does not hold the key of record " + std::to_string(recno);
         if (shape.hasCondition && !passes(recno))
-            return entry() + " names record " + std::to_string(recno) +
+            return entry(i) + " names record " + std::to_string(recno) +
                    ", which does not meet the index condition";
-        if (shape.unique && i > 0 && std::memcmp(entries.key(i - 1), entries.key(i), len) == 0)
-            return entry() + " repeats the key of the entry before it in a unique index";
     }
     // Records the index leaves out.
     size_t expected = 0;
@@ -59,7 +66,7 @@ std::string indexDisagreement(const KeyEntries& entries, const IndexShape& shape
     // A unique index lists one record per distinct key: every record left out
     // must share its key with a listed one.
     for (uint32_t r = 1; r <= recordCount; ++r) {
-        if (listed[r] || (shape.hasCondition && !passes(r))) continue;
+        if (entryOf[r] || (shape.hasCondition && !passes(r))) continue;
         const std::string key = keyOf(r);
         size_t lo = 0, hi = entries.size();
         while (lo < hi) {

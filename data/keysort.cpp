@@ -54,11 +54,60 @@ void sortShortEntries(KeyEntries& e, bool descending) {
     }
 }
 
+// Keys of thirteen to sixteen bytes: the key fills two integers, the record
+// number a third, and the sorted keys are read back from them.
+void sortMediumEntries(KeyEntries& e, bool descending) {
+    const size_t n = e.size();
+    const size_t len = e.keyLength;
+    struct Item {
+        uint64_t a, b; // key bytes 0-7 and 8-15
+        uint32_t recno;
+    };
+    std::vector<Item> items;
+    reserveLarge(items, n);
+    items.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char* k = e.key(i);
+        uint64_t a = 0, b = 0;
+        for (size_t j = 0; j < 8; ++j)
+            a = (a << 8) | k[j];
+        for (size_t j = 8; j < 16; ++j)
+            b = (b << 8) | (j < len ? k[j] : 0);
+        if (descending) {
+            a = ~a;
+            b = ~b;
+        }
+        items[i] = Item{a, b, e.recnos[i]};
+    }
+    std::sort(items.begin(), items.end(), [](const Item& x, const Item& y) {
+        if (x.a != y.a) return x.a < y.a;
+        if (x.b != y.b) return x.b < y.b;
+        return x.recno < y.recno;
+    });
+    for (size_t i = 0; i < n; ++i) {
+        uint64_t a = items[i].a, b = items[i].b;
+        if (descending) {
+            a = ~a;
+            b = ~b;
+        }
+        unsigned char* k = e.keys.data() + i * len;
+        for (size_t j = 0; j < 8; ++j)
+            k[j] = static_cast<unsigned char>(a >> (56 - 8 * j));
+        for (size_t j = 8; j < len; ++j)
+            k[j] = static_cast<unsigned char>(b >> (56 - 8 * (j - 8)));
+        e.recnos[i] = items[i].recno;
+    }
+}
+
 } // namespace
 
 void sortEntries(KeyEntries& e, bool descending) {
     if (e.keyLength <= 12) {
         sortShortEntries(e, descending);
+        return;
+    }
+    if (e.keyLength <= 16) {
+        sortMediumEntries(e, descending);
         return;
     }
     const size_t n = e.size();

@@ -352,10 +352,14 @@ uint64_t peakResidentMemoryBytes() {
     rusage usage{};
     if (::getrusage(RUSAGE_SELF, &usage) != 0) return 0;
 #ifdef __APPLE__
-    return static_cast<uint64_t>(usage.ru_maxrss); // bytes there
+    const uint64_t peak = static_cast<uint64_t>(usage.ru_maxrss); // bytes there
 #else
-    return static_cast<uint64_t>(usage.ru_maxrss) * 1024; // kilobytes
+    const uint64_t peak = static_cast<uint64_t>(usage.ru_maxrss) * 1024; // kilobytes
 #endif
+    // The system updates its peak figure now and then, not at every page:
+    // what the process holds now may be a little more.
+    const uint64_t now = residentMemoryBytes();
+    return now > peak ? now : peak;
 }
 
 uint64_t residentMemoryBytes() {

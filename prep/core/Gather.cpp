@@ -304,24 +304,20 @@ void Gathering::processRecords() {
         work.First();
         int counter = 0;
         while (!work.Eof()) {
-            if (options_.IncludeSiteCode) {
-                work.Edit();
-                siteCode.SetAsString(siteCode_);
-                work.Post();
-            }
+            // One edit for the whole record: a record the code tables drop
+            // loses its pending change and goes at the pack.
+            work.Edit();
+            if (options_.IncludeSiteCode) siteCode.SetAsString(siteCode_);
 
             const std::string studentSsn = ssn.AsString();
             const bool studentFound = students.FindKey(studentSsn);
             if (studentFound) {
-                work.Edit();
                 lastName.Assign(studentLastName);
                 firstName.Assign(studentFirstName);
                 middleName.Assign(studentMiddleName);
                 birthDate.SetAsDateTime(studentBirthDate.AsDateTime());
-                work.Post();
             }
 
-            work.Edit();
             id.SetAsString(SsnToId(studentSsn));
 
             const std::string testingCode = code.AsString();

@@ -314,3 +314,28 @@ TEST(LocalTime, BreaksAMomentDown) {
 }
 
 } // namespace
+
+// The memory a process holds shows in its resident and peak figures (64 MB
+// touched cannot hide in rounding), and its work in its processor time.
+TEST(ProcessFigures, MemoryTouchedAndWorkDoneShow) {
+    const uint64_t peakBefore = os::peakResidentMemoryBytes();
+    const double processorBefore = os::processorSeconds();
+    ASSERT_GT(peakBefore, 0u);
+    ASSERT_GT(os::residentMemoryBytes(), 0u);
+    constexpr size_t kSize = 64u << 20;
+    char* block = static_cast<char*>(os::allocatePages(kSize));
+    ASSERT_NE(block, nullptr);
+    for (size_t i = 0; i < kSize; i += 4096)
+        block[i] = static_cast<char>(i >> 12);
+    const uint64_t resident = os::residentMemoryBytes();
+    const uint64_t peak = os::peakResidentMemoryBytes();
+    volatile uint64_t sum = 0;
+    for (int round = 0; round < 20; ++round)
+        for (size_t i = 0; i < kSize; i += 64)
+            sum = sum + static_cast<unsigned char>(block[i]);
+    os::freePages(block, kSize);
+    EXPECT_GE(resident, kSize);
+    EXPECT_GE(peak, resident);
+    EXPECT_GE(peak, peakBefore);
+    EXPECT_GT(os::processorSeconds(), processorBefore);
+}

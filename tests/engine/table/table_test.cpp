@@ -8,6 +8,7 @@
 #include "data/cdx.h"
 
 #include <algorithm>
+#include <cstdio>
 
 using namespace testsupport;
 
@@ -587,4 +588,127 @@ TEST(Orders, TagsWithExpressionsConditionsAndDescendingOrderWork) {
     EXPECT_EQ(reread[1].descending, true);
     EXPECT_EQ(reread[2].forExpression, "AMOUNT > 0");
     EXPECT_EQ(reread[2].entries.recnos, (std::vector<uint32_t>{1, 5}));
+}
+
+// Keys longer than eight bytes that share their first eight (thousands of
+// SSNs begin "800-00-2") are each found exactly, the first of equal keys in
+// index order; a key that is not there leaves the cursor where it was.
+TEST(Orders, FindKeyTellsApartLongKeysThatBeginAlike) {
+    TempDir tmp;
+    Table tab(tmp, "STUDENTS", "SSN, C,11,0;NAME, C,10,0;");
+    TAdsTable& t = tab.t;
+    t.AdsCreateIndex61("", "SSN", "SSN", "", "", ADS_COMPOUND);
+    auto ssn = [](int n) {
+        char text[12];
+        std::snprintf(text, sizeof text, "800-00-2%03d", n);
+        return std::string(text);
+    };
+    // Every key once, in a scrambled order, and every hundredth once more.
+    std::vector<int> keys;
+    for (int i = 0; i < 1000; ++i)
+        keys.push_back(i * 337 % 1000);
+    for (int i = 0; i < 1000; i += 100)
+        keys.push_back(i);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        t.Append();
+        t.FieldByName("SSN").SetAsString(ssn(keys[i]));
+        t.FieldByName("NAME").SetAsString(std::to_string(i + 1));
+        t.Post();
+    }
+    t.SetIndexName("SSN");
+    for (int n = 0; n < 1000; ++n) {
+        ASSERT_TRUE(t.FindKey(ssn(n))) << ssn(n);
+        EXPECT_EQ(t.FieldByName("SSN").AsString(), ssn(n));
+        const auto first = std::find(keys.begin(), keys.end(), n) - keys.begin() + 1;
+        EXPECT_EQ(t.RecNo(), static_cast<uint32_t>(first)) << ssn(n);
+    }
+    ASSERT_TRUE(t.FindKey(ssn(500)));
+    const uint32_t here = t.RecNo();
+    for (const char* missing : {"800-00-2", "800-00-2 99", "800-00-1999", "800-00-3000"})
+        EXPECT_FALSE(t.FindKey(missing)) << missing;
+    EXPECT_EQ(t.RecNo(), here);
+}
+
+// A table opened shared reads a tag when it is first used. A tag it never
+// used is still written back whole when a change rewrites the index file.
+TEST(Orders, TagsNotUsedInASharedOpenSurviveARewriteOfTheIndex) {
+    TempDir tmp;
+    {
+        Table tab(tmp);
+        tab.t.AdsCreateIndex61("", "CODE", "CODE", "", "", ADS_COMPOUND);
+        tab.t.AdsCreateIndex61("", "NEWCODE", "NEWCODE", "", "", ADS_COMPOUND);
+        tab.t.AdsCreateIndex61("", "SCORE", "SCORE", "", "", ADS_COMPOUND);
+        for (const char* c : {"C", "A", "D", "B"})
+            tab.add(c, true, "", static_cast<int>(c[0]));
+    }
+    {
+        Table shared(tmp, "CODES", nullptr, false);
+        shared.t.SetIndexName("CODE");
+        ASSERT_TRUE(shared.t.FindKey("D"));
+        shared.t.Edit();
+        shared.t.FieldByName("CODE").SetAsString("E"); // the CODE tag changes
+        shared.t.Post();
+        EXPECT_EQ(shared.walk(), (Codes{"A", "B", "C", "E"}));
+    }
+    Table again(tmp, "CODES", nullptr, false);
+    again.t.SetIndexName("NEWCODE");
+    EXPECT_EQ(again.walk("NEWCODE"), (Codes{"AN", "BN", "CN", "DN"}));
+    again.t.SetIndexName("SCORE");
+    EXPECT_EQ(again.walk(), (Codes{"A", "B", "C", "E"}));
+    again.t.SetIndexName("CODE");
+    EXPECT_EQ(again.walk(), (Codes{"A", "B", "C", "E"}));
+    EXPECT_TRUE(again.t.FindKey("E"));
+}
+
+// Text moved field to field between tables stores exactly what the way
+// through the program's text stores: every byte of one code page as the
+// other has it ("?" where it lacks the character), cut to the width, padded
+// with blanks.
+TEST(TableObject, AssignStoresWhatTheTextWouldStore) {
+    TempDir tmp;
+    const char* const list = "WIDE, C,254,0;NARROW, C,10,0;";
+    auto open = [&](TAdsTable& t, const char* name, TAdsCharType charSet) {
+        TAdsTable::AdsCreateTable(tmp.file(std::string(name) + ".dbf"), ttAdsCDX, charSet, 0, list);
+        t.DatabaseName = tmp.dir();
+        t.TableType = ttAdsCDX;
+        t.SetTableName(name);
+        t.Exclusive = true;
+        t.Open();
+    };
+    TAdsTable oem, ansi, oemOut, ansiOut;
+    open(oem, "OEM", OEM);
+    open(ansi, "ANSI", ANSI);
+    open(oemOut, "OEMOUT", OEM);
+    open(ansiOut, "ANSIOUT", ANSI);
+    // Every byte but the blank, once in 0x01-0xFF order, and a short value.
+    std::string all;
+    for (int b = 1; b < 256; ++b)
+        if (b != ' ') all += static_cast<char>(b);
+    const std::string values[] = {all.substr(0, 254), all.substr(254) + "  ", "AB  C"};
+    for (TAdsTable* from : {&oem, &ansi}) {
+        for (const std::string& bytes : values) {
+            from->Append();
+            from->FieldByName("WIDE").SetAsString(kes::toUtf8(bytes, from->CodePage()));
+            from->FieldByName("NARROW").SetAsString(kes::toUtf8(bytes, from->CodePage()));
+            from->Post();
+        }
+    }
+    for (TAdsTable* from : {&oem, &ansi})
+        for (TAdsTable* to : {&oemOut, &ansiOut})
+            for (uint32_t r = 1; r <= 3; ++r) {
+                SCOPED_TRACE(std::to_string(r));
+                from->GotoBookmark(TBookmark{r});
+                for (const char* target : {"WIDE", "NARROW"})
+                    for (const char* source : {"WIDE", "NARROW"}) {
+                        const TField& in = from->FieldByName(source);
+                        to->Append();
+                        TField& out = to->FieldByName(target);
+                        out.SetAsString(in.AsString());
+                        const std::string expected(out.RawBytes());
+                        out.Assign(in);
+                        EXPECT_EQ(std::string(out.RawBytes()), expected)
+                            << source << " into " << target;
+                        to->Cancel();
+                    }
+            }
 }
