@@ -8,7 +8,10 @@
 
 std::string NormalizePath(std::string_view path) {
     std::string result(path.substr(0, 255));
-    if (result.size() == 255 || (!result.empty() && result.back() == PathDelim)) return result;
+    // Windows takes "/" for a separator as well.
+    if (result.size() == 255 ||
+        (!result.empty() && (result.back() == PathDelim || result.back() == '/')))
+        return result;
     result += PathDelim;
     return result;
 }

@@ -407,8 +407,8 @@ std::string DataFolderProblem(const std::string& dataDir, const std::string& per
     if (dataDir.empty() || dataDir == std::string(1, PathDelim))
         return "No data folder is set (\"Directories\" / \"ORVA Path\" is empty).";
     // A path of 255 characters without its separator was cut: what is left
-    // names another folder.
-    if (dataDir.back() != PathDelim)
+    // names another folder. (Windows takes "/" for a separator too.)
+    if (dataDir.back() != PathDelim && dataDir.back() != '/')
         return "The data folder path is too long (more than 254 characters): " + dataDir;
     auto isFolder = [](const std::string& path) {
         return kes::os::fileKind(path) == kes::os::FileKind::Directory;
