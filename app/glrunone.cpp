@@ -9,9 +9,9 @@
 #include <QScreen>
 #include <QWidget>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#include "os/Desktop.h"
+
+#ifndef _WIN32
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -92,24 +92,17 @@ void TGLRunOnce::bringOwnerToFront() {
     if (window->isMinimized()) window->showNormal();
     window->raise();
     window->activateWindow();
-#ifdef _WIN32
-    SetForegroundWindow(reinterpret_cast<HWND>(window->winId()));
-#endif
+    kes::os::desktop::bringToFront(static_cast<std::uintptr_t>(window->winId()));
 }
 
 #ifdef _WIN32
 
 bool TGLRunOnce::acquireInstanceLock() {
-    // The handle stays open for the life of the process, and the mutex with it.
-    SetLastError(0);
-    HANDLE mutex = CreateMutexA(nullptr, TRUE, appName_.c_str());
-    const bool found = GetLastError() != 0;
-    if (mutex) ReleaseMutex(mutex);
-    return !found;
+    return kes::os::desktop::acquireInstanceMutex(appName_);
 }
 
 void TGLRunOnce::postSwitchMessage() {
-    PostMessageA(HWND_BROADCAST, switchMessage_, 0, 0);
+    kes::os::desktop::broadcastMessage(switchMessage_);
 }
 
 void TGLRunOnce::listenForSwitchMessages() {

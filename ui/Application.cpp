@@ -8,9 +8,10 @@
 
 #include <map>
 
+#include "os/Desktop.h"
+
 #ifdef _WIN32
 #include <QAbstractNativeEventFilter>
-#include <windows.h>
 #endif
 
 namespace ui {
@@ -36,9 +37,9 @@ class MessageEventFilter : public QAbstractNativeEventFilter {
   public:
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
         if (eventType != "windows_generic_MSG") return false;
-        const MSG* msg = static_cast<const MSG*>(message);
-        AppMessage m{msg->message, static_cast<std::uintptr_t>(msg->wParam),
-                     static_cast<std::intptr_t>(msg->lParam)};
+        kes::os::desktop::QueuedMessage queued;
+        if (!kes::os::desktop::readQueuedMessage(message, queued)) return false;
+        AppMessage m{queued.id, queued.wParam, queued.lParam};
         return deliverApplicationMessage(m);
     }
 };
@@ -152,7 +153,7 @@ bool deliverApplicationMessage(AppMessage& message) {
 
 unsigned registerWindowMessage(const std::string& name) {
 #ifdef _WIN32
-    return RegisterWindowMessageA(name.c_str());
+    return kes::os::desktop::registerMessage(name);
 #else
     // Registered identifiers lie in the same range as on Windows.
     auto& table = state().registeredMessages;
