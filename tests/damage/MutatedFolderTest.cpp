@@ -10,15 +10,15 @@
 // letter inside a name, or a field renamed, leaves a valid table holding
 // other data, which no reader can tell from the real thing.
 #include "support/Manifest.h"
+#include "support/Programs.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -129,36 +129,27 @@ constexpr int kCasesPerKind = 12;
 
 class MutatedFolder : public ::testing::TestWithParam<Kind> {
   protected:
-    static std::string scratch() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string("kes-damage-") + info->name();
-        for (char& c : name)
-            if (c == '/') c = '_';
-        return (fs::temp_directory_path() / name).string() + "/";
-    }
-
     // Runs one preparation of period 1 (all record kinds, all dates) on `data`.
     static int prepare(const std::string& data, const std::string& set, const std::string& output,
                        const std::string& work) {
         const std::string ini = work + "KesPrep.ini";
         writeFile(ini, "");
-        const std::string cmd = std::string("'") + KES_BATCH_PROGRAM + "' --ini '" + ini +
-                                "' --data '" + data + "' --period 1 --set " + set +
-                                " --dates all --layout pipe --fields none"
-                                " --records placement,assessment,scores --output '" +
-                                output + "' >/dev/null 2>&1 </dev/null";
-        const int status = std::system(cmd.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return testsupport::runProgram({KES_BATCH_PROGRAM, "--ini", ini, "--data", data, "--period",
+                                        "1", "--set", set, "--dates", "all", "--layout", "pipe",
+                                        "--fields", "none", "--records",
+                                        "placement,assessment,scores", "--output", output});
     }
 };
 
 TEST_P(MutatedFolder, FailsOrWritesTheFileOfTheUndamagedFolder) {
     const Kind& kind = GetParam();
-    const std::string work = scratch();
-    fs::remove_all(work);
-    fs::create_directories(work);
-    const std::string clean = work + "clean/";
-    fs::copy(std::string(KES_TEST_DATA) + "/virn-sample", clean, fs::copy_options::recursive);
+    const testsupport::TempDir scratch("damage");
+    const std::string work = scratch.dir();
+    // Folders are copied by names without a separator at the end, which
+    // Windows' file functions refuse.
+    const fs::path cleanFolder = scratch.path() / "clean";
+    fs::copy(testsupport::fixture("virn-sample"), cleanFolder, fs::copy_options::recursive);
+    const std::string clean = (cleanFolder / "").string();
 
     // The file of each set from the undamaged folder.
     std::string expected[2];
@@ -177,9 +168,10 @@ TEST_P(MutatedFolder, FailsOrWritesTheFileOfTheUndamagedFolder) {
     int failed = 0, identical = 0;
     for (int i = 0; i < kCasesPerKind; ++i) {
         const std::string file = kind.files[random.below(static_cast<uint32_t>(kind.files.size()))];
-        const std::string data = work + "case" + std::to_string(i) + "/";
-        fs::copy(clean, data, fs::copy_options::recursive);
-        const std::string path = data + "VIRNTP1/" + file;
+        const fs::path dataFolder = scratch.path() / ("case" + std::to_string(i));
+        fs::copy(cleanFolder, dataFolder, fs::copy_options::recursive);
+        const std::string data = (dataFolder / "").string();
+        const std::string path = (dataFolder / "VIRNTP1" / file).string();
         std::string bytes = readFile(path);
         kind.damage(bytes, random);
         writeFile(path, bytes);
@@ -197,11 +189,10 @@ TEST_P(MutatedFolder, FailsOrWritesTheFileOfTheUndamagedFolder) {
             EXPECT_NE(rc, -1) << "kesprep-batch did not end normally";
             ++failed;
         }
-        fs::remove_all(data);
+        fs::remove_all(dataFolder);
     }
     RecordProperty("failed", failed);
     RecordProperty("identical", identical);
-    fs::remove_all(work);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MutatedFolder, ::testing::ValuesIn(kKinds),

@@ -13,9 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+#include "os/Os.h"
 #include <filesystem>
-#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 using exporttest::golden;
@@ -364,21 +363,20 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
     for (int i = 0; i < 2000; ++i)
         many.push_back(rec(static_cast<uint32_t>(i % 4 + 1)));
     options_.FileFormat = 2;
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 125000; // staging table about 118 KB, upload file about 132 KB
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    ExportOutcome outcome = run(many);
-    setrlimit(RLIMIT_FSIZE, &saved);
+    ExportOutcome outcome;
+    {
+        // staging table about 118 KB, upload file about 132 KB
+        kes::os::FileSizeLimitForTesting fullDisk(125000);
+        ASSERT_TRUE(fullDisk.active());
+        outcome = run(many);
+    }
     EXPECT_EQ(outcome, ExportOutcome::NotPrepared);
     EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
     EXPECT_NE(writer_.LastFailure().find("Unable to write to"), std::string::npos)
         << writer_.LastFailure();
     EXPECT_TRUE(readFile(upload()) == previous) << "the previous upload file was damaged";
     for (const auto& e : fs::directory_iterator(scratch_.dir()))
-        EXPECT_EQ(e.path().filename().string().find("upload.asc.~"), std::string::npos)
+        EXPECT_FALSE(kes::os::isReplacementTemporary(e.path().filename().string(), "upload.asc"))
             << "a temporary file stayed: " << e.path();
 
     // Without the limit the same run succeeds and replaces the file.

@@ -4,9 +4,10 @@
 #include "gather_support.h"
 
 #include "common/Paths.h"
+#include "support/Programs.h"
 
-#include <cstdlib>
 #include <set>
+#include <sstream>
 
 using namespace gathertest;
 
@@ -17,10 +18,13 @@ class GeneratedDir {
     // The generator creates the folder itself, inside a temporary one.
     explicit GeneratedDir(const std::string& suffix)
         : parent_(suffix), path_(parent_.path() / "generated") {}
+    // `arguments` are words separated by blanks.
     int generate(const std::string& arguments) const {
-        const std::string command = std::string("\"") + KES_GENDATA + "\" --out \"" +
-                                    path_.string() + "\" " + arguments + " > /dev/null 2>&1";
-        return std::system(command.c_str());
+        std::vector<std::string> argv{KES_GENDATA, "--out", path_.string()};
+        std::istringstream words(arguments);
+        for (std::string word; words >> word;)
+            argv.push_back(word);
+        return testsupport::runProgram(argv);
     }
     std::string dir() const { return path_.string() + "/"; }
 

@@ -3,8 +3,8 @@
 // blanks stand between them.
 #pragma once
 
-#include <cstdio>
-#include <memory>
+#include "support/Programs.h"
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,16 +13,15 @@ namespace reporttest {
 
 using PdfLines = std::vector<std::vector<std::string>>;
 
+inline bool havePdfToText() {
+    return !testsupport::findOnPath("pdftotext").empty();
+}
+
 inline PdfLines pdfTextLines(const std::string& pdfPath) {
-    const std::string command = "pdftotext -layout '" + pdfPath + "' - 2>&1";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string text;
-    if (pipe) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0)
-            text.append(buf, n);
-    }
+    std::string text, errors;
+    testsupport::runProgram({testsupport::findOnPath("pdftotext"), "-layout", pdfPath, "-"}, &text,
+                            &errors);
+    text += errors;
     PdfLines lines;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {

@@ -6,6 +6,7 @@
 #include "data/Value.h"
 #include "data/cdx.h"
 #include "support/Manifest.h"
+#include "support/Programs.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -82,7 +83,7 @@ inline double keyToDouble(const unsigned char* k) {
 }
 
 inline bool haveIndexDump() {
-    return std::system("command -v index_dump >/dev/null 2>&1") == 0;
+    return !testsupport::findOnPath("index_dump").empty();
 }
 
 struct DumpRow {
@@ -93,20 +94,13 @@ struct DumpRow {
 // Runs index_dump on one tag; each output line is "<key> <recno>".
 inline std::vector<DumpRow> indexDump(const std::string& file, const std::string& tag,
                                       const std::string& type, std::string& error) {
-    const std::string cmd =
-        "index_dump --type=" + type + " '" + file + "' " + tag + " 2>/dev/null; echo \"#rc=$?\"";
     std::vector<DumpRow> rows;
-    std::FILE* p = popen(cmd.c_str(), "r");
-    if (!p) {
-        error = "cannot run index_dump";
-        return rows;
-    }
+    const std::string program = testsupport::findOnPath("index_dump");
     std::string out;
-    char buf[65536];
-    size_t got;
-    while ((got = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, got);
-    pclose(p);
+    const int code = program.empty()
+                         ? -1
+                         : testsupport::runProgram({program, "--type=" + type, file, tag}, &out);
+    out += "#rc=" + std::to_string(code) + "\n";
     size_t start = 0;
     while (start < out.size()) {
         size_t end = out.find('\n', start);

@@ -16,26 +16,16 @@ using namespace testsupport;
 
 namespace {
 
-std::string run(const std::string& command) {
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) return out;
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    ::pclose(p);
-    return out;
-}
-
 bool haveIndexDump() {
-    return !run("command -v index_dump 2>/dev/null").empty();
+    return !findOnPath("index_dump").empty();
 }
 
 // Record numbers in the order index_dump lists them (the last word of each line).
 std::vector<uint32_t> dumpOrder(const std::string& cdx, const std::string& tag, const char* type) {
     std::vector<uint32_t> recnos;
-    std::istringstream lines(run("index_dump --type=" + std::string(type) + " " + cdx + " " + tag));
+    std::string out;
+    runProgram({findOnPath("index_dump"), "--type=" + std::string(type), cdx, tag}, &out);
+    std::istringstream lines(out);
     std::string line;
     while (std::getline(lines, line)) {
         size_t space = line.find_last_of(' ');
