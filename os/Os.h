@@ -222,6 +222,10 @@ struct RunOptions {
 int runProgram(const std::vector<std::string>& argv, const RunOptions& options = {},
                Status* status = nullptr);
 
+// For tests of files that are not regular: creates a named pipe (FIFO) at
+// `path`. Fails on systems without them in the file system (Windows).
+Status createFifoForTesting(const std::string& path);
+
 // For tests of a full disk: while one lives, a write that would take a file
 // past `bytes` fails as a full disk does (through the system's file size
 // limit where there is one). The destructor lifts the limit; 0 sets none.

@@ -442,6 +442,11 @@ int runProgram(const std::vector<std::string>& argv, const RunOptions& options, 
                        argv[0] + " ended by signal " + std::to_string(WTERMSIG(wstatus))));
 }
 
+Status createFifoForTesting(const std::string& path) {
+    if (::mkfifo(path.c_str(), 0600) != 0) return failure("Cannot create the pipe " + path);
+    return Status();
+}
+
 FileSizeLimitForTesting::FileSizeLimitForTesting(uint64_t bytes) {
     if (bytes == 0) return;
     std::signal(SIGXFSZ, SIG_IGN);

@@ -580,6 +580,10 @@ int runProgram(const std::vector<std::string>& argv, const RunOptions& options, 
     return static_cast<int>(code);
 }
 
+Status createFifoForTesting(const std::string& path) {
+    return Status(ErrorKind::Other, "Windows has no named pipes in its folders: " + path);
+}
+
 FileSizeLimitForTesting::FileSizeLimitForTesting(uint64_t bytes) {
     g_fileSizeLimit.store(bytes);
     active_ = bytes != 0;

@@ -254,12 +254,15 @@ TEST_F(IniFileTest, AWriteRemovesWhatAKilledWriteLeftBesideTheFile) {
 }
 
 TEST_F(IniFileTest, SettingsFilePathFindsAnyLetterCase) {
-    std::string dir = dir_.string() + "/";
+    std::string dir = (dir_ / "").string();
     fs::remove(path_);
     EXPECT_EQ(SettingsFilePath(dir), dir + "KesPrep.ini");
     EXPECT_EQ(SettingsFilePath(dir_.string()), dir + "KesPrep.ini"); // separator added
     std::ofstream(dir + "KESPREP.INI") << "[A]\r\nx=5\r\n";
-    EXPECT_EQ(SettingsFilePath(dir), dir + "KESPREP.INI");
+    // Where names ignore case (Windows) the file system finds any spelling.
+    if (!testsupport::fileNamesIgnoreCase(dir_)) {
+        EXPECT_EQ(SettingsFilePath(dir), dir + "KESPREP.INI");
+    }
     EXPECT_EQ(TIniFile(SettingsFilePath(dir)).ReadInteger("a", "X", 0), 5);
 }
 

@@ -318,7 +318,8 @@ TEST_F(PlanTest, AutomaticRunsUseTodayOrTheMainWindowsRange) {
 
 TEST_F(PlanTest, MissingFoldersAndTablesAreNamed) {
     const std::string data = folder("data");
-    const std::string period = folder("data/VIRNTP1");
+    const std::string period = folder("data") + "VIRNTP1" + PathDelim;
+    fs::create_directories(period);
     for (const char* table : {"PlacTemp.DBF", "assetemp.dbf", "Scortemp.dbf"})
         touch(period + table);
     PreparationPlan plan;

@@ -2,7 +2,9 @@
 // exact upload file, the settings file as the source of every left-out option,
 // and the command-line errors that must stop it before anything is gathered.
 #include "TestSupport.h"
+#include "support/Programs.h"
 
+#include "common/Paths.h"
 #include "common/PreparationLock.h"
 #include "data/AdsTable.h"
 
@@ -29,8 +31,9 @@ struct RunResult {
 class BatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        data_ = scratch_.dir() + "data/";
-        fs::copy(std::string(KES_TEST_DATA) + "/virn-sample", data_, fs::copy_options::recursive);
+        fs::copy(std::string(KES_TEST_DATA) + "/virn-sample", scratch_.path() / "data",
+                 fs::copy_options::recursive);
+        data_ = (scratch_.path() / "data" / "").string();
         ini_ = scratch_.dir() + "KesPrep.ini";
         writeFile(ini_, "");
     }
@@ -57,12 +60,19 @@ class BatchTest : public ::testing::Test {
         options.stderrFile = scratch_.dir() + "stderr.txt";
         RunResult r;
         r.exitCode = kes::os::runProgram(argv, options);
-        r.out = readFile(options.stdoutFile);
-        r.err = readFile(options.stderrFile);
+        r.out = testsupport::withUnixLineEnds(readFile(options.stdoutFile));
+        r.err = testsupport::withUnixLineEnds(readFile(options.stderrFile));
         return r;
     }
 
     std::string quoted(const std::string& s) const { return "'" + s + "'"; }
+    // A path below the data folder as the program writes it, with the
+    // system's separator.
+    static std::string native(std::string relative) {
+        for (char& c : relative)
+            if (c == '/') c = PathDelim;
+        return relative;
+    }
     static std::string lowered(std::string s) {
         for (char& c : s)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -232,12 +242,13 @@ TEST_F(BatchTest, MissingPeriodOrDataFolderIsNamed) {
         std::string message;
     } cases[] = {
         {"period that does not exist", "--data " + quoted(data_) + " --period 99" + out,
-         "testing period 99: the folder " + data_ + "VIRNTP99/ does not exist"},
+         "testing period 99: the folder " + data_ + native("VIRNTP99/") + " does not exist"},
         {"period folder without its tables", "--data " + quoted(data_) + " --period 5" + out,
-         "testing period 5: the folder " + data_ + "VIRNTP5/ has no table Assetemp.dbf"},
+         "testing period 5: the folder " + data_ + native("VIRNTP5/") +
+             " has no table Assetemp.dbf"},
         {"data directory that does not exist",
          "--data " + quoted(scratch_.dir() + "nowhere") + " --period 1" + out,
-         "the data directory " + scratch_.dir() + "nowhere/ does not exist"},
+         "the data directory " + scratch_.dir() + "nowhere" + PathDelim + " does not exist"},
         // NormalizePath keeps 255 characters: what is left names another folder.
         {"data directory path cut at 255 characters",
          "--data " + quoted(data_ + std::string(300, 'x')) + " --period 1" + out,
@@ -274,7 +285,7 @@ TEST_F(BatchTest, TableHeldElsewhereIsGivenUp) {
             " --period 1 --set temporary --dates all --output " + quoted(scratch_.dir() + "u.asc"));
     holder.Close();
     EXPECT_EQ(r.exitCode, 4);
-    EXPECT_EQ(r.err, "Unable to open Table: " + data_ + "VIRNTP1/PlacTemp.CDX.\n");
+    EXPECT_EQ(r.err, "Unable to open Table: " + data_ + native("VIRNTP1/PlacTemp.CDX") + ".\n");
     EXPECT_FALSE(fs::exists(scratch_.dir() + "u.asc"));
 }
 
@@ -341,8 +352,8 @@ TEST_F(BatchTest, SecondPreparationOnTheSameDataFolderIsRefused) {
         EXPECT_FALSE(fs::exists(data_ + "KESTABLE.dbf"));
         EXPECT_FALSE(fs::exists(upload));
         // Another data folder is not held.
-        const std::string other = scratch_.dir() + "other/";
-        fs::copy(data_, other, fs::copy_options::recursive);
+        fs::copy(scratch_.path() / "data", scratch_.path() / "other", fs::copy_options::recursive);
+        const std::string other = (scratch_.path() / "other" / "").string();
         fs::remove(other + PreparationLock::kFileName);
         EXPECT_EQ(run("--ini " + quoted(ini_) + " --data " + quoted(other) +
                       " --period 1 --set temporary --dates all --output " +

@@ -23,8 +23,11 @@ TEST(UploadPath, FilesThePreparationUsesAndPeriodFoldersAreRefused) {
     writeFile(data + "KESTABLE.dbf", "");
     writeFile(data + "VIRNTP1/PLACTEMP.DBF", "");
     writeFile(root + "KesPrep.ini", "");
-    fs::create_symlink(data + "KESTABLE.dbf", root + "out/link-to-work-table.asc");
-    fs::create_symlink(data + "VIRNTP1", root + "out/period");
+    // Windows without the right to make links skips the cases through links.
+    std::error_code noLinks;
+    fs::create_symlink(data + "KESTABLE.dbf", root + "out/link-to-work-table.asc", noLinks);
+    if (!noLinks) fs::create_directory_symlink(data + "VIRNTP1", root + "out/period", noLinks);
+    const bool haveLinks = !noLinks;
     const std::string ini = root + "KesPrep.ini";
 
     struct Case {
@@ -54,6 +57,7 @@ TEST(UploadPath, FilesThePreparationUsesAndPeriodFoldersAreRefused) {
          nullptr},
     };
     for (const Case& c : cases) {
+        if (!haveLinks && std::string(c.name).find("link") != std::string::npos) continue;
         const std::string problem = UploadPathProblem(c.upload, data, ini);
         if (!c.problem) {
             EXPECT_EQ(problem, "") << c.name;

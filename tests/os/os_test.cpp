@@ -164,11 +164,11 @@ TEST_F(OsTest, CopyReplacesTheTarget) {
 TEST_F(OsTest, StaleTemporariesOfOneTargetAreRemoved) {
     for (const char* name :
          {"T.DBF", "T.DBF.kes-ab12cd.tmp", "t.dbf.kes-zz99zz.tmp", "T.DBF.kes-ab1.tmp",
-          "T.DBF.kes-AB12CD.tmp", "U.DBF.kes-ab12cd.tmp", "T.DBF.kes-ab12cd.tmp.keep"})
+          "T.DBF.kes-AB34CD.tmp", "U.DBF.kes-ab12cd.tmp", "T.DBF.kes-ab12cd.tmp.keep"})
         put(name, "x");
     EXPECT_EQ(os::removeStaleTemporaries(path("T.DBF")), 2);
     EXPECT_EQ(names(),
-              (std::vector<std::string>{"T.DBF", "T.DBF.kes-AB12CD.tmp", "T.DBF.kes-ab1.tmp",
+              (std::vector<std::string>{"T.DBF", "T.DBF.kes-AB34CD.tmp", "T.DBF.kes-ab1.tmp",
                                         "T.DBF.kes-ab12cd.tmp.keep", "U.DBF.kes-ab12cd.tmp"}));
 }
 
@@ -245,9 +245,12 @@ TEST_F(OsTest, LocksConflictBetweenOpensAndProcesses) {
 
 TEST_F(OsTest, ProgramsRunWithoutAShell) {
     const std::string probe = os::executableDirectory() + KES_LOCK_PROBE_NAME;
-    put("with space & quote\"", "x");
+    put("with space & 'quote'", "x");
     // Arguments with blanks and quotes arrive as one argument each.
-    EXPECT_EQ(os::runProgram({probe, path("with space & quote\""), "shared"}), 0);
+    EXPECT_EQ(os::runProgram({probe, path("with space & 'quote'"), "shared"}), 0);
+    EXPECT_EQ(
+        os::runProgram({probe, "--argument", "say \"hi\" & a\\\"b c:\\dir\\ $HOME|* c:\\dir\\"}),
+        0);
     EXPECT_EQ(os::runProgram({probe, path("absent"), "shared"}), 2);
     os::Status status;
     EXPECT_EQ(os::runProgram({path("no-such-program")}, {}, &status), -1);

@@ -1,10 +1,14 @@
 #include "support/TempDir.h"
 
+#include "os/Os.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cctype>
+#include <fstream>
 #include <random>
+#include <stdexcept>
 #include <system_error>
 
 namespace testsupport {
@@ -35,6 +39,15 @@ void makeWritable(const fs::path& path) {
 
 } // namespace
 
+bool fileNamesIgnoreCase(const fs::path& folder) {
+    const fs::path probe = folder / "kes-case-probe";
+    { std::ofstream(probe) << "x"; }
+    std::error_code error;
+    const bool ignores = fs::exists(folder / "KES-CASE-PROBE", error);
+    fs::remove(probe, error);
+    return ignores;
+}
+
 TempDir::TempDir(const std::string& tag) {
     // Test programs run side by side (ctest -j), and one test may hold
     // several folders: a random part keeps the names apart.
@@ -59,7 +72,7 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::dir() const {
-    return path_.string() + "/";
+    return (path_ / "").string(); // the system's own separator at the end
 }
 
 std::string TempDir::file(const std::string& name) const {
@@ -69,7 +82,10 @@ std::string TempDir::file(const std::string& name) const {
 std::string TempDir::copy(const std::string& relative, const std::string& as) const {
     fs::path from = fixture(relative);
     fs::path to = path_ / (as.empty() ? from.filename().string() : as);
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    // Through the program's own copy: std::filesystem's refuses to replace a
+    // file with mingw-w64's runtime.
+    const kes::os::Status copied = kes::os::copyFileReplacing(from.string(), to.string());
+    if (!copied.ok()) throw std::runtime_error(copied.message());
     makeWritable(to);
     return to.string();
 }

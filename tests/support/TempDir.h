@@ -11,6 +11,11 @@ namespace testsupport {
 // A fixture file or folder of tests/data, by its path below that folder.
 std::string fixture(const std::string& relative);
 
+// True when the file system of `folder` ignores the letter case of names
+// (Windows, macOS by default): there a path spelled in any case names the
+// file, and the program need not find its exact spelling.
+bool fileNamesIgnoreCase(const std::filesystem::path& folder);
+
 class TempDir {
   public:
     // `tag` goes into the folder's name, after the running test's name.

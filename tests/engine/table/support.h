@@ -3,10 +3,12 @@
 #pragma once
 
 #include "support/Manifest.h"
+#include "support/Programs.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,6 +20,16 @@ namespace testsupport {
 namespace fs = std::filesystem;
 
 using Row = std::vector<std::string>;
+
+// True when `message` names `fileName` in any letter case: where names
+// ignore case (Windows) the program keeps the spelling it was given.
+inline bool namesFile(const std::string& message, std::string fileName) {
+    std::string lower = message;
+    for (std::string* s : {&lower, &fileName})
+        for (char& c : *s)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find(fileName) != std::string::npos;
+}
 
 inline std::string rtrim(std::string s) {
     while (!s.empty() && s.back() == ' ')

@@ -6,6 +6,7 @@
 #include "data/AdsTable.h"
 #include "data/OpenTableWithRetry.h"
 #include "data/cdx.h"
+#include "os/Os.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -483,7 +484,7 @@ TEST(Orders, AnIndexThatNoLongerFitsItsTableIsRebuilt) {
         Table reopened(tmp, "CODES", nullptr);
         reopened.add("B");
     }
-    fs::copy_file(tmp.file("old.cdx"), tmp.file("CODES.cdx"), fs::copy_options::overwrite_existing);
+    ASSERT_TRUE(kes::os::copyFileReplacing(tmp.file("old.cdx"), tmp.file("CODES.cdx")).ok());
     TAdsTable t;
     t.DatabaseName = tmp.dir();
     t.TableType = ttAdsCDX;

@@ -1,13 +1,21 @@
 // Tries a lock on a file from a second process and says through its exit
 // code what happened: 0 taken, 3 held elsewhere, 2 anything else.
 //   kes_lock_probe <path> shared|exclusive
+// With --argument it checks instead that one argument full of what a command
+// line quotes arrived whole: 0 when it did, 4 when not.
+//   kes_lock_probe --argument <text>
 #include "os/Os.h"
 
 #include <string>
 
+// Blanks, quotes, backslashes before a quote and at the end, and characters
+// a shell would act on.
+constexpr const char* kAwkwardArgument = "say \"hi\" & a\\\"b c:\\dir\\ $HOME|* c:\\dir\\";
+
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
     const std::vector<std::string> args = kes::os::commandLineArguments(argc, argv);
+    if (args[1] == "--argument") return args[2] == kAwkwardArgument ? 0 : 4;
     kes::os::File file;
     if (!kes::os::File::openRead(args[1], file).ok()) return 2;
     const kes::os::Status locked = file.lock(args[2] == "exclusive" ? kes::os::LockKind::Exclusive
