@@ -92,7 +92,10 @@ void TGLRunOnce::bringOwnerToFront() {
     if (window->isMinimized()) window->showNormal();
     window->raise();
     window->activateWindow();
+#ifdef _WIN32
+    // Asking for the native handle makes one; elsewhere Qt's raise() is all.
     kes::os::desktop::bringToFront(static_cast<std::uintptr_t>(window->winId()));
+#endif
 }
 
 #ifdef _WIN32
