@@ -129,6 +129,7 @@ inline void printSteps() {
     struct Sum {
         std::string name;
         double wall = 0, processor = 0;
+        uint64_t peak = 0;
         int count = 0;
     };
     std::vector<Sum> sums;
@@ -139,10 +140,12 @@ inline void printSteps() {
         if (!sum) sum = &sums.emplace_back(Sum{step.name});
         sum->wall += step.wallSeconds;
         sum->processor += step.processorSeconds;
+        if (sum->peak < step.peakBytes) sum->peak = step.peakBytes;
         ++sum->count;
     }
     for (const Sum& s : sums)
-        std::printf("    %-26s %7.3f s wall %7.3f s cpu%s\n", s.name.c_str(), s.wall, s.processor,
+        std::printf("    %-26s %7.3f s wall %7.3f s cpu %7.1f MB peak at its end%s\n",
+                    s.name.c_str(), s.wall, s.processor, megabytes(s.peak),
                     s.count > 1 ? (" (" + std::to_string(s.count) + " times)").c_str() : "");
 }
 

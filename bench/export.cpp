@@ -62,12 +62,14 @@ int runCase(const Settings& s, const Case& c) {
     QuietOperator op;
     if (GatherRecords(g, op) != GatherResult::Done) return 1;
     const double gathered = step.seconds(), gatheredCpu = step.cpu();
+    const double gatheredResident = bench::megabytes(kes::os::residentMemoryBytes());
 
     step = Span();
     TAdsTable work;
     if (!OpenWorkTable(work, dataDir, op)) return 1;
     std::vector<TBookmark> rows = SelectAllInOrder(work);
     const double selected = step.seconds(), selectedCpu = step.cpu();
+    const double selectedResident = bench::megabytes(kes::os::residentMemoryBytes());
 
     step = Span();
     ExportOptions o;
@@ -87,9 +89,10 @@ int runCase(const Settings& s, const Case& c) {
     const auto bytes = std::filesystem::file_size(o.AutoFileName);
     std::printf("%-34s %9zu rows %6.1f MB file  %s\n", c.name, rows.size(), bench::megabytes(bytes),
                 outcome == ExportOutcome::Prepared ? "ok" : op.last.c_str());
-    std::printf("    %-26s %7.3f s wall %7.3f s cpu\n", "gather", gathered, gatheredCpu);
-    std::printf("    %-26s %7.3f s wall %7.3f s cpu\n", "open and select all", selected,
-                selectedCpu);
+    std::printf("    %-26s %7.3f s wall %7.3f s cpu %7.1f MB held after it\n", "gather", gathered,
+                gatheredCpu, gatheredResident);
+    std::printf("    %-26s %7.3f s wall %7.3f s cpu %7.1f MB held after it\n",
+                "open and select all", selected, selectedCpu, selectedResident);
     std::printf("    %-26s %7.3f s wall %7.3f s cpu\n", "stage and write", exported, exportedCpu);
     std::printf("    %-26s %7.3f s wall %7.3f s cpu %9.0f rows/s %7.1f MB peak\n", "total", total,
                 totalCpu, static_cast<double>(rows.size()) / total, peak);

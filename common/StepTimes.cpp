@@ -40,7 +40,8 @@ StepTimer::StepTimer(const char* name) : name_(name) {
 
 StepTimer::~StepTimer() {
     if (wall_ < 0 || !keeping.load(std::memory_order_relaxed)) return;
-    StepTime step{name_, wallNow() - wall_, os::processorSeconds() - processor_};
+    StepTime step{name_, wallNow() - wall_, os::processorSeconds() - processor_,
+                  os::peakResidentMemoryBytes()};
     try {
         std::lock_guard<std::mutex> lock(guard);
         kept.push_back(std::move(step));

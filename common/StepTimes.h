@@ -4,6 +4,7 @@
 // flag test.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ struct StepTime {
     std::string name;
     double wallSeconds = 0;
     double processorSeconds = 0; // user and system, every thread of the process
+    uint64_t peakBytes = 0;      // the process's peak memory when the step ended
 };
 
 // Starts or stops keeping step times; starting forgets the ones kept.

@@ -572,6 +572,10 @@ uint64_t hashKey(const unsigned char* key, size_t length) {
 // Exact finds go through a hash of the distinct keys, each naming the first
 // entry that carries it: a seek then touches two places in memory where a
 // binary search over a large order waits for twenty.
+size_t TAdsTable::Order::hashOf(const unsigned char* bytes) const {
+    return static_cast<size_t>(hashKey(bytes, keyLength));
+}
+
 size_t TAdsTable::Order::firstEntryWithKey(const unsigned char* sought) {
     const size_t n = entries.size();
     const size_t len = keyLength;
@@ -588,7 +592,7 @@ size_t TAdsTable::Order::firstEntryWithKey(const unsigned char* sought) {
             slots[slot] = static_cast<uint32_t>(i + 1);
         }
     }
-    if (slots.empty()) return n;
+    if (slots.empty() || !sought) return n;
     const size_t mask = slots.size() - 1;
     for (size_t slot = hashKey(sought, len) & mask; slots[slot] != 0; slot = (slot + 1) & mask) {
         const size_t i = slots[slot] - 1;
@@ -597,7 +601,7 @@ size_t TAdsTable::Order::firstEntryWithKey(const unsigned char* sought) {
     return n;
 }
 
-bool TAdsTable::seekKey(const std::string& key) {
+uint32_t TAdsTable::firstVisibleWithKey(const std::string& key, size_t* position) const {
     Order& o = *active_;
     const auto& e = o.entries;
     const size_t len = o.keyLength;
@@ -623,27 +627,31 @@ bool TAdsTable::seekKey(const std::string& key) {
                                         std::to_string(e.recnos[i]) +
                                         " does not carry the key its entry holds.");
         if (!visible(e.recnos[i])) continue;
-        position_ = i;
-        recno_ = e.recnos[i];
-        eof_ = bof_ = false;
-        notify(TableEvent::ScrollChanged);
-        return true;
+        if (position) *position = i;
+        return e.recnos[i];
     }
-    return false;
+    return 0;
 }
 
-bool TAdsTable::FindKey(std::string_view value) {
-    requireOpen("find a key");
-    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
-    if (state_ == dsEdit || state_ == dsInsert) Post();
-    ensureBuilt(*active_);
-    Order& o = *active_;
+bool TAdsTable::seekKey(const std::string& key) {
+    size_t position = 0;
+    const uint32_t recno = firstVisibleWithKey(key, &position);
+    if (recno == 0) return false;
+    position_ = position;
+    recno_ = recno;
+    eof_ = bof_ = false;
+    notify(TableEvent::ScrollChanged);
+    return true;
+}
+
+std::string TAdsTable::findKeyFor(std::string_view value) const {
+    const Order& o = *active_;
     if (o.keyType == ValueType::Character && kes::isAscii(value)) {
         // Plain ASCII reads the same in every code page: the key is the text
         // itself, blank-padded or cut to the key length.
         std::string key(value.substr(0, o.keyLength));
         key.resize(o.keyLength, ' ');
-        return seekKey(key);
+        return key;
     }
     Value v;
     switch (o.keyType) {
@@ -665,9 +673,114 @@ bool TAdsTable::FindKey(std::string_view value) {
             logicalFromByte(kes::trimLeft(value).empty() ? ' ' : kes::trimLeft(value)[0]));
         break;
     }
-    std::string key =
-        o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals) : xbase::cdxKey(v, o.keyLength);
-    return seekKey(key);
+    return o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals) : xbase::cdxKey(v, o.keyLength);
+}
+
+bool TAdsTable::FindKey(std::string_view value) {
+    requireOpen("find a key");
+    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    ensureBuilt(*active_);
+    return seekKey(findKeyFor(value));
+}
+
+namespace {
+
+void prefetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
+} // namespace
+
+std::vector<uint32_t> TAdsTable::FindKeyRecNos(const std::vector<std::string_view>& values) {
+    requireOpen("find a key");
+    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    ensureBuilt(*active_);
+    Order& o = *active_;
+    o.firstEntryWithKey(nullptr); // the hash is built before any thread reads it
+    std::vector<uint32_t> found(values.size(), 0);
+    // Each seek runs in steps a few seeks apart, each step fetching what the
+    // next one reads: the slot of the hash, the entry, the record. Only the
+    // last step decides, exactly as FindKey does.
+    auto seekRange = [&](size_t from, size_t to) {
+        constexpr size_t kAhead = 8, kRing = 32;
+        struct Pending {
+            std::string key;
+            size_t slot = 0;
+            size_t entry = 0;
+        };
+        std::vector<Pending> ring(kRing);
+        const size_t mask = o.slots.size() - 1;
+        for (size_t j = from; j < to + 3 * kAhead; ++j) {
+            if (j < to) {
+                Pending& p = ring[j % kRing];
+                p.key = findKeyFor(values[j]);
+                p.slot =
+                    o.slots.empty()
+                        ? 0
+                        : o.hashOf(reinterpret_cast<const unsigned char*>(p.key.data())) & mask;
+                if (!o.slots.empty()) prefetch(&o.slots[p.slot]);
+            }
+            if (j >= from + kAhead && j - kAhead < to && !o.slots.empty()) {
+                Pending& p = ring[(j - kAhead) % kRing];
+                p.entry = o.slots[p.slot];
+                if (p.entry != 0) {
+                    prefetch(o.entries.key(p.entry - 1));
+                    prefetch(&o.entries.recnos[p.entry - 1]);
+                }
+            }
+            if (j >= from + 2 * kAhead && j - 2 * kAhead < to) {
+                const Pending& p = ring[(j - 2 * kAhead) % kRing];
+                if (p.entry != 0) {
+                    const uint32_t recno = o.entries.recnos[p.entry - 1];
+                    if (recno >= 1 && recno <= dbf_.recordCount()) prefetch(dbf_.record(recno));
+                }
+            }
+            if (j >= from + 3 * kAhead) {
+                const size_t k = j - 3 * kAhead;
+                found[k] = firstVisibleWithKey(ring[k % kRing].key, nullptr);
+            }
+        }
+    };
+    // Two threads only where every step reads and nothing evaluates an
+    // expression: a text key of one field and no filter.
+    const bool plain = o.keyField >= 0 && o.keyType == ValueType::Character && !filter_.valid();
+    if (plain && values.size() >= 100000) {
+        const size_t half = values.size() / 2;
+        std::exception_ptr error;
+        std::thread second([&] {
+            try {
+                seekRange(half, values.size());
+            } catch (...) {
+                error = std::current_exception();
+            }
+        });
+        try {
+            seekRange(0, half);
+        } catch (...) {
+            second.join();
+            throw;
+        }
+        second.join();
+        if (error) std::rethrow_exception(error);
+    } else {
+        seekRange(0, values.size());
+    }
+    return found;
+}
+
+void TAdsTable::Prefetch(const TBookmark& bookmark) const {
+    if (!Active() || bookmark.recno < 1 || bookmark.recno > dbf_.recordCount()) return;
+    const char* record = dbf_.record(bookmark.recno);
+    prefetch(record);
+    prefetch(record + dbf_.recordLength() - 1);
+    if (active_ && active_->positionsValid && bookmark.recno < active_->positionOf.size())
+        prefetch(&active_->positionOf[bookmark.recno]);
 }
 
 bool TAdsTable::FindKey(kes::Date value) {

@@ -68,6 +68,7 @@ void TAdsTable::Open() {
     if (tableName_.empty())
         throw EADSDatabaseError(AE_FILE_NOT_FOUND, "No table name given: " + DatabaseName);
     kes::StepTimer step("open tables");
+    kes::os::returnFreedMemoryPromptly();
     dbf_.open(DataFilePath(), Exclusive ? xbase::OpenMode::Exclusive : xbase::OpenMode::Shared);
     fieldObjects_.clear();
     for (size_t i = 0; i < dbf_.fields().size(); ++i)

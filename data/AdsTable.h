@@ -183,6 +183,8 @@ class TAdsTable {
 
     TBookmark GetBookmark() const { return TBookmark{recno_}; }
     void GotoBookmark(const TBookmark& bookmark);
+    // A hint that the record is read soon: its bytes are fetched meanwhile.
+    void Prefetch(const TBookmark& bookmark) const;
     void FreeBookmark(TBookmark& bookmark) { bookmark.recno = 0; }
     bool BookmarkValid(const TBookmark& bookmark) const;
 
@@ -222,6 +224,10 @@ class TAdsTable {
     // Exact seek in the active order: the first record whose key equals the
     // value. When nothing is found the cursor stays where it was.
     bool FindKey(std::string_view value);
+    // The records FindKey would land on for many texts at once, 0 for a text
+    // it finds nothing for; the cursor stays. The seeks overlap their waits
+    // for memory, and many of them are shared out over two threads.
+    std::vector<uint32_t> FindKeyRecNos(const std::vector<std::string_view>& values);
     bool FindKey(kes::Date value);
     bool FindKey(double value);
     bool FindKeyBool(bool value);
@@ -271,6 +277,11 @@ class TAdsTable {
     // Empty when the order's entries fit the table, else what does not fit.
     std::string indexMismatch(const Order& order) const;
     bool seekKey(const std::string& key);
+    // The key bytes FindKey seeks for a text in the active order.
+    std::string findKeyFor(std::string_view value) const;
+    // The first visible record whose entry carries `key`, 0 when none; the
+    // position of its entry in `position`.
+    uint32_t firstVisibleWithKey(const std::string& key, size_t* position) const;
     void notify(TableEvent event);
     std::string structuralIndexPath() const;
     [[noreturn]] void fail(int code, const std::string& what) const;

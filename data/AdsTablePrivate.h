@@ -46,8 +46,11 @@ struct TAdsTable::Order {
     // with the key + 1 (0: empty); built at the first find, dropped with the
     // entries.
     std::vector<uint32_t> slots;
-    // The first entry whose key bytes are `sought` (keyLength bytes); size() when none.
+    // The first entry whose key bytes are `sought` (keyLength bytes); size()
+    // when none. With nullptr it only builds the hash.
     size_t firstEntryWithKey(const unsigned char* sought);
+    // The hash of keyLength key bytes that places them in `slots`.
+    size_t hashOf(const unsigned char* key) const;
 };
 
 namespace xbase::tabledetail {

@@ -181,6 +181,11 @@ void* growPages(void* data, size_t oldSize,
 void freePages(void* data, size_t size);
 // Asks for huge pages for the whole 2 MB pages inside the range, where supported.
 void adviseHugePages(void* data, size_t size);
+// Large blocks of the ordinary heap go back to the system as soon as they are
+// freed. (The C library of Linux otherwise raises its limit for that after
+// every large block freed, and keeps the next ones: a gathering's 100 MB of
+// freed keys stayed with the process through the export.) Safe to call often.
+void returnFreedMemoryPromptly();
 
 // The broken-down local time of a moment.
 struct CalendarTime {

@@ -11,6 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -299,6 +302,14 @@ void* growPages(void* data, size_t oldSize, size_t newSize) {
 
 void freePages(void* data, size_t size) {
     if (data) ::munmap(data, size);
+}
+
+void returnFreedMemoryPromptly() {
+#if defined(__GLIBC__)
+    // Setting the limit also turns off its raising; 128 KB is where it starts.
+    static const bool fixed = ::mallopt(M_MMAP_THRESHOLD, 128 * 1024) == 1;
+    (void)fixed;
+#endif
 }
 
 void adviseHugePages(void* data, size_t size) {

@@ -387,6 +387,9 @@ void freePages(void* data, size_t) {
 
 void adviseHugePages(void*, size_t) {}
 
+// The Windows heap hands large blocks back to the system when they are freed.
+void returnFreedMemoryPromptly() {}
+
 // The process ------------------------------------------------------------------
 
 CalendarTime localTime(std::time_t moment) {

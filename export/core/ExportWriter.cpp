@@ -146,6 +146,7 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                 for (int row = 0; row < count; ++row) {
                     recordsStaged = true;
                     op.SetProgress(row);
+                    if (row + 8 < count) workTable.Prefetch(selected[static_cast<size_t>(row + 8)]);
                     workTable.GotoBookmark(selected[static_cast<size_t>(row)]);
                     AdsTable6.Append();
                     auto next = out.begin();

@@ -1,5 +1,6 @@
 #include "prep/core/Gather.h"
 
+#include "common/CodePage.h"
 #include "common/Paths.h"
 #include "common/StepTimes.h"
 #include "common/Text.h"
@@ -7,6 +8,7 @@
 #include "os/Os.h"
 #include "prep/core/WorkTable.h"
 
+#include <deque>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -298,24 +300,47 @@ void Gathering::processRecords() {
         return false;
     };
 
+    // Every record's student, sought all together before the pass (the
+    // records' SSNs do not change in it): the seeks overlap their waits.
+    const uint32_t recordCount = work.File().recordCount();
+    std::vector<uint32_t> studentOf;
+    {
+        std::vector<std::string_view> keys(recordCount);
+        std::deque<std::string> converted; // SSNs that are not plain ASCII
+        for (uint32_t r = 1; r <= recordCount; ++r) {
+            const std::string_view stored = kes::trimRight(ssn.At(r).RawBytes());
+            if (kes::isAscii(stored)) {
+                keys[r - 1] = stored;
+            } else {
+                keys[r - 1] = converted.emplace_back(ssn.At(r).AsString());
+            }
+        }
+        studentOf = students.FindKeyRecNos(keys);
+    }
+    auto studentAt = [&](uint32_t recno) {
+        return recno >= 1 && recno <= studentOf.size() ? studentOf[recno - 1] : 0u;
+    };
+
     work.DisableControls();
     students.DisableControls();
     try {
         work.First();
         int counter = 0;
         while (!work.Eof()) {
+            students.Prefetch(TBookmark{studentAt(work.RecNo() + 8)});
             // One edit for the whole record: a record the code tables drop
             // loses its pending change and goes at the pack.
             work.Edit();
             if (options_.IncludeSiteCode) siteCode.SetAsString(siteCode_);
 
             const std::string studentSsn = ssn.AsString();
-            const bool studentFound = students.FindKey(studentSsn);
+            const uint32_t student = studentAt(work.RecNo());
+            const bool studentFound = student != 0;
             if (studentFound) {
-                lastName.Assign(studentLastName);
-                firstName.Assign(studentFirstName);
-                middleName.Assign(studentMiddleName);
-                birthDate.SetAsDateTime(studentBirthDate.AsDateTime());
+                lastName.Assign(studentLastName.At(student));
+                firstName.Assign(studentFirstName.At(student));
+                middleName.Assign(studentMiddleName.At(student));
+                birthDate.SetAsDateTime(studentBirthDate.At(student).AsDateTime());
             }
 
             id.SetAsString(SsnToId(studentSsn));

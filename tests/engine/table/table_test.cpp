@@ -713,3 +713,52 @@ TEST(TableObject, AssignStoresWhatTheTextWouldStore) {
                     }
             }
 }
+
+// Many seeks at once land where FindKey lands, one by one, and leave the
+// cursor alone: above 100,000 texts they are shared out over two threads.
+TEST(Orders, FindKeyRecNosAgreesWithFindKey) {
+    TempDir tmp;
+    Table tab(tmp, "STUDENTS", "SSN, C,11,0;NAME, C,10,0;");
+    TAdsTable& t = tab.t;
+    t.AdsCreateIndex61("", "SSN", "SSN", "", "", ADS_COMPOUND);
+    t.AdsCreateIndex61("", "NAME", "NAME", "", "", ADS_COMPOUND);
+    const char* const names[] = {"M\xC3\x9CLLER", "MILLER",
+                                 "\xC3\x87"
+                                 "AKIR",
+                                 "SMITH"};
+    for (int i = 0; i < 3000; ++i) {
+        t.Append();
+        t.FieldByName("SSN").SetAsString(std::to_string(800000000 + i * 7 % 2000));
+        t.FieldByName("NAME").SetAsString(names[i % 4]);
+        t.Post();
+    }
+    struct Case {
+        const char* order;
+        std::vector<std::string> texts;
+    } cases[] = {
+        {"SSN", {}},
+        {"NAME",
+         {"M\xC3\x9CLLER", "MILLER",
+          "\xC3\x87"
+          "AKIR",
+          "SMITH", "SMITHS", "", "M"}},
+    };
+    for (int i = 0; i < 120000; ++i)
+        cases[0].texts.push_back(std::to_string(800000000 + i % 2500)); // 500 of them missing
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.order);
+        t.SetIndexName(c.order);
+        t.First();
+        const uint32_t here = t.RecNo();
+        const std::vector<std::string_view> texts(c.texts.begin(), c.texts.end());
+        const std::vector<uint32_t> found = t.FindKeyRecNos(texts);
+        EXPECT_EQ(t.RecNo(), here);
+        ASSERT_EQ(found.size(), texts.size());
+        for (size_t i = 0; i<texts.size(); i += c.texts.size()> 100 ? 97 : 1) {
+            const bool one = t.FindKey(texts[i]);
+            EXPECT_EQ(found[i], one ? t.RecNo() : 0u) << texts[i];
+        }
+        EXPECT_EQ(std::count(found.begin(), found.end(), 0u),
+                  c.texts.size() > 100 ? 120000 / 2500 * 500 : 3);
+    }
+}
