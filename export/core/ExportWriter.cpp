@@ -56,9 +56,11 @@ void appendZeroPadded(std::string& text, int64_t value, int width) {
 }
 
 std::string dateText(const TField& field) {
-    std::string text = field.AsDateTime().toYyyymmdd();
-    if (text.compare(0, 4, "1899") == 0) return {};
-    return text;
+    // A valid stored date is its own text; an empty or unreadable one reads
+    // as day zero, which is left blank like every date of 1899.
+    const std::string_view stored = field.RawBytes();
+    if (!kes::Date::fromYyyymmdd(stored) || stored.compare(0, 4, "1899") == 0) return {};
+    return std::string(stored);
 }
 
 } // namespace
