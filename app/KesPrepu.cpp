@@ -309,6 +309,11 @@ void TKesPrepMainForm::BuildPeriodList() {
 
 void TKesPrepMainForm::btnSettingsClick() {
     ProgramState& program = Program();
+    // The code tables are the dialog's alone while it is open, backed up
+    // before it opens: no preparation gathers by them meanwhile. The session
+    // outlives the dialog, whose tables write their last pending row when it
+    // is destroyed.
+    CodeTableSession codeTables(program.DataDir);
     TSetPathtoORVAForm form(this);
     form.Edit2->setText(QString::fromStdString(program.DataDir));
     form.chkPlacement->setChecked(program.IncludePlacement);
@@ -320,12 +325,16 @@ void TKesPrepMainForm::btnSettingsClick() {
     form.chkSubscores->setChecked(program.IncludeSubscores);
     form.chkSiteCode->setChecked(program.IncludeSiteCode);
 
-    const CodeTableBackup backup = BackUpCodeTables(program.DataDir);
+    if (!codeTables.editable()) {
+        // The other settings can still be changed.
+        form.KeepCodeTablesClosed();
+        ui::showError(codeTables.refusal(), this);
+    }
     if (form.exec() != QDialog::Accepted) {
         // The dialog's tables first, pending rows discarded: only closed
         // files can be put back as they were.
         form.DiscardAndCloseCodeTables();
-        const std::vector<std::string> problems = RestoreCodeTables(backup);
+        const std::vector<std::string> problems = codeTables.restore();
         if (!problems.empty()) {
             std::string text = "The code tables could not all be put back as they were:";
             for (const std::string& problem : problems)

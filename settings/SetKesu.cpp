@@ -216,6 +216,12 @@ void TSetPathtoORVAForm::DiscardAndCloseCodeTables() {
     }
 }
 
+void TSetPathtoORVAForm::KeepCodeTablesClosed() {
+    DiscardAndCloseCodeTables();
+    for (int page : {PlacementPage, TestPage})
+        OvcNotebook1->setTabEnabled(page, false);
+}
+
 void TSetPathtoORVAForm::Button2Click() {
     QString start = Edit2->text();
     if (start.isEmpty() || !QDir(start).exists()) start = QDir::currentPath();

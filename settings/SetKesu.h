@@ -57,6 +57,10 @@ class TSetPathtoORVAForm : public QDialog {
     // files can be put back after a Cancel.
     void DiscardAndCloseCodeTables();
 
+    // While another process prepares from the data folder the code tables
+    // are not the dialog's to change: their two pages cannot be chosen.
+    void KeepCodeTablesClosed();
+
     // Controls, named as the dialog's design names them.
     QTabWidget* OvcNotebook1;
     QWidget* PagePath;

@@ -11,9 +11,6 @@ endif()
 file(GLOB KES_PREP_GUI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/prep/gui/*.cpp)
 if(KES_BUILD_GUI AND KES_PREP_GUI_TEST_SOURCES)
   kes_add_test_program(prep_gui_tests "${KES_PREP_GUI_TEST_SOURCES}" "kes_prep_gui;Qt6::Test")
-  # Another preparation on the same data folder, as another process.
-  add_executable(kes_lock_holder ${CMAKE_CURRENT_SOURCE_DIR}/prep/gui/helper/LockHolder.cpp)
-  target_link_libraries(kes_lock_holder PRIVATE kes_common)
   target_compile_definitions(prep_gui_tests PRIVATE
                              KES_BATCH_PROGRAM="$<TARGET_FILE:kesprep-batch>"
                              KES_LOCK_HOLDER="$<TARGET_FILE:kes_lock_holder>")

@@ -1,9 +1,14 @@
 #include "settings/core/CodeTableBackup.h"
 
 #include "common/Paths.h"
+#include "common/PreparationLock.h"
 #include "settings/core/CodeFiles.h"
+#include "settings/core/CodeTables.h"
+
+#include <exception>
 
 CodeTableBackup BackUpCodeTables(const std::string& dataDir) {
+    const auto held = HoldCodeTables(dataDir);
     CodeTableBackup backup;
     backup.dataDir = dataDir;
     for (size_t i = 0; i < kCodeTableFiles.size(); ++i) {
@@ -18,6 +23,7 @@ CodeTableBackup BackUpCodeTables(const std::string& dataDir) {
 }
 
 std::vector<std::string> RestoreCodeTables(const CodeTableBackup& backup) {
+    const auto held = HoldCodeTables(backup.dataDir);
     std::vector<std::string> problems;
     const std::string& dir = backup.dataDir;
     for (size_t i = 0; i < kCodeTableFiles.size(); ++i) {
@@ -43,4 +49,21 @@ std::vector<std::string> RestoreCodeTables(const CodeTableBackup& backup) {
         codefiles::deleteEverySpelling(copy);
     }
     return problems;
+}
+
+CodeTableSession::CodeTableSession(const std::string& dataDir) {
+    try {
+        lock_ = HoldCodeTables(dataDir);
+        backup_ = BackUpCodeTables(dataDir);
+    } catch (const std::exception& e) {
+        lock_.reset();
+        refusal_ = e.what();
+    }
+}
+
+CodeTableSession::~CodeTableSession() = default;
+
+std::vector<std::string> CodeTableSession::restore() {
+    if (!editable()) return {};
+    return RestoreCodeTables(backup_);
 }

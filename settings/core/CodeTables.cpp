@@ -2,9 +2,11 @@
 
 #include "common/Operator.h"
 #include "common/Paths.h"
+#include "common/PreparationLock.h"
 #include "common/Text.h"
 #include "data/AdsTable.h"
 #include "data/OpenTableWithRetry.h"
+#include "os/Os.h"
 #include "settings/core/CodeFiles.h"
 
 #include <cctype>
@@ -109,6 +111,18 @@ int PeriodNumberOfEntry(std::string_view entry) {
     return number;
 }
 
+std::unique_ptr<PreparationLock> HoldCodeTables(const std::string& dataDir) {
+    if (kes::os::fileKind(dataDir) != kes::os::FileKind::Directory) return nullptr;
+    try {
+        return std::make_unique<PreparationLock>(dataDir);
+    } catch (const EPreparationBusy&) {
+        throw EPreparationBusy(
+            "The code tables cannot be changed while a preparation is running on the data "
+            "folder " +
+            dataDir + ". Try again when it has finished.");
+    }
+}
+
 bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, Operator& op) {
     const CodeTableDesign& design = CodeTableDesignOf(kind);
     postPending(table);
@@ -119,6 +133,7 @@ bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& data
     table.SetTableName(design.tableName);
 
     if (!kes::fileExists(fileIn(dataDir, design.tableName, ".dbf"))) {
+        const auto held = HoldCodeTables(dataDir);
         // An index without its table belongs to a table that is gone.
         codefiles::deleteEverySpelling(fileIn(dataDir, design.tableName, ".cdx"));
         TAdsTable::AdsCreateTable(fileIn(dataDir, design.tableName, ".dbf"), ttAdsCDX, OEM, 0,
@@ -142,6 +157,7 @@ bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& data
 bool FillCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, int period,
                    Operator& op) {
     const CodeTableDesign& design = CodeTableDesignOf(kind);
+    const auto held = HoldCodeTables(table.DatabaseName);
     TAdsTable source;
     source.DatabaseName = dataDir + "VIRNTP" + std::to_string(period) + PathDelim;
     source.TableType = ttAdsNTX;
@@ -250,6 +266,8 @@ void carryOver(TAdsTable& table, const std::string& dataDir, Operator& op, bool&
 RebuildResult RebuildCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir,
                                int period, Operator& op) {
     const CodeTableDesign& design = CodeTableDesignOf(kind);
+    // Asked only when the rebuild can go through to its end.
+    const auto held = HoldCodeTables(dataDir);
     if (!table.Active() && !OpenCodeTable(table, kind, dataDir, op)) return RebuildResult::GaveUp;
     postPending(table);
 
@@ -286,6 +304,7 @@ RebuildResult RebuildCodeTable(TAdsTable& table, CodeTableKind kind, const std::
 
 void SetIncludeOnEveryRow(TAdsTable& table, bool include) {
     if (!table.Active()) return;
+    const auto held = HoldCodeTables(table.DatabaseName);
     postPending(table);
     TBookmark here = table.GetBookmark();
     withControlsDisabled(table, [&] {
@@ -312,6 +331,7 @@ bool DeleteCodeRow(TAdsTable& table, CodeTableKind kind, const std::string& data
         table.Cancel();
         return true;
     }
+    const auto held = HoldCodeTables(dataDir);
     table.Cancel();
     if (table.IsEmpty()) return true;
     // Where the row stands in the active order, to land on its successor.

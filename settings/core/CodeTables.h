@@ -6,11 +6,13 @@
 // through the Operator they are given. No Qt here.
 #pragma once
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 class Operator;
+class PreparationLock;
 class TAdsTable;
 
 enum class CodeTableKind { Placement, TestScore };
@@ -42,17 +44,29 @@ std::string TestScoreName(std::string_view code, std::string_view test, std::str
 // 0 when it begins with no number.
 int PeriodNumberOfEntry(std::string_view entry);
 
+// The data folder's preparation lock, held while the code tables are
+// rewritten: a preparation looks codes up in them from the start of its
+// gathering to its end and must find them as they were or as they became,
+// never half rewritten. Every operation below that writes a code table holds
+// it for its run; within this process the lock is shared, so an operation
+// inside a held session does not wait for itself. Throws EPreparationBusy
+// (saying that the code tables cannot be changed now) when another process
+// prepares from the folder, std::runtime_error when the lock file cannot be
+// made; nullptr when the data folder does not exist (no table there to guard).
+std::unique_ptr<PreparationLock> HoldCodeTables(const std::string& dataDir);
+
 // Opens the code table of `dataDir` in `table` (CDX, shared), creating it
 // first when its .dbf is missing: a .cdx lying there without its table is
 // deleted, the empty table created with its "CODE" tag. The tag is the active
 // order whenever the .cdx exists; the table is left at its first row. A
 // pending edit of `table` is posted first. False when the operator gave up on
-// an open.
+// an open. Creating the table holds the code tables (EPreparationBusy).
 bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, Operator& op);
 
 // Appends one row per record of the period's LEVELS (TEST) table, in the
 // source's natural order: CODE and NEWCODE the source's code, INCLUDE false,
 // the text as above. False when the operator gave up on the source's open.
+// Holds the code tables of the table's folder (EPreparationBusy).
 bool FillCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, int period,
                    Operator& op);
 
@@ -75,17 +89,20 @@ enum class RebuildResult {
 // NEWCODE and INCLUDE of the first such old row in code order. When the old
 // files cannot be set aside, the rebuild stops with CodeTableError and the
 // table the operator had stays as it was (and open). The question before a
-// rebuild is the operator's Yes/Cancel confirmation.
+// rebuild is the operator's Yes/Cancel confirmation. The code tables are held
+// from before the question to the end (EPreparationBusy, nothing asked or
+// changed).
 RebuildResult RebuildCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& dataDir,
                                int period, Operator& op);
 
 // Sets INCLUDE on every row (Select All, UnSelect) and returns to the row
-// that was current. Bound views hear of it once, at the end.
+// that was current. Bound views hear of it once, at the end. Holds the code
+// tables of the table's folder (EPreparationBusy, no row changed).
 void SetIncludeOnEveryRow(TAdsTable& table, bool include);
 
 // Removes the current row for good: a row only marked deleted would stay in
 // view and would still translate its code in the gathering. The table is
 // packed (opened exclusively for a moment) and left on the row that took the
 // deleted row's place in the active order. False when the operator gave up on
-// an open.
+// an open. Holds the code tables (EPreparationBusy, the row stays).
 bool DeleteCodeRow(TAdsTable& table, CodeTableKind kind, const std::string& dataDir, Operator& op);

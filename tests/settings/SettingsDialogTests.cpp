@@ -9,9 +9,11 @@
 #include "app/core/IniFile.h"
 #include "app/core/ProgramState.h"
 #include "common/Paths.h"
+#include "os/Os.h"
 #include "settings/CodeGrid.h"
 #include "settings/DBNavigator.h"
 #include "settings/SetKesu.h"
+#include "support/OtherPreparation.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 #include "ui/VirtualListBox.h"
@@ -560,6 +562,80 @@ TEST_F(SettingsDialogTest, AFailedSettingsWriteIsShownAndTheValuesStayForThisRun
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages()[0], "Unable to write to " + settings.dir() + "KesPrep.ini");
     EXPECT_TRUE(Program().IncludeAttempted);
+}
+
+// ---------------------------------------------------------------- beside a preparation
+
+// A preparation looks codes up in the code tables throughout its gathering:
+// while the dialog is open (and may rebuild a table, or be cancelled back),
+// a kesprep-batch on the same folder is refused and writes nothing; once the
+// dialog is closed it runs.
+TEST_F(SettingsDialogTest, NoPreparationRunsWhileTheDialogIsOpen) {
+    TempDir out;
+    const std::string upload = out.dir() + "upload.txt";
+    const std::string err = out.dir() + "err.txt";
+    auto batch = [&] {
+        kes::os::RunOptions options;
+        options.stdoutFile = out.dir() + "out.txt";
+        options.stderrFile = err;
+        return kes::os::runProgram({KES_BATCH_PROGRAM, "--ini", settings.dir() + "KesPrep.ini",
+                                    "--data", data.dir(), "--period", "2", "--set", "temporary",
+                                    "--dates", "all", "--output", upload},
+                                   options);
+    };
+    for (bool ok : {false, true}) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        openMain();
+        int during = -1;
+        runSettings(
+            [&](TSetPathtoORVAForm& form) {
+                form.OvcNotebook1->setCurrentIndex(2);
+                form.ComboBox1->setCurrentIndex(1);
+                form.btnBuildPClick();
+                during = batch();
+            },
+            ok);
+        EXPECT_EQ(during, 5) << readFile(err);
+        EXPECT_NE(readFile(err).find("Another preparation is running on the data folder"),
+                  std::string::npos)
+            << readFile(err);
+        EXPECT_FALSE(fs::exists(upload));
+        main.reset();
+    }
+    EXPECT_EQ(batch(), 0) << readFile(err);
+    EXPECT_TRUE(fs::exists(upload));
+}
+
+// While another process prepares from the folder the dialog still opens for
+// the path and the options, but it says that the code tables cannot be
+// changed and keeps their pages closed: nothing is backed up, and a Cancel
+// puts nothing back.
+TEST_F(SettingsDialogTest, WhileAPreparationRunsTheCodePagesStayClosed) {
+    testsupport::OtherPreparation other(KES_LOCK_HOLDER, data.dir());
+    ASSERT_TRUE(other.holding());
+    for (bool ok : {false, true}) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        openMain();
+        runSettings(
+            [](TSetPathtoORVAForm& form) {
+                EXPECT_FALSE(form.OvcNotebook1->isTabEnabled(2));
+                EXPECT_FALSE(form.OvcNotebook1->isTabEnabled(3));
+                EXPECT_TRUE(form.OvcNotebook1->isTabEnabled(1));
+                EXPECT_FALSE(form.AdsTable1.Active());
+                form.chkScores->setChecked(false);
+            },
+            ok);
+        EXPECT_EQ(messages(), std::vector<std::string>{
+                                  "The code tables cannot be changed while a preparation is "
+                                  "running on the data folder " +
+                                  data.dir() + ". Try again when it has finished."});
+        for (const char* file : kCodeFiles)
+            EXPECT_TRUE(sameAsFixture(file)) << file;
+        for (const char* copy : kBackups)
+            EXPECT_FALSE(fs::exists(data.dir() + copy)) << copy;
+        EXPECT_EQ(setting("ORVA Export", "Include Score Records"), ok ? "0" : "<missing>");
+        main.reset();
+    }
 }
 
 } // namespace
