@@ -34,6 +34,7 @@ uint32_t TAdsTable::recnoAt(size_t position) const {
 }
 
 std::string TAdsTable::indexMismatch(const Order& order) const {
+    xbase::RecordScan scan(dbf_);
     xbase::IndexShape shape;
     shape.unique = order.unique;
     shape.descending = order.descending;
@@ -44,8 +45,8 @@ std::string TAdsTable::indexMismatch(const Order& order) const {
         const FieldDef& f = dbf_.fields()[static_cast<size_t>(order.keyField)];
         const size_t length = order.keyLength;
         const size_t take = std::min<size_t>(f.length, length);
-        keyIs = [this, &f, length, take](uint32_t recno, const unsigned char* key) {
-            const char* field = dbf_.record(recno) + f.offset;
+        keyIs = [&scan, &f, length, take](uint32_t recno, const unsigned char* key) {
+            const char* field = scan.record(recno) + f.offset;
             if (std::memcmp(field, key, take) != 0) return false;
             for (size_t i = take; i < length; ++i)
                 if (key[i] != ' ') return false;
@@ -54,8 +55,8 @@ std::string TAdsTable::indexMismatch(const Order& order) const {
     }
     return xbase::indexDisagreement(
         order.entries, shape, dbf_.recordCount(),
-        [&](uint32_t recno) { return keyFor(order, dbf_.view(recno)); },
-        [&](uint32_t recno) { return order.condition.test(dbf_.view(recno)); }, keyIs);
+        [&](uint32_t recno) { return keyFor(order, scan.view(recno)); },
+        [&](uint32_t recno) { return order.condition.test(scan.view(recno)); }, keyIs);
 }
 
 void TAdsTable::ensureBuilt(Order& order) {
@@ -403,11 +404,13 @@ uint32_t TAdsTable::RecordCount() {
     requireOpen("count records");
     const uint32_t n = dbf_.recordCount();
     bool useFilter = filter_.valid() && AdsTableOptions.AdsFilterOptions == RESPECT_WHEN_COUNTING;
-    if (!useFilter && settings().ShowDeleted) return n;
+    if (!useFilter) return settings().ShowDeleted ? n : n - dbf_.deletedCount();
     uint32_t count = 0;
+    xbase::RecordScan scan(dbf_);
     for (uint32_t r = 1; r <= n; ++r) {
-        if (!settings().ShowDeleted && dbf_.isDeleted(r)) continue;
-        if (useFilter && !filter_.test(dbf_.view(r))) continue;
+        const RecordView view = scan.view(r);
+        if (!settings().ShowDeleted && view.deleted()) continue;
+        if (useFilter && !filter_.test(view)) continue;
         ++count;
     }
     return count;

@@ -23,6 +23,9 @@ namespace {
 // held exclusively has nobody else reading it and keeps more in memory.
 constexpr size_t kFlushThreshold = 8u << 20;
 constexpr size_t kExclusiveFlushThreshold = 256u << 20;
+// A table read through a view of its file is read in pieces of about this
+// size where a pass goes over all its records.
+constexpr uint32_t kCheckChunkBytes = 1u << 20;
 
 void stampToday(char* header) {
     kes::LocalTime now = kes::Clock::instance().now();
@@ -172,6 +175,8 @@ void DbfFile::open(const std::string& path, OpenMode mode) {
     try {
         readAll();
     } catch (...) {
+        unmap();
+        records_.release();
         file_.close();
         writable_ = false;
         throw;
@@ -264,19 +269,94 @@ void DbfFile::readAll() {
                                    " records, the file holds " + std::to_string(available));
     recordCount_ = recordCountOnDisk_;
     records_.release();
-    records_.resize(static_cast<size_t>(recordCount_) * recordLength_);
-    if (!records_.empty() && !file_.readAt(headerLength_, records_.data(), records_.size()).ok())
-        fail(AE_READ_FAILED, "Cannot read table records");
-    // Every record begins with its deletion flag; any other byte there means
-    // the records are not where the header puts them.
-    for (uint32_t r = 0; r < recordCount_; ++r) {
-        const char flag = records_.data()[static_cast<size_t>(r) * recordLength_];
-        if (flag != static_cast<char>(kLiveFlag) && flag != static_cast<char>(kDeletedFlag))
-            fail(AE_CORRUPT_TABLE, "Record " + std::to_string(r + 1) +
-                                       " has neither a blank nor \"*\" as its deletion flag");
+    unmap();
+    deletedCount_ = 0;
+    const size_t recordBytes = static_cast<size_t>(recordCount_) * recordLength_;
+    if (mode_ != OpenMode::Exclusive && recordBytes > 0) {
+        mappedSize_ = headerLength_ + recordBytes;
+        mapped_ = static_cast<const char*>(kes::os::mapFileForReading(file_, mappedSize_));
+    }
+    if (mapped_) {
+        // The flags are checked through a small buffer: reading them through
+        // the view would bring the whole file into the process's memory.
+        const uint32_t chunk = std::max<uint32_t>(1, kCheckChunkBytes / recordLength_);
+        std::vector<char> buffer(static_cast<size_t>(std::min(chunk, recordCount_)) *
+                                 recordLength_);
+        for (uint32_t first = 0; first < recordCount_; first += chunk) {
+            const uint32_t count = std::min(chunk, recordCount_ - first);
+            readRecords(first + 1, count, buffer.data());
+            checkDeletionFlags(buffer.data(), first + 1, count);
+        }
+    } else {
+        mappedSize_ = 0;
+        records_.resize(recordBytes);
+        if (!records_.empty() &&
+            !file_.readAt(headerLength_, records_.data(), records_.size()).ok())
+            fail(AE_READ_FAILED, "Cannot read table records");
+        checkDeletionFlags(records_.data(), 1, recordCount_);
     }
     dirtyFirst_ = dirtyLast_ = 0;
     headerDirty_ = false;
+}
+
+// Every record begins with its deletion flag; any other byte there means the
+// records are not where the header puts them.
+// Counts the deleted ones on the way.
+void DbfFile::checkDeletionFlags(const char* records, uint32_t firstRecno, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        const char flag = records[static_cast<size_t>(i) * recordLength_];
+        if (flag == static_cast<char>(kDeletedFlag))
+            ++deletedCount_;
+        else if (flag != static_cast<char>(kLiveFlag))
+            fail(AE_CORRUPT_TABLE, "Record " + std::to_string(firstRecno + i) +
+                                       " has neither a blank nor \"*\" as its deletion flag");
+    }
+}
+
+uint32_t DbfFile::deletedAmong(uint32_t firstRecno, uint32_t count) const {
+    uint32_t deleted = 0;
+    for (uint32_t r = firstRecno; r < firstRecno + count; ++r)
+        deleted += isDeleted(r) ? 1 : 0;
+    return deleted;
+}
+
+// The records read through the view move into memory before the first change.
+void DbfFile::bringRecordsIntoMemory() {
+    if (!mapped_) return;
+    records_.resize(static_cast<size_t>(recordCount_) * recordLength_);
+    if (!file_.readAt(headerLength_, records_.data(), records_.size()).ok()) {
+        records_.release();
+        fail(AE_READ_FAILED, "Cannot read table records");
+    }
+    unmap();
+}
+
+void DbfFile::readRecords(uint32_t firstRecno, uint32_t count, char* out) const {
+    if (firstRecno < 1 || count > recordCount_ - (firstRecno - 1))
+        fail(AE_NO_CURRENT_RECORD, "Record number out of range");
+    const uint64_t at = headerLength_ + static_cast<uint64_t>(firstRecno - 1) * recordLength_;
+    if (!file_.readAt(at, out, static_cast<size_t>(count) * recordLength_).ok())
+        fail(AE_READ_FAILED, "Cannot read table records");
+}
+
+const char* RecordScan::record(uint32_t recno) {
+    if (!file_.mapped()) return file_.record(recno);
+    if (recno < first_ || recno - first_ >= count_) {
+        const uint32_t chunk = std::max<uint32_t>(1, kCheckChunkBytes / file_.recordLength());
+        count_ = 0;
+        const uint32_t count = std::min(chunk, file_.recordCount() - (recno - 1));
+        buffer_.resize(static_cast<size_t>(count) * file_.recordLength());
+        file_.readRecords(recno, count, buffer_.data());
+        first_ = recno;
+        count_ = count;
+    }
+    return buffer_.data() + static_cast<size_t>(recno - first_) * file_.recordLength();
+}
+
+void DbfFile::unmap() {
+    kes::os::unmapFile(mapped_, mappedSize_);
+    mapped_ = nullptr;
+    mappedSize_ = 0;
 }
 
 void DbfFile::ensureWritable() {
@@ -287,6 +367,7 @@ void DbfFile::ensureWritable() {
     if (!opened.ok()) fail(AE_READ_ONLY, "Cannot write to table (" + opened.reason() + ")");
     // The lock moves to the handle that can write.
     lockFile(file, "Cannot lock the table for writing");
+    bringRecordsIntoMemory();
     file_ = std::move(file);
     writable_ = true;
 }
@@ -306,8 +387,10 @@ void DbfFile::markDirty(uint32_t first, uint32_t last) {
 void DbfFile::writeRecord(uint32_t recno, const char* bytes) {
     if (recno < 1 || recno > recordCount_) fail(AE_NO_CURRENT_RECORD, "Record number out of range");
     ensureWritable();
+    deletedCount_ -= deletedAmong(recno, 1);
     std::memcpy(records_.data() + static_cast<size_t>(recno - 1) * recordLength_, bytes,
                 recordLength_);
+    deletedCount_ += deletedAmong(recno, 1);
     headerDirty_ = true;
     markDirty(recno, recno);
 }
@@ -325,11 +408,13 @@ void DbfFile::appendRecords(const char* bytes, size_t count) {
     const uint32_t first = recordCount_ + 1;
     records_.append(bytes, count * recordLength_);
     recordCount_ += static_cast<uint32_t>(count);
+    deletedCount_ += deletedAmong(first, static_cast<uint32_t>(count));
     headerDirty_ = true;
     markDirty(first, recordCount_);
 }
 
 void DbfFile::reserveRecords(size_t count) {
+    bringRecordsIntoMemory();
     records_.reserve(records_.size() + count * recordLength_);
 }
 
@@ -346,6 +431,7 @@ void DbfFile::commitAppended(size_t count) {
     const uint32_t first = recordCount_ + 1;
     records_.resize(records_.size() + count * recordLength_);
     recordCount_ += static_cast<uint32_t>(count);
+    deletedCount_ += deletedAmong(first, static_cast<uint32_t>(count));
     headerDirty_ = true;
     markDirty(first, recordCount_);
 }
@@ -353,8 +439,10 @@ void DbfFile::commitAppended(size_t count) {
 void DbfFile::setDeleted(uint32_t recno, bool deleted) {
     if (recno < 1 || recno > recordCount_) fail(AE_NO_CURRENT_RECORD, "Record number out of range");
     ensureWritable();
+    deletedCount_ -= deletedAmong(recno, 1);
     records_.data()[static_cast<size_t>(recno - 1) * recordLength_] =
         static_cast<char>(deleted ? kDeletedFlag : kLiveFlag);
+    deletedCount_ += deleted ? 1 : 0;
     headerDirty_ = true;
     markDirty(recno, recno);
 }
@@ -416,6 +504,7 @@ void DbfFile::pack() {
     }
     records_.resize(out);
     recordCount_ = kept;
+    deletedCount_ = 0;
     headerDirty_ = true;
     dirtyFirst_ = kept ? 1 : 0;
     dirtyLast_ = kept;
@@ -434,6 +523,7 @@ void DbfFile::close() {
     file_.close(); // releases the lock first
     writable_ = false;
     records_.release();
+    unmap();
     if (error) std::rethrow_exception(error);
 }
 

@@ -1,9 +1,12 @@
 // DBF data files: dBase III / Clipper and FoxPro / Visual FoxPro tables.
 // A DbfFile holds the header, the field descriptors and the record area of one
-// open table. Records are read once at open and kept in memory; changes are
-// written back in batches and always on Flush and Close, together with the
-// header's record count and last-update date. Every length in the header is
-// checked before it is trusted; a damaged file ends in EADSDatabaseError.
+// open table. A table held exclusively is read whole at open and kept in
+// memory; any other open maps the file read-only and reads its records from
+// the system's file cache as they are used, until its first change brings
+// them into memory. Changes are written back in batches and always on Flush
+// and Close, together with the header's record count and last-update date.
+// Every length in the header is checked before it is trusted; a damaged file
+// ends in EADSDatabaseError.
 #pragma once
 
 #include "common/CodePage.h"
@@ -97,16 +100,25 @@ class DbfFile {
     OpenMode mode() const { return mode_; }
     const std::vector<FieldDef>& fields() const { return fields_; }
     uint32_t recordCount() const { return recordCount_; }
+    // How many of the records are marked deleted.
+    uint32_t deletedCount() const { return deletedCount_; }
     uint16_t recordLength() const { return recordLength_; }
     uint8_t version() const { return version_; }
     uint8_t tableFlags() const { return tableFlags_; }
     uint8_t languageDriver() const { return languageDriver_; }
     kes::CodePage codePage() const { return codePage_; }
 
-    // One-based record numbers. The pointer stays valid until the next append or pack.
+    // One-based record numbers. The pointer stays valid until the next change
+    // (on a table not changed yet) or the next append or pack.
     const char* record(uint32_t recno) const {
-        return records_.data() + static_cast<size_t>(recno - 1) * recordLength_;
+        return (mapped_ ? mapped_ + headerLength_ : records_.data()) +
+               static_cast<size_t>(recno - 1) * recordLength_;
     }
+    // True while the records are read through a view of the file.
+    bool mapped() const { return mapped_ != nullptr; }
+    // Copies `count` records from the file, the first one `firstRecno`, into
+    // `out` (count * recordLength() bytes). Only for a table not changed yet.
+    void readRecords(uint32_t firstRecno, uint32_t count, char* out) const;
     RecordView view(uint32_t recno) const { return RecordView{record(recno), recno}; }
     bool isDeleted(uint32_t recno) const { return record(recno)[0] == '*'; }
 
@@ -136,6 +148,10 @@ class DbfFile {
 
   private:
     void readAll();
+    void checkDeletionFlags(const char* records, uint32_t firstRecno, uint32_t count);
+    uint32_t deletedAmong(uint32_t firstRecno, uint32_t count) const;
+    void bringRecordsIntoMemory();
+    void unmap();
     bool headerEndsAtTerminator(size_t terminatorPos) const;
     void ensureWritable();
     void markDirty(uint32_t firstRecno, uint32_t lastRecno);
@@ -154,12 +170,32 @@ class DbfFile {
     uint16_t headerLength_ = 0;
     uint16_t recordLength_ = 0;
     uint32_t recordCount_ = 0;
+    uint32_t deletedCount_ = 0;
     std::vector<char> header_; // the header bytes as read (kept for rewrite)
     std::vector<FieldDef> fields_;
     ByteBuffer records_;
+    const char* mapped_ = nullptr; // the file from byte 0, while the records are read through it
+    size_t mappedSize_ = 0;
     uint32_t dirtyFirst_ = 0, dirtyLast_ = 0; // 1-based, 0 = nothing pending
     bool headerDirty_ = false;
     uint32_t recordCountOnDisk_ = 0;
+};
+
+// Reads the records of a pass over the whole table, mostly front to back. A
+// table read through a view of its file is read through a small buffer of
+// neighbouring records: a pass through the view would bring the whole file
+// into the process's memory. Any other table is read in place.
+class RecordScan {
+  public:
+    explicit RecordScan(const DbfFile& file) : file_(file) {}
+    // Valid until the next call.
+    const char* record(uint32_t recno);
+    RecordView view(uint32_t recno) { return RecordView{record(recno), recno}; }
+
+  private:
+    const DbfFile& file_;
+    std::vector<char> buffer_;
+    uint32_t first_ = 0, count_ = 0;
 };
 
 } // namespace xbase

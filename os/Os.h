@@ -181,6 +181,13 @@ void* growPages(void* data, size_t oldSize,
 void freePages(void* data, size_t size);
 // Asks for huge pages for the whole 2 MB pages inside the range, where supported.
 void adviseHugePages(void* data, size_t size);
+// A read-only view of the first `size` bytes of an open file, read from the
+// system's file cache as it is touched: a large table is read on demand
+// without a private copy. nullptr when refused or when `size` is 0. The view
+// outlives neither a shortening of the file by another program nor
+// unmapFile; it may outlive the File.
+const void* mapFileForReading(const File& file, size_t size);
+void unmapFile(const void* view, size_t size);
 // Large blocks of the ordinary heap go back to the system as soon as they are
 // freed. (The C library of Linux otherwise raises its limit for that after
 // every large block freed, and keeps the next ones: a gathering's 100 MB of

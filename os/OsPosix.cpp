@@ -34,6 +34,7 @@ struct FileAccess {
         file.locked_ = false;
         file.path_ = path;
     }
+    static intptr_t handle(const File& file) { return file.handle_; }
 };
 } // namespace detail
 
@@ -310,6 +311,17 @@ void returnFreedMemoryPromptly() {
     static const bool fixed = ::mallopt(M_MMAP_THRESHOLD, 128 * 1024) == 1;
     (void)fixed;
 #endif
+}
+
+const void* mapFileForReading(const File& file, size_t size) {
+    if (size == 0 || !file.isOpen()) return nullptr;
+    void* p =
+        ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fdOf(detail::FileAccess::handle(file)), 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void unmapFile(const void* view, size_t size) {
+    if (view) ::munmap(const_cast<void*>(view), size);
 }
 
 void adviseHugePages(void* data, size_t size) {

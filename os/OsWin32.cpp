@@ -29,6 +29,7 @@ struct FileAccess {
         file.locked_ = false;
         file.path_ = path;
     }
+    static intptr_t handle(const File& file) { return file.handle_; }
 };
 } // namespace detail
 
@@ -386,6 +387,21 @@ void freePages(void* data, size_t) {
 }
 
 void adviseHugePages(void*, size_t) {}
+
+const void* mapFileForReading(const File& file, size_t size) {
+    if (size == 0 || !file.isOpen()) return nullptr;
+    HANDLE mapping = CreateFileMappingW(handleOf(detail::FileAccess::handle(file)), nullptr,
+                                        PAGE_READONLY, 0, 0, nullptr);
+    if (!mapping) return nullptr;
+    // The view keeps the mapping alive on its own.
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size);
+    CloseHandle(mapping);
+    return view;
+}
+
+void unmapFile(const void* view, size_t) {
+    if (view) UnmapViewOfFile(view);
+}
 
 // The Windows heap hands large blocks back to the system when they are freed.
 void returnFreedMemoryPromptly() {}

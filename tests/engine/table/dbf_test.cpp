@@ -586,3 +586,120 @@ TEST(DbfLocks, ExclusiveAndSharedOpensExcludeEachOther) {
     exclusive->Open();
     EXPECT_EQ(exclusive->RecordCount(), 0u);
 }
+
+namespace {
+
+// A table of `count` records of 200 bytes (more than one megabyte, so that
+// reading it in pieces takes several), every seventh one deleted.
+std::string largeDbf(uint32_t count, uint32_t badFlagAt = 0) {
+    std::vector<std::string> records;
+    for (uint32_t r = 1; r <= count; ++r) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%-10u", r);
+        std::string rec = (r % 7 == 0 ? "*" : " ") + std::string(code) + std::string(189, 'x');
+        if (r == badFlagAt) rec[0] = 'X';
+        records.push_back(rec);
+    }
+    return buildDbf(0x03, {{"CODE", 'C', 10, 0}, {"FILL", 'C', 189, 0}}, records);
+}
+
+std::string codeOf(const char* record) {
+    return std::string(record + 1, 10);
+}
+
+} // namespace
+
+TEST(DbfShared, ASharedTableIsReadFromTheFileAndChangesBringItIntoMemory) {
+    constexpr uint32_t kCount = 12000; // 2.4 MB
+    TempDir tmp;
+    const std::string path = tmp.file("LARGE.DBF");
+    writeFile(path, largeDbf(kCount));
+    const uint32_t deleted = kCount / 7;
+
+    xbase::DbfFile exclusive;
+    exclusive.open(path, xbase::OpenMode::Exclusive);
+    EXPECT_FALSE(exclusive.mapped());
+    EXPECT_EQ(exclusive.deletedCount(), deleted);
+    exclusive.close();
+
+    xbase::DbfFile dbf;
+    dbf.open(path, xbase::OpenMode::Shared);
+    ASSERT_TRUE(dbf.mapped());
+    EXPECT_EQ(dbf.deletedCount(), deleted);
+    // A pass in pieces reads every record where the file has it, front to
+    // back and after a jump back.
+    xbase::RecordScan scan(dbf);
+    for (uint32_t r : {1u, 2u, 5241u, 5242u, 5243u, kCount, 3u, 7000u}) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(codeOf(scan.record(r)), codeOf(dbf.record(r)));
+        EXPECT_EQ(std::stoul(codeOf(scan.record(r))), r);
+        EXPECT_EQ(scan.view(r).deleted(), r % 7 == 0);
+    }
+
+    // The first change brings the records into memory; the count of deleted
+    // records follows every kind of change.
+    dbf.setDeleted(1, true);
+    EXPECT_FALSE(dbf.mapped());
+    EXPECT_EQ(dbf.deletedCount(), deleted + 1);
+    EXPECT_EQ(std::stoul(codeOf(dbf.record(kCount - 1))), kCount - 1);
+    std::string rec(dbf.record(7), dbf.recordLength());
+    rec[0] = ' ';
+    dbf.writeRecord(7, rec.data());
+    EXPECT_EQ(dbf.deletedCount(), deleted);
+    rec[0] = '*';
+    dbf.appendRecords((rec + rec).data(), 2);
+    EXPECT_EQ(dbf.deletedCount(), deleted + 2);
+    dbf.setDeleted(kCount + 1, false);
+    dbf.setDeleted(kCount + 1, false);
+    EXPECT_EQ(dbf.deletedCount(), deleted + 1);
+    dbf.close();
+
+    // What was written reads back in a new shared open.
+    dbf.open(path, xbase::OpenMode::Shared);
+    EXPECT_TRUE(dbf.mapped());
+    EXPECT_EQ(dbf.recordCount(), kCount + 2);
+    EXPECT_EQ(dbf.deletedCount(), deleted + 1);
+    EXPECT_TRUE(dbf.isDeleted(1));
+    EXPECT_FALSE(dbf.isDeleted(7));
+    dbf.close();
+
+    // The table object counts live records and filtered ones without
+    // reading them all into memory.
+    TAdsSettings settings = TAdsSettings::Current();
+    settings.ShowDeleted = false;
+    settings.Apply();
+    TAdsTable t;
+    t.DatabaseName = tmp.dir();
+    t.TableType = ttAdsNTX;
+    t.SetTableName("LARGE");
+    t.Open();
+    EXPECT_EQ(t.RecordCount(), kCount + 2 - (deleted + 1));
+    t.AdsSetFilter("VAL(CODE) > 6000");
+    t.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
+    uint32_t expected = 0;
+    for (uint32_t r = 6001; r <= kCount; ++r)
+        expected += r % 7 == 0 ? 0 : 1;
+    EXPECT_EQ(t.RecordCount(), expected);
+    t.Close();
+    settings.ShowDeleted = true;
+    settings.Apply();
+}
+
+TEST(DbfShared, ABadDeletionFlagIsFoundInAnyPieceOfTheFile) {
+    for (uint32_t bad : {1u, 5243u, 12000u}) {
+        SCOPED_TRACE(bad);
+        TempDir tmp;
+        const std::string path = tmp.file("LARGE.DBF");
+        writeFile(path, largeDbf(12000, bad));
+        xbase::DbfFile dbf;
+        try {
+            dbf.open(path, xbase::OpenMode::Shared);
+            ADD_FAILURE() << "opened a table with a bad deletion flag";
+        } catch (const EADSDatabaseError& e) {
+            EXPECT_EQ(e.Number(), AE_CORRUPT_TABLE);
+            EXPECT_NE(std::string(e.what()).find("Record " + std::to_string(bad) + " has"),
+                      std::string::npos)
+                << e.what();
+        }
+    }
+}
