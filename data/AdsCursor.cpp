@@ -189,6 +189,7 @@ void TAdsTable::writeStructuralIndex() {
             } catch (const EADSDatabaseError&) {
                 if (!o->supported) throw; // nothing to build it from
                 o->dirty = true;
+                o->cdx.reset(); // the old file is let go before it is replaced
             }
         }
     std::vector<Order*> dirty;

@@ -118,9 +118,42 @@ struct TagHeader {
     std::string forExpression;
 };
 
+// The bytes of an index file: a read-only view of the file where the system
+// gives one, so that only the pages of the tags walked come into memory;
+// otherwise a copy of the whole file.
+class FileBytes {
+  public:
+    explicit FileBytes(std::vector<unsigned char> copy) : copy_(std::move(copy)) {
+        data_ = copy_.data();
+        size_ = copy_.size();
+    }
+    FileBytes(const void* view, size_t size)
+        : data_(static_cast<const unsigned char*>(view)), size_(size), view_(view) {}
+    ~FileBytes() { kes::os::unmapFile(view_, size_); }
+    FileBytes(FileBytes&& other) noexcept
+        : copy_(std::move(other.copy_)), data_(other.data_), size_(other.size_),
+          view_(other.view_) {
+        other.view_ = nullptr;
+        other.data_ = nullptr;
+        other.size_ = 0;
+    }
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    FileBytes& operator=(FileBytes&&) = delete;
+
+    const unsigned char* data() const { return data_; }
+    size_t size() const { return size_; }
+
+  private:
+    std::vector<unsigned char> copy_;
+    const unsigned char* data_ = nullptr;
+    size_t size_ = 0;
+    const void* view_ = nullptr;
+};
+
 class Reader {
   public:
-    Reader(const std::string& path, std::vector<unsigned char> data)
+    Reader(const std::string& path, FileBytes data)
         : path_(path), data_(std::move(data)), used_(data_.size() / kPage + 1, 0) {}
 
     [[noreturn]] void corrupt(const std::string& what) const {
@@ -302,9 +335,23 @@ class Reader {
     }
 
     const std::string& path_;
-    std::vector<unsigned char> data_;
+    FileBytes data_;
     std::vector<unsigned char> used_; // one flag per page
 };
+
+std::vector<unsigned char> readWholeFile(const std::string& path);
+
+FileBytes readIndexFile(const std::string& path) {
+    if (kes::os::fileKind(path) == kes::os::FileKind::Regular) {
+        kes::os::File file;
+        uint64_t size = 0;
+        if (kes::os::File::openRead(path, file).ok() && file.size(size).ok() && size > 0 &&
+            size <= SIZE_MAX)
+            if (const void* view = kes::os::mapFileForReading(file, static_cast<size_t>(size)))
+                return FileBytes(view, static_cast<size_t>(size));
+    }
+    return FileBytes(readWholeFile(path));
+}
 
 std::vector<unsigned char> readWholeFile(const std::string& path) {
     // Only a regular file is an index: opening a pipe or a device would wait forever.
@@ -552,7 +599,7 @@ CdxReader::CdxReader(CdxReader&&) noexcept = default;
 CdxReader& CdxReader::operator=(CdxReader&&) noexcept = default;
 
 CdxReader::CdxReader(const std::string& path, const KeyTypeResolver& keyTypeOf)
-    : state_(std::make_unique<State>(State{Reader(path, readWholeFile(path)), {}})) {
+    : state_(std::make_unique<State>(State{Reader(path, readIndexFile(path)), {}})) {
     Reader& r = state_->reader;
     const TagHeader dir = r.header(0, "file header");
     if (!(dir.options & kOptCompound))
