@@ -347,8 +347,11 @@ FileBytes readIndexFile(const std::string& path) {
         uint64_t size = 0;
         if (kes::os::File::openRead(path, file).ok() && file.size(size).ok() && size > 0 &&
             size <= SIZE_MAX)
-            if (const void* view = kes::os::mapFileForReading(file, static_cast<size_t>(size)))
+            if (const void* view = kes::os::mapFileForReading(file, static_cast<size_t>(size))) {
+                // Only the pages of the tags walked are read.
+                kes::os::adviseSmallPages(view, static_cast<size_t>(size));
                 return FileBytes(view, static_cast<size_t>(size));
+            }
     }
     return FileBytes(readWholeFile(path));
 }

@@ -188,6 +188,10 @@ void adviseHugePages(void* data, size_t size);
 // unmapFile; it may outlive the File.
 const void* mapFileForReading(const File& file, size_t size);
 void unmapFile(const void* view, size_t size);
+// Asks that the view be mapped in small pages where the system would map
+// pieces of 2 MB of the file's cache: a view read in scattered places then
+// brings less into the process, at some cost for one read through whole.
+void adviseSmallPages(const void* view, size_t size);
 // Large blocks of the ordinary heap go back to the system as soon as they are
 // freed. (The C library of Linux otherwise raises its limit for that after
 // every large block freed, and keeps the next ones: a gathering's 100 MB of

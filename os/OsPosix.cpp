@@ -317,13 +317,16 @@ const void* mapFileForReading(const File& file, size_t size) {
     if (size == 0 || !file.isOpen()) return nullptr;
     void* p =
         ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fdOf(detail::FileAccess::handle(file)), 0);
-    if (p == MAP_FAILED) return nullptr;
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void adviseSmallPages(const void* view, size_t size) {
 #ifdef MADV_NOHUGEPAGE
-    // Where the file sits in the system's cache in pieces of 2 MB, touching
-    // one record would otherwise bring the whole piece into the process.
-    ::madvise(p, size, MADV_NOHUGEPAGE);
+    if (view) ::madvise(const_cast<void*>(view), size, MADV_NOHUGEPAGE);
+#else
+    (void)view;
+    (void)size;
 #endif
-    return p;
 }
 
 void unmapFile(const void* view, size_t size) {

@@ -403,6 +403,8 @@ void unmapFile(const void* view, size_t) {
     if (view) UnmapViewOfFile(view);
 }
 
+void adviseSmallPages(const void*, size_t) {}
+
 // The Windows heap hands large blocks back to the system when they are freed.
 void returnFreedMemoryPromptly() {}
 
