@@ -130,14 +130,16 @@ constexpr int kCasesPerKind = 12;
 class MutatedFolder : public ::testing::TestWithParam<Kind> {
   protected:
     // Runs one preparation of period 1 (all record kinds, all dates) on `data`.
+    // `errors` receives what the program wrote on its error output.
     static int prepare(const std::string& data, const std::string& set, const std::string& output,
-                       const std::string& work) {
+                       const std::string& work, std::string* errors = nullptr) {
         const std::string ini = work + "KesPrep.ini";
         writeFile(ini, "");
         return testsupport::runProgram({KES_BATCH_PROGRAM, "--ini", ini, "--data", data, "--period",
                                         "1", "--set", set, "--dates", "all", "--layout", "pipe",
                                         "--fields", "none", "--records",
-                                        "placement,assessment,scores", "--output", output});
+                                        "placement,assessment,scores", "--output", output},
+                                       nullptr, errors);
     }
 };
 
@@ -179,14 +181,15 @@ TEST_P(MutatedFolder, FailsOrWritesTheFileOfTheUndamagedFolder) {
         const bool temporary = file.find("TEMP") != std::string::npos;
         const int s = temporary ? 0 : 1;
         const std::string out = work + "upload" + std::to_string(i) + ".txt";
-        const int rc = prepare(data, sets[s], out, work);
+        std::string errors;
+        const int rc = prepare(data, sets[s], out, work, &errors);
         SCOPED_TRACE(std::string(kind.name) + " case " + std::to_string(i) + " on " + file);
         if (rc == 0) {
             EXPECT_EQ(readFile(out), expected[s]) << "success with a wrong upload file";
             ++identical;
         } else {
             EXPECT_FALSE(fs::exists(out)) << "a failed run left an upload file";
-            EXPECT_NE(rc, -1) << "kesprep-batch did not end normally";
+            EXPECT_NE(rc, -1) << "kesprep-batch did not end normally: " << errors;
             ++failed;
         }
         fs::remove_all(dataFolder);

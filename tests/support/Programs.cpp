@@ -58,9 +58,12 @@ int runProgram(const std::vector<std::string>& argv, std::string* out, std::stri
     kes::os::RunOptions options;
     options.stdoutFile = capture.file("stdout.txt");
     options.stderrFile = capture.file("stderr.txt");
-    const int code = kes::os::runProgram(argv, options);
+    kes::os::Status status;
+    const int code = kes::os::runProgram(argv, options, &status);
     if (out) *out = withUnixLineEnds(contents(options.stdoutFile));
     if (err) *err = withUnixLineEnds(contents(options.stderrFile));
+    // Why it did not start or end normally, for the test's failure message.
+    if (err && !status.ok()) *err += status.message() + "\n";
     return code;
 }
 

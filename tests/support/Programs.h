@@ -15,7 +15,8 @@ std::string findOnPath(const std::string& name);
 // Runs `argv` (argv[0] a path), waits for it and returns its exit code, or -1
 // when it could not be started or did not end normally. Standard output and
 // error are kept in `out` and `err` when given (as text: a Windows program's
-// CR LF line ends read as LF), and discarded otherwise.
+// CR LF line ends read as LF), and discarded otherwise; `err` also says why a
+// program could not be started or did not end normally.
 int runProgram(const std::vector<std::string>& argv, std::string* out = nullptr,
                std::string* err = nullptr);
 
