@@ -3,6 +3,7 @@
 #include "os/Os.h"
 #include "support/TempDir.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -63,7 +64,10 @@ int runProgram(const std::vector<std::string>& argv, std::string* out, std::stri
     if (out) *out = withUnixLineEnds(contents(options.stdoutFile));
     if (err) *err = withUnixLineEnds(contents(options.stderrFile));
     // Why it did not start or end normally, for the test's failure message.
-    if (err && !status.ok()) *err += status.message() + "\n";
+    if (!status.ok() || code == -1) {
+        std::fprintf(stderr, "runProgram: %s (exit code %d)\n", status.message().c_str(), code);
+        if (err) *err += status.message() + "\n";
+    }
     return code;
 }
 
