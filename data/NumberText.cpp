@@ -156,10 +156,11 @@ size_t numberText(double value, int decimals, char* out) {
     char digits[kMaxNumberText + 1];
     size_t len = 0;
     digits[len++] = '0';
-    std::memcpy(digits + len, intPart.data(), intPart.size());
+    // An empty part may have no storage at all: nothing is copied from it.
+    if (!intPart.empty()) std::memcpy(digits + len, intPart.data(), intPart.size());
     len += intPart.size();
     const size_t kept = std::min(frac.size(), dec);
-    std::memcpy(digits + len, frac.data(), kept);
+    if (kept) std::memcpy(digits + len, frac.data(), kept);
     std::memset(digits + len + kept, '0', dec - kept);
     len += dec;
     if (frac.size() > dec && frac[dec] >= '5') {
