@@ -77,6 +77,7 @@ Status ReplacingWriter::open(const std::string& target) {
             target_ = target;
             tempPath_ = std::move(temp);
             written_ = 0;
+            writtenBack_ = 0;
             detail::adoptPermissions(file_, target_);
             return status;
         }
@@ -94,6 +95,13 @@ Status ReplacingWriter::write(const void* data, size_t size) {
         std::string reason = status.reason();
         abort();
         return Status(status.kind(), "Cannot write " + target_ + ": " + reason).withReason(reason);
+    }
+    // What is written goes to disk meanwhile, a few megabytes behind, so that
+    // the flush at the commit has little left to wait for.
+    if (written_ / kWriteBackStep != (written_ + size) / kWriteBackStep) {
+        const uint64_t upTo = (written_ + size) / kWriteBackStep * kWriteBackStep;
+        file_.startWriteBack(writtenBack_, upTo - writtenBack_);
+        writtenBack_ = upTo;
     }
     written_ += size;
     return status;

@@ -97,6 +97,9 @@ class File {
     Status truncate(uint64_t length);
     // Returns once the contents are on the disk.
     Status sync();
+    // Asks the system to start writing these bytes to disk now, without
+    // waiting: a later sync then has less left to wait for. Only a hint.
+    void startWriteBack(uint64_t offset, uint64_t size);
 
     // Takes the lock without waiting; ErrorKind::LockConflict when another
     // open holds a conflicting one. Taking a lock again replaces the first.
@@ -164,6 +167,8 @@ class ReplacingWriter {
     std::string target_;
     std::string tempPath_;
     uint64_t written_ = 0;
+    uint64_t writtenBack_ = 0; // the bytes before it are on their way to disk
+    static constexpr uint64_t kWriteBackStep = 4u << 20;
 };
 
 // True when `name` has the form of a temporary file of the replace routine

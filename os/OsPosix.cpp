@@ -210,6 +210,16 @@ Status File::sync() {
     return Status();
 }
 
+void File::startWriteBack(uint64_t offset, uint64_t size) {
+#ifdef SYNC_FILE_RANGE_WRITE
+    ::sync_file_range(fdOf(handle_), static_cast<off_t>(offset), static_cast<off_t>(size),
+                      SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)size;
+#endif
+}
+
 Status File::lock(LockKind kind) {
     const int op = (kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     int rc;

@@ -271,6 +271,10 @@ Status File::sync() {
     return Status();
 }
 
+void File::startWriteBack(uint64_t, uint64_t) {
+    // Windows writes the cache back on its own; only FlushFileBuffers waits.
+}
+
 Status File::lock(LockKind kind) {
     unlock();
     OVERLAPPED o = at(kLockOffset);
