@@ -73,6 +73,10 @@ struct TCSVExport::Column {
     bool enclose = false; // gets DelimiterText around its value
     // Text fields: each stored byte as the output code page has it.
     const std::array<char, 256>* translate = nullptr;
+    // The same with the bytes that would break the line (CR, LF and, in
+    // delimited lines, a one-character separator) as blanks: [0] for fixed
+    // lines, [1] for delimited ones.
+    std::array<std::array<char, 256>, 2> lineSafe{};
 };
 
 TCSVExport::TCSVExport() = default;
@@ -131,8 +135,19 @@ void TCSVExport::prepareColumns() {
             c.index = i;
             c.field = &f;
             c.type = f.DataType();
-            if (c.type == ftString)
+            if (c.type == ftString) {
                 c.translate = &kes::byteTranslation(DataSet->CodePage(), OutputCodePage);
+                for (int fixed = 0; fixed < 2; ++fixed) {
+                    const bool blankSeparator = !fixed && separatorText_.size() == 1;
+                    std::array<char, 256>& safe = c.lineSafe[fixed ? 0 : 1];
+                    for (size_t b = 0; b < 256; ++b) {
+                        const char ch = (*c.translate)[b];
+                        const bool breaks =
+                            ch == '\r' || ch == '\n' || (blankSeparator && ch == separatorText_[0]);
+                        safe[b] = breaks ? ' ' : ch;
+                    }
+                }
+            }
             c.width = f.DisplayWidth();
             c.enclose = !delimiterText_.empty() && (DelimitedFields == dfAll || isTextType(c.type));
             columns_.push_back(c);
@@ -202,6 +217,18 @@ void TCSVExport::appendText(const Column& column, bool fixed, std::string& line)
     const std::array<char, 256>& translate = *column.translate;
     const bool blankSeparator = !fixed && separatorText_.size() == 1;
     const bool doubleDelimiter = !fixed && column.enclose && delimiterText_.size() == 1;
+    if (!doubleDelimiter) {
+        // One byte out for every byte in: the line grows once.
+        const std::array<char, 256>& safe = column.lineSafe[fixed ? 0 : 1];
+        const size_t width = static_cast<size_t>(std::max(column.width, 0));
+        const size_t pad = fixed && bytes.size() < width ? width - bytes.size() : 0;
+        const size_t at = line.size();
+        line.resize(at + bytes.size() + pad, ' ');
+        char* out = line.data() + at;
+        for (size_t i = 0; i < bytes.size(); ++i)
+            out[i] = safe[static_cast<unsigned char>(bytes[i])];
+        return;
+    }
     for (const char stored : bytes) {
         const char ch = translate[static_cast<unsigned char>(stored)];
         if (ch == '\r' || ch == '\n' || (blankSeparator && ch == separatorText_[0])) {
