@@ -261,6 +261,22 @@ void TAdsTable::Post() {
     }
 }
 
+char* TAdsTable::AppendArea(size_t maxCount) {
+    requireOpen("append");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    return dbf_.appendArea(maxCount);
+}
+
+void TAdsTable::CommitAppended(size_t count) {
+    if (count == 0) return;
+    dbf_.commitAppended(count);
+    markOrdersDirty();
+    recno_ = dbf_.recordCount();
+    eof_ = bof_ = false;
+    if (!active_) position_ = recno_ - 1;
+    notify(TableEvent::DataSetChanged);
+}
+
 void TAdsTable::Cancel() {
     if (state_ == dsEdit || state_ == dsInsert) {
         state_ = Active() ? dsBrowse : dsInactive;

@@ -176,6 +176,12 @@ class TAdsTable {
 
     void Edit();
     void Append();
+    // Appends records without the edit buffer: room for up to `maxCount`
+    // records after the last one, which the caller fills, every byte, before
+    // CommitAppended says how many it filled. The indexes are brought up to
+    // date when next used, and the cursor is on the last record appended.
+    char* AppendArea(size_t maxCount);
+    void CommitAppended(size_t count);
     void Post();
     void Cancel();
     void Delete();

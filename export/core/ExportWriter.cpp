@@ -1,13 +1,16 @@
 #include "export/core/ExportWriter.h"
 #include "export/core/UploadPath.h"
 
+#include "common/CodePage.h"
 #include "common/Paths.h"
 #include "common/PreparationLock.h"
 #include "common/StepTimes.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -55,13 +58,148 @@ void appendZeroPadded(std::string& text, int64_t value, int width) {
     text += ZeroPad(value, width);
 }
 
-std::string dateText(const TField& field) {
-    // A valid stored date is its own text; an empty or unreadable one reads
-    // as day zero, which is left blank like every date of 1899.
-    const std::string_view stored = field.RawBytes();
+// A stored date's text: a valid date is its own text; an empty or
+// unreadable one reads as day zero, which is left blank like every date of
+// 1899.
+std::string_view dateText(std::string_view stored) {
     if (!kes::Date::fromYyyymmdd(stored) || stored.compare(0, 4, "1899") == 0) return {};
-    return std::string(stored);
+    return stored;
 }
+
+// The whole number a numeric field holds, straight from its bytes when they
+// are digits after blanks (what the table writes), through the field
+// otherwise: a blank, signed, decimal or damaged number reads as the field
+// reads it.
+int64_t wholeNumber(const TField& field, const xbase::FieldDef& def, const char* record,
+                    uint32_t recno) {
+    if (def.type == 'N' || def.type == 'F') {
+        const char* p = record + def.offset;
+        const char* end = p + def.length;
+        while (p < end && *p == ' ')
+            ++p;
+        if (p < end && end - p <= 15) {
+            int64_t value = 0;
+            for (; p < end && *p >= '0' && *p <= '9'; ++p)
+                value = value * 10 + (*p - '0');
+            if (p == end) return value;
+        }
+    }
+    return field.At(recno).AsInteger();
+}
+
+// Fills the staging records from the selected rows of the work table, field
+// by field from the stored bytes: no record is visited through the cursor.
+class Stager {
+  public:
+    Stager(TAdsTable& workTable, TAdsTable& staging, const ExportOptions& options)
+        : work_(workTable), staging_(staging) {
+        auto source = [&](const char* name) -> Source {
+            TField& f = workTable.FieldByName(name);
+            return Source{&f, &workTable.FieldDefs()[static_cast<size_t>(f.Index())]};
+        };
+        id_ = source("ID");
+        lname_ = source("LNAME");
+        fname_ = source("FNAME");
+        mname_ = source("MNAME");
+        birth_ = source("BIRTHDATE");
+        testCode_ = source("TESTCODE");
+        testScore_ = source("TESTSCORE");
+        date_ = source("DATE");
+        if (options.IncludeAttempted) attempt_ = source("ATTEMPT");
+        subscores_ = options.IncludeSubscores;
+        if (subscores_)
+            for (int i = 0; i < 10; ++i)
+                subscore_[static_cast<size_t>(i)] = source(("SS" + std::to_string(i + 1)).c_str());
+        if (options.IncludePandA) group_ = source("GRPNUMBER");
+        if (options.IncludeSiteCode) site_ = source("SITECODE");
+        for (const xbase::FieldDef& f : staging.FieldDefs())
+            out_.push_back(&f);
+        sameCodePage_ = workTable.CodePage() == staging.CodePage();
+        translate_ = &kes::byteTranslation(workTable.CodePage(), staging.CodePage());
+        recordLength_ = staging.File().recordLength();
+    }
+
+    // Stages the record `recno` of the work table into `to`.
+    void stage(uint32_t recno, char* to) {
+        const char* from = work_.File().record(recno);
+        std::memset(to, ' ', recordLength_);
+        size_t k = 0;
+        auto target = [&]() -> const xbase::FieldDef& { return *out_[k++]; };
+        copyText(id_, from, recno, to, target());
+        copyText(lname_, from, recno, to, target());
+        copyText(fname_, from, recno, to, target());
+        copyText(mname_, from, recno, to, target());
+        putText(dateText(stored(birth_, from)), to, target());
+        copyText(testCode_, from, recno, to, target());
+        copyText(testScore_, from, recno, to, target());
+        putText(dateText(stored(date_, from)), to, target());
+        if (attempt_.field) {
+            text_.clear();
+            appendZeroPadded(text_, wholeNumber(*attempt_.field, *attempt_.def, from, recno), 3);
+            putText(text_, to, target());
+        }
+        if (subscores_) {
+            text_.clear();
+            for (const Source& s : subscore_)
+                appendZeroPadded(text_, wholeNumber(*s.field, *s.def, from, recno), 2);
+            putText(text_, to, target());
+        }
+        if (group_.field) copyText(group_, from, recno, to, target());
+        if (site_.field) copyText(site_, from, recno, to, target());
+    }
+
+  private:
+    struct Source {
+        TField* field = nullptr;
+        const xbase::FieldDef* def = nullptr;
+    };
+
+    static std::string_view stored(const Source& s, const char* from) {
+        return std::string_view(from + s.def->offset, s.def->length);
+    }
+
+    // What TField::Assign stores: text moves across as bytes (translated when
+    // the code pages differ), cut to the target; anything else as its text.
+    void copyText(const Source& s, const char* from, uint32_t recno, char* to,
+                  const xbase::FieldDef& target) {
+        if (s.def->type != 'C') {
+            putText(s.field->At(recno).AsString(), to, target);
+            return;
+        }
+        const char* bytes = from + s.def->offset;
+        char* out = to + target.offset;
+        const size_t n = std::min<size_t>(s.def->length, target.length);
+        if (sameCodePage_) {
+            std::memcpy(out, bytes, n);
+        } else {
+            for (size_t i = 0; i < n; ++i)
+                out[i] = (*translate_)[static_cast<unsigned char>(bytes[i])];
+        }
+    }
+
+    // What TField::SetAsString stores in a text field of a blank record.
+    void putText(std::string_view text, char* to, const xbase::FieldDef& target) {
+        char* out = to + target.offset;
+        if (kes::isAscii(text)) {
+            std::memcpy(out, text.data(), std::min<size_t>(text.size(), target.length));
+            return;
+        }
+        const std::string bytes = kes::fromUtf8(text, staging_.CodePage());
+        std::memcpy(out, bytes.data(), std::min<size_t>(bytes.size(), target.length));
+    }
+
+    TAdsTable& work_;
+    TAdsTable& staging_;
+    Source id_, lname_, fname_, mname_, birth_, testCode_, testScore_, date_, attempt_, group_,
+        site_;
+    std::array<Source, 10> subscore_{};
+    bool subscores_ = false;
+    std::vector<const xbase::FieldDef*> out_;
+    bool sameCodePage_ = true;
+    const std::array<char, 256>* translate_ = nullptr;
+    size_t recordLength_ = 0;
+    std::string text_;
+};
 
 } // namespace
 
@@ -118,59 +256,36 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
         try {
             AdsTable6.AdsCreateIndex61("", "ID", "ID", "", "", ADS_COMPOUND);
 
-            // Source and destination fields, looked up once.
-            TField& id = workTable.FieldByName("ID");
-            TField& lname = workTable.FieldByName("LNAME");
-            TField& fname = workTable.FieldByName("FNAME");
-            TField& mname = workTable.FieldByName("MNAME");
-            TField& birth = workTable.FieldByName("BIRTHDATE");
-            TField& testCode = workTable.FieldByName("TESTCODE");
-            TField& testScore = workTable.FieldByName("TESTSCORE");
-            TField& date = workTable.FieldByName("DATE");
-            TField* attempt =
-                options.IncludeAttempted ? &workTable.FieldByName("ATTEMPT") : nullptr;
-            std::array<TField*, 10> subscores{};
-            if (options.IncludeSubscores)
-                for (int i = 0; i < 10; ++i)
-                    subscores[static_cast<size_t>(i)] =
-                        &workTable.FieldByName("SS" + std::to_string(i + 1));
-            TField* group = options.IncludePandA ? &workTable.FieldByName("GRPNUMBER") : nullptr;
-            TField* site = options.IncludeSiteCode ? &workTable.FieldByName("SITECODE") : nullptr;
-
             {
                 kes::StepTimer step("staging");
                 ControlsDisabled quiet(workTable);
-                // The staging fields in their order, looked up once.
-                std::vector<TField*> out;
-                for (int i = 0; i < AdsTable6.FieldCount(); ++i)
-                    out.push_back(&AdsTable6.Fields(i));
-                std::string joined;
-                for (int row = 0; row < count; ++row) {
-                    recordsStaged = true;
-                    op.SetProgress(row);
-                    if (row + 8 < count) workTable.Prefetch(selected[static_cast<size_t>(row + 8)]);
-                    workTable.GotoBookmark(selected[static_cast<size_t>(row)]);
-                    AdsTable6.Append();
-                    auto next = out.begin();
-                    (*next++)->Assign(id);
-                    (*next++)->Assign(lname);
-                    (*next++)->Assign(fname);
-                    (*next++)->Assign(mname);
-                    (*next++)->SetAsString(dateText(birth));
-                    (*next++)->Assign(testCode);
-                    (*next++)->Assign(testScore);
-                    (*next++)->SetAsString(dateText(date));
-                    if (attempt) (*next++)->SetAsString(ZeroPad(attempt->AsInteger(), 3));
-                    if (options.IncludeSubscores) {
-                        joined.clear();
-                        for (TField* s : subscores)
-                            appendZeroPadded(joined, s->AsInteger(), 2);
-                        (*next++)->SetAsString(joined);
+                Stager stager(workTable, AdsTable6, options);
+                const size_t length = AdsTable6.File().recordLength();
+                // A pending change of the work table is stored first, and a
+                // row that is no record of it is an error, as a visit to the
+                // row would have it.
+                if (count > 0 && (workTable.State() == dsEdit || workTable.State() == dsInsert))
+                    workTable.Post();
+                constexpr int kSlice = 1 << 14;
+                for (int first = 0; first < count; first += kSlice) {
+                    const int end = std::min(count, first + kSlice);
+                    char* area = AdsTable6.AppendArea(static_cast<size_t>(end - first));
+                    for (int row = first; row < end; ++row) {
+                        recordsStaged = true;
+                        op.SetProgress(row);
+                        const TBookmark& bookmark = selected[static_cast<size_t>(row)];
+                        // A row that is no record of the work table is an
+                        // error, as a visit to the row would have it.
+                        if (!workTable.BookmarkValid(bookmark)) workTable.GotoBookmark(bookmark);
+                        if (row + 8 < count)
+                            workTable.Prefetch(selected[static_cast<size_t>(row + 8)]);
+                        stager.stage(bookmark.recno,
+                                     area + static_cast<size_t>(row - first) * length);
                     }
-                    if (group) (*next++)->Assign(*group);
-                    if (site) (*next++)->Assign(*site);
-                    AdsTable6.Post();
+                    AdsTable6.CommitAppended(static_cast<size_t>(end - first));
                 }
+                // The work table's cursor ends on the last row staged.
+                if (count > 0) workTable.GotoBookmark(selected.back());
             }
 
             if (recordsStaged) {

@@ -245,6 +245,55 @@ TEST_F(ExportWriterTest, StagingFieldsKeepTheirNamesAndOrder) {
     }
 }
 
+// Numbers and dates are staged from the stored bytes; odd ones (written by
+// another program, or damaged) stage as the fields read them.
+TEST_F(ExportWriterTest, OddStoredNumbersAndDatesStageAsTheFieldsReadThem) {
+    struct Case {
+        const char* attempt; // N 3
+        const char* ss1;     // N 2
+        const char* birth;   // D 8
+        const char* stagedAttempt;
+        const char* stagedSubscores;
+        const char* stagedBirth;
+    } cases[] = {
+        {" 12", " 5", "19850302", "012", "05120000000000000000", "19850302"},
+        {"  7", "  ", "        ", "007", "00120000000000000000", ""},
+        {"   ", "-1", "18991230", "000", "-1120000000000000000", ""},
+        {" -3", "-9", "19851302", "0-3", "-9120000000000000000", ""},
+        {"2.6", "1.", "1985030X", "003", "01120000000000000000", ""},
+        {"***", "**", "20050230", "000", "00120000000000000000", ""},
+        {"1 2", " 0", "00000000", "000", "00120000000000000000", ""},
+    };
+    options_.IncludeAttempted = options_.IncludeSubscores = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.attempt) + "|" + c.ss1 + "|" + c.birth);
+        std::string bytes(work_.File().record(2), work_.File().recordLength());
+        auto put = [&](const char* field, std::string_view text) {
+            const xbase::FieldDef& f =
+                work_.FieldDefs()[static_cast<size_t>(work_.FieldByName(field).Index())];
+            ASSERT_EQ(text.size(), f.length) << field;
+            bytes.replace(f.offset, f.length, text);
+        };
+        put("ATTEMPT", c.attempt);
+        put("SS1", c.ss1);
+        put("BIRTHDATE", c.birth);
+        work_.File().writeRecord(2, bytes.data());
+
+        ASSERT_EQ(run({rec(2)}), ExportOutcome::Prepared);
+        TAdsTable staging;
+        staging.DatabaseName = scratch_.dir();
+        staging.SetTableName("KESTALEX");
+        staging.TableType = ttAdsCDX;
+        staging.Open();
+        staging.First();
+        EXPECT_EQ(staging.FieldByName("Attempt").AsString(), c.stagedAttempt);
+        EXPECT_EQ(staging.FieldByName("Subscores").AsString(), c.stagedSubscores);
+        EXPECT_EQ(staging.FieldByName("BIRTHDATE").AsString(), c.stagedBirth);
+        // The names move across as stored, in the staging table's code page.
+        EXPECT_EQ(staging.FieldByName("LNAME").AsString(), "SMITH");
+    }
+}
+
 TEST_F(ExportWriterTest, ExportComponentHasTheWindowDesignValues) {
     TExportWriter fresh;
     const TCSVExport& e = fresh.CSVExport1;
