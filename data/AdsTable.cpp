@@ -298,6 +298,21 @@ void TAdsTable::Delete() {
     notify(TableEvent::RecordChanged);
 }
 
+char* TAdsTable::RecordsForChange(uint32_t first, uint32_t last) {
+    requireOpen("change records");
+    if (dbf_.mode() != xbase::OpenMode::Exclusive)
+        fail(AE_NOT_EXCLUSIVE, "The table must be opened exclusively to change records in place");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    return dbf_.recordsForChange(first, last);
+}
+
+void TAdsTable::RecordsChanged(uint32_t first, uint32_t last) {
+    requireOpen("change records");
+    dbf_.recordsChanged(first, last);
+    markOrdersDirty();
+    notify(TableEvent::DataSetChanged);
+}
+
 bool TAdsTable::IsDeleted() const {
     return Active() && recno_ != 0 && dbf_.isDeleted(recno_);
 }

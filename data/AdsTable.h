@@ -186,6 +186,14 @@ class TAdsTable {
     void Cancel();
     void Delete();
     bool IsDeleted() const;
+    // For a pass that changes many records of a table held exclusively: the
+    // bytes of records first..last, File().recordLength() apart, each
+    // beginning with its deletion flag ('*' deletes the record), to be
+    // changed in place. RecordsChanged(first, last) must follow, also when the
+    // pass fails half way: the records are written at the next flush and the
+    // index orders rebuilt.
+    char* RecordsForChange(uint32_t first, uint32_t last);
+    void RecordsChanged(uint32_t first, uint32_t last);
 
     TBookmark GetBookmark() const { return TBookmark{recno_}; }
     void GotoBookmark(const TBookmark& bookmark);

@@ -447,6 +447,21 @@ void DbfFile::setDeleted(uint32_t recno, bool deleted) {
     markDirty(recno, recno);
 }
 
+char* DbfFile::recordsForChange(uint32_t first, uint32_t last) {
+    if (first < 1 || last < first || last > recordCount_)
+        fail(AE_NO_CURRENT_RECORD, "Record number out of range");
+    ensureWritable();
+    return records_.data() + static_cast<size_t>(first - 1) * recordLength_;
+}
+
+void DbfFile::recordsChanged(uint32_t first, uint32_t last) {
+    if (first < 1 || last < first || last > recordCount_)
+        fail(AE_NO_CURRENT_RECORD, "Record number out of range");
+    deletedCount_ = deletedAmong(1, recordCount_);
+    headerDirty_ = true;
+    markDirty(first, last);
+}
+
 void DbfFile::setStructuralCdxFlag(bool on) {
     uint8_t flags = on ? (tableFlags_ | kFlagStructuralCdx)
                        : static_cast<uint8_t>(tableFlags_ & ~kFlagStructuralCdx);

@@ -135,6 +135,13 @@ class DbfFile {
     char* appendArea(size_t maxCount);
     void commitAppended(size_t count);
     void setDeleted(uint32_t recno, bool deleted);
+    // For passes that change many records at once: the bytes of records
+    // first..last in memory, deletion flags included, to be changed in place.
+    // recordsChanged(first, last) must follow.
+    char* recordsForChange(uint32_t first, uint32_t last);
+    // Marks records first..last as changed, to be written at the next flush,
+    // and counts the deleted records anew.
+    void recordsChanged(uint32_t first, uint32_t last);
     // Removes deleted records for good; the caller rebuilds its indexes.
     void pack();
     // Sets or clears the structural-CDX flag in the header.

@@ -8,11 +8,15 @@
 #include "os/Os.h"
 #include "prep/core/WorkTable.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -92,6 +96,69 @@ struct CodeTable {
     }
 };
 
+// Where a field lies in the records of its table.
+struct FieldSpan {
+    size_t offset = 0;
+    size_t length = 0;
+    char type = 'C';
+};
+
+FieldSpan spanOf(TAdsTable& table, const char* name) {
+    const xbase::FieldDef& f =
+        table.FieldDefs()[static_cast<size_t>(table.FieldByName(name).Index())];
+    return FieldSpan{f.offset, f.length, f.type};
+}
+
+// Writes UTF-8 text into a text field: in the table's code page, cut to the
+// field's width and padded with blanks.
+void putText(char* record, const FieldSpan& field, std::string_view text, kes::CodePage cp) {
+    std::string converted;
+    if (!kes::isAscii(text)) text = converted = kes::fromUtf8(text, cp);
+    const size_t n = std::min(text.size(), field.length);
+    std::memcpy(record + field.offset, text.data(), n);
+    std::memset(record + field.offset + n, ' ', field.length - n);
+}
+
+// The bytes a text field holds after putText.
+std::string textBytes(const FieldSpan& field, std::string_view text, kes::CodePage cp) {
+    std::string bytes(field.length + 1, ' ');
+    putText(bytes.data(), FieldSpan{1, field.length, field.type}, text, cp);
+    return bytes.substr(1);
+}
+
+// A numeric field's value when its text is blanks followed by digits alone,
+// the usual case; -1 for anything else.
+int64_t plainWholeNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    if (i == text.size() || text.size() - i > 18) return -1;
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// What a testing code does to the records that carry it. The code tables do
+// not change during a gathering, so each code is looked up once.
+struct CodeRule {
+    enum class Action {
+        SetCodes,   // TESTCODE and TESTSCORE are written
+        LeaveCodes, // a code missing from its code table: both stay blank
+        Drop,       // the code table excludes the code
+    };
+    std::string code;       // the testing code as text
+    bool placement = false; // two characters of level, two of score
+    bool scoreCode = false; // reports SCORE; other test codes report CORRECT
+    Action action = Action::SetCodes;
+    std::string testCode;                          // TESTCODE's bytes (SetCodes)
+    std::string testScore;                         // TESTSCORE's bytes of a placement code
+    std::map<std::string, int>* account = nullptr; // where its records are counted
+    int records = 0;
+};
+
 class Gathering {
   public:
     Gathering(const GatherOptions& options, Operator& op) : options_(options), op_(op) {}
@@ -106,6 +173,7 @@ class Gathering {
                      RecordTableAccount& account);
     bool openStudents();
     void processRecords();
+    CodeRule ruleFor(std::string_view storedCode);
     void finish();
     void abandon();
 
@@ -256,136 +324,188 @@ bool Gathering::openStudents() {
     return true;
 }
 
+CodeRule Gathering::ruleFor(std::string_view storedCode) {
+    const kes::CodePage cp = work_.CodePage();
+    const FieldSpan testCode = spanOf(work_, "TESTCODE");
+    const FieldSpan testScore = spanOf(work_, "TESTSCORE");
+    CodeRule rule;
+    rule.code = kes::toUtf8(kes::trimRight(storedCode), cp);
+    CodeTable* table = nullptr;
+    if (characterCount(rule.code) == 4) {
+        // A placement code: two characters of level, two of score.
+        rule.placement = true;
+        rule.testScore = textBytes(testScore, characters(rule.code, 2, 2), cp);
+        if (placement_.open)
+            table = &placement_;
+        else
+            rule.testCode = textBytes(testCode, characters(rule.code, 0, 2), cp);
+    } else {
+        // Score codes begin with a capital S and report SCORE; the others
+        // report the number correct.
+        rule.scoreCode = !rule.code.empty() && rule.code[0] == 'S';
+        if (test_.open)
+            table = &test_;
+        else
+            rule.testCode = textBytes(testCode, rule.code, cp);
+    }
+    if (!table) return rule;
+    if (!table->table.FindKey(rule.code)) {
+        rule.action = CodeRule::Action::LeaveCodes;
+        rule.account = &account_.notInCodeTable;
+        return rule;
+    }
+    const std::string newCode = table->newCode->AsString();
+    const bool included = table->include->AsBoolean();
+    if (included && !kes::trimBlanksAndControls(newCode).empty()) {
+        rule.testCode = textBytes(testCode, newCode, cp);
+    } else {
+        rule.action = CodeRule::Action::Drop;
+        rule.account = included ? &account_.blankNewCode : &account_.notIncluded;
+    }
+    return rule;
+}
+
 // The pass over the work table: student data, ID, site code, test code and
-// score of every record; records the code tables exclude are deleted.
+// score of every record; records the code tables exclude are deleted. It
+// works on the records' bytes in place.
 void Gathering::processRecords() {
     TAdsTable& work = work_;
     TAdsTable& students = source_;
-    TField& siteCode = work.FieldByName("SITECODE");
-    TField& ssn = work.FieldByName("SSN");
-    TField& lastName = work.FieldByName("LNAME");
-    TField& firstName = work.FieldByName("FNAME");
-    TField& middleName = work.FieldByName("MNAME");
-    TField& birthDate = work.FieldByName("BIRTHDATE");
-    TField& id = work.FieldByName("ID");
-    TField& code = work.FieldByName("CODE");
-    TField& testCode = work.FieldByName("TESTCODE");
-    TField& testScore = work.FieldByName("TESTSCORE");
-    TField& score = work.FieldByName("SCORE");
-    TField& correct = work.FieldByName("CORRECT");
-    TField& studentLastName = students.FieldByName("Lname");
-    TField& studentFirstName = students.FieldByName("Fname");
-    TField& studentMiddleName = students.FieldByName("Mname");
-    TField& studentBirthDate = students.FieldByName("Birthdate");
-
-    // Keeps the record (its pending change is stored), or drops it when its
-    // code table row excludes the code.
-    // False when the record was dropped.
-    auto translate = [&](CodeTable& table, const std::string& key, std::string_view newScore) {
-        if (!table.table.FindKey(key)) {
-            ++account_.notInCodeTable[key];
-            return true;
-        }
-        std::string newCode = table.newCode->AsString();
-        const bool included = table.include->AsBoolean();
-        if (included && !kes::trimBlanksAndControls(newCode).empty()) {
-            testCode.SetAsString(newCode);
-            testScore.SetAsString(newScore);
-            work.Post();
-            return true;
-        }
-        ++(included ? account_.blankNewCode : account_.notIncluded)[key];
-        work.Delete();
-        dropped_ = true;
-        return false;
+    const kes::CodePage cp = work.CodePage();
+    const kes::CodePage studentCp = students.CodePage();
+    const FieldSpan siteCode = spanOf(work, "SITECODE");
+    const FieldSpan ssn = spanOf(work, "SSN");
+    const FieldSpan birthDate = spanOf(work, "BIRTHDATE");
+    const FieldSpan id = spanOf(work, "ID");
+    const FieldSpan code = spanOf(work, "CODE");
+    const FieldSpan testCode = spanOf(work, "TESTCODE");
+    const FieldSpan testScore = spanOf(work, "TESTSCORE");
+    const FieldSpan score = spanOf(work, "SCORE");
+    const FieldSpan correct = spanOf(work, "CORRECT");
+    TField& scoreField = work.FieldByName("SCORE");
+    TField& correctField = work.FieldByName("CORRECT");
+    const FieldSpan studentBirthDate = spanOf(students, "Birthdate");
+    // The names move across byte for byte between text fields.
+    struct Name {
+        FieldSpan to, from;
+        TField* source;
     };
+    const Name names[] = {
+        {spanOf(work, "LNAME"), spanOf(students, "Lname"), &students.FieldByName("Lname")},
+        {spanOf(work, "FNAME"), spanOf(students, "Fname"), &students.FieldByName("Fname")},
+        {spanOf(work, "MNAME"), spanOf(students, "Mname"), &students.FieldByName("Mname")},
+    };
+    if (code.length > 8 || birthDate.length != 8)
+        throw std::logic_error("The work table's fields are not as created");
+    const std::array<char, 256>* translate =
+        studentCp == cp ? nullptr : &kes::byteTranslation(studentCp, cp);
+    const std::string site = textBytes(siteCode, siteCode_, cp);
+    const std::string dayZero = kes::Date().toYyyymmdd();
 
-    // Every record's student, sought all together before the pass (the
-    // records' SSNs do not change in it): the seeks overlap their waits.
     const uint32_t recordCount = work.File().recordCount();
-    std::vector<uint32_t> studentOf;
-    {
-        std::vector<std::string_view> keys(recordCount);
-        std::deque<std::string> converted; // SSNs that are not plain ASCII
-        for (uint32_t r = 1; r <= recordCount; ++r) {
-            const std::string_view stored = kes::trimRight(ssn.At(r).RawBytes());
-            if (kes::isAscii(stored)) {
-                keys[r - 1] = stored;
-            } else {
-                keys[r - 1] = converted.emplace_back(ssn.At(r).AsString());
-            }
-        }
-        studentOf = students.FindKeyRecNos(keys);
-    }
-    auto studentAt = [&](uint32_t recno) {
-        return recno >= 1 && recno <= studentOf.size() ? studentOf[recno - 1] : 0u;
+    const size_t recordLength = work.File().recordLength();
+    char* records = recordCount ? work.RecordsForChange(1, recordCount) : nullptr;
+    auto recordOf = [&](uint32_t recno) {
+        return records + static_cast<size_t>(recno - 1) * recordLength;
     };
-
-    work.DisableControls();
-    students.DisableControls();
     try {
-        work.First();
-        int counter = 0;
-        while (!work.Eof()) {
-            students.Prefetch(TBookmark{studentAt(work.RecNo() + 8)});
-            // One edit for the whole record: a record the code tables drop
-            // loses its pending change and goes at the pack.
-            work.Edit();
-            if (options_.IncludeSiteCode) siteCode.SetAsString(siteCode_);
-
-            const std::string studentSsn = ssn.AsString();
-            const uint32_t student = studentAt(work.RecNo());
-            const bool studentFound = student != 0;
-            if (studentFound) {
-                lastName.Assign(studentLastName.At(student));
-                firstName.Assign(studentFirstName.At(student));
-                middleName.Assign(studentMiddleName.At(student));
-                birthDate.SetAsDateTime(studentBirthDate.At(student).AsDateTime());
+        // Every record's student, sought all together before the pass (the
+        // records' SSNs do not change in it): the seeks overlap their waits.
+        std::vector<uint32_t> studentOf;
+        {
+            std::vector<std::string_view> keys(recordCount);
+            std::deque<std::string> converted; // SSNs that are not plain ASCII
+            for (uint32_t r = 1; r <= recordCount; ++r) {
+                const std::string_view stored =
+                    kes::trimRight(std::string_view(recordOf(r) + ssn.offset, ssn.length));
+                keys[r - 1] =
+                    kes::isAscii(stored)
+                        ? stored
+                        : std::string_view(converted.emplace_back(kes::toUtf8(stored, cp)));
             }
-
-            id.SetAsString(SsnToId(studentSsn));
-
-            const std::string testingCode = code.AsString();
-            bool kept = true;
-            if (characterCount(testingCode) == 4) {
-                // A placement code: two characters of level, two of score.
-                std::string_view level = characters(testingCode, 0, 2);
-                std::string_view points = characters(testingCode, 2, 2);
-                if (placement_.open) {
-                    kept = translate(placement_, testingCode, points);
-                } else {
-                    testCode.SetAsString(level);
-                    testScore.SetAsString(points);
-                    work.Post();
-                }
-            } else {
-                // Score codes begin with a capital S and report SCORE; the
-                // others report the number correct.
-                const bool scoreCode = !testingCode.empty() && testingCode[0] == 'S';
-                const std::string points =
-                    ZeroPad(scoreCode ? score.AsInteger() : correct.AsInteger(), 4);
-                if (test_.open) {
-                    kept = translate(test_, testingCode, points);
-                } else {
-                    testCode.SetAsString(testingCode);
-                    testScore.SetAsString(points);
-                    work.Post();
-                }
-            }
-
-            if (kept && !studentFound) ++account_.studentNotFound;
-
-            ++counter;
-            op_.SetProgress(counter);
-            work.Next();
+            studentOf = students.FindKeyRecNos(keys);
         }
+
+        // The rules of the codes met so far, found by the code's stored bytes.
+        std::vector<CodeRule> rules;
+        std::unordered_map<uint64_t, size_t> ruleOfCode;
+        auto ruleOf = [&](const char* stored) -> CodeRule& {
+            uint64_t key = 0;
+            std::memcpy(&key, stored, code.length);
+            auto [at, added] = ruleOfCode.try_emplace(key, rules.size());
+            if (added) rules.push_back(ruleFor(std::string_view(stored, code.length)));
+            return rules[at->second];
+        };
+
+        for (uint32_t r = 1; r <= recordCount; ++r) {
+            if (r + 8 <= recordCount) students.Prefetch(TBookmark{studentOf[r + 7]});
+            char* record = recordOf(r);
+            CodeRule& rule = ruleOf(record + code.offset);
+            ++rule.records;
+            if (rule.action == CodeRule::Action::Drop) {
+                record[0] = '*';
+                dropped_ = true;
+            } else {
+                if (options_.IncludeSiteCode)
+                    std::memcpy(record + siteCode.offset, site.data(), siteCode.length);
+                const uint32_t student = studentOf[r - 1];
+                if (student != 0) {
+                    const char* from = students.File().record(student);
+                    for (const Name& name : names) {
+                        if (name.from.type != 'C') {
+                            putText(record, name.to, name.source->At(student).AsString(), cp);
+                            continue;
+                        }
+                        char* to = record + name.to.offset;
+                        const char* bytes = from + name.from.offset;
+                        const size_t n = std::min(name.from.length, name.to.length);
+                        if (translate) {
+                            for (size_t i = 0; i < n; ++i)
+                                to[i] = (*translate)[static_cast<unsigned char>(bytes[i])];
+                        } else {
+                            std::memcpy(to, bytes, n);
+                        }
+                        std::memset(to + n, ' ', name.to.length - n);
+                    }
+                    // An empty or unreadable date is stored as day zero.
+                    const std::string_view date(from + studentBirthDate.offset,
+                                                studentBirthDate.length);
+                    std::memcpy(record + birthDate.offset,
+                                kes::Date::fromYyyymmdd(date) ? date.data() : dayZero.data(), 8);
+                } else {
+                    ++account_.studentNotFound;
+                }
+
+                const std::string_view stored =
+                    kes::trimRight(std::string_view(record + ssn.offset, ssn.length));
+                putText(record, id,
+                        kes::isAscii(stored) ? SsnToId(stored) : SsnToId(kes::toUtf8(stored, cp)),
+                        cp);
+
+                if (rule.action == CodeRule::Action::SetCodes) {
+                    std::memcpy(record + testCode.offset, rule.testCode.data(), testCode.length);
+                    if (rule.placement) {
+                        std::memcpy(record + testScore.offset, rule.testScore.data(),
+                                    testScore.length);
+                    } else {
+                        const FieldSpan& points = rule.scoreCode ? score : correct;
+                        int64_t value = plainWholeNumber(
+                            std::string_view(record + points.offset, points.length));
+                        if (value < 0)
+                            value = (rule.scoreCode ? scoreField : correctField).At(r).AsInteger();
+                        putText(record, testScore, ZeroPad(value, 4), cp);
+                    }
+                }
+            }
+            op_.SetProgress(static_cast<int>(r));
+        }
+        for (const CodeRule& rule : rules)
+            if (rule.account) (*rule.account)[rule.code] += rule.records;
     } catch (...) {
-        work.EnableControls();
-        students.EnableControls();
+        if (records) work.RecordsChanged(1, recordCount);
         throw;
     }
-    work.EnableControls();
-    students.EnableControls();
+    if (records) work.RecordsChanged(1, recordCount);
 }
 
 // Closes everything after a completed run; a failure to close one table does
