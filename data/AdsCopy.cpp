@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 using xbase::FieldDef;
 using xbase::RecordView;
@@ -146,34 +148,84 @@ void TAdsTable::AdsCopyTableContents(TAdsTable& destination) {
         copies.push_back(c);
     }
 
+    // Fields copied byte for byte that follow each other in both records
+    // move as one piece.
+    struct Piece {
+        uint32_t from, to, length;
+    };
+    std::vector<Piece> pieces;
+    std::vector<FieldCopy> conversions;
+    for (const FieldCopy& c : copies) {
+        if (c.kind != Conversion::CopyBytes) {
+            conversions.push_back(c);
+            continue;
+        }
+        const uint32_t length = std::min(c.source->length, c.target->length);
+        if (!pieces.empty() && pieces.back().from + pieces.back().length == c.source->offset &&
+            pieces.back().to + pieces.back().length == c.target->offset)
+            pieces.back().length += length;
+        else
+            pieces.push_back(Piece{c.source->offset, c.target->offset, length});
+    }
+
     const bool useFilter =
         filter_.valid() && AdsTableOptions.AdsFilterOptions == RESPECT_WHEN_COUNTING;
     const uint32_t n = dbf_.recordCount();
     const size_t targetLength = destination.dbf_.recordLength();
     const std::string blank = destination.dbf_.blankRecord();
+    // Fills `out` with the records first..last that are copied; how many.
+    auto fill = [&](uint32_t first, uint32_t last, char* out) {
+        size_t filled = 0;
+        for (uint32_t r = first; r <= last; ++r) {
+            const char* src = dbf_.record(r);
+            if (src[0] == static_cast<char>(xbase::dbfformat::kDeletedFlag)) continue;
+            if (useFilter && !filter_.test(RecordView{src, r})) continue;
+            char* dst = out + filled * targetLength;
+            std::memcpy(dst, blank.data(), targetLength);
+            for (const Piece& p : pieces)
+                std::memcpy(dst + p.to, src + p.from, p.length);
+            for (const FieldCopy& c : conversions)
+                convertInto(c, src, sourceCp, dst, targetCp);
+            ++filled;
+        }
+        return filled;
+    };
     // Records are built in place after the destination's last record, in
-    // slices, so that copying a table into itself stays safe.
+    // slices, so that copying a table into itself stays safe. A large slice
+    // is shared out over two threads, the second filling the room of its
+    // half; its records then close up behind the first half's.
     constexpr uint32_t kSlice = 1u << 20;
+    constexpr uint32_t kShared = 1u << 16;
     uint32_t copied = 0;
     for (uint32_t from = 1; from <= n; from += kSlice) {
         const uint32_t to = std::min<uint64_t>(static_cast<uint64_t>(from) + kSlice - 1, n);
         char* area = destination.dbf_.appendArea(to - from + 1);
         size_t filled = 0;
-        for (uint32_t r = from; r <= to; ++r) {
-            const char* src = dbf_.record(r);
-            if (src[0] == static_cast<char>(xbase::dbfformat::kDeletedFlag)) continue;
-            if (useFilter && !filter_.test(RecordView{src, r})) continue;
-            char* dst = area + filled * targetLength;
-            std::memcpy(dst, blank.data(), targetLength);
-            for (const FieldCopy& c : copies) {
-                if (c.kind == Conversion::CopyBytes) {
-                    size_t len = std::min<size_t>(c.source->length, c.target->length);
-                    std::memcpy(dst + c.target->offset, src + c.source->offset, len);
-                } else {
-                    convertInto(c, src, sourceCp, dst, targetCp);
+        if (to - from + 1 < 2 * kShared) {
+            filled = fill(from, to, area);
+        } else {
+            const uint32_t middle = from + (to - from + 1) / 2;
+            char* secondArea = area + static_cast<size_t>(middle - from) * targetLength;
+            size_t secondFilled = 0;
+            std::exception_ptr error;
+            std::thread second([&] {
+                try {
+                    secondFilled = fill(middle, to, secondArea);
+                } catch (...) {
+                    error = std::current_exception();
                 }
+            });
+            try {
+                filled = fill(from, middle - 1, area);
+            } catch (...) {
+                second.join();
+                throw;
             }
-            ++filled;
+            second.join();
+            if (error) std::rethrow_exception(error);
+            if (filled < middle - from)
+                std::memmove(area + filled * targetLength, secondArea, secondFilled * targetLength);
+            filled += secondFilled;
         }
         destination.dbf_.commitAppended(filled);
         copied += static_cast<uint32_t>(filled);
@@ -190,12 +242,36 @@ void TAdsTable::AdsPackTable() {
     if (dbf_.mode() != xbase::OpenMode::Exclusive)
         fail(AE_NOT_EXCLUSIVE, "The table must be opened exclusively to be packed");
     Cancel();
+    // A large table's records are written while its tags are built and
+    // written, which only read them.
+    const bool writeAside =
+        static_cast<uint64_t>(dbf_.recordCount()) * dbf_.recordLength() >= (8u << 20);
     {
         kes::StepTimer step("pack records");
-        dbf_.pack();
+        dbf_.pack(!writeAside);
     }
     markOrdersDirty();
-    if (cdxDirty_) writeStructuralIndex();
+    if (writeAside) {
+        std::exception_ptr writeError;
+        std::thread writer([&] {
+            try {
+                dbf_.flush();
+            } catch (...) {
+                writeError = std::current_exception();
+            }
+        });
+        try {
+            if (cdxDirty_) writeStructuralIndex();
+        } catch (...) {
+            writer.join();
+            if (writeError) std::rethrow_exception(writeError); // the records' error first
+            throw;
+        }
+        writer.join();
+        if (writeError) std::rethrow_exception(writeError);
+    } else if (cdxDirty_) {
+        writeStructuralIndex();
+    }
     for (auto& o : orders_)
         if (o->ntx) buildOrders({o.get()});
     First();

@@ -505,17 +505,28 @@ void DbfFile::flush() {
     headerDirty_ = false;
 }
 
-void DbfFile::pack() {
+void DbfFile::pack(bool writeNow) {
     ensureWritable();
+    // Each run of records kept moves down in one piece.
+    char* const records = records_.data();
+    auto deleted = [&](uint32_t r) {
+        return records[static_cast<size_t>(r) * recordLength_] == static_cast<char>(kDeletedFlag);
+    };
     size_t out = 0;
     uint32_t kept = 0;
-    for (uint32_t r = 0; r < recordCount_; ++r) {
-        const char* rec = records_.data() + static_cast<size_t>(r) * recordLength_;
-        if (rec[0] == static_cast<char>(kDeletedFlag)) continue;
-        if (out != static_cast<size_t>(r) * recordLength_)
-            std::memmove(records_.data() + out, rec, recordLength_);
-        out += recordLength_;
-        ++kept;
+    for (uint32_t r = 0; r < recordCount_;) {
+        if (deleted(r)) {
+            ++r;
+            continue;
+        }
+        const uint32_t first = r;
+        while (r < recordCount_ && !deleted(r))
+            ++r;
+        const size_t size = static_cast<size_t>(r - first) * recordLength_;
+        const size_t from = static_cast<size_t>(first) * recordLength_;
+        if (out != from) std::memmove(records + out, records + from, size);
+        out += size;
+        kept += r - first;
     }
     records_.resize(out);
     recordCount_ = kept;
@@ -524,7 +535,7 @@ void DbfFile::pack() {
     dirtyFirst_ = kept ? 1 : 0;
     dirtyLast_ = kept;
     recordCountOnDisk_ = 0xFFFFFFFF; // forces the end mark and truncation
-    flush();
+    if (writeNow) flush();
 }
 
 void DbfFile::close() {

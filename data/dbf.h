@@ -142,8 +142,9 @@ class DbfFile {
     // Marks records first..last as changed, to be written at the next flush,
     // and counts the deleted records anew.
     void recordsChanged(uint32_t first, uint32_t last);
-    // Removes deleted records for good; the caller rebuilds its indexes.
-    void pack();
+    // Removes deleted records for good; the caller rebuilds its indexes. The
+    // records are written now, or with `writeNow` false at the next flush.
+    void pack(bool writeNow = true);
     // Sets or clears the structural-CDX flag in the header.
     void setStructuralCdxFlag(bool on);
 

@@ -155,6 +155,85 @@ TEST(TableObject, PackNeedsAnExclusiveOpen) {
     }
 }
 
+// A pack closes up every run of deleted records, wherever it lies.
+TEST(TableObject, PackClosesUpEveryRunOfDeletedRecords) {
+    // One character per record: '*' deleted, '-' kept.
+    for (const std::string pattern : {"-", "*", "-*-", "**--*", "--**--***", "*-*-*-", "****"}) {
+        SCOPED_TRACE(pattern);
+        TempDir tmp;
+        Table tab(tmp);
+        Codes kept;
+        for (size_t i = 0; i < pattern.size(); ++i) {
+            tab.add("R" + std::to_string(i + 1));
+            if (pattern[i] == '-') kept.push_back("R" + std::to_string(i + 1));
+        }
+        for (size_t i = 0; i < pattern.size(); ++i)
+            if (pattern[i] == '*') tab.t.File().setDeleted(static_cast<uint32_t>(i + 1), true);
+        tab.t.AdsPackTable();
+        EXPECT_EQ(tab.walk(), kept);
+        tab.t.Close();
+        tab.t.Open();
+        EXPECT_EQ(tab.t.RecordCount(), kept.size());
+        EXPECT_EQ(tab.walk(), kept);
+    }
+}
+
+// A large copy is shared out over two threads: whatever the deletions and the
+// filter leave out of either half, the records copied arrive whole and in
+// their order.
+TEST(TableObject, ALargeCopyKeepsEveryRecordInOrder) {
+    constexpr uint32_t kCount = 140000;
+    struct Case {
+        const char* name;
+        bool (*leftOut)(uint32_t recno);
+    };
+    const Case cases[] = {
+        {"gaps in both halves", [](uint32_t r) { return r % 7 == 0 || r % 5 == 0; }},
+        {"first half whole", [](uint32_t r) { return r > kCount / 2 && r % 3 == 0; }},
+        {"first half left out", [](uint32_t r) { return r <= kCount / 2; }},
+        {"nothing copied", [](uint32_t) { return true; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir tmp;
+        {
+            // Of the records left out, the odd ones are deleted and the even
+            // ones fail the filter.
+            Table source(tmp, "SOURCE", "CODE,C,7,0;KEEP,C,1,0;");
+            std::string records;
+            char record[10];
+            for (uint32_t r = 1; r <= kCount; ++r) {
+                const bool out = c.leftOut(r);
+                std::snprintf(record, sizeof record, "%c%07u%c", out && r % 2 ? '*' : ' ', r,
+                              out && r % 2 == 0 ? 'N' : 'Y');
+                records.append(record, 9);
+            }
+            source.t.File().appendRecords(records.data(), kCount);
+        }
+        TAdsTable source;
+        source.DatabaseName = tmp.dir();
+        source.TableType = ttAdsCDX;
+        source.SetTableName("SOURCE");
+        source.Open();
+        source.AdsSetFilter("KEEP <> \"N\"");
+        source.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
+        Table target(tmp, "TARGET", "CODE,C,7,0;");
+        source.AdsCopyTableContents(target.t);
+        const xbase::DbfFile& copied = target.t.File();
+        uint32_t recno = 0;
+        for (uint32_t r = 1; r <= kCount; ++r) {
+            if (c.leftOut(r)) continue;
+            ++recno;
+            ASSERT_LE(recno, copied.recordCount());
+            char expected[9];
+            std::snprintf(expected, sizeof expected, " %07u", r);
+            ASSERT_EQ(std::string(copied.record(recno), 8), expected) << "record " << recno;
+        }
+        EXPECT_EQ(copied.recordCount(), recno);
+        EXPECT_EQ(copied.deletedCount(), 0u);
+    }
+}
+
 TEST(TableObject, BookmarksReturnToTheRecordInAnyOrder) {
     TempDir tmp;
     Table tab(tmp);
