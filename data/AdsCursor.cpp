@@ -564,10 +564,24 @@ void TAdsTable::AdsCreateIndex61(const std::string& indexFile, const std::string
 
 namespace {
 
+// Eight bytes at a time, each mixed in with a multiply, the last few byte by
+// byte; the high bits are folded into the low ones that pick the slot.
 uint64_t hashKey(const unsigned char* key, size_t length) {
-    uint64_t h = 14695981039346656037ull; // FNV-1a
-    for (size_t i = 0; i < length; ++i)
-        h = (h ^ key[i]) * 1099511628211ull;
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    uint64_t h = length * kMultiplier;
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, key + i, 8);
+        h = (h ^ word) * kMultiplier;
+        h ^= h >> 32;
+    }
+    uint64_t tail = 0;
+    for (unsigned shift = 0; i < length; ++i, shift += 8)
+        tail |= uint64_t{key[i]} << shift;
+    h = (h ^ tail) * kMultiplier;
+    h ^= h >> 32;
+    h *= kMultiplier;
     return h ^ (h >> 29);
 }
 
@@ -597,19 +611,29 @@ size_t TAdsTable::Order::firstEntryWithKey(const unsigned char* sought) {
         }
     }
     if (slots.empty() || !sought) return n;
+    return firstEntryFromSlot(hashKey(sought, len) & (slots.size() - 1), sought);
+}
+
+size_t TAdsTable::Order::firstEntryFromSlot(size_t slot, const unsigned char* sought) const {
+    if (slots.empty()) return entries.size();
     const size_t mask = slots.size() - 1;
-    for (size_t slot = hashKey(sought, len) & mask; slots[slot] != 0; slot = (slot + 1) & mask) {
+    for (; slots[slot] != 0; slot = (slot + 1) & mask) {
         const size_t i = slots[slot] - 1;
-        if (std::memcmp(entries.key(i), sought, len) == 0) return i;
+        if (std::memcmp(entries.key(i), sought, keyLength) == 0) return i;
     }
-    return n;
+    return entries.size();
 }
 
 uint32_t TAdsTable::firstVisibleWithKey(const std::string& key, size_t* position) const {
-    Order& o = *active_;
+    return firstVisibleFrom(
+        active_->firstEntryWithKey(reinterpret_cast<const unsigned char*>(key.data())), key,
+        position);
+}
+
+uint32_t TAdsTable::firstVisibleFrom(size_t lo, const std::string& key, size_t* position) const {
+    const Order& o = *active_;
     const auto& e = o.entries;
     const size_t len = o.keyLength;
-    const size_t lo = o.firstEntryWithKey(reinterpret_cast<const unsigned char*>(key.data()));
     // The record found must carry the key sought: an entry pointing at
     // another record would hand the caller somebody else's data.
     const FieldDef* textField = o.keyField >= 0 && o.keyType == ValueType::Character
@@ -747,7 +771,10 @@ std::vector<uint32_t> TAdsTable::FindKeyRecNos(const std::vector<std::string_vie
             }
             if (j >= from + 3 * kAhead) {
                 const size_t k = j - 3 * kAhead;
-                found[k] = firstVisibleWithKey(ring[k % kRing].key, nullptr);
+                const Pending& p = ring[k % kRing];
+                const size_t first = o.firstEntryFromSlot(
+                    p.slot, reinterpret_cast<const unsigned char*>(p.key.data()));
+                found[k] = firstVisibleFrom(first, p.key, nullptr);
             }
         }
     };

@@ -296,6 +296,9 @@ class TAdsTable {
     // The first visible record whose entry carries `key`, 0 when none; the
     // position of its entry in `position`.
     uint32_t firstVisibleWithKey(const std::string& key, size_t* position) const;
+    // The same from `first`, the first entry of the active order with the key
+    // (its size when none).
+    uint32_t firstVisibleFrom(size_t first, const std::string& key, size_t* position) const;
     void notify(TableEvent event);
     std::string structuralIndexPath() const;
     [[noreturn]] void fail(int code, const std::string& what) const;

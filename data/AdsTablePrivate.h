@@ -49,6 +49,8 @@ struct TAdsTable::Order {
     // The first entry whose key bytes are `sought` (keyLength bytes); size()
     // when none. With nullptr it only builds the hash.
     size_t firstEntryWithKey(const unsigned char* sought);
+    // The same for a built hash, probing from the slot `sought` hashes to.
+    size_t firstEntryFromSlot(size_t slot, const unsigned char* sought) const;
     // The hash of keyLength key bytes that places them in `slots`.
     size_t hashOf(const unsigned char* key) const;
 };
