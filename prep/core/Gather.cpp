@@ -10,12 +10,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -156,7 +159,6 @@ struct CodeRule {
     std::string testCode;                          // TESTCODE's bytes (SetCodes)
     std::string testScore;                         // TESTSCORE's bytes of a placement code
     std::map<std::string, int>* account = nullptr; // where its records are counted
-    int records = 0;
 };
 
 class Gathering {
@@ -290,8 +292,7 @@ bool Gathering::copyRecords(const std::string& tableName, const std::string& fil
     try {
         account.table = tableName;
         const xbase::DbfFile& file = source_.File();
-        for (uint32_t recno = 1; recno <= file.recordCount(); ++recno)
-            if (!file.isDeleted(recno)) ++account.read;
+        account.read = static_cast<int>(file.recordCount() - file.deletedCount());
         int inDates = account.read;
         if (!options_.DateFilter.empty()) {
             source_.AdsSetFilter("(" + options_.DateFilter + ") .and. .not. DELETED()");
@@ -367,7 +368,7 @@ CodeRule Gathering::ruleFor(std::string_view storedCode) {
 
 // The pass over the work table: student data, ID, site code, test code and
 // score of every record; records the code tables exclude are deleted. It
-// works on the records' bytes in place.
+// changes the records' bytes in place, a large table in two halves at once.
 void Gathering::processRecords() {
     TAdsTable& work = work_;
     TAdsTable& students = source_;
@@ -382,13 +383,13 @@ void Gathering::processRecords() {
     const FieldSpan testScore = spanOf(work, "TESTSCORE");
     const FieldSpan score = spanOf(work, "SCORE");
     const FieldSpan correct = spanOf(work, "CORRECT");
-    TField& scoreField = work.FieldByName("SCORE");
-    TField& correctField = work.FieldByName("CORRECT");
+    const TField& scoreField = work.FieldByName("SCORE");
+    const TField& correctField = work.FieldByName("CORRECT");
     const FieldSpan studentBirthDate = spanOf(students, "Birthdate");
     // The names move across byte for byte between text fields.
     struct Name {
         FieldSpan to, from;
-        TField* source;
+        const TField* source;
     };
     const Name names[] = {
         {spanOf(work, "LNAME"), spanOf(students, "Lname"), &students.FieldByName("Lname")},
@@ -408,43 +409,47 @@ void Gathering::processRecords() {
     auto recordOf = [&](uint32_t recno) {
         return records + static_cast<size_t>(recno - 1) * recordLength;
     };
-    try {
-        // Every record's student, sought all together before the pass (the
-        // records' SSNs do not change in it): the seeks overlap their waits.
-        std::vector<uint32_t> studentOf;
-        {
-            std::vector<std::string_view> keys(recordCount);
-            std::deque<std::string> converted; // SSNs that are not plain ASCII
-            for (uint32_t r = 1; r <= recordCount; ++r) {
-                const std::string_view stored =
-                    kes::trimRight(std::string_view(recordOf(r) + ssn.offset, ssn.length));
-                keys[r - 1] =
-                    kes::isAscii(stored)
-                        ? stored
-                        : std::string_view(converted.emplace_back(kes::toUtf8(stored, cp)));
-            }
-            studentOf = students.FindKeyRecNos(keys);
-        }
+    std::vector<uint32_t> studentOf;
 
-        // The rules of the codes met so far, found by the code's stored bytes.
-        std::vector<CodeRule> rules;
-        std::unordered_map<uint64_t, size_t> ruleOfCode;
-        auto ruleOf = [&](const char* stored) -> CodeRule& {
-            uint64_t key = 0;
-            std::memcpy(&key, stored, code.length);
-            auto [at, added] = ruleOfCode.try_emplace(key, rules.size());
-            if (added) rules.push_back(ruleFor(std::string_view(stored, code.length)));
-            return rules[at->second];
+    // The rules of the codes met so far. The code tables are read by one
+    // thread at a time; each half keeps the rules it met, and its counts.
+    std::deque<CodeRule> rules;
+    std::unordered_map<uint64_t, const CodeRule*> ruleOfCode;
+    std::mutex rulesLock;
+    struct Half {
+        struct Seen {
+            const CodeRule* rule;
+            int records;
         };
+        std::unordered_map<uint64_t, Seen> codes;
+        int studentNotFound = 0;
+        bool dropped = false;
+        std::atomic<uint32_t> done{0};
+    };
+    auto ruleOf = [&](Half& half, const char* stored) -> Half::Seen& {
+        uint64_t key = 0;
+        std::memcpy(&key, stored, code.length);
+        auto [at, added] = half.codes.try_emplace(key, Half::Seen{nullptr, 0});
+        if (added) {
+            std::lock_guard<std::mutex> hold(rulesLock);
+            const CodeRule*& rule = ruleOfCode[key];
+            if (!rule) rule = &rules.emplace_back(ruleFor(std::string_view(stored, code.length)));
+            at->second.rule = rule;
+        }
+        return at->second;
+    };
 
-        for (uint32_t r = 1; r <= recordCount; ++r) {
-            if (r + 8 <= recordCount) students.Prefetch(TBookmark{studentOf[r + 7]});
+    // Records first..last; the first half tells the operator how far both are.
+    auto pass = [&](uint32_t first, uint32_t last, Half& half, const Half* other) {
+        for (uint32_t r = first; r <= last; ++r) {
+            if (r + 8 <= last) students.Prefetch(TBookmark{studentOf[r + 7]});
             char* record = recordOf(r);
-            CodeRule& rule = ruleOf(record + code.offset);
-            ++rule.records;
+            Half::Seen& seen = ruleOf(half, record + code.offset);
+            const CodeRule& rule = *seen.rule;
+            ++seen.records;
             if (rule.action == CodeRule::Action::Drop) {
                 record[0] = '*';
-                dropped_ = true;
+                half.dropped = true;
             } else {
                 if (options_.IncludeSiteCode)
                     std::memcpy(record + siteCode.offset, site.data(), siteCode.length);
@@ -473,7 +478,7 @@ void Gathering::processRecords() {
                     std::memcpy(record + birthDate.offset,
                                 kes::Date::fromYyyymmdd(date) ? date.data() : dayZero.data(), 8);
                 } else {
-                    ++account_.studentNotFound;
+                    ++half.studentNotFound;
                 }
 
                 const std::string_view stored =
@@ -497,10 +502,65 @@ void Gathering::processRecords() {
                     }
                 }
             }
-            op_.SetProgress(static_cast<int>(r));
+            const uint32_t done = r - first + 1;
+            if (other) {
+                op_.SetProgress(
+                    static_cast<int>(done + other->done.load(std::memory_order_relaxed)));
+            } else if (done % 1024 == 0 || r == last) {
+                half.done.store(done, std::memory_order_relaxed);
+            }
         }
-        for (const CodeRule& rule : rules)
-            if (rule.account) (*rule.account)[rule.code] += rule.records;
+    };
+
+    try {
+        // Every record's student, sought all together before the pass (the
+        // records' SSNs do not change in it): the seeks overlap their waits.
+        {
+            std::vector<std::string_view> keys(recordCount);
+            std::deque<std::string> converted; // SSNs that are not plain ASCII
+            for (uint32_t r = 1; r <= recordCount; ++r) {
+                const std::string_view stored =
+                    kes::trimRight(std::string_view(recordOf(r) + ssn.offset, ssn.length));
+                keys[r - 1] =
+                    kes::isAscii(stored)
+                        ? stored
+                        : std::string_view(converted.emplace_back(kes::toUtf8(stored, cp)));
+            }
+            studentOf = students.FindKeyRecNos(keys);
+        }
+
+        Half halves[2];
+        constexpr uint32_t kShared = 1u << 16;
+        if (recordCount < 2 * kShared) {
+            pass(1, recordCount, halves[0], &halves[1]);
+        } else {
+            const uint32_t middle = recordCount / 2;
+            std::exception_ptr error;
+            std::thread second([&] {
+                try {
+                    pass(middle + 1, recordCount, halves[1], nullptr);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+            });
+            try {
+                pass(1, middle, halves[0], &halves[1]);
+            } catch (...) {
+                second.join();
+                throw;
+            }
+            second.join();
+            if (error) std::rethrow_exception(error);
+            op_.SetProgress(static_cast<int>(recordCount));
+        }
+        for (const Half& half : halves) {
+            for (const auto& entry : half.codes) {
+                const CodeRule& rule = *entry.second.rule;
+                if (rule.account) (*rule.account)[rule.code] += entry.second.records;
+            }
+            account_.studentNotFound += half.studentNotFound;
+            dropped_ = dropped_ || half.dropped;
+        }
     } catch (...) {
         if (records) work.RecordsChanged(1, recordCount);
         throw;
