@@ -10,7 +10,9 @@
 #include "data/ntx.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
 #include <thread>
 
 using xbase::FieldDef;
@@ -33,20 +35,22 @@ uint32_t TAdsTable::recnoAt(size_t position) const {
     return active_ ? active_->entries.recnos[position] : static_cast<uint32_t>(position + 1);
 }
 
-std::string TAdsTable::indexMismatch(const Order& order) const {
-    xbase::RecordScan scan(dbf_);
+std::string TAdsTable::indexMismatch(const Order& order, std::vector<uint32_t>* entryOf) const {
+    // One reading state per thread of the check.
+    xbase::RecordScan scan(dbf_), secondScan(dbf_);
     xbase::IndexShape shape;
     shape.unique = order.unique;
     shape.descending = order.descending;
     shape.hasCondition = order.condition.valid();
-    std::function<bool(uint32_t, const unsigned char*)> keyIs;
+    std::function<bool(uint32_t, const unsigned char*, int)> keyIs;
     if (order.keyField >= 0 && order.keyType == ValueType::Character) {
         // A text field is its own key, blank-padded or cut to the key length.
         const FieldDef& f = dbf_.fields()[static_cast<size_t>(order.keyField)];
         const size_t length = order.keyLength;
         const size_t take = std::min<size_t>(f.length, length);
-        keyIs = [&scan, &f, length, take](uint32_t recno, const unsigned char* key) {
-            const char* field = scan.record(recno) + f.offset;
+        keyIs = [&scan, &secondScan, &f, length, take](uint32_t recno, const unsigned char* key,
+                                                       int part) {
+            const char* field = (part == 0 ? scan : secondScan).record(recno) + f.offset;
             if (std::memcmp(field, key, take) != 0) return false;
             for (size_t i = take; i < length; ++i)
                 if (key[i] != ' ') return false;
@@ -56,7 +60,8 @@ std::string TAdsTable::indexMismatch(const Order& order) const {
     return xbase::indexDisagreement(
         order.entries, shape, dbf_.recordCount(),
         [&](uint32_t recno) { return keyFor(order, scan.view(recno)); },
-        [&](uint32_t recno) { return order.condition.test(scan.view(recno)); }, keyIs);
+        [&](uint32_t recno) { return order.condition.test(scan.view(recno)); }, keyIs,
+        dbf_.recordCount() > 50000 ? 2 : 1, entryOf);
 }
 
 void TAdsTable::ensureBuilt(Order& order) {
@@ -71,9 +76,17 @@ void TAdsTable::ensureBuilt(Order& order) {
         // A tag whose keys do not fit its table (the table changed while the
         // index was not written, say after a crash, or the file is damaged)
         // is rebuilt from the records rather than trusted.
-        if (order.supported && !indexMismatch(order).empty()) {
-            order.dirty = true;
-            if (Exclusive) cdxDirty_ = true;
+        if (order.supported) {
+            // The check maps every record to its entry: the positions that
+            // moving to a record needs, ready at no further cost.
+            std::vector<uint32_t> positions;
+            if (indexMismatch(order, &positions).empty()) {
+                order.positionOf = std::move(positions);
+                order.positionsValid = true;
+            } else {
+                order.dirty = true;
+                if (Exclusive) cdxDirty_ = true;
+            }
         }
     }
     if (order.dirty) buildOrders({&order});
@@ -111,40 +124,76 @@ std::string TAdsTable::keyFor(const Order& order, const RecordView& record) cons
                      : xbase::cdxKey(v, order.keyLength);
 }
 
+namespace {
+
+// The keys of the dates met last, by their eight raw bytes: a table's dates
+// repeat (a testing period has a few hundred days), and a key found here is
+// the one the record would give.
+class DateKeyCache {
+  public:
+    // The key of `raw` when it is known, else nullptr.
+    const unsigned char* find(const char* raw) {
+        uint64_t r;
+        std::memcpy(&r, raw, 8);
+        slot_ = static_cast<size_t>((r * 0x9E3779B97F4A7C15ull) >> 56);
+        return used_[slot_] && raw_[slot_] == r ? key_[slot_] : nullptr;
+    }
+    // Remembers the key of the raw bytes last given to find().
+    void store(const char* raw, const unsigned char* key) {
+        std::memcpy(&raw_[slot_], raw, 8);
+        std::memcpy(key_[slot_], key, 8);
+        used_[slot_] = true;
+    }
+
+  private:
+    size_t slot_ = 0;
+    uint64_t raw_[256] = {};
+    unsigned char key_[256][8] = {};
+    bool used_[256] = {};
+};
+
+} // namespace
+
 void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
-    auto build = [this](Order* order) {
+    // `threads` 2: the sort may share its work with a second thread.
+    auto build = [this](Order* order, int threads) {
         if (!order->supported) {
             order->dirty = false;
             return;
         }
-        xbase::KeyEntries e;
-        e.keyLength = order->keyLength;
         const uint32_t n = dbf_.recordCount();
-        xbase::reserveLarge(e.keys, static_cast<size_t>(n) * e.keyLength);
-        xbase::reserveLarge(e.recnos, n);
-        e.keys.resize(static_cast<size_t>(n) * e.keyLength);
-        e.recnos.resize(n);
-        size_t count = 0;
+        const uint16_t keyLength = order->keyLength;
+        xbase::KeySorter sorter(keyLength, n);
         const bool plainCharacter = order->keyField >= 0 && order->keyType == ValueType::Character;
         const FieldDef* field =
             order->keyField >= 0 ? &dbf_.fields()[static_cast<size_t>(order->keyField)] : nullptr;
+        const bool plainDate = field && !order->ntx && order->keyType == ValueType::Date &&
+                               field->length == 8 && keyLength == 8;
+        DateKeyCache dates;
         for (uint32_t r = 1; r <= n; ++r) {
             RecordView view = dbf_.view(r);
             if (order->condition.valid() && !order->condition.test(view)) continue;
-            unsigned char* out = e.keys.data() + count * e.keyLength;
+            unsigned char* out = sorter.add(r);
             if (plainCharacter) {
-                size_t take = std::min<size_t>(field->length, e.keyLength);
+                size_t take = std::min<size_t>(field->length, keyLength);
                 std::memcpy(out, view.data + field->offset, take);
-                std::memset(out + take, ' ', e.keyLength - take);
+                std::memset(out + take, ' ', keyLength - take);
+            } else if (plainDate) {
+                const char* raw = view.data + field->offset;
+                if (const unsigned char* known = dates.find(raw)) {
+                    std::memcpy(out, known, 8);
+                } else {
+                    std::string key = keyFor(*order, view);
+                    std::memcpy(out, key.data(), 8);
+                    dates.store(raw, out);
+                }
             } else {
                 std::string key = keyFor(*order, view);
-                std::memcpy(out, key.data(), e.keyLength);
+                std::memcpy(out, key.data(), keyLength);
             }
-            e.recnos[count++] = r;
         }
-        e.keys.resize(count * e.keyLength);
-        e.recnos.resize(count);
-        sortEntries(e, order->descending);
+        xbase::KeyEntries e;
+        sorter.sortInto(e, order->descending, threads);
         if (order->unique) dropDuplicateKeys(e);
         order->entries = std::move(e);
         order->cdx.reset();
@@ -157,25 +206,30 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
         if (o) todo.push_back(o);
     if (todo.empty()) return;
     kes::StepTimer step("build tags");
-    if (todo.size() > 1 && dbf_.recordCount() > 50000) {
-        // Two cores: the tags are independent, so build them side by side.
-        std::vector<std::thread> threads;
+    const bool large = dbf_.recordCount() > 50000;
+    if (todo.size() > 1 && large) {
+        // Two cores: the tags are independent, so two workers take them in
+        // turn. No more than two builds hold their sort buffers at once.
+        std::atomic<size_t> next{0};
         std::vector<std::exception_ptr> errors(todo.size());
-        for (size_t i = 0; i < todo.size(); ++i)
-            threads.emplace_back([&, i] {
+        auto worker = [&] {
+            for (size_t i; (i = next++) < todo.size();) {
                 try {
-                    build(todo[i]);
+                    build(todo[i], 1);
                 } catch (...) {
                     errors[i] = std::current_exception();
                 }
-            });
-        for (auto& t : threads)
-            t.join();
+            }
+        };
+        std::thread second(worker);
+        worker();
+        second.join();
         for (auto& e : errors)
             if (e) std::rethrow_exception(e);
     } else {
+        // One large tag shares its sort with the second core.
         for (Order* o : todo)
-            build(o);
+            build(o, large ? 2 : 1);
     }
 }
 

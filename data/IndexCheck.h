@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace xbase {
 
@@ -28,12 +29,22 @@ size_t firstEntryOutOfOrder(const KeyEntries& entries, bool descending);
 // first disagreement found ("entry 12 names record 40 whose key is ...").
 // `keyOf(recno)` is the key the record gives (keyLength bytes), `passes(recno)`
 // whether it satisfies the index's condition (only asked when there is one).
-// `keyIs(recno, key)`, when given, tells whether the record gives exactly
-// these keyLength bytes, without building its key.
+// `keyIs(recno, key, part)`, when given, tells whether the record gives
+// exactly these keyLength bytes, without building its key.
+//
+// With `threads` 2, an index without a condition that gives `keyIs` is
+// checked by two threads: keyIs is then called from both at once, `part` (0
+// or 1) naming the caller, so that each can keep its own reading state. The
+// answer is the same as with one thread.
+//
+// When the index fits and `entryOf` is given, it receives for each record
+// number the position of its entry plus one (0: none), indexed by record
+// number (recordCount + 1 elements).
 std::string
 indexDisagreement(const KeyEntries& entries, const IndexShape& shape, uint32_t recordCount,
                   const std::function<std::string(uint32_t)>& keyOf,
                   const std::function<bool(uint32_t)>& passes,
-                  const std::function<bool(uint32_t, const unsigned char*)>& keyIs = {});
+                  const std::function<bool(uint32_t, const unsigned char*, int)>& keyIs = {},
+                  int threads = 1, std::vector<uint32_t>* entryOf = nullptr);
 
 } // namespace xbase

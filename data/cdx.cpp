@@ -17,15 +17,20 @@
 
 #include "common/Paths.h"
 #include "data/Error.h"
+#include "data/buffer.h"
 #include "os/Coding.h"
 #include "os/Os.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <optional>
+#include <thread>
 
 namespace xbase {
 
@@ -205,7 +210,6 @@ class Reader {
         uint32_t prevLeaf = kNoPage, prevLeafRight = kNoPage;
         bool first = true;
         std::vector<uint32_t> leaves; // in index order
-        size_t total = 0;             // keys the leaves claim
         while (!stack.empty()) {
             const Item it = stack.back();
             stack.pop_back();
@@ -231,7 +235,6 @@ class Reader {
                 prevLeaf = it.offset;
                 prevLeafRight = right;
                 leaves.push_back(it.offset);
-                total += count;
                 continue;
             }
             const uint32_t entry = uint32_t(t.keyLength) + 8;
@@ -247,13 +250,48 @@ class Reader {
         if (prevLeafRight != kNoPage)
             corrupt(what + ": the last leaf at " + hexOffset(prevLeaf) +
                     " points on to a right sibling");
-        // The structure holds: decode the leaves into buffers of their final size.
-        out.keys.reserve(std::min<size_t>(total, data_.size()) * t.keyLength);
-        out.recnos.reserve(std::min<size_t>(total, data_.size()));
-        for (uint32_t at : leaves) {
-            const unsigned char* n = data_.data() + at;
-            leaf(n, getLe16(n + 2), at, t.keyLength, pad, out, what);
+        // The structure holds: decode the leaves into buffers of their final
+        // size, each leaf at the entry its predecessors' counts give. No leaf
+        // holds more than 488 entries (one byte each); one that claims more is
+        // refused when it is decoded.
+        std::vector<size_t> firstEntry(leaves.size() + 1, 0);
+        for (size_t j = 0; j < leaves.size(); ++j)
+            firstEntry[j + 1] =
+                firstEntry[j] + std::min<size_t>(getLe16(data_.data() + leaves[j] + 2), kLeafRoom);
+        const size_t room = firstEntry.back();
+        out.keys.resize(room * t.keyLength);
+        out.recnos.resize(room);
+        auto decode = [&](size_t from, size_t to) {
+            for (size_t j = from; j < to; ++j) {
+                const unsigned char* n = data_.data() + leaves[j];
+                leaf(n, getLe16(n + 2), leaves[j], t.keyLength, pad,
+                     out.keys.data() + firstEntry[j] * t.keyLength,
+                     out.recnos.data() + firstEntry[j], what);
+            }
+        };
+        if (room < 50000) {
+            decode(0, leaves.size());
+            return;
         }
+        // A large tag: the two halves of its leaves on two threads. A damaged
+        // leaf of the first half is reported before one of the second.
+        const size_t half = leaves.size() / 2;
+        std::exception_ptr later;
+        std::thread second([&] {
+            try {
+                decode(half, leaves.size());
+            } catch (...) {
+                later = std::current_exception();
+            }
+        });
+        try {
+            decode(0, half);
+        } catch (...) {
+            second.join();
+            throw;
+        }
+        second.join();
+        if (later) std::rethrow_exception(later);
     }
 
   private:
@@ -286,8 +324,10 @@ class Reader {
         return std::string(s, strnlen(s, len));
     }
 
+    // Decodes the leaf at `offset` (its page at `n`) into `keys` and `recnos`.
     void leaf(const unsigned char* n, uint16_t count, uint32_t offset, uint16_t kl,
-              unsigned char pad, KeyEntries& out, const std::string& what) {
+              unsigned char pad, unsigned char* keys, uint32_t* recnos,
+              const std::string& what) const {
         const uint16_t freeSpace = getLe16(n + 12);
         const uint32_t recMask = getLe32(n + 14);
         const unsigned dupMask = n[18], trailMask = n[19];
@@ -307,9 +347,6 @@ class Reader {
         if (infoEnd > kPage) bad("claims " + std::to_string(count) + " keys");
         if (freeSpace > kPage - infoEnd) bad("free space " + std::to_string(freeSpace));
 
-        const size_t base = out.keys.size();
-        out.keys.resize(base + size_t(count) * kl);
-        unsigned char* keys = out.keys.data() + base;
         uint32_t keyPos = kPage; // key bytes are stored from the end backwards
         for (uint32_t i = 0; i < count; ++i) {
             const unsigned char* e = n + kLeafHead + i * bytes;
@@ -330,7 +367,7 @@ class Reader {
             if (dup) std::memcpy(k, k - kl, dup);
             std::memcpy(k + dup, n + keyPos, stored);
             std::memset(k + dup + stored, pad, trail);
-            out.recnos.push_back(recno);
+            recnos[i] = recno;
         }
     }
 
@@ -464,9 +501,13 @@ class TreeBuilder {
         return d;
     }
 
-    // Splits the entries into leaves, each filled as far as its free space allows.
+    // Splits the entries into leaves, each filled as far as its free space
+    // allows, and keeps each entry's counts of leading bytes shared with the
+    // entry before it (0 at the start of a leaf) and of trailing pad bytes.
     void planLeaves() {
         leafStarts_.push_back(0);
+        dup_.resize(e_.size());
+        trail_.resize(e_.size());
         uint32_t room = kLeafRoom;
         for (size_t i = 0; i < e_.size(); ++i) {
             const unsigned char* k = e_.key(i);
@@ -477,9 +518,12 @@ class TreeBuilder {
             if (need > room) {
                 leafStarts_.push_back(i);
                 room = kLeafRoom;
+                dup = 0;
                 need = f_.bytes + (kl_ - trail);
             }
             room -= need;
+            dup_[i] = static_cast<unsigned char>(dup);
+            trail_[i] = static_cast<unsigned char>(trail);
         }
     }
 
@@ -500,8 +544,8 @@ class TreeBuilder {
         unsigned char* info = n + kLeafHead;
         for (size_t i = from; i < to; ++i) {
             const unsigned char* k = e_.key(i);
-            const unsigned trail = trailing(k);
-            const unsigned dup = i == from ? 0 : shared(e_.key(i - 1), k, kl_ - trail);
+            const unsigned trail = trail_[i];
+            const unsigned dup = dup_[i];
             const unsigned stored = kl_ - trail - dup;
             keyPos -= stored;
             std::memcpy(n + keyPos, k + dup, stored);
@@ -519,6 +563,7 @@ class TreeBuilder {
     unsigned char pad_;
     LeafFormat f_;
     std::vector<size_t> leafStarts_;
+    std::vector<unsigned char> dup_, trail_; // per entry; a key has at most 240 bytes
     size_t interiorCapacity_ = 1;
     size_t pages_ = 0;
 };
@@ -540,7 +585,7 @@ void writeHeader(unsigned char* h, uint32_t root, uint16_t keyLength, uint8_t op
     std::memcpy(h + kHdrPool + keyLen, forExpr.data(), forExpr.size());
 }
 
-void checkTag(const std::string& path, const CdxTag& t) {
+void checkTag(const std::string& path, const CdxTag& t, size_t outOfOrder) {
     const std::string what = "tag \"" + t.name + "\": ";
     if (t.name.empty() || t.name.size() > kTagNameLength)
         createFailed(path, what + "a tag name has 1 to 10 characters");
@@ -563,20 +608,54 @@ void checkTag(const std::string& path, const CdxTag& t) {
         createFailed(path, what + "numeric and date keys have 8 bytes");
     if (e.keys.size() != e.recnos.size() * size_t(kl))
         createFailed(path, what + "key bytes and record numbers do not agree");
-    if (t.descending) return; // stored as given
-    for (size_t i = 1; i < e.size(); ++i) {
-        const int c = std::memcmp(e.key(i - 1), e.key(i), kl);
-        if (c > 0 || (c == 0 && e.recnos[i - 1] >= e.recnos[i]))
-            createFailed(path,
-                         what + "entries are not in index order at entry " + std::to_string(i + 1));
-    }
+    if (outOfOrder != 0)
+        createFailed(path, what + "entries are not in index order at entry " +
+                               std::to_string(outOfOrder));
 }
 
-void writeFileAtomically(const std::string& path, const std::vector<unsigned char>& data) {
+// The one-based number of the first entry of an ascending tag out of index
+// order, 0 when all are in order (a descending tag is stored as given).
+size_t firstEntryOutOfIndexOrder(const CdxTag& t) {
+    const KeyEntries& e = t.entries;
+    const uint16_t kl = e.keyLength;
+    if (t.descending || kl == 0 || e.keys.size() != e.recnos.size() * size_t(kl)) return 0;
+    for (size_t i = 1; i < e.size(); ++i) {
+        const int c = std::memcmp(e.key(i - 1), e.key(i), kl);
+        if (c > 0 || (c == 0 && e.recnos[i - 1] >= e.recnos[i])) return i + 1;
+    }
+    return 0;
+}
+
+// Runs `work(i)` for every tag, on two threads when `twoThreads`; the error
+// of the first tag that failed is rethrown once all are done.
+template <class Work> void forEachTag(size_t count, bool twoThreads, const Work& work) {
+    std::vector<std::exception_ptr> errors(count);
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t i; (i = next++) < count;) {
+            try {
+                work(i);
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+        }
+    };
+    if (twoThreads && count > 1) {
+        std::thread second(worker);
+        worker();
+        second.join();
+    } else {
+        worker();
+    }
+    for (auto& e : errors)
+        if (e) std::rethrow_exception(e);
+}
+
+void writeFileAtomically(const std::string& path, const ByteBuffer& data) {
     // What a killed run left beside the index goes first.
     kes::removeStaleTemporaries(path);
-    const kes::os::Status status = kes::os::writeFileReplacing(
-        path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    const kes::os::Status status =
+        kes::os::writeFileReplacing(path, std::string_view(data.data(), data.size()));
     if (!status.ok())
         throw EADSDatabaseError(status.kind() == kes::os::ErrorKind::NotFound ? AE_CREATE_FAILED
                                                                               : AE_WRITE_FAILED,
@@ -660,22 +739,32 @@ std::vector<CdxTag> readCdx(const std::string& path, const KeyTypeResolver& keyT
 }
 
 void writeCdx(const std::string& path, const std::vector<CdxTag>& tags) {
+    // Large tags are checked and laid out two at a time, each into its own
+    // part of the file.
+    size_t entries = 0;
+    for (const CdxTag& t : tags)
+        entries += t.entries.size();
+    const bool twoThreads = entries >= 100000;
+
+    std::vector<size_t> outOfOrder(tags.size(), 0);
+    forEachTag(tags.size(), twoThreads,
+               [&](size_t i) { outOfOrder[i] = firstEntryOutOfIndexOrder(tags[i]); });
     for (size_t i = 0; i < tags.size(); ++i) {
-        checkTag(path, tags[i]);
+        checkTag(path, tags[i], outOfOrder[i]);
         for (size_t j = 0; j < i; ++j)
             if (tags[j].name == tags[i].name)
                 createFailed(path, "two tags are named \"" + tags[i].name + "\"");
     }
 
-    std::vector<TreeBuilder> builders;
-    builders.reserve(tags.size());
-    for (const CdxTag& t : tags) {
+    std::vector<std::optional<TreeBuilder>> builders(tags.size());
+    forEachTag(tags.size(), twoThreads, [&](size_t i) {
+        const CdxTag& t = tags[i];
         uint32_t maxRecno = 0;
         for (uint32_t r : t.entries.recnos)
             maxRecno = std::max(maxRecno, r);
-        builders.emplace_back(t.entries, padByteFor(t.keyType),
-                              leafFormatFor(t.entries.keyLength, maxRecno));
-    }
+        builders[i].emplace(t.entries, padByteFor(t.keyType),
+                            leafFormatFor(t.entries.keyLength, maxRecno));
+    });
 
     // The tag directory lies right after the file header; its size depends on
     // the bits its "record numbers" (the tag header offsets) need, and those
@@ -700,7 +789,7 @@ void writeCdx(const std::string& path, const std::vector<CdxTag>& tags) {
         uint64_t at = kHeaderSize + dirPages * kPage;
         for (size_t i = 0; i < tags.size(); ++i) {
             headerAt[i] = uint32_t(at);
-            at += kHeaderSize + uint64_t(builders[i].pages()) * kPage;
+            at += kHeaderSize + uint64_t(builders[i]->pages()) * kPage;
             if (at > 0xFFFFFE00u) createFailed(path, "the index would exceed 4 GB");
         }
         total = at;
@@ -715,25 +804,29 @@ void writeCdx(const std::string& path, const std::vector<CdxTag>& tags) {
         dirPages = dir.pages();
     }
 
-    std::vector<unsigned char> out(total, 0);
+    // Fresh pages read as zero: what no page fills stays zero.
+    ByteBuffer file;
+    file.resize(total);
+    unsigned char* out = reinterpret_cast<unsigned char*>(file.data());
     uint32_t maxOffset = 0;
     for (uint32_t a : headerAt)
         maxOffset = std::max(maxOffset, a);
     TreeBuilder dir(dirEntries, ' ', leafFormatFor(kTagNameLength, maxOffset));
-    const uint32_t dirRoot = dir.write(out.data() + kHeaderSize, kHeaderSize);
-    writeHeader(out.data(), dirRoot, kTagNameLength, kOptCompact | kOptCompound | kOptStructure,
-                false, "", "");
-    for (size_t i = 0; i < tags.size(); ++i) {
+    const uint32_t dirRoot = dir.write(out + kHeaderSize, kHeaderSize);
+    writeHeader(out, dirRoot, kTagNameLength, kOptCompact | kOptCompound | kOptStructure, false, "",
+                "");
+    forEachTag(tags.size(), twoThreads, [&](size_t i) {
         const CdxTag& t = tags[i];
         const uint32_t pagesAt = headerAt[i] + kHeaderSize;
-        const uint32_t root = builders[i].write(out.data() + pagesAt, pagesAt);
+        const uint32_t root = builders[i]->write(out + pagesAt, pagesAt);
+        builders[i].reset(); // its counts go as soon as its pages are laid out
         uint8_t options = kOptCompact | kOptCompound;
         if (t.unique) options |= kOptUnique;
         if (!t.forExpression.empty()) options |= kOptFor;
-        writeHeader(out.data() + headerAt[i], root, t.entries.keyLength, options, t.descending,
+        writeHeader(out + headerAt[i], root, t.entries.keyLength, options, t.descending,
                     t.keyExpression, t.forExpression);
-    }
-    writeFileAtomically(path, out);
+    });
+    writeFileAtomically(path, file);
 }
 
 std::string cdxKey(const Value& value, uint16_t keyLength) {

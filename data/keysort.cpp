@@ -3,113 +3,176 @@
 #include "data/buffer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <exception>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace xbase {
 
 namespace {
 
-// Sorts keys into index order: by key bytes (reversed when descending), equal
-// keys by record number. The first sixteen key bytes are compared as two
-// integers, so keys up to that length never reach memcmp.
-// Keys of up to twelve bytes: the key and the record number fit two integers,
-// and the sorted keys are read back from them.
-void sortShortEntries(KeyEntries& e, bool descending) {
-    const size_t n = e.size();
-    const size_t len = e.keyLength;
-    struct Item {
-        uint64_t a, b; // key bytes 0-7; key bytes 8-11 and the record number
-    };
-    std::vector<Item> items;
-    reserveLarge(items, n);
-    items.resize(n);
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char* k = e.key(i);
-        uint64_t a = 0, tail = 0;
-        for (size_t b = 0; b < 8; ++b)
-            a = (a << 8) | (b < len ? k[b] : 0);
-        for (size_t b = 8; b < 12; ++b)
-            tail = (tail << 8) | (b < len ? k[b] : 0);
-        if (descending) {
-            a = ~a;
-            tail = ~tail & 0xFFFFFFFFu;
-        }
-        items[i] = Item{a, (tail << 32) | e.recnos[i]};
-    }
-    std::sort(items.begin(), items.end(),
-              [](const Item& x, const Item& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
-    for (size_t i = 0; i < n; ++i) {
-        uint64_t a = items[i].a, tail = items[i].b >> 32;
-        if (descending) {
-            a = ~a;
-            tail = ~tail & 0xFFFFFFFFu;
-        }
-        unsigned char* k = e.keys.data() + i * len;
-        for (size_t b = 0; b < len && b < 8; ++b)
-            k[b] = static_cast<unsigned char>(a >> (56 - 8 * b));
-        for (size_t b = 8; b < len; ++b)
-            k[b] = static_cast<unsigned char>(tail >> (24 - 8 * (b - 8)));
-        e.recnos[i] = static_cast<uint32_t>(items[i].b & 0xFFFFFFFFu);
-    }
-}
+// ------------------------------------------------------------ radix sort
+//
+// Keys of up to 28 bytes are sorted by their bytes, one byte a pass, least
+// significant first: every pass is stable, so the result is ordered by key
+// bytes and, among equal keys, as the entries came. Entries that come in
+// record order (as a build from the records gives them) therefore need no
+// pass over their record numbers; others get one pass per byte of the
+// largest record number, below the key bytes. A byte that is the same in
+// every entry (a dash in every SSN, the high bytes of a date) costs no pass.
+//
+// The passes move whole entries (key bytes, then the record number) between
+// two arrays, so that no pass reaches back into the key array out of order.
 
-// Keys of thirteen to sixteen bytes: the key fills two integers, the record
-// number a third, and the sorted keys are read back from them.
-void sortMediumEntries(KeyEntries& e, bool descending) {
-    const size_t n = e.size();
-    const size_t len = e.keyLength;
-    struct Item {
-        uint64_t a, b; // key bytes 0-7 and 8-15
-        uint32_t recno;
-    };
-    std::vector<Item> items;
-    reserveLarge(items, n);
-    items.resize(n);
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char* k = e.key(i);
-        uint64_t a = 0, b = 0;
-        for (size_t j = 0; j < 8; ++j)
-            a = (a << 8) | k[j];
-        for (size_t j = 8; j < 16; ++j)
-            b = (b << 8) | (j < len ? k[j] : 0);
-        if (descending) {
-            a = ~a;
-            b = ~b;
-        }
-        items[i] = Item{a, b, e.recnos[i]};
+// One entry as the passes move it: the key bytes (inverted when descending,
+// so that ascending byte order is the order wanted) and the record number,
+// least significant byte first.
+template <size_t S> struct Packed { unsigned char b[S]; };
+
+using Counts = std::array<uint32_t, 256>;
+
+// Runs `work(part)` for part 0 and 1, the second on a thread of its own when
+// `parts` is 2; the first error is rethrown once both have ended.
+template <class Work> void runParts(int parts, const Work& work) {
+    if (parts < 2) {
+        work(0);
+        return;
     }
-    std::sort(items.begin(), items.end(), [](const Item& x, const Item& y) {
-        if (x.a != y.a) return x.a < y.a;
-        if (x.b != y.b) return x.b < y.b;
-        return x.recno < y.recno;
+    std::exception_ptr error;
+    std::thread second([&] {
+        try {
+            work(1);
+        } catch (...) {
+            error = std::current_exception();
+        }
     });
-    for (size_t i = 0; i < n; ++i) {
-        uint64_t a = items[i].a, b = items[i].b;
-        if (descending) {
-            a = ~a;
-            b = ~b;
-        }
-        unsigned char* k = e.keys.data() + i * len;
-        for (size_t j = 0; j < 8; ++j)
-            k[j] = static_cast<unsigned char>(a >> (56 - 8 * j));
-        for (size_t j = 8; j < len; ++j)
-            k[j] = static_cast<unsigned char>(b >> (56 - 8 * (j - 8)));
-        e.recnos[i] = items[i].recno;
+    try {
+        work(0);
+    } catch (...) {
+        second.join();
+        throw;
     }
+    second.join();
+    if (error) std::rethrow_exception(error);
 }
 
-} // namespace
+// The passes over entries of S bytes at `records` (key bytes at the front,
+// already inverted when descending); the sorted entries go into `out`.
+template <size_t S>
+void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, bool descending,
+               int parts, KeyEntries& out) {
+    using Rec = Packed<S>;
+    static_assert(sizeof(Rec) == S);
 
-void sortEntries(KeyEntries& e, bool descending) {
-    if (e.keyLength <= 12) {
-        sortShortEntries(e, descending);
-        return;
+    // The byte positions in the order of the passes: least significant first.
+    std::vector<size_t> positions;
+    for (size_t k = 0; k < recnoBytes; ++k)
+        positions.push_back(len + k);
+    for (size_t k = len; k-- > 0;)
+        positions.push_back(k);
+    const size_t passes = positions.size();
+
+    // The halves the work splits into when two threads share it.
+    const size_t half = parts > 1 ? n / 2 : n;
+    auto rangeOf = [&](int part) {
+        return part == 0 ? std::pair<size_t, size_t>{0, half} : std::pair<size_t, size_t>{half, n};
+    };
+
+    // The second array comes straight from the system and goes back to it
+    // when done: freed to the allocator, it would stay in the process.
+    ByteBuffer scratch;
+    scratch.resize(n * sizeof(Rec));
+    Rec* from = reinterpret_cast<Rec*>(records.data());
+    Rec* to = reinterpret_cast<Rec*>(scratch.data());
+
+    // counts[part][pass]: how often each byte value stands at that pass's
+    // position among the entries of the part.
+    std::vector<std::vector<Counts>> counts(2, std::vector<Counts>(passes));
+    runParts(parts, [&](int part) {
+        auto [lo, hi] = rangeOf(part);
+        std::vector<Counts>& c = counts[static_cast<size_t>(part)];
+        for (size_t i = lo; i < hi; ++i)
+            for (size_t p = 0; p < passes; ++p)
+                ++c[p][from[i].b[positions[p]]];
+    });
+
+    for (size_t p = 0; p < passes; ++p) {
+        const size_t pos = positions[p];
+        Counts total{};
+        for (size_t v = 0; v < 256; ++v)
+            total[v] = counts[0][p][v] + counts[1][p][v];
+        // A byte that every entry shares leaves the order as it is.
+        if (*std::max_element(total.begin(), total.end()) == n) continue;
+        // With two parts, what each half holds now: the passes before moved
+        // entries between the halves.
+        std::array<Counts, 2> mine{};
+        if (parts > 1)
+            runParts(parts, [&](int part) {
+                auto [lo, hi] = rangeOf(part);
+                Counts& c = mine[static_cast<size_t>(part)];
+                for (size_t i = lo; i < hi; ++i)
+                    ++c[from[i].b[pos]];
+            });
+        else
+            mine[0] = total;
+        // Where each part's entries of each byte value go: all of the first
+        // part's before the second's, which keeps the pass stable.
+        std::array<Counts, 2> slot{};
+        size_t at = 0;
+        for (size_t v = 0; v < 256; ++v) {
+            slot[0][v] = static_cast<uint32_t>(at);
+            at += mine[0][v];
+            slot[1][v] = static_cast<uint32_t>(at);
+            at += mine[1][v];
+        }
+        runParts(parts, [&](int part) {
+            auto [lo, hi] = rangeOf(part);
+            Counts& s = slot[static_cast<size_t>(part)];
+            const Rec* src = from;
+            Rec* dst = to;
+            for (size_t i = lo; i < hi; ++i)
+                dst[s[src[i].b[pos]]++] = src[i];
+        });
+        std::swap(from, to);
     }
-    if (e.keyLength <= 16) {
-        sortMediumEntries(e, descending);
-        return;
+    // Only the array holding the result stays.
+    if (reinterpret_cast<char*>(to) == records.data()) {
+        records.release();
+    } else {
+        scratch.release();
     }
+
+    out.keyLength = static_cast<uint16_t>(len);
+    out.keys.clear();
+    out.recnos.clear();
+    reserveLarge(out.keys, n * len);
+    reserveLarge(out.recnos, n);
+    out.keys.resize(n * len);
+    out.recnos.resize(n);
+    const unsigned char flip = descending ? 0xFF : 0x00;
+    runParts(parts, [&](int part) {
+        auto [lo, hi] = rangeOf(part);
+        for (size_t i = lo; i < hi; ++i) {
+            const Rec& r = from[i];
+            unsigned char* k = out.keys.data() + i * len;
+            for (size_t j = 0; j < len; ++j)
+                k[j] = r.b[j] ^ flip;
+            uint32_t recno = 0;
+            for (size_t j = 0; j < 4; ++j)
+                recno |= uint32_t(r.b[len + j]) << (8 * j);
+            out.recnos[i] = recno;
+        }
+    });
+    records.release();
+    scratch.release();
+}
+
+// Longer keys: a comparison sort on the first sixteen bytes as two integers,
+// the rest by memcmp, equal keys by record number.
+void sortLongEntries(KeyEntries& e, bool descending) {
     const size_t n = e.size();
     const size_t len = e.keyLength;
     struct Item {
@@ -132,11 +195,10 @@ void sortEntries(KeyEntries& e, bool descending) {
         }
         items[i] = Item{hi, lo, e.recnos[i], static_cast<uint32_t>(i)};
     }
-    const bool longKeys = len > 16;
     auto less = [&](const Item& a, const Item& b) {
         if (a.hi != b.hi) return a.hi < b.hi;
         if (a.lo != b.lo) return a.lo < b.lo;
-        if (longKeys) {
+        if (len > 16) {
             int c = std::memcmp(e.key(a.index) + 16, e.key(b.index) + 16, len - 16);
             if (c != 0) return descending ? c > 0 : c < 0;
         }
@@ -154,6 +216,86 @@ void sortEntries(KeyEntries& e, bool descending) {
         sorted.recnos[i] = items[i].recno;
     }
     e = std::move(sorted);
+}
+
+// Entries of up to 28 key bytes are sorted by the passes: a record of the key
+// and the record number, with nothing between them.
+constexpr size_t kMaxRadixKey = 28;
+
+size_t recordSizeFor(uint16_t keyLength) {
+    return size_t(keyLength) + 4;
+}
+
+using RadixSort = void (*)(ByteBuffer&, size_t, size_t, size_t, bool, int, KeyEntries&);
+
+// The sort for each record size, 5 to 32 bytes.
+template <size_t... K>
+constexpr std::array<RadixSort, sizeof...(K)> radixSorts(std::index_sequence<K...>) {
+    return {&radixSort<K + 5>...};
+}
+constexpr auto kRadixSorts = radixSorts(std::make_index_sequence<kMaxRadixKey>());
+
+} // namespace
+
+KeySorter::KeySorter(uint16_t keyLength, size_t capacity)
+    : keyLength_(keyLength), stride_(recordSizeFor(keyLength)) {
+    // Pages the entries never reach are never touched.
+    records_.resize(capacity * stride_);
+}
+
+KeySorter::~KeySorter() = default;
+
+void KeySorter::sortInto(KeyEntries& out, bool descending, int threads) {
+    const size_t n = count_;
+    const size_t len = keyLength_;
+    const int parts = threads > 1 && n >= 2 ? 2 : 1;
+    // Descending order is ascending order of the inverted bytes.
+    if (descending)
+        runParts(parts, [&](int part) {
+            const size_t lo = part == 0 ? 0 : n / 2, hi = part == 0 && parts > 1 ? n / 2 : n;
+            for (size_t i = lo; i < hi; ++i) {
+                unsigned char* r = reinterpret_cast<unsigned char*>(records_.data()) + i * stride_;
+                for (size_t j = 0; j < len; ++j)
+                    r[j] = static_cast<unsigned char>(~r[j]);
+            }
+        });
+    size_t recnoBytes = 0;
+    if (!inRecordOrder_)
+        for (uint32_t m = maxRecno_; m != 0; m >>= 8)
+            ++recnoBytes;
+    if (len >= 1 && len <= kMaxRadixKey)
+        return kRadixSorts[len - 1](records_, n, len, recnoBytes, descending, parts, out);
+    // Longer keys: back into entries, then the comparison sort.
+    out.keyLength = keyLength_;
+    out.clear();
+    out.keys.resize(n * len);
+    out.recnos.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char* r =
+            reinterpret_cast<const unsigned char*>(records_.data()) + i * stride_;
+        unsigned char* k = out.keys.data() + i * len;
+        for (size_t j = 0; j < len; ++j)
+            k[j] = static_cast<unsigned char>(descending ? ~r[j] : r[j]);
+        uint32_t recno = 0;
+        for (size_t j = 0; j < 4; ++j)
+            recno |= uint32_t(r[len + j]) << (8 * j);
+        out.recnos[i] = recno;
+    }
+    records_.release();
+    sortLongEntries(out, descending);
+}
+
+void sortEntries(KeyEntries& e, bool descending, int threads) {
+    if (e.size() < 2) return;
+    if (e.keyLength == 0 || e.keyLength > kMaxRadixKey) {
+        sortLongEntries(e, descending);
+        return;
+    }
+    KeySorter sorter(e.keyLength, e.size());
+    for (size_t i = 0; i < e.size(); ++i)
+        std::memcpy(sorter.add(e.recnos[i]), e.key(i), e.keyLength);
+    e.clear();
+    sorter.sortInto(e, descending, threads);
 }
 
 void dropDuplicateKeys(KeyEntries& e) {

@@ -6,6 +6,7 @@
 #include "support.h"
 
 #include "data/AdsTable.h"
+#include "data/IndexCheck.h"
 #include "data/cdx.h"
 #include "data/ntx.h"
 
@@ -178,3 +179,110 @@ TEST(CdxAgainstTable, ATagThatDoesNotFitIsRebuiltFromTheRecords) {
 }
 
 } // namespace
+
+// The check behind both: every kind of disagreement is found, and two threads
+// report exactly what one does (the first disagreement in record order, even
+// when the second half of the records holds one too).
+TEST(IndexCheck, OneAndTwoThreadsFindTheSameDisagreement) {
+    constexpr uint32_t kRecords = 40;
+    auto keyOfRecord = [](uint32_t recno) {
+        return std::string(1, char('A' + recno % 7)) + "-" + char('a' + recno % 3);
+    };
+    auto fitting = [&](bool unique) {
+        xbase::KeyEntries e;
+        e.keyLength = 3;
+        std::vector<std::pair<std::string, uint32_t>> sorted;
+        for (uint32_t r = 1; r <= kRecords; ++r)
+            sorted.emplace_back(keyOfRecord(r), r);
+        std::sort(sorted.begin(), sorted.end());
+        for (size_t i = 0; i < sorted.size(); ++i)
+            if (!unique || i == 0 || sorted[i].first != sorted[i - 1].first)
+                e.push(reinterpret_cast<const unsigned char*>(sorted[i].first.data()),
+                       sorted[i].second);
+        return e;
+    };
+    auto entryOfRecord = [](xbase::KeyEntries& e, uint32_t recno) {
+        return static_cast<size_t>(std::find(e.recnos.begin(), e.recnos.end(), recno) -
+                                   e.recnos.begin());
+    };
+    struct Case {
+        const char* name;
+        bool unique;
+        std::function<void(xbase::KeyEntries&)> damage;
+        const char* message; // empty: the index fits
+    };
+    const Case cases[] = {
+        {"fits", false, [](xbase::KeyEntries&) {}, ""},
+        {"unique, fits", true, [](xbase::KeyEntries&) {}, ""},
+        {"keys out of order", false,
+         [](xbase::KeyEntries& e) { std::memcpy(e.keys.data(), "Z-z", 3); },
+         "not in ascending order at entry 2"},
+        {"a record the table does not have", false,
+         [](xbase::KeyEntries& e) { e.recnos[5] = kRecords + 1; },
+         "entry 6 names record 41 but the table has 40"},
+        {"a record named twice", false,
+         [&](xbase::KeyEntries& e) { e.recnos[entryOfRecord(e, 9)] = 2; }, "names record 2 again"},
+        {"wrong records in both halves", false,
+         [&](xbase::KeyEntries& e) {
+             std::swap(e.recnos[entryOfRecord(e, 3)], e.recnos[entryOfRecord(e, 4)]);
+             std::swap(e.recnos[entryOfRecord(e, 35)], e.recnos[entryOfRecord(e, 36)]);
+         },
+         "does not hold the key of record 3"},
+        {"a wrong record in the second half only", false,
+         [&](xbase::KeyEntries& e) {
+             std::swap(e.recnos[entryOfRecord(e, 35)], e.recnos[entryOfRecord(e, 36)]);
+         },
+         "does not hold the key of record 35"},
+        {"a record left out", false,
+         [](xbase::KeyEntries& e) {
+             e.recnos.pop_back();
+             e.keys.resize(e.recnos.size() * e.keyLength);
+         },
+         "it lists 39 records where the table has 40"},
+        {"unique, a key repeated", true,
+         [&](xbase::KeyEntries& e) {
+             // Records 1 and 22 share their key; the index lists record 1.
+             const size_t at = entryOfRecord(e, 1);
+             const std::vector<unsigned char> key(e.key(at), e.key(at) + 3);
+             e.keys.insert(e.keys.begin() + 3 * (at + 1), key.begin(), key.end());
+             e.recnos.insert(e.recnos.begin() + at + 1, 22);
+         },
+         "repeats the key of the entry before it in a unique index"},
+        {"unique, a distinct key left out", true,
+         [](xbase::KeyEntries& e) {
+             e.recnos.pop_back();
+             e.keys.resize(e.recnos.size() * e.keyLength);
+         },
+         "it leaves out record"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        xbase::KeyEntries e = fitting(c.unique);
+        c.damage(e);
+        xbase::IndexShape shape;
+        shape.unique = c.unique;
+        std::string answers[2];
+        for (int threads : {1, 2}) {
+            std::vector<uint32_t> entryOf;
+            answers[threads - 1] = xbase::indexDisagreement(
+                e, shape, kRecords, [&](uint32_t r) { return keyOfRecord(r); },
+                [](uint32_t) { return true; },
+                [&](uint32_t r, const unsigned char* key, int) {
+                    return keyOfRecord(r) == std::string(reinterpret_cast<const char*>(key), 3);
+                },
+                threads, &entryOf);
+            if (answers[threads - 1].empty()) {
+                // Each record's entry, as moving to a record uses it.
+                ASSERT_EQ(entryOf.size(), kRecords + 1u);
+                for (size_t i = 0; i < e.size(); ++i)
+                    EXPECT_EQ(entryOf[e.recnos[i]], i + 1);
+            }
+        }
+        EXPECT_EQ(answers[0], answers[1]);
+        if (*c.message == '\0') {
+            EXPECT_EQ(answers[0], "");
+        } else {
+            EXPECT_NE(answers[0].find(c.message), std::string::npos) << answers[0];
+        }
+    }
+}

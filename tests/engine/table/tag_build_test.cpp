@@ -111,42 +111,62 @@ TEST(Orders, TagsOfALargeTableBuiltTogetherKeepIndexOrder) {
     }
 }
 
-// The sort behind every tag build takes keys of up to twelve, up to sixteen
-// and more bytes by different roads: each must give byte order (reversed when
-// descending), equal keys by record number.
+// The sort behind every tag build takes short keys (passes over their bytes,
+// with or without passes over the record numbers, on one thread or two) and
+// long ones (a comparison sort) by different roads: each must give byte order
+// (reversed when descending), equal keys by record number.
 TEST(KeySort, EveryKeyLengthSortsIntoIndexOrder) {
-    for (const uint16_t length : {1, 4, 8, 11, 12, 13, 15, 16, 17, 30})
-        for (const bool descending : {false, true}) {
-            SCOPED_TRACE(std::to_string(length) + (descending ? " descending" : " ascending"));
-            xbase::KeyEntries e;
-            e.keyLength = length;
-            uint32_t state = 12345;
-            for (uint32_t r = 1; r <= 3000; ++r) {
-                std::string key(length, ' ');
-                for (char& c : key) {
-                    state = state * 1103515245u + 12345u;
-                    // Few distinct bytes, high ones among them: many shared
-                    // beginnings and equal keys.
-                    c = "A B\x80\xFF"[(state >> 16) % 5];
+    struct RecnoOrder {
+        const char* name;
+        uint32_t (*of)(uint32_t r, uint32_t n);
+    };
+    const RecnoOrder recnoOrders[] = {
+        {"in record order", [](uint32_t r, uint32_t) { return r; }},
+        {"reversed", [](uint32_t r, uint32_t n) { return n + 1 - r; }},
+        {"scattered, four bytes", [](uint32_t r, uint32_t) { return r * 16777259u; }},
+    };
+    constexpr uint32_t kEntries = 3001; // odd: the halves of two threads differ
+    for (const uint16_t length : {1, 4, 8, 9, 11, 12, 13, 15, 16, 17, 28, 29, 30})
+        for (const bool descending : {false, true})
+            for (const RecnoOrder& recnos : recnoOrders)
+                for (const int threads : {1, 2}) {
+                    SCOPED_TRACE(std::to_string(length) +
+                                 (descending ? " descending, " : " ascending, ") + recnos.name +
+                                 ", threads " + std::to_string(threads));
+                    xbase::KeyEntries e;
+                    e.keyLength = length;
+                    uint32_t state = 12345;
+                    for (uint32_t r = 1; r <= kEntries; ++r) {
+                        std::string key(length, ' ');
+                        for (char& c : key) {
+                            state = state * 1103515245u + 12345u;
+                            // Few distinct bytes, high ones among them: many
+                            // shared beginnings and equal keys.
+                            c = "A B\x80\xFF"[(state >> 16) % 5];
+                        }
+                        if (r % 7 == 0) key.assign(length, 'B'); // a run of equal keys
+                        if (length > 2) key[1] = '-';            // a byte every key shares
+                        e.push(reinterpret_cast<const unsigned char*>(key.data()),
+                               recnos.of(r, kEntries));
+                    }
+                    std::vector<std::pair<std::string, uint32_t>> expected;
+                    for (size_t i = 0; i < e.size(); ++i)
+                        expected.emplace_back(
+                            std::string(reinterpret_cast<const char*>(e.key(i)), length),
+                            e.recnos[i]);
+                    std::sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
+                        if (a.first != b.first)
+                            return descending ? a.first > b.first : a.first < b.first;
+                        return a.second < b.second;
+                    });
+                    xbase::sortEntries(e, descending, threads);
+                    ASSERT_EQ(e.size(), expected.size());
+                    ASSERT_EQ(e.keys.size(), expected.size() * length);
+                    for (size_t i = 0; i < e.size(); ++i) {
+                        ASSERT_EQ(std::string(reinterpret_cast<const char*>(e.key(i)), length),
+                                  expected[i].first)
+                            << "entry " << i;
+                        ASSERT_EQ(e.recnos[i], expected[i].second) << "entry " << i;
+                    }
                 }
-                if (r % 7 == 0) key.assign(length, 'B'); // a run of equal keys
-                e.push(reinterpret_cast<const unsigned char*>(key.data()), 3001 - r);
-            }
-            std::vector<std::pair<std::string, uint32_t>> expected;
-            for (size_t i = 0; i < e.size(); ++i)
-                expected.emplace_back(std::string(reinterpret_cast<const char*>(e.key(i)), length),
-                                      e.recnos[i]);
-            std::sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) {
-                if (a.first != b.first) return descending ? a.first > b.first : a.first < b.first;
-                return a.second < b.second;
-            });
-            xbase::sortEntries(e, descending);
-            ASSERT_EQ(e.size(), expected.size());
-            for (size_t i = 0; i < e.size(); ++i) {
-                ASSERT_EQ(std::string(reinterpret_cast<const char*>(e.key(i)), length),
-                          expected[i].first)
-                    << "entry " << i;
-                ASSERT_EQ(e.recnos[i], expected[i].second) << "entry " << i;
-            }
-        }
 }
