@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -210,6 +211,7 @@ class Reader {
         uint32_t prevLeaf = kNoPage, prevLeafRight = kNoPage;
         bool first = true;
         std::vector<uint32_t> leaves; // in index order
+        size_t total = 0;             // keys the leaves claim
         while (!stack.empty()) {
             const Item it = stack.back();
             stack.pop_back();
@@ -235,6 +237,7 @@ class Reader {
                 prevLeaf = it.offset;
                 prevLeafRight = right;
                 leaves.push_back(it.offset);
+                total += count;
                 continue;
             }
             const uint32_t entry = uint32_t(t.keyLength) + 8;
@@ -250,48 +253,20 @@ class Reader {
         if (prevLeafRight != kNoPage)
             corrupt(what + ": the last leaf at " + hexOffset(prevLeaf) +
                     " points on to a right sibling");
-        // The structure holds: decode the leaves into buffers of their final
-        // size, each leaf at the entry its predecessors' counts give. No leaf
-        // holds more than 488 entries (one byte each); one that claims more is
-        // refused when it is decoded.
-        std::vector<size_t> firstEntry(leaves.size() + 1, 0);
-        for (size_t j = 0; j < leaves.size(); ++j)
-            firstEntry[j + 1] =
-                firstEntry[j] + std::min<size_t>(getLe16(data_.data() + leaves[j] + 2), kLeafRoom);
-        const size_t room = firstEntry.back();
-        out.keys.resize(room * t.keyLength);
-        out.recnos.resize(room);
-        auto decode = [&](size_t from, size_t to) {
-            for (size_t j = from; j < to; ++j) {
-                const unsigned char* n = data_.data() + leaves[j];
-                leaf(n, getLe16(n + 2), leaves[j], t.keyLength, pad,
-                     out.keys.data() + firstEntry[j] * t.keyLength,
-                     out.recnos.data() + firstEntry[j], what);
-            }
-        };
-        if (room < 50000) {
-            decode(0, leaves.size());
-            return;
+        // The structure holds: decode the leaves.
+        out.keys.reserve(std::min<size_t>(total, data_.size()) * t.keyLength);
+        out.recnos.reserve(std::min<size_t>(total, data_.size()));
+        for (uint32_t at : leaves) {
+            const unsigned char* n = data_.data() + at;
+            const uint16_t count = getLe16(n + 2);
+            // A leaf holds at most 488 entries (one byte each); one that
+            // claims more is refused before anything is written.
+            const size_t base = out.recnos.size(), room = std::min<size_t>(count, kLeafRoom);
+            out.keys.resize((base + room) * t.keyLength);
+            out.recnos.resize(base + room);
+            leaf(n, count, at, t.keyLength, pad, out.keys.data() + base * t.keyLength,
+                 out.recnos.data() + base, what);
         }
-        // A large tag: the two halves of its leaves on two threads. A damaged
-        // leaf of the first half is reported before one of the second.
-        const size_t half = leaves.size() / 2;
-        std::exception_ptr later;
-        std::thread second([&] {
-            try {
-                decode(half, leaves.size());
-            } catch (...) {
-                later = std::current_exception();
-            }
-        });
-        try {
-            decode(0, half);
-        } catch (...) {
-            second.join();
-            throw;
-        }
-        second.join();
-        if (later) std::rethrow_exception(later);
     }
 
   private:
@@ -506,8 +481,9 @@ class TreeBuilder {
     // entry before it (0 at the start of a leaf) and of trailing pad bytes.
     void planLeaves() {
         leafStarts_.push_back(0);
-        dup_.resize(e_.size());
-        trail_.resize(e_.size());
+        // Every entry's counts are written below: no need to clear them first.
+        dup_.reset(new unsigned char[e_.size()]);
+        trail_.reset(new unsigned char[e_.size()]);
         uint32_t room = kLeafRoom;
         for (size_t i = 0; i < e_.size(); ++i) {
             const unsigned char* k = e_.key(i);
@@ -563,7 +539,7 @@ class TreeBuilder {
     unsigned char pad_;
     LeafFormat f_;
     std::vector<size_t> leafStarts_;
-    std::vector<unsigned char> dup_, trail_; // per entry; a key has at most 240 bytes
+    std::unique_ptr<unsigned char[]> dup_, trail_; // per entry; a key has at most 240 bytes
     size_t interiorCapacity_ = 1;
     size_t pages_ = 0;
 };
