@@ -227,7 +227,8 @@ void TAdsTable::AdsCopyTableContents(TAdsTable& destination) {
                 std::memmove(area + filled * targetLength, secondArea, secondFilled * targetLength);
             filled += secondFilled;
         }
-        destination.dbf_.commitAppended(filled);
+        // A copied record starts as a blank record: none is marked deleted.
+        destination.dbf_.commitAppended(filled, true);
         copied += static_cast<uint32_t>(filled);
     }
     if (copied) {

@@ -426,12 +426,12 @@ char* DbfFile::appendArea(size_t maxCount) {
     return records_.data() + records_.size();
 }
 
-void DbfFile::commitAppended(size_t count) {
+void DbfFile::commitAppended(size_t count, bool allLive) {
     if (count == 0) return;
     const uint32_t first = recordCount_ + 1;
     records_.resize(records_.size() + count * recordLength_);
     recordCount_ += static_cast<uint32_t>(count);
-    deletedCount_ += deletedAmong(first, static_cast<uint32_t>(count));
+    if (!allLive) deletedCount_ += deletedAmong(first, static_cast<uint32_t>(count));
     headerDirty_ = true;
     markDirty(first, recordCount_);
 }

@@ -133,7 +133,8 @@ class DbfFile {
     // Bulk appends without a copy: room for up to `maxCount` records after the
     // last one; the caller fills some of them and commits how many it filled.
     char* appendArea(size_t maxCount);
-    void commitAppended(size_t count);
+    // `allLive`: the caller knows that none of them is marked deleted.
+    void commitAppended(size_t count, bool allLive = false);
     void setDeleted(uint32_t recno, bool deleted);
     // For passes that change many records at once: the bytes of records
     // first..last in memory, deletion flags included, to be changed in place.
