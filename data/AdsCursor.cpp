@@ -618,6 +618,22 @@ void TAdsTable::AdsCreateIndex61(const std::string& indexFile, const std::string
 
 namespace {
 
+// Whether `length` bytes are the same in both places: keys are short, and
+// compared a word at a time without a call.
+bool sameBytes(const void* a, const void* b, size_t length) {
+    const unsigned char* x = static_cast<const unsigned char*>(a);
+    const unsigned char* y = static_cast<const unsigned char*>(b);
+    for (; length >= 8; x += 8, y += 8, length -= 8) {
+        uint64_t u, v;
+        std::memcpy(&u, x, 8);
+        std::memcpy(&v, y, 8);
+        if (u != v) return false;
+    }
+    for (; length > 0; --length)
+        if (*x++ != *y++) return false;
+    return true;
+}
+
 // Eight bytes at a time, each mixed in with a multiply, the last few byte by
 // byte; the high bits are folded into the low ones that pick the slot.
 uint64_t hashKey(const unsigned char* key, size_t length) {
@@ -657,7 +673,7 @@ size_t TAdsTable::Order::firstEntryWithKey(const unsigned char* sought) {
             capacity *= 2;
         slots.assign(capacity, 0);
         for (size_t i = 0; i < n; ++i) {
-            if (i > 0 && std::memcmp(entries.key(i), entries.key(i - 1), len) == 0) continue;
+            if (i > 0 && sameBytes(entries.key(i), entries.key(i - 1), len)) continue;
             size_t slot = hashKey(entries.key(i), len) & (capacity - 1);
             while (slots[slot] != 0)
                 slot = (slot + 1) & (capacity - 1);
@@ -673,7 +689,7 @@ size_t TAdsTable::Order::firstEntryFromSlot(size_t slot, const unsigned char* so
     const size_t mask = slots.size() - 1;
     for (; slots[slot] != 0; slot = (slot + 1) & mask) {
         const size_t i = slots[slot] - 1;
-        if (std::memcmp(entries.key(i), sought, keyLength) == 0) return i;
+        if (sameBytes(entries.key(i), sought, keyLength)) return i;
     }
     return entries.size();
 }
@@ -697,11 +713,11 @@ uint32_t TAdsTable::firstVisibleFrom(size_t lo, const std::string& key, size_t* 
         if (!textField) return keyFor(o, dbf_.view(recno)).compare(0, len, key, 0, len) == 0;
         // A text field is its own key, blank-padded or cut to the key length.
         const size_t take = std::min<size_t>(textField->length, len);
-        if (std::memcmp(dbf_.record(recno) + textField->offset, key.data(), take) != 0)
-            return false;
+        if (!sameBytes(dbf_.record(recno) + textField->offset, key.data(), take)) return false;
         return key.find_first_not_of(' ', take) == std::string::npos;
     };
-    for (size_t i = lo; i < e.size() && std::memcmp(e.key(i), key.data(), len) == 0; ++i) {
+    // The first entry carries the key already.
+    for (size_t i = lo; i < e.size() && (i == lo || sameBytes(e.key(i), key.data(), len)); ++i) {
         if (e.recnos[i] == 0 || e.recnos[i] > dbf_.recordCount() || !carriesKey(e.recnos[i]))
             throw EADSDatabaseError(AE_CORRUPT_INDEX,
                                     "The index " + (o.file.empty() ? o.name : o.file) +
@@ -779,13 +795,20 @@ void prefetch(const void* address) {
 } // namespace
 
 std::vector<uint32_t> TAdsTable::FindKeyRecNos(const std::vector<std::string_view>& values) {
+    return FindKeyRecNos(values.size(),
+                         [&values](size_t i, std::string& text) { text.assign(values[i]); });
+}
+
+std::vector<uint32_t>
+TAdsTable::FindKeyRecNos(size_t count, const std::function<void(size_t, std::string&)>& textAt,
+                         const std::function<void(size_t, uint32_t)>& onFound) {
     requireOpen("find a key");
     if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
     if (state_ == dsEdit || state_ == dsInsert) Post();
     ensureBuilt(*active_);
     Order& o = *active_;
     o.firstEntryWithKey(nullptr); // the hash is built before any thread reads it
-    std::vector<uint32_t> found(values.size(), 0);
+    std::vector<uint32_t> found(count, 0);
     // Each seek runs in steps a few seeks apart, each step fetching what the
     // next one reads: the slot of the hash, the entry, the record. Only the
     // last step decides, exactly as FindKey does.
@@ -797,11 +820,13 @@ std::vector<uint32_t> TAdsTable::FindKeyRecNos(const std::vector<std::string_vie
             size_t entry = 0;
         };
         std::vector<Pending> ring(kRing);
+        std::string text;
         const size_t mask = o.slots.size() - 1;
         for (size_t j = from; j < to + 3 * kAhead; ++j) {
             if (j < to) {
                 Pending& p = ring[j % kRing];
-                p.key = findKeyFor(values[j]);
+                textAt(j, text);
+                p.key = findKeyFor(text);
                 p.slot =
                     o.slots.empty()
                         ? 0
@@ -829,18 +854,19 @@ std::vector<uint32_t> TAdsTable::FindKeyRecNos(const std::vector<std::string_vie
                 const size_t first = o.firstEntryFromSlot(
                     p.slot, reinterpret_cast<const unsigned char*>(p.key.data()));
                 found[k] = firstVisibleFrom(first, p.key, nullptr);
+                if (found[k] != 0 && onFound) onFound(k, found[k]);
             }
         }
     };
     // Two threads only where every step reads and nothing evaluates an
     // expression: a text key of one field and no filter.
     const bool plain = o.keyField >= 0 && o.keyType == ValueType::Character && !filter_.valid();
-    if (plain && values.size() >= 100000) {
-        const size_t half = values.size() / 2;
+    if (plain && count >= 100000) {
+        const size_t half = count / 2;
         std::exception_ptr error;
         std::thread second([&] {
             try {
-                seekRange(half, values.size());
+                seekRange(half, count);
             } catch (...) {
                 error = std::current_exception();
             }
@@ -854,7 +880,7 @@ std::vector<uint32_t> TAdsTable::FindKeyRecNos(const std::vector<std::string_vie
         second.join();
         if (error) std::rethrow_exception(error);
     } else {
-        seekRange(0, values.size());
+        seekRange(0, count);
     }
     return found;
 }

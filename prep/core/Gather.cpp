@@ -439,10 +439,37 @@ void Gathering::processRecords() {
         return at->second;
     };
 
+    // The student's names and birth date go into the record as soon as the
+    // student is found, while the student's record is at hand (a record the
+    // code tables drop goes at the pack whatever it holds).
+    auto takeStudent = [&](uint32_t r, uint32_t student) {
+        char* record = recordOf(r);
+        const char* from = students.File().record(student);
+        for (const Name& name : names) {
+            if (name.from.type != 'C') {
+                putText(record, name.to, name.source->At(student).AsString(), cp);
+                continue;
+            }
+            char* to = record + name.to.offset;
+            const char* bytes = from + name.from.offset;
+            const size_t n = std::min(name.from.length, name.to.length);
+            if (translate) {
+                for (size_t i = 0; i < n; ++i)
+                    to[i] = (*translate)[static_cast<unsigned char>(bytes[i])];
+            } else {
+                std::memcpy(to, bytes, n);
+            }
+            std::memset(to + n, ' ', name.to.length - n);
+        }
+        // An empty or unreadable date is stored as day zero.
+        const std::string_view date(from + studentBirthDate.offset, studentBirthDate.length);
+        std::memcpy(record + birthDate.offset,
+                    kes::Date::fromYyyymmdd(date) ? date.data() : dayZero.data(), 8);
+    };
+
     // Records first..last; the first half tells the operator how far both are.
     auto pass = [&](uint32_t first, uint32_t last, Half& half, const Half* other) {
         for (uint32_t r = first; r <= last; ++r) {
-            if (r + 8 <= last) students.Prefetch(TBookmark{studentOf[r + 7]});
             char* record = recordOf(r);
             Half::Seen& seen = ruleOf(half, record + code.offset);
             const CodeRule& rule = *seen.rule;
@@ -453,33 +480,7 @@ void Gathering::processRecords() {
             } else {
                 if (options_.IncludeSiteCode)
                     std::memcpy(record + siteCode.offset, site.data(), siteCode.length);
-                const uint32_t student = studentOf[r - 1];
-                if (student != 0) {
-                    const char* from = students.File().record(student);
-                    for (const Name& name : names) {
-                        if (name.from.type != 'C') {
-                            putText(record, name.to, name.source->At(student).AsString(), cp);
-                            continue;
-                        }
-                        char* to = record + name.to.offset;
-                        const char* bytes = from + name.from.offset;
-                        const size_t n = std::min(name.from.length, name.to.length);
-                        if (translate) {
-                            for (size_t i = 0; i < n; ++i)
-                                to[i] = (*translate)[static_cast<unsigned char>(bytes[i])];
-                        } else {
-                            std::memcpy(to, bytes, n);
-                        }
-                        std::memset(to + n, ' ', name.to.length - n);
-                    }
-                    // An empty or unreadable date is stored as day zero.
-                    const std::string_view date(from + studentBirthDate.offset,
-                                                studentBirthDate.length);
-                    std::memcpy(record + birthDate.offset,
-                                kes::Date::fromYyyymmdd(date) ? date.data() : dayZero.data(), 8);
-                } else {
-                    ++half.studentNotFound;
-                }
+                if (studentOf[r - 1] == 0) ++half.studentNotFound;
 
                 const std::string_view stored =
                     kes::trimRight(std::string_view(record + ssn.offset, ssn.length));
@@ -513,21 +514,22 @@ void Gathering::processRecords() {
     };
 
     try {
-        // Every record's student, sought all together before the pass (the
-        // records' SSNs do not change in it): the seeks overlap their waits.
-        {
-            std::vector<std::string_view> keys(recordCount);
-            std::deque<std::string> converted; // SSNs that are not plain ASCII
-            for (uint32_t r = 1; r <= recordCount; ++r) {
-                const std::string_view stored =
-                    kes::trimRight(std::string_view(recordOf(r) + ssn.offset, ssn.length));
-                keys[r - 1] =
-                    kes::isAscii(stored)
-                        ? stored
-                        : std::string_view(converted.emplace_back(kes::toUtf8(stored, cp)));
-            }
-            studentOf = students.FindKeyRecNos(keys);
-        }
+        // Every record's student, sought all together before the pass so that
+        // the seeks overlap their waits; its names and birth date are taken
+        // as it is found.
+        studentOf = students.FindKeyRecNos(
+            recordCount,
+            [&](size_t i, std::string& text) {
+                const std::string_view stored = kes::trimRight(std::string_view(
+                    recordOf(static_cast<uint32_t>(i + 1)) + ssn.offset, ssn.length));
+                if (kes::isAscii(stored))
+                    text.assign(stored);
+                else
+                    text = kes::toUtf8(stored, cp);
+            },
+            [&](size_t i, uint32_t student) {
+                takeStudent(static_cast<uint32_t>(i + 1), student);
+            });
 
         Half halves[2];
         constexpr uint32_t kShared = 1u << 16;
