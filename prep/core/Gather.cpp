@@ -144,6 +144,33 @@ int64_t plainWholeNumber(std::string_view text) {
     return value;
 }
 
+// SsnToId of a plain ASCII SSN straight into the ID field: its characters
+// 1-3, 5-6 and 8-11, cut to the field and padded with blanks.
+void putAsciiId(char* field, size_t length, std::string_view ssn) {
+    size_t n = 0;
+    for (const auto& [from, count] : {std::pair<size_t, size_t>{0, 3}, {4, 2}, {7, 4}})
+        for (size_t i = from; i < from + count && i < ssn.size() && n < length; ++i)
+            field[n++] = ssn[i];
+    std::memset(field + n, ' ', length - n);
+}
+
+// ZeroPad of a value of 0 or more straight into a text field, cut to the
+// field and padded with blanks.
+void putZeroPadded(char* field, size_t length, int64_t value, size_t width) {
+    char digits[24];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    while (n < width)
+        digits[n++] = '0';
+    size_t out = 0;
+    for (; out < n && out < length; ++out)
+        field[out] = digits[n - 1 - out];
+    std::memset(field + out, ' ', length - out);
+}
+
 // What a testing code does to the records that carry it. The code tables do
 // not change during a gathering, so each code is looked up once.
 struct CodeRule {
@@ -422,6 +449,9 @@ void Gathering::processRecords() {
             int records;
         };
         std::unordered_map<uint64_t, Seen> codes;
+        // The entries met last, by a hash of the code: most records find
+        // their code here.
+        std::array<std::pair<uint64_t, Seen*>, 64> recent{};
         int studentNotFound = 0;
         bool dropped = false;
         std::atomic<uint32_t> done{0};
@@ -429,6 +459,8 @@ void Gathering::processRecords() {
     auto ruleOf = [&](Half& half, const char* stored) -> Half::Seen& {
         uint64_t key = 0;
         std::memcpy(&key, stored, code.length);
+        auto& recent = half.recent[(key * 0x9E3779B97F4A7C15ull) >> 58];
+        if (recent.second && recent.first == key) return *recent.second;
         auto [at, added] = half.codes.try_emplace(key, Half::Seen{nullptr, 0});
         if (added) {
             std::lock_guard<std::mutex> hold(rulesLock);
@@ -436,6 +468,7 @@ void Gathering::processRecords() {
             if (!rule) rule = &rules.emplace_back(ruleFor(std::string_view(stored, code.length)));
             at->second.rule = rule;
         }
+        recent = {key, &at->second};
         return at->second;
     };
 
@@ -484,9 +517,10 @@ void Gathering::processRecords() {
 
                 const std::string_view stored =
                     kes::trimRight(std::string_view(record + ssn.offset, ssn.length));
-                putText(record, id,
-                        kes::isAscii(stored) ? SsnToId(stored) : SsnToId(kes::toUtf8(stored, cp)),
-                        cp);
+                if (kes::isAscii(stored))
+                    putAsciiId(record + id.offset, id.length, stored);
+                else
+                    putText(record, id, SsnToId(kes::toUtf8(stored, cp)), cp);
 
                 if (rule.action == CodeRule::Action::SetCodes) {
                     std::memcpy(record + testCode.offset, rule.testCode.data(), testCode.length);
@@ -495,11 +529,17 @@ void Gathering::processRecords() {
                                     testScore.length);
                     } else {
                         const FieldSpan& points = rule.scoreCode ? score : correct;
-                        int64_t value = plainWholeNumber(
+                        const int64_t value = plainWholeNumber(
                             std::string_view(record + points.offset, points.length));
-                        if (value < 0)
-                            value = (rule.scoreCode ? scoreField : correctField).At(r).AsInteger();
-                        putText(record, testScore, ZeroPad(value, 4), cp);
+                        if (value >= 0)
+                            putZeroPadded(record + testScore.offset, testScore.length, value, 4);
+                        else
+                            putText(
+                                record, testScore,
+                                ZeroPad(
+                                    (rule.scoreCode ? scoreField : correctField).At(r).AsInteger(),
+                                    4),
+                                cp);
                     }
                 }
             }
