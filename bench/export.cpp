@@ -33,6 +33,9 @@ struct Span {
 
 struct Settings : BenchData {
     int only = 0; // 1-based case to run alone, in this process (for a profiler)
+    // With --only: the work table an earlier run of the case left is exported
+    // again without gathering (to profile the export alone).
+    bool exportOnly = false;
 };
 
 struct QuietOperator : SilentOperator {
@@ -60,7 +63,7 @@ int runCase(const Settings& s, const Case& c) {
     g.SearchTemporary = true;
     g.IncludeSiteCode = c.optional;
     QuietOperator op;
-    if (GatherRecords(g, op) != GatherResult::Done) return 1;
+    if (!s.exportOnly && GatherRecords(g, op) != GatherResult::Done) return 1;
     const double gathered = step.seconds(), gatheredCpu = step.cpu();
     const double gatheredResident = bench::megabytes(kes::os::residentMemoryBytes());
 
@@ -113,7 +116,12 @@ int main(int argc, char** argv) {
             s.only = std::atoi(argv[++i]);
             continue;
         }
-        std::printf("Usage: kesprep-bench-export %s [--only CASE]\n", BenchData::kOptions);
+        if (arg == "--export-only") {
+            s.exportOnly = true;
+            continue;
+        }
+        std::printf("Usage: kesprep-bench-export %s [--only CASE [--export-only]]\n",
+                    BenchData::kOptions);
         return arg == "--help" ? 0 : 2;
     }
     if (!s.prepare()) {
@@ -126,6 +134,10 @@ int main(int argc, char** argv) {
         {"Fixed Format, all optional fields", 0, true, "upload-fixed-all.asc"},
         {"Comma Delimited, all optional", 2, true, "upload-comma-all.asc"},
     };
+    if (s.exportOnly && s.only == 0) {
+        std::fprintf(stderr, "kesprep-bench-export: --export-only goes with --only\n");
+        return 2;
+    }
     if (s.only > 0) {
         if (s.only > static_cast<int>(std::size(cases))) return 2;
         try {

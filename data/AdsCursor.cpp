@@ -287,6 +287,11 @@ void TAdsTable::writeStructuralIndex() {
     cdxDirty_ = false;
 }
 
+void TAdsTable::WriteIndexes() {
+    requireOpen("write the indexes");
+    if (cdxDirty_) writeStructuralIndex();
+}
+
 void TAdsTable::markOrdersDirty() {
     for (auto& o : orders_) {
         o->dirty = true;
@@ -341,6 +346,24 @@ void TAdsTable::settle(bool forward) {
         }
     }
     recno_ = recnoAt(position_);
+}
+
+std::vector<TBookmark> TAdsTable::VisibleBookmarks() {
+    requireOpen("read the records");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    if (active_) ensureBuilt(*active_);
+    const size_t n = orderSize();
+    std::vector<TBookmark> rows;
+    rows.reserve(n);
+    // Without a filter and without a deleted record to hide, every record in
+    // the order is visited: no record needs to be read for it.
+    const bool everyRecord =
+        !filter_.valid() && (settings().ShowDeleted || dbf_.deletedCount() == 0);
+    for (size_t p = 0; p < n; ++p) {
+        const uint32_t recno = recnoAt(p);
+        if (everyRecord || visible(recno)) rows.push_back(TBookmark{recno});
+    }
+    return rows;
 }
 
 void TAdsTable::First() {

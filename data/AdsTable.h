@@ -202,6 +202,10 @@ class TAdsTable {
     void FreeBookmark(TBookmark& bookmark) { bookmark.recno = 0; }
     bool BookmarkValid(const TBookmark& bookmark) const;
 
+    // The records First and Next would visit, in that order, without moving
+    // the cursor (a pending change is stored first).
+    std::vector<TBookmark> VisibleBookmarks();
+
     // Random access to the active order, for views that show only the rows on
     // screen: the number of positions, the record at a position (0 to
     // PositionCount() - 1) and the position of the current record (npos when
@@ -267,6 +271,11 @@ class TAdsTable {
 
     // Writes pending changes of the table and its indexes to disk.
     void FlushRecord();
+    // Builds the changed tags of the structural index and writes the file
+    // now, as Close would. It reads only the records and the orders: another
+    // thread may walk the table in natural order meanwhile, as long as
+    // nothing changes the table or its active order.
+    void WriteIndexes();
 
     // Creates an empty table from a field list, replacing any file of that name.
     static void AdsCreateTable(const std::string& path, TAdsTableType type, TAdsCharType charSet,

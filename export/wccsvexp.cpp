@@ -213,8 +213,20 @@ void TCSVExport::containValue(std::string& v, bool fixed, bool enclosed) const {
 // A text value straight from the stored bytes: what valueText and
 // containValue make of it, without the detour through UTF-8.
 void TCSVExport::appendText(const Column& column, bool fixed, std::string& line) const {
-    const std::string_view bytes = kes::trimRight(column.field->RawBytes());
+    const std::string_view stored = column.field->RawBytes();
     const std::array<char, 256>& translate = *column.translate;
+    if (fixed && static_cast<size_t>(column.width) == stored.size() &&
+        column.lineSafe[0][static_cast<unsigned char>(' ')] == ' ') {
+        // A fixed column as wide as the field: the blanks that trimming
+        // would take off come back as padding, so every byte goes across.
+        const size_t at = line.size();
+        line.resize(at + stored.size());
+        char* out = line.data() + at;
+        for (size_t i = 0; i < stored.size(); ++i)
+            out[i] = column.lineSafe[0][static_cast<unsigned char>(stored[i])];
+        return;
+    }
+    const std::string_view bytes = kes::trimRight(stored);
     const bool blankSeparator = !fixed && separatorText_.size() == 1;
     const bool doubleDelimiter = !fixed && column.enclose && delimiterText_.size() == 1;
     if (!doubleDelimiter) {
@@ -229,8 +241,8 @@ void TCSVExport::appendText(const Column& column, bool fixed, std::string& line)
             out[i] = safe[static_cast<unsigned char>(bytes[i])];
         return;
     }
-    for (const char stored : bytes) {
-        const char ch = translate[static_cast<unsigned char>(stored)];
+    for (const char byte : bytes) {
+        const char ch = translate[static_cast<unsigned char>(byte)];
         if (ch == '\r' || ch == '\n' || (blankSeparator && ch == separatorText_[0])) {
             line += ' ';
         } else {

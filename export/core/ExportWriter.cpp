@@ -11,6 +11,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
+#include <optional>
+#include <thread>
+#include <utility>
 
 namespace {
 
@@ -40,23 +44,36 @@ class BusyCursor {
     Operator& op_;
 };
 
-// ZeroPad(value, width) appended to `text`.
-void appendZeroPadded(std::string& text, int64_t value, int width) {
-    if (value >= 0 && value < 100000000) {
-        char digits[8];
-        int n = 0;
-        do {
-            digits[n++] = static_cast<char>('0' + value % 10);
-            value /= 10;
-        } while (value > 0);
-        for (int i = n; i < width; ++i)
-            text += '0';
-        while (n > 0)
-            text += digits[--n];
-        return;
+// Writes a table's indexes on a thread of its own while the caller reads the
+// table in natural order. wait() passes on the thread's error; the end of
+// its life waits too, and drops the error.
+class IndexWriter {
+  public:
+    explicit IndexWriter(TAdsTable& table)
+        : thread_([this, &table] {
+              try {
+                  kes::StepTimer step("staging index");
+                  table.WriteIndexes();
+              } catch (...) {
+                  error_ = std::current_exception();
+              }
+          }) {}
+    ~IndexWriter() { join(); }
+    IndexWriter(const IndexWriter&) = delete;
+    IndexWriter& operator=(const IndexWriter&) = delete;
+
+    void wait() {
+        join();
+        if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
     }
-    text += ZeroPad(value, width);
-}
+
+  private:
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    std::exception_ptr error_; // before the thread, which may set it at once
+    std::thread thread_;
+};
 
 // A stored date's text: a valid date is its own text; an empty or
 // unreadable one reads as day zero, which is left blank like every date of
@@ -129,26 +146,67 @@ class Stager {
         copyText(lname_, from, recno, to, target());
         copyText(fname_, from, recno, to, target());
         copyText(mname_, from, recno, to, target());
-        putText(dateText(stored(birth_, from)), to, target());
+        putText(date(stored(birth_, from)), to, target());
         copyText(testCode_, from, recno, to, target());
         copyText(testScore_, from, recno, to, target());
-        putText(dateText(stored(date_, from)), to, target());
+        putText(date(stored(date_, from)), to, target());
         if (attempt_.field) {
-            text_.clear();
-            appendZeroPadded(text_, wholeNumber(*attempt_.field, *attempt_.def, from, recno), 3);
-            putText(text_, to, target());
+            Digits text;
+            text.add(wholeNumber(*attempt_.field, *attempt_.def, from, recno), 3);
+            putText(text.view(), to, target());
         }
         if (subscores_) {
-            text_.clear();
+            Digits text;
             for (const Source& s : subscore_)
-                appendZeroPadded(text_, wholeNumber(*s.field, *s.def, from, recno), 2);
-            putText(text_, to, target());
+                text.add(wholeNumber(*s.field, *s.def, from, recno), 2);
+            putText(text.view(), to, target());
         }
         if (group_.field) copyText(group_, from, recno, to, target());
         if (site_.field) copyText(site_, from, recno, to, target());
     }
 
   private:
+    // Numbers zero-padded one after another, as ZeroPad writes them.
+    struct Digits {
+        char bytes[10 * 24];
+        size_t size = 0;
+        void add(int64_t value, int width) {
+            if (value < 0 || value >= 100000000) {
+                const std::string text = ZeroPad(value, width);
+                std::memcpy(bytes + size, text.data(), text.size());
+                size += text.size();
+                return;
+            }
+            char digits[8];
+            int n = 0;
+            do {
+                digits[n++] = static_cast<char>('0' + value % 10);
+                value /= 10;
+            } while (value > 0);
+            for (int i = n; i < width; ++i)
+                bytes[size++] = '0';
+            while (n > 0)
+                bytes[size++] = digits[--n];
+        }
+        std::string_view view() const { return std::string_view(bytes, size); }
+    };
+
+    // dateText of stored bytes, remembered: the same dates come again and
+    // again.
+    std::string_view date(std::string_view stored) {
+        if (stored.size() != 8) return dateText(stored);
+        uint64_t key;
+        std::memcpy(&key, stored.data(), 8);
+        const size_t slot = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 52); // 4096
+        DateSeen& seen = dates_[slot];
+        if (!seen.filled || seen.key != key) {
+            seen.key = key;
+            seen.filled = true;
+            seen.valid = !dateText(stored).empty();
+        }
+        return seen.valid ? stored : std::string_view();
+    }
+
     struct Source {
         TField* field = nullptr;
         const xbase::FieldDef* def = nullptr;
@@ -198,7 +256,12 @@ class Stager {
     bool sameCodePage_ = true;
     const std::array<char, 256>* translate_ = nullptr;
     size_t recordLength_ = 0;
-    std::string text_;
+    struct DateSeen {
+        uint64_t key = 0;
+        bool filled = false;
+        bool valid = false;
+    };
+    std::vector<DateSeen> dates_ = std::vector<DateSeen>(4096);
 };
 
 } // namespace
@@ -253,6 +316,7 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                                   ttAdsCDX, OEM, 0, StagingFieldList(options));
         if (!OpenTableWithRetry(AdsTable6, op)) return ExportOutcome::Cancelled;
 
+        std::optional<IndexWriter> indexWriter;
         try {
             AdsTable6.AdsCreateIndex61("", "ID", "ID", "", "", ADS_COMPOUND);
 
@@ -287,6 +351,11 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                 // The work table's cursor ends on the last row staged.
                 if (count > 0) workTable.GotoBookmark(selected.back());
             }
+
+            // The staging table's index is built and written while the upload
+            // file is written: the file follows the table's natural order,
+            // and neither changes what the other reads.
+            if (recordsStaged) indexWriter.emplace(AdsTable6);
 
             if (recordsStaged) {
                 switch (options.FileFormat) {
@@ -355,11 +424,27 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                                    " of " + std::to_string(count) + " records were written";
             }
         } catch (...) {
+            indexWriter.reset(); // its error, if any, comes second
             AdsTable6.Close();
             throw;
         }
         {
             kes::StepTimer step("close staging table");
+            std::exception_ptr indexError;
+            try {
+                if (indexWriter) indexWriter->wait();
+            } catch (...) {
+                indexError = std::current_exception();
+            }
+            indexWriter.reset();
+            if (indexError) {
+                try {
+                    AdsTable6.Close();
+                } catch (...) {
+                    // the index's own error is the one to report
+                }
+                std::rethrow_exception(indexError);
+            }
             AdsTable6.Close();
         }
         op.SetProgress(0);
@@ -391,10 +476,7 @@ bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, Operator& o
 
 std::vector<TBookmark> SelectAllInOrder(TAdsTable& table, const std::string& order) {
     if (!order.empty()) table.SetIndexName(order);
-    std::vector<TBookmark> rows;
-    rows.reserve(table.RecordCount());
-    for (table.First(); !table.Eof(); table.Next())
-        rows.push_back(table.GetBookmark());
+    std::vector<TBookmark> rows = table.VisibleBookmarks();
     table.First();
     return rows;
 }

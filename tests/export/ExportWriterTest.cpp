@@ -443,6 +443,31 @@ TEST_F(ExportWriterTest, ProgressBarAndHourglass) {
     EXPECT_EQ(op_.hourglass, (std::vector<bool>{true, false}));
 }
 
+// The staging table's index is written while the upload file is; when it
+// cannot be written the run ends in a table error, never in "prepared".
+TEST_F(ExportWriterTest, AStagingIndexThatCannotBeWrittenEndsTheRun) {
+    const std::string index = scratch_.dir() + "KESTALEX.cdx";
+    // Halfway through the staging a folder takes the index file's place.
+    op_.onProgress = [&](int position) {
+        if (position != 1 || fs::is_directory(index)) return;
+        fs::remove(index);
+        fs::create_directory(index);
+        std::ofstream(index + "/keep") << "not empty";
+    };
+    EXPECT_THROW(run({rec(1), rec(2), rec(3)}), EADSDatabaseError);
+    EXPECT_TRUE(fs::is_directory(index));
+    EXPECT_TRUE(op_.messages.empty());
+    EXPECT_FALSE(op_.hourglassShown());
+    EXPECT_FALSE(writer_.AdsTable6.Active());
+
+    // Once the way is clear the same writer prepares the file.
+    op_.onProgress = nullptr;
+    fs::remove_all(index);
+    EXPECT_EQ(run({rec(1), rec(2), rec(3)}), ExportOutcome::Prepared);
+    EXPECT_EQ(op_.messages, std::vector<std::string>{kPrepared});
+    EXPECT_TRUE(fs::is_regular_file(index));
+}
+
 TEST_F(ExportWriterTest, TableErrorEndsTheRunWithoutAMessage) {
     op_.hourglass.clear();
     EXPECT_THROW(run({rec(2), rec(99)}), EADSDatabaseError);

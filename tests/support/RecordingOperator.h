@@ -30,6 +30,8 @@ class RecordingOperator : public Operator {
     bool confirmAnswer = false;
     // Runs when a status text is shown, with the text.
     std::function<void(const std::string&)> onStatus;
+    // Runs when the progress bar moves, with its position.
+    std::function<void(int)> onProgress;
     // Runs when the retry question is asked, before the answer is given.
     std::function<void()> onAsk;
     // Makes the export progress window; none without it.
@@ -50,7 +52,10 @@ class RecordingOperator : public Operator {
         rangeMinimum = minimum;
         rangeMaximum = maximum;
     }
-    void SetProgress(int position) override { positions.push_back(position); }
+    void SetProgress(int position) override {
+        positions.push_back(position);
+        if (onProgress) onProgress(position);
+    }
     void SetHourglass(bool on) override { hourglass.push_back(on); }
     void ProcessPendingEvents() override { ++pendingEventRuns; }
     void ShowError(const std::string& text) override { messages.push_back("error: " + text); }

@@ -134,3 +134,61 @@ TEST(OrderAccess, FindPrefixLandsOnTheFirstKeyThatBeginsWithTheText) {
     n.t.SetIndexName("");
     EXPECT_THROW(n.t.FindPrefix("S"), EADSDatabaseError);
 }
+
+// The rows of Select All: the records a walk from First to Eof visits, in
+// every order, with and without deleted records shown, and with a filter.
+TEST(OrderAccess, VisibleBookmarksAreTheRecordsAWalkVisits) {
+    TempDir tmp;
+    Names n(tmp);
+    for (const char* name : {"SMITH", "ADAMS", "SMALL", "JONES", "BAKER", "YOUNG"})
+        n.add(name, name[0] == 'S' ? "19990101" : "20010101");
+    n.t.AdsCreateIndex61("", "YOUNGER", "NAME", "DTOS(BORN) > \"20000101\"", "", ADS_COMPOUND);
+    auto walk = [&] {
+        std::vector<uint32_t> recnos;
+        for (n.t.First(); !n.t.Eof(); n.t.Next())
+            recnos.push_back(n.t.RecNo());
+        return recnos;
+    };
+    auto bookmarks = [&] {
+        std::vector<uint32_t> recnos;
+        for (const TBookmark& b : n.t.VisibleBookmarks())
+            recnos.push_back(b.recno);
+        return recnos;
+    };
+    TAdsSettings settings = TAdsSettings::Current();
+    const bool shown = settings.ShowDeleted;
+    struct Case {
+        const char* order;
+        bool showDeleted;
+        const char* filter;
+    } cases[] = {
+        {"", true, ""},         {"NAME", true, ""},
+        {"BACK", false, ""},    {"NAME", false, ""},
+        {"YOUNGER", false, ""}, {"NAME", false, "DTOS(BORN) > \"20000101\""},
+        {"", false, ""},        {"BORN", true, "LEFT(NAME, 1) = \"S\""},
+    };
+    for (bool withDeleted : {false, true}) {
+        if (withDeleted) {
+            n.t.GotoBookmark(TBookmark{4}); // JONES
+            n.t.Delete();
+        }
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.order) + (c.showDeleted ? " shown " : " hidden ") +
+                         c.filter + (withDeleted ? " with a deleted record" : ""));
+            settings.ShowDeleted = c.showDeleted;
+            settings.Apply();
+            n.t.SetIndexName(c.order);
+            if (*c.filter)
+                n.t.AdsSetFilter(c.filter);
+            else
+                n.t.AdsClearFilter();
+            const std::vector<uint32_t> expected = walk();
+            EXPECT_FALSE(expected.empty());
+            n.t.GotoBookmark(TBookmark{2});
+            EXPECT_EQ(bookmarks(), expected);
+            EXPECT_EQ(n.t.RecNo(), 2u); // the cursor stays
+        }
+    }
+    settings.ShowDeleted = shown;
+    settings.Apply();
+}
