@@ -116,6 +116,11 @@ class DbfFile {
     }
     // True while the records are read through a view of the file.
     bool mapped() const { return mapped_ != nullptr; }
+    // A hint before a reading of most records in scattered order: the view of
+    // the file is mapped whole at once (nothing to do without a view).
+    void prepareForScatteredReading() const {
+        if (mapped_) kes::os::prepareViewForReading(mapped_, mappedSize_);
+    }
     // Copies `count` records from the file, the first one `firstRecno`, into
     // `out` (count * recordLength() bytes). Only for a table not changed yet.
     void readRecords(uint32_t firstRecno, uint32_t count, char* out) const;

@@ -197,6 +197,10 @@ void unmapFile(const void* view, size_t size);
 // pieces of 2 MB of the file's cache: a view read in scattered places then
 // brings less into the process, at some cost for one read through whole.
 void adviseSmallPages(const void* view, size_t size);
+// Maps the whole view at once, for a reading that is about to touch all of
+// it in scattered order: one request in place of a page fault every few
+// pages. Only a hint; nothing happens where the system has no such request.
+void prepareViewForReading(const void* view, size_t size);
 // Large blocks of the ordinary heap go back to the system as soon as they are
 // freed. (The C library of Linux otherwise raises its limit for that after
 // every large block freed, and keeps the next ones: a gathering's 100 MB of

@@ -339,6 +339,15 @@ void adviseSmallPages(const void* view, size_t size) {
 #endif
 }
 
+void prepareViewForReading(const void* view, size_t size) {
+#ifdef MADV_POPULATE_READ
+    if (view && size) ::madvise(const_cast<void*>(view), size, MADV_POPULATE_READ);
+#else
+    (void)view;
+    (void)size;
+#endif
+}
+
 void unmapFile(const void* view, size_t size) {
     if (view) ::munmap(const_cast<void*>(view), size);
 }

@@ -403,6 +403,10 @@ const void* mapFileForReading(const File& file, size_t size) {
     return view;
 }
 
+void prepareViewForReading(const void*, size_t) {
+    // Windows brings a view's pages in as they are read; nothing to ask.
+}
+
 void unmapFile(const void* view, size_t) {
     if (view) UnmapViewOfFile(view);
 }

@@ -330,21 +330,57 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                 // row would have it.
                 if (count > 0 && (workTable.State() == dsEdit || workTable.State() == dsInsert))
                     workTable.Post();
+                // Most of the work table is about to be read out of order.
+                if (count > 0 && static_cast<uint32_t>(count) >= workTable.File().recordCount() / 4)
+                    workTable.File().prepareForScatteredReading();
+                auto stageRows = [&](Stager& s, char* area, int first, int from, int to,
+                                     bool report) {
+                    for (int row = from; row < to; ++row) {
+                        if (report) op.SetProgress(row);
+                        if (row + 8 < to)
+                            workTable.Prefetch(selected[static_cast<size_t>(row + 8)]);
+                        s.stage(selected[static_cast<size_t>(row)].recno,
+                                area + static_cast<size_t>(row - first) * length);
+                    }
+                };
+                // A long slice is staged in two halves side by side: the rows
+                // wait mostly for the work table's records to come from
+                // memory, and two of them overlap their waits. The second half
+                // has its own stager (with its own remembered dates).
                 constexpr int kSlice = 1 << 14;
+                constexpr int kHalves = 1024;
+                Stager second = stager;
                 for (int first = 0; first < count; first += kSlice) {
                     const int end = std::min(count, first + kSlice);
+                    // A row that is no record of the work table is an error,
+                    // as a visit to the row would have it.
+                    for (int row = first; row < end; ++row)
+                        if (!workTable.BookmarkValid(selected[static_cast<size_t>(row)])) {
+                            op.SetProgress(row);
+                            workTable.GotoBookmark(selected[static_cast<size_t>(row)]);
+                        }
+                    recordsStaged = true;
                     char* area = AdsTable6.AppendArea(static_cast<size_t>(end - first));
-                    for (int row = first; row < end; ++row) {
-                        recordsStaged = true;
-                        op.SetProgress(row);
-                        const TBookmark& bookmark = selected[static_cast<size_t>(row)];
-                        // A row that is no record of the work table is an
-                        // error, as a visit to the row would have it.
-                        if (!workTable.BookmarkValid(bookmark)) workTable.GotoBookmark(bookmark);
-                        if (row + 8 < count)
-                            workTable.Prefetch(selected[static_cast<size_t>(row + 8)]);
-                        stager.stage(bookmark.recno,
-                                     area + static_cast<size_t>(row - first) * length);
+                    if (end - first < kHalves) {
+                        stageRows(stager, area, first, first, end, true);
+                    } else {
+                        const int middle = first + (end - first) / 2;
+                        std::exception_ptr failure;
+                        std::thread other([&] {
+                            try {
+                                stageRows(second, area, first, middle, end, false);
+                            } catch (...) {
+                                failure = std::current_exception();
+                            }
+                        });
+                        try {
+                            stageRows(stager, area, first, first, middle, true);
+                        } catch (...) {
+                            other.join();
+                            throw;
+                        }
+                        other.join();
+                        if (failure) std::rethrow_exception(failure);
                     }
                     AdsTable6.CommitAppended(static_cast<size_t>(end - first));
                 }

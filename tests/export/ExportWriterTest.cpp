@@ -210,6 +210,32 @@ TEST_F(ExportWriterTest, UploadFileInEveryLayoutAndWithEachOptionalField) {
     }
 }
 
+// A long selection is staged in pieces, some of them in two halves at once:
+// every row still lands in its place, in the order of the selection.
+TEST_F(ExportWriterTest, ALongSelectionKeepsEveryRowInItsPlace) {
+    options_.IncludeAttempted = options_.IncludeSubscores = true;
+    options_.IncludePandA = options_.IncludeSiteCode = true;
+    const std::vector<TBookmark> inOrder = SelectAllInOrder(work_);
+    std::vector<TBookmark> rows;
+    std::string expected;
+    const std::string lines = golden("fixed_all.txt");
+    for (int i = 0; i < 5000; ++i) {
+        rows.insert(rows.end(), inOrder.begin(), inOrder.end());
+        expected += lines;
+    }
+    // A row out of its selection order: the one record read last of all.
+    std::swap(rows.front(), rows.back());
+    const std::string firstLine = lines.substr(0, lines.find("\r\n") + 2);
+    const std::string lastLine = lines.substr(lines.rfind("\r\n", lines.size() - 3) + 2);
+    expected.replace(expected.size() - lastLine.size(), lastLine.size(), firstLine);
+    expected.replace(0, firstLine.size(), lastLine);
+
+    EXPECT_EQ(run(rows), ExportOutcome::Prepared);
+    const std::string written = readFile(upload());
+    EXPECT_EQ(written.size(), expected.size());
+    EXPECT_TRUE(written == expected) << "a row is out of its place";
+}
+
 TEST_F(ExportWriterTest, StagingFieldsKeepTheirNamesAndOrder) {
     ExportOptions all;
     all.IncludeAttempted = all.IncludeSubscores = all.IncludePandA = all.IncludeSiteCode = true;
