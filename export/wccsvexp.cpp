@@ -256,7 +256,7 @@ void TCSVExport::appendText(const Column& column, bool fixed, std::string& line)
 
 bool TCSVExport::renderLine(bool fixed, std::string& line) {
     if (!columnsReady_) prepareColumns();
-    line.clear();
+    const size_t start = line.size();
     try {
         bool first = true;
         for (const Column& c : columns_) {
@@ -274,7 +274,7 @@ bool TCSVExport::renderLine(bool fixed, std::string& line) {
         }
     } catch (...) {
         // A record that cannot be rendered is skipped (and counted as such).
-        line.clear();
+        line.resize(start);
         return false;
     }
     return true;
@@ -390,10 +390,13 @@ int TCSVExport::Execute() {
         if (HeaderRecord) writeLine(kes::fromUtf8(Header, OutputCodePage));
         const bool fixed = ExportType == expFixed;
         while (!DataSet->Eof()) {
-            if (!renderLine(fixed, line_)) ++skippedCount_;
-            if (!line_.empty()) {
-                writeLine(line_);
-                bytes += static_cast<int64_t>(line_.size()) + 2;
+            // The line goes straight into the output buffer.
+            const size_t start = buffer_.size();
+            if (!renderLine(fixed, buffer_)) ++skippedCount_;
+            if (buffer_.size() > start) {
+                buffer_ += "\r\n";
+                bytes += static_cast<int64_t>(buffer_.size() - start);
+                if (buffer_.size() >= kFlushThreshold) flushBuffer();
             }
             DataSet->Next();
             ++exportedCount_;

@@ -119,8 +119,8 @@ class TCSVExport {
     bool OpenOutput();
     void CloseOutput(bool complete);
     void prepareColumns();
-    // Renders the current record into `line`; false (and `line` empty) when
-    // it cannot be rendered.
+    // Appends the current record's line to `line`; false (and `line` as it
+    // was) when it cannot be rendered.
     bool renderLine(bool fixed, std::string& line);
     std::string valueText(const Column& column, bool fixed);
     void appendText(const Column& column, bool fixed, std::string& line) const;
@@ -151,5 +151,4 @@ class TCSVExport {
     std::string separatorText_;
     std::vector<Column> columns_;
     bool columnsReady_ = false;
-    std::string line_; // the line being rendered, kept for its capacity
 };

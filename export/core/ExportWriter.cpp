@@ -171,6 +171,11 @@ class Stager {
         char bytes[10 * 24];
         size_t size = 0;
         void add(int64_t value, int width) {
+            if (width == 2 && value >= 0 && value < 100) { // a subscore
+                bytes[size++] = static_cast<char>('0' + value / 10);
+                bytes[size++] = static_cast<char>('0' + value % 10);
+                return;
+            }
             if (value < 0 || value >= 100000000) {
                 const std::string text = ZeroPad(value, width);
                 std::memcpy(bytes + size, text.data(), text.size());
