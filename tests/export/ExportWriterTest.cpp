@@ -136,6 +136,14 @@ class ExportWriterTest : public ::testing::Test {
 
     std::string upload() const { return scratch_.dir() + "upload.asc"; }
 
+    // Opens the staging table the last run left on disk.
+    void openStaging(TAdsTable& staging) const {
+        staging.DatabaseName = scratch_.dir();
+        staging.SetTableName("KESTALEX");
+        staging.TableType = ttAdsCDX;
+        staging.Open();
+    }
+
     // Record numbers by natural position (1 = C, 2 = A, 3 = D, 4 = B).
     static TBookmark rec(uint32_t n) { return TBookmark{n}; }
 
@@ -194,10 +202,7 @@ TEST_F(ExportWriterTest, UploadFileInEveryLayoutAndWithEachOptionalField) {
 
         // The staging table is left on disk with the fields of this run, in order.
         TAdsTable staging;
-        staging.DatabaseName = scratch_.dir();
-        staging.SetTableName("KESTALEX");
-        staging.TableType = ttAdsCDX;
-        staging.Open();
+        openStaging(staging);
         ASSERT_EQ(staging.FieldCount(), c.stagingFields);
         EXPECT_EQ(staging.RecordCount(), 4u);
         EXPECT_EQ(staging.IndexNames(), std::vector<std::string>{"ID"});
@@ -252,10 +257,7 @@ TEST_F(ExportWriterTest, StagingFieldsKeepTheirNamesAndOrder) {
     options_.IncludePandA = options_.IncludeSiteCode = true;
     EXPECT_EQ(run({rec(2)}), ExportOutcome::Prepared);
     TAdsTable staging;
-    staging.DatabaseName = scratch_.dir();
-    staging.SetTableName("KESTALEX");
-    staging.TableType = ttAdsCDX;
-    staging.Open();
+    openStaging(staging);
     // The DBF file holds names in capitals; the table layer matches them without
     // regard to case.
     const std::vector<std::string> expected{"ID",        "LNAME",     "FNAME",     "MNAME",
@@ -307,10 +309,7 @@ TEST_F(ExportWriterTest, OddStoredNumbersAndDatesStageAsTheFieldsReadThem) {
 
         ASSERT_EQ(run({rec(2)}), ExportOutcome::Prepared);
         TAdsTable staging;
-        staging.DatabaseName = scratch_.dir();
-        staging.SetTableName("KESTALEX");
-        staging.TableType = ttAdsCDX;
-        staging.Open();
+        openStaging(staging);
         staging.First();
         EXPECT_EQ(staging.FieldByName("Attempt").AsString(), c.stagedAttempt);
         EXPECT_EQ(staging.FieldByName("Subscores").AsString(), c.stagedSubscores);
@@ -406,9 +405,7 @@ TEST_F(ExportWriterTest, MissingOutputFolderIsNotPrepared) {
     EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
     // The staging table still holds the rows of this run.
     TAdsTable staging;
-    staging.DatabaseName = scratch_.dir();
-    staging.SetTableName("KESTALEX");
-    staging.Open();
+    openStaging(staging);
     EXPECT_EQ(staging.RecordCount(), 4u);
 }
 
