@@ -59,6 +59,30 @@ template <class Work> void runParts(int parts, const Work& work) {
     if (error) std::rethrow_exception(error);
 }
 
+// One pass of the sort: the byte positions it reads as one digit, least
+// significant first. Each byte value present at a position stands for its
+// rank among the values there, times the number of combinations of the
+// positions below it in the pass; the digit is the sum. Ranks keep byte
+// order, so the digits order entries as their bytes at these positions do,
+// and positions with few values (digits, a month's first figure) share one
+// pass instead of taking one each.
+struct Pass {
+    size_t buckets = 1;
+    std::vector<size_t> at;
+    std::vector<std::array<uint32_t, 256>> weight;
+
+    uint32_t digitOf(const unsigned char* b) const {
+        uint32_t d = 0;
+        for (size_t j = 0; j < at.size(); ++j)
+            d += weight[j][b[at[j]]];
+        return d;
+    }
+};
+
+// The most digits one pass may have: enough to merge three decimal figures,
+// few enough that the places the entries go stay in the caches.
+constexpr size_t kMaxBuckets = 2048;
+
 // The passes over entries of S bytes at `records` (key bytes at the front,
 // already inverted when descending); the sorted entries go into `out`.
 template <size_t S>
@@ -67,13 +91,13 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
     using Rec = Packed<S>;
     static_assert(sizeof(Rec) == S);
 
-    // The byte positions in the order of the passes: least significant first.
+    // The byte positions from the least significant: the record number's
+    // bytes below the key's.
     std::vector<size_t> positions;
     for (size_t k = 0; k < recnoBytes; ++k)
         positions.push_back(len + k);
     for (size_t k = len; k-- > 0;)
         positions.push_back(k);
-    const size_t passes = positions.size();
 
     // The halves the work splits into when two threads share it.
     const size_t half = parts > 1 ? n / 2 : n;
@@ -88,41 +112,67 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
     Rec* from = reinterpret_cast<Rec*>(records.data());
     Rec* to = reinterpret_cast<Rec*>(scratch.data());
 
-    // counts[part][pass]: how often each byte value stands at that pass's
-    // position among the entries of the part.
-    std::vector<std::vector<Counts>> counts(2, std::vector<Counts>(passes));
+    // Which byte values stand at each position.
+    std::vector<std::vector<Counts>> seen(2, std::vector<Counts>(positions.size()));
     runParts(parts, [&](int part) {
         auto [lo, hi] = rangeOf(part);
-        std::vector<Counts>& c = counts[static_cast<size_t>(part)];
+        std::vector<Counts>& c = seen[static_cast<size_t>(part)];
         for (size_t i = lo; i < hi; ++i)
-            for (size_t p = 0; p < passes; ++p)
+            for (size_t p = 0; p < positions.size(); ++p)
                 ++c[p][from[i].b[positions[p]]];
     });
 
-    for (size_t p = 0; p < passes; ++p) {
-        const size_t pos = positions[p];
-        Counts total{};
+    // The passes: positions in order, as many to a pass as its digits allow.
+    // A byte that every entry shares leaves the order as it is: no pass.
+    std::vector<Pass> plan;
+    for (size_t p = 0; p < positions.size(); ++p) {
+        std::array<uint32_t, 256> rank{};
+        uint32_t values = 0;
         for (size_t v = 0; v < 256; ++v)
-            total[v] = counts[0][p][v] + counts[1][p][v];
-        // A byte that every entry shares leaves the order as it is.
-        if (*std::max_element(total.begin(), total.end()) == n) continue;
-        // With two parts, what each half holds now: the passes before moved
-        // entries between the halves.
-        std::array<Counts, 2> mine{};
+            if (seen[0][p][v] + seen[1][p][v] != 0) rank[v] = values++;
+        if (values < 2) continue;
+        if (plan.empty() || plan.back().buckets * values > kMaxBuckets) plan.emplace_back();
+        Pass& pass = plan.back();
+        for (uint32_t& r : rank)
+            r *= static_cast<uint32_t>(pass.buckets);
+        pass.at.push_back(positions[p]);
+        pass.weight.push_back(rank);
+        pass.buckets *= values;
+    }
+
+    // With one part, every pass's counts come from one read of the entries;
+    // with two, each half counts what it holds before each pass, since the
+    // passes before moved entries between the halves.
+    std::vector<std::vector<uint32_t>> totals(plan.size());
+    if (parts < 2) {
+        for (size_t q = 0; q < plan.size(); ++q)
+            totals[q].assign(plan[q].buckets, 0);
+        for (size_t i = 0; i < n; ++i)
+            for (size_t q = 0; q < plan.size(); ++q)
+                ++totals[q][plan[q].digitOf(from[i].b)];
+    }
+
+    for (size_t q = 0; q < plan.size(); ++q) {
+        const Pass& pass = plan[q];
+        std::array<std::vector<uint32_t>, 2> mine;
         if (parts > 1)
             runParts(parts, [&](int part) {
                 auto [lo, hi] = rangeOf(part);
-                Counts& c = mine[static_cast<size_t>(part)];
+                std::vector<uint32_t>& c = mine[static_cast<size_t>(part)];
+                c.assign(pass.buckets, 0);
                 for (size_t i = lo; i < hi; ++i)
-                    ++c[from[i].b[pos]];
+                    ++c[pass.digitOf(from[i].b)];
             });
-        else
-            mine[0] = total;
-        // Where each part's entries of each byte value go: all of the first
+        else {
+            mine[0] = std::move(totals[q]);
+            mine[1].assign(pass.buckets, 0);
+        }
+        // Where each part's entries of each digit go: all of the first
         // part's before the second's, which keeps the pass stable.
-        std::array<Counts, 2> slot{};
+        std::array<std::vector<uint32_t>, 2> slot{std::vector<uint32_t>(pass.buckets),
+                                                  std::vector<uint32_t>(pass.buckets)};
         size_t at = 0;
-        for (size_t v = 0; v < 256; ++v) {
+        for (size_t v = 0; v < pass.buckets; ++v) {
             slot[0][v] = static_cast<uint32_t>(at);
             at += mine[0][v];
             slot[1][v] = static_cast<uint32_t>(at);
@@ -130,11 +180,11 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
         }
         runParts(parts, [&](int part) {
             auto [lo, hi] = rangeOf(part);
-            Counts& s = slot[static_cast<size_t>(part)];
+            uint32_t* s = slot[static_cast<size_t>(part)].data();
             const Rec* src = from;
             Rec* dst = to;
             for (size_t i = lo; i < hi; ++i)
-                dst[s[src[i].b[pos]]++] = src[i];
+                dst[s[pass.digitOf(src[i].b)]++] = src[i];
         });
         std::swap(from, to);
     }
