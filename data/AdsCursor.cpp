@@ -35,7 +35,8 @@ uint32_t TAdsTable::recnoAt(size_t position) const {
     return active_ ? active_->entries.recnos[position] : static_cast<uint32_t>(position + 1);
 }
 
-std::string TAdsTable::indexMismatch(const Order& order, std::vector<uint32_t>* entryOf) const {
+std::string TAdsTable::indexMismatch(const Order& order,
+                                     xbase::RawVector<uint32_t>* entryOf) const {
     // One reading state per thread of the check.
     xbase::RecordScan scan(dbf_), secondScan(dbf_);
     xbase::IndexShape shape;
@@ -79,7 +80,7 @@ void TAdsTable::ensureBuilt(Order& order) {
         if (order.supported) {
             // The check maps every record to its entry: the positions that
             // moving to a record needs, ready at no further cost.
-            std::vector<uint32_t> positions;
+            xbase::RawVector<uint32_t> positions;
             if (indexMismatch(order, &positions).empty()) {
                 order.positionOf = std::move(positions);
                 order.positionsValid = true;

@@ -307,7 +307,8 @@ class TAdsTable {
     // Empty when the order's entries fit the table, else what does not fit.
     // `entryOf`, when given and the entries fit, receives each record's
     // position in the order plus one (0: not in it).
-    std::string indexMismatch(const Order& order, std::vector<uint32_t>* entryOf = nullptr) const;
+    std::string indexMismatch(const Order& order,
+                              xbase::RawVector<uint32_t>* entryOf = nullptr) const;
     bool seekKey(const std::string& key);
     // The key bytes FindKey seeks for a text in the active order.
     std::string findKeyFor(std::string_view value) const;

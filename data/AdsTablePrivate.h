@@ -40,12 +40,12 @@ struct TAdsTable::Order {
     std::shared_ptr<xbase::CdxReader> cdx;
     size_t cdxTag = 0;
     bool loaded() const { return !cdx; }
-    std::vector<uint32_t> positionOf; // recno -> position + 1 (0: not in the order)
+    xbase::RawVector<uint32_t> positionOf; // recno -> position + 1 (0: not in the order)
     bool positionsValid = false;
     // Exact finds: a hash of the distinct keys, each slot the first entry
     // with the key + 1 (0: empty); built at the first find, dropped with the
     // entries.
-    std::vector<uint32_t> slots;
+    xbase::RawVector<uint32_t> slots;
     // The first entry whose key bytes are `sought` (keyLength bytes); size()
     // when none. With nullptr it only builds the hash.
     size_t firstEntryWithKey(const unsigned char* sought);

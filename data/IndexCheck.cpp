@@ -55,7 +55,7 @@ std::string indexDisagreement(const KeyEntries& entries, const IndexShape& shape
                               const std::function<std::string(uint32_t)>& keyOf,
                               const std::function<bool(uint32_t)>& passes,
                               const std::function<bool(uint32_t, const unsigned char*, int)>& keyIs,
-                              int threads, std::vector<uint32_t>* entryOfOut) {
+                              int threads, RawVector<uint32_t>* entryOfOut) {
     const size_t len = entries.keyLength;
     // Two threads where every step only reads: record keys compared in place
     // and no condition to evaluate.
@@ -64,7 +64,7 @@ std::string indexDisagreement(const KeyEntries& entries, const IndexShape& shape
     // Which entry names each record (entry + 1, 0: none). The keys are then
     // compared in record order: the records are read front to back, and only
     // the much smaller key array is visited out of order.
-    std::vector<uint32_t> entryOf(static_cast<size_t>(recordCount) + 1, 0);
+    RawVector<uint32_t> entryOf(static_cast<size_t>(recordCount) + 1, 0);
     std::string badEntry;
     auto mapEntries = [&] {
         for (size_t i = 0; i < entries.size(); ++i) {

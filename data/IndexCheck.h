@@ -45,6 +45,6 @@ indexDisagreement(const KeyEntries& entries, const IndexShape& shape, uint32_t r
                   const std::function<std::string(uint32_t)>& keyOf,
                   const std::function<bool(uint32_t)>& passes,
                   const std::function<bool(uint32_t, const unsigned char*, int)>& keyIs = {},
-                  int threads = 1, std::vector<uint32_t>* entryOf = nullptr);
+                  int threads = 1, RawVector<uint32_t>* entryOf = nullptr);
 
 } // namespace xbase

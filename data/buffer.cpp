@@ -1,10 +1,12 @@
 #include "data/buffer.h"
+#include "data/keys.h"
 
 #include "data/Error.h"
 #include "os/Os.h"
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace xbase {
 
@@ -17,6 +19,18 @@ size_t roundUp(size_t n) {
 }
 
 } // namespace
+
+void* allocateLarge(size_t bytes) {
+    const size_t size = roundUp(bytes);
+    void* p = kes::os::allocatePages(size);
+    if (!p) throw std::bad_alloc();
+    kes::os::adviseHugePages(p, size);
+    return p;
+}
+
+void freeLarge(void* data, size_t bytes) {
+    kes::os::freePages(data, roundUp(bytes));
+}
 
 void adviseHugePages(void* data, size_t size) {
     if (size >= 2 * kHugePage) kes::os::adviseHugePages(data, size);

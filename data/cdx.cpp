@@ -482,8 +482,8 @@ class TreeBuilder {
     void planLeaves() {
         leafStarts_.push_back(0);
         // Every entry's counts are written below: no need to clear them first.
-        dup_.reset(new unsigned char[e_.size()]);
-        trail_.reset(new unsigned char[e_.size()]);
+        dup_.resize(e_.size());
+        trail_.resize(e_.size());
         uint32_t room = kLeafRoom;
         for (size_t i = 0; i < e_.size(); ++i) {
             const unsigned char* k = e_.key(i);
@@ -539,7 +539,7 @@ class TreeBuilder {
     unsigned char pad_;
     LeafFormat f_;
     std::vector<size_t> leafStarts_;
-    std::unique_ptr<unsigned char[]> dup_, trail_; // per entry; a key has at most 240 bytes
+    RawVector<unsigned char> dup_, trail_; // per entry; a key has at most 240 bytes
     size_t interiorCapacity_ = 1;
     size_t pages_ = 0;
 };

@@ -25,7 +25,7 @@ constexpr size_t kFlushThreshold = 8u << 20;
 constexpr size_t kExclusiveFlushThreshold = 256u << 20;
 // A table read through a view of its file is read in pieces of about this
 // size where a pass goes over all its records.
-constexpr uint32_t kCheckChunkBytes = 1u << 20;
+constexpr uint32_t kCheckChunkBytes = 256u << 10;
 
 void stampToday(char* header) {
     kes::LocalTime now = kes::Clock::instance().now();

@@ -5,14 +5,54 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace xbase {
 
+// Memory for arrays of many megabytes: a mapping of its own in huge pages
+// (a few page faults instead of one per 4 KB), handed back to the system when
+// freed. Both throw std::bad_alloc when the system has no room.
+void* allocateLarge(size_t bytes);
+void freeLarge(void* data, size_t bytes);
+constexpr size_t kLargeBlock = size_t(512) << 10;
+
+// Leaves the elements a vector grows by as the memory gives them (arrays of
+// many megabytes are sized first and written whole afterwards: clearing them
+// first would be a second pass over fresh memory), and takes large arrays
+// from allocateLarge.
+template <class T> struct UninitializedAllocator {
+    using value_type = T;
+    UninitializedAllocator() = default;
+    template <class U> UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+
+    T* allocate(size_t n) {
+        if (n * sizeof(T) >= kLargeBlock) return static_cast<T*>(allocateLarge(n * sizeof(T)));
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, size_t n) noexcept {
+        if (n * sizeof(T) >= kLargeBlock)
+            freeLarge(p, n * sizeof(T));
+        else
+            std::allocator<T>().deallocate(p, n);
+    }
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+    template <class U> bool operator==(const UninitializedAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+template <class T> using RawVector = std::vector<T, UninitializedAllocator<T>>;
+
 struct KeyEntries {
     uint16_t keyLength = 0;
-    std::vector<unsigned char> keys; // size() * keyLength bytes
-    std::vector<uint32_t> recnos;
+    RawVector<unsigned char> keys; // size() * keyLength bytes
+    RawVector<uint32_t> recnos;
 
     size_t size() const { return recnos.size(); }
     const unsigned char* key(size_t i) const { return keys.data() + i * keyLength; }

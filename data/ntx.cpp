@@ -75,7 +75,7 @@ std::string headerText(const unsigned char* p, size_t size) {
                             "The index file " + path + " is damaged: " + problem + ".");
 }
 
-std::vector<unsigned char> readWholeFile(const std::string& path) {
+RawVector<unsigned char> readWholeFile(const std::string& path) {
     switch (kes::os::fileKind(path)) {
     case kes::os::FileKind::Missing:
         throw EADSDatabaseError(AE_FILE_NOT_FOUND, "The index file " + path + " does not exist.");
@@ -92,7 +92,7 @@ std::vector<unsigned char> readWholeFile(const std::string& path) {
                                                          " cannot be opened: " + status.reason() +
                                                          ".");
     uint64_t size = 0;
-    std::vector<unsigned char> data;
+    RawVector<unsigned char> data;
     status = file.size(size);
     if (status.ok()) {
         data.resize(static_cast<size_t>(size));
@@ -114,7 +114,7 @@ std::string hex(uint64_t v) {
 
 class TreeReader {
   public:
-    TreeReader(const std::string& path, const std::vector<unsigned char>& data, uint16_t keyLength,
+    TreeReader(const std::string& path, const RawVector<unsigned char>& data, uint16_t keyLength,
                uint16_t maxItems, bool largeFile)
         : path_(path), data_(data), keyLength_(keyLength), itemSize_(keyLength + kItemHead),
           maxItems_(maxItems), largeFile_(largeFile), visited_(data.size() / kPageSize, 0) {}
@@ -135,8 +135,8 @@ class TreeReader {
         return off;
     }
 
-    void walk(uint32_t rootRef, bool unique, std::vector<unsigned char>& keys,
-              std::vector<uint32_t>& recnos) {
+    void walk(uint32_t rootRef, bool unique, RawVector<unsigned char>& keys,
+              RawVector<uint32_t>& recnos) {
         struct Frame {
             const unsigned char* page;
             uint64_t offset;
@@ -211,7 +211,7 @@ class TreeReader {
 
   private:
     const std::string& path_;
-    const std::vector<unsigned char>& data_;
+    const RawVector<unsigned char>& data_;
     size_t keyLength_;
     size_t itemSize_;
     uint16_t maxItems_;
@@ -390,7 +390,7 @@ std::string fitted(std::string s, size_t length) {
 } // namespace
 
 NtxInfo readNtx(const std::string& path, KeyEntries& out) {
-    const std::vector<unsigned char> data = readWholeFile(path);
+    const RawVector<unsigned char> data = readWholeFile(path);
     if (data.size() < kPageSize)
         corrupt(path, "the file has " + std::to_string(data.size()) +
                           " bytes, less than its 1024-byte header");

@@ -263,7 +263,7 @@ TEST(IndexCheck, OneAndTwoThreadsFindTheSameDisagreement) {
         shape.unique = c.unique;
         std::string answers[2];
         for (int threads : {1, 2}) {
-            std::vector<uint32_t> entryOf;
+            xbase::RawVector<uint32_t> entryOf;
             answers[threads - 1] = xbase::indexDisagreement(
                 e, shape, kRecords, [&](uint32_t r) { return keyOfRecord(r); },
                 [](uint32_t) { return true; },

@@ -405,8 +405,10 @@ TEST(Orders, TagsKeepIndexOrderThroughAppendEditAndPack) {
     });
     ASSERT_EQ(tags.size(), 4u);
     EXPECT_EQ(tags[0].name, "CODE");
-    EXPECT_EQ(tags[0].entries.recnos, (std::vector<uint32_t>{1, 2, 3}));
-    EXPECT_EQ(tags[1].entries.recnos, (std::vector<uint32_t>{2, 3, 1}));
+    EXPECT_EQ(std::vector<uint32_t>(tags[0].entries.recnos.begin(), tags[0].entries.recnos.end()),
+              (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_EQ(std::vector<uint32_t>(tags[1].entries.recnos.begin(), tags[1].entries.recnos.end()),
+              (std::vector<uint32_t>{2, 3, 1}));
 }
 
 TEST(Orders, FindKeyIsExactAndLeavesTheCursorWhenNothingIsFound) {
@@ -667,7 +669,9 @@ TEST(Orders, TagsWithExpressionsConditionsAndDescendingOrderWork) {
     ASSERT_EQ(reread.size(), 3u);
     EXPECT_EQ(reread[1].descending, true);
     EXPECT_EQ(reread[2].forExpression, "AMOUNT > 0");
-    EXPECT_EQ(reread[2].entries.recnos, (std::vector<uint32_t>{1, 5}));
+    EXPECT_EQ(
+        std::vector<uint32_t>(reread[2].entries.recnos.begin(), reread[2].entries.recnos.end()),
+        (std::vector<uint32_t>{1, 5}));
 }
 
 // Keys longer than eight bytes that share their first eight (thousands of
