@@ -818,12 +818,12 @@ void prefetch(const void* address) {
 
 } // namespace
 
-std::vector<uint32_t> TAdsTable::FindKeyRecNos(const std::vector<std::string_view>& values) {
+xbase::RawVector<uint32_t> TAdsTable::FindKeyRecNos(const std::vector<std::string_view>& values) {
     return FindKeyRecNos(values.size(),
                          [&values](size_t i, std::string& text) { text.assign(values[i]); });
 }
 
-std::vector<uint32_t>
+xbase::RawVector<uint32_t>
 TAdsTable::FindKeyRecNos(size_t count, const std::function<void(size_t, std::string&)>& textAt,
                          const std::function<void(size_t, uint32_t)>& onFound) {
     requireOpen("find a key");
@@ -832,7 +832,7 @@ TAdsTable::FindKeyRecNos(size_t count, const std::function<void(size_t, std::str
     ensureBuilt(*active_);
     Order& o = *active_;
     o.firstEntryWithKey(nullptr); // the hash is built before any thread reads it
-    std::vector<uint32_t> found(count, 0);
+    xbase::RawVector<uint32_t> found(count, 0);
     // Each seek runs in steps a few seeks apart, each step fetching what the
     // next one reads: the slot of the hash, the entry, the record. Only the
     // last step decides, exactly as FindKey does.

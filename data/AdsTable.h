@@ -245,14 +245,14 @@ class TAdsTable {
     // The records FindKey would land on for many texts at once, 0 for a text
     // it finds nothing for; the cursor stays. The seeks overlap their waits
     // for memory, and many of them are shared out over two threads.
-    std::vector<uint32_t> FindKeyRecNos(const std::vector<std::string_view>& values);
+    xbase::RawVector<uint32_t> FindKeyRecNos(const std::vector<std::string_view>& values);
     // The same for `count` texts, the i-th written into `text` by
     // textAt(i, text) as its seek begins. onFound(i, recno), when given, is
     // told of each record found as soon as it is, while its bytes are at
     // hand. Both are called from either thread.
-    std::vector<uint32_t> FindKeyRecNos(size_t count,
-                                        const std::function<void(size_t, std::string&)>& textAt,
-                                        const std::function<void(size_t, uint32_t)>& onFound = {});
+    xbase::RawVector<uint32_t>
+    FindKeyRecNos(size_t count, const std::function<void(size_t, std::string&)>& textAt,
+                  const std::function<void(size_t, uint32_t)>& onFound = {});
     bool FindKey(kes::Date value);
     bool FindKey(double value);
     bool FindKeyBool(bool value);

@@ -299,9 +299,20 @@ void* allocatePages(size_t size) {
 }
 
 void* growPages(void* data, size_t oldSize, size_t newSize) {
-#ifdef MREMAP_MAYMOVE
-    void* p = ::mremap(data, oldSize, newSize, MREMAP_MAYMOVE);
-    return p == MAP_FAILED ? nullptr : p;
+#if defined(MREMAP_MAYMOVE) && defined(MREMAP_FIXED)
+    // In place when the addresses after it are free; otherwise the pages move
+    // (their tables, not their bytes) into a fresh mapping, which the system
+    // places where huge pages can start, as it does not for a plain move.
+    void* p = ::mremap(data, oldSize, newSize, 0);
+    if (p != MAP_FAILED) return p;
+    void* target = allocatePages(newSize);
+    if (!target) return nullptr;
+    p = ::mremap(data, oldSize, newSize, MREMAP_MAYMOVE | MREMAP_FIXED, target);
+    if (p == MAP_FAILED) {
+        freePages(target, newSize);
+        return nullptr;
+    }
+    return p;
 #else
     void* p = allocatePages(newSize);
     if (!p) return nullptr;

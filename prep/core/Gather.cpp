@@ -436,7 +436,7 @@ void Gathering::processRecords() {
     auto recordOf = [&](uint32_t recno) {
         return records + static_cast<size_t>(recno - 1) * recordLength;
     };
-    std::vector<uint32_t> studentOf;
+    xbase::RawVector<uint32_t> studentOf;
 
     // The rules of the codes met so far. The code tables are read by one
     // thread at a time; each half keeps the rules it met, and its counts.

@@ -834,7 +834,7 @@ TEST(Orders, FindKeyRecNosAgreesWithFindKey) {
         t.First();
         const uint32_t here = t.RecNo();
         const std::vector<std::string_view> texts(c.texts.begin(), c.texts.end());
-        const std::vector<uint32_t> found = t.FindKeyRecNos(texts);
+        const auto found = t.FindKeyRecNos(texts);
         EXPECT_EQ(t.RecNo(), here);
         ASSERT_EQ(found.size(), texts.size());
         for (size_t i = 0; i<texts.size(); i += c.texts.size()> 100 ? 97 : 1) {
