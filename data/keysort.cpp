@@ -67,13 +67,16 @@ template <class Work> void runParts(int parts, const Work& work) {
 // and positions with few values (digits, a month's first figure) share one
 // pass instead of taking one each.
 struct Pass {
+    // At most eleven positions: each has two values at least, and 2^11 digits.
+    static constexpr size_t kMaxPositions = 11;
     size_t buckets = 1;
-    std::vector<size_t> at;
-    std::vector<std::array<uint32_t, 256>> weight;
+    size_t positions = 0;
+    std::array<size_t, kMaxPositions> at{};
+    std::array<std::array<uint32_t, 256>, kMaxPositions> weight{};
 
     uint32_t digitOf(const unsigned char* b) const {
-        uint32_t d = 0;
-        for (size_t j = 0; j < at.size(); ++j)
+        uint32_t d = weight[0][b[at[0]]];
+        for (size_t j = 1; j < positions; ++j)
             d += weight[j][b[at[j]]];
         return d;
     }
@@ -82,6 +85,7 @@ struct Pass {
 // The most digits one pass may have: enough to merge three decimal figures,
 // few enough that the places the entries go stay in the caches.
 constexpr size_t kMaxBuckets = 2048;
+static_assert(size_t(1) << Pass::kMaxPositions == kMaxBuckets);
 
 // The passes over entries of S bytes at `records` (key bytes at the front,
 // already inverted when descending); the sorted entries go into `out`.
@@ -125,6 +129,7 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
     // The passes: positions in order, as many to a pass as its digits allow.
     // A byte that every entry shares leaves the order as it is: no pass.
     std::vector<Pass> plan;
+    plan.reserve(positions.size());
     for (size_t p = 0; p < positions.size(); ++p) {
         std::array<uint32_t, 256> rank{};
         uint32_t values = 0;
@@ -135,8 +140,9 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
         Pass& pass = plan.back();
         for (uint32_t& r : rank)
             r *= static_cast<uint32_t>(pass.buckets);
-        pass.at.push_back(positions[p]);
-        pass.weight.push_back(rank);
+        pass.at[pass.positions] = positions[p];
+        pass.weight[pass.positions] = rank;
+        ++pass.positions;
         pass.buckets *= values;
     }
 
