@@ -342,3 +342,36 @@ TEST(ProcessFigures, MemoryTouchedAndWorkDoneShow) {
     EXPECT_GE(peak, peakBefore);
     EXPECT_GT(os::processorSeconds(), processorBefore);
 }
+
+// Pages that grow keep their bytes, and the part they grow by reads as zero,
+// whether they grow where they are or move: blocks taken between the steps
+// stand in the way of growing in place.
+TEST(Pages, GrownPagesKeepTheirBytesAndGrowByZeros) {
+    constexpr size_t kStep = 2u << 20;
+    size_t size = kStep;
+    char* data = static_cast<char*>(os::allocatePages(size));
+    ASSERT_NE(data, nullptr);
+    auto byteAt = [](size_t i) { return static_cast<char>((i * 131 + i / 4096) | 1); };
+    for (size_t i = 0; i < size; ++i)
+        data[i] = byteAt(i);
+    std::vector<void*> inTheWay;
+    for (int step = 0; step < 6; ++step) {
+        SCOPED_TRACE("growing to " + std::to_string((size + kStep * (step + 1)) >> 20) + " MB");
+        inTheWay.push_back(os::allocatePages(kStep));
+        static_cast<char*>(inTheWay.back())[0] = 1;
+        const size_t grown = size + kStep * (step + 1);
+        char* moved = static_cast<char*>(os::growPages(data, size, grown));
+        ASSERT_NE(moved, nullptr);
+        for (size_t i = 0; i < size; ++i)
+            ASSERT_EQ(moved[i], byteAt(i)) << "byte " << i;
+        for (size_t i = size; i < grown; ++i)
+            ASSERT_EQ(moved[i], 0) << "byte " << i;
+        for (size_t i = size; i < grown; ++i)
+            moved[i] = byteAt(i);
+        data = moved;
+        size = grown;
+    }
+    os::freePages(data, size);
+    for (void* block : inTheWay)
+        os::freePages(block, kStep);
+}
