@@ -12,17 +12,17 @@
 
 namespace xbase {
 
-// Memory for arrays of many megabytes: a mapping of its own in huge pages
-// (a few page faults instead of one per 4 KB), handed back to the system when
-// freed. Both throw std::bad_alloc when the system has no room.
+// Memory for arrays of half a megabyte or more: a mapping of its own in huge
+// pages (one page fault per 2 MB instead of one per 4 KB), handed back to the
+// system when freed. allocateLarge throws std::bad_alloc when there is no room.
 void* allocateLarge(size_t bytes);
 void freeLarge(void* data, size_t bytes);
 constexpr size_t kLargeBlock = size_t(512) << 10;
 
-// Leaves the elements a vector grows by as the memory gives them (arrays of
-// many megabytes are sized first and written whole afterwards: clearing them
-// first would be a second pass over fresh memory), and takes large arrays
-// from allocateLarge.
+// Leaves the elements a vector grows by as the memory gives them (large
+// arrays are sized first and written whole afterwards: clearing them first
+// would be a second pass over fresh memory), and takes large arrays from
+// allocateLarge.
 template <class T> struct UninitializedAllocator {
     using value_type = T;
     UninitializedAllocator() = default;
