@@ -173,6 +173,12 @@ class TAdsTable {
     TField& FieldByName(std::string_view name);
     TField* FindField(std::string_view name);
     const std::vector<xbase::FieldDef>& FieldDefs() const { return dbf_.fields(); }
+    // The current record's bytes as its fields read them (the pending change
+    // while editing), deletion flag first; FieldDefs() tell where each field
+    // lies. Valid until the record changes or the cursor moves.
+    std::string_view RecordBytes() const {
+        return std::string_view(currentRecord(), dbf_.recordLength());
+    }
 
     void Edit();
     void Append();

@@ -153,7 +153,31 @@ void TCSVExport::prepareColumns() {
             columns_.push_back(c);
         }
     }
+    prepareFixedRuns();
     columnsReady_ = true;
+}
+
+void TCSVExport::prepareFixedRuns() {
+    fixedRuns_.clear();
+    if (!separatorText_.empty() || columns_.empty()) return;
+    const std::vector<xbase::FieldDef>& defs = DataSet->FieldDefs();
+    for (const Column& c : columns_) {
+        const xbase::FieldDef& def = defs[static_cast<size_t>(c.index)];
+        // Trimming and padding give back the stored bytes only when a blank
+        // stays a blank; a delimiter around the value has no place in a run.
+        if (!c.translate || c.enclose || static_cast<size_t>(c.width) != def.length ||
+            c.lineSafe[0][static_cast<unsigned char>(' ')] != ' ') {
+            fixedRuns_.clear();
+            return;
+        }
+        if (!fixedRuns_.empty() &&
+            fixedRuns_.back().offset + fixedRuns_.back().length == def.offset &&
+            *fixedRuns_.back().table == c.lineSafe[0]) {
+            fixedRuns_.back().length += def.length;
+        } else {
+            fixedRuns_.push_back(FixedRun{def.offset, def.length, &c.lineSafe[0]});
+        }
+    }
 }
 
 std::string TCSVExport::valueText(const Column& column, bool fixed) {
@@ -257,6 +281,22 @@ void TCSVExport::appendText(const Column& column, bool fixed, std::string& line)
 bool TCSVExport::renderLine(bool fixed, std::string& line) {
     if (!columnsReady_) prepareColumns();
     const size_t start = line.size();
+    if (fixed && !fixedRuns_.empty()) {
+        const char* record = DataSet->RecordBytes().data();
+        size_t width = 0;
+        for (const FixedRun& run : fixedRuns_)
+            width += run.length;
+        line.resize(start + width);
+        char* out = line.data() + start;
+        for (const FixedRun& run : fixedRuns_) {
+            const std::array<char, 256>& table = *run.table;
+            const char* in = record + run.offset;
+            for (size_t i = 0; i < run.length; ++i)
+                out[i] = table[static_cast<unsigned char>(in[i])];
+            out += run.length;
+        }
+        return true;
+    }
     try {
         bool first = true;
         for (const Column& c : columns_) {

@@ -12,6 +12,7 @@
 #include "data/AdsTable.h"
 #include "os/Os.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -116,9 +117,18 @@ class TCSVExport {
 
   private:
     struct Column;
+    // Fixed lines of text columns as wide as their fields, with nothing
+    // between the columns: neighbouring fields make one run of bytes that
+    // goes across through one table.
+    struct FixedRun {
+        size_t offset = 0; // in the record
+        size_t length = 0;
+        const std::array<char, 256>* table = nullptr;
+    };
     bool OpenOutput();
     void CloseOutput(bool complete);
     void prepareColumns();
+    void prepareFixedRuns();
     // Appends the current record's line to `line`; false (and `line` as it
     // was) when it cannot be rendered.
     bool renderLine(bool fixed, std::string& line);
@@ -150,5 +160,7 @@ class TCSVExport {
     std::string delimiterText_;
     std::string separatorText_;
     std::vector<Column> columns_;
+    // Empty when a fixed line needs the columns one by one.
+    std::vector<FixedRun> fixedRuns_;
     bool columnsReady_ = false;
 };

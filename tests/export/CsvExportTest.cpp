@@ -191,6 +191,47 @@ TEST_F(CsvExportTest, ExampleOfTwoCharacterFields) {
     EXPECT_EQ(readFile(out()), "\"X\",\"YZ\"\r\n");
 }
 
+// Fixed lines of text fields go across byte for byte; a field left out of
+// the line leaves no trace of its bytes, wherever it stands.
+TEST_F(CsvExportTest, FixedTextColumnsKeepTheirPlacesAroundFieldsLeftOut) {
+    TAdsTable::AdsCreateTable(scratch_.dir() + "F.dbf", ttAdsCDX, OEM, 0,
+                              "A,C,3,0;B,C,2,0;C,C,4,0;D,N,3,0;");
+    TAdsTable f;
+    f.DatabaseName = scratch_.dir();
+    f.SetTableName("F");
+    f.TableType = ttAdsCDX;
+    f.Open();
+    f.Append();
+    f.FieldByName("A").SetAsString("X\r");
+    f.FieldByName("B").SetAsString("YY");
+    f.FieldByName("C").SetAsString("M\xC3\x9C\n");
+    f.FieldByName("D").SetAsInteger(7);
+    f.Post();
+    struct Case {
+        const char* name;
+        TFieldListAction action;
+        std::vector<std::string> list;
+        const char* expected;
+    } cases[] = {
+        {"all text", flaExclude, {"D"}, "X  YYM\xDC  "},
+        {"middle left out", flaExclude, {"B", "D"}, "X  M\xDC  "},
+        {"first left out", flaExclude, {"A", "D"}, "YYM\xDC  "},
+        {"with a number", flaExclude, {"B"}, "X  M\xDC  7  "},
+        {"one field", flaInclude, {"C"}, "M\xDC  "},
+    };
+    TCSVExport e;
+    e.DataSet = &f;
+    e.OutputFile = out();
+    e.ExportType = expFixed;
+    e.FieldSeparator = fspNone;
+    for (const Case& c : cases) {
+        e.FieldListAction = c.action;
+        e.SetFieldList(c.list);
+        ASSERT_EQ(e.Execute(), 1) << c.name;
+        EXPECT_EQ(readFile(out()), std::string(c.expected) + "\r\n") << c.name;
+    }
+}
+
 // A value can hold the layout's own characters (a name typed with a line break,
 // a "|" or a quote); it must stay one value on one line.
 TEST_F(CsvExportTest, ValuesCannotBreakTheLayout) {
