@@ -62,12 +62,7 @@ class CsvExportTest : public ::testing::Test {
     // Record i holds NAME "N<i>", SSN "SSN<i>", AMOUNT i, BORN 2001-01-05 (empty
     // for record 2), OK true for odd i.
     void makeTable(int count) {
-        TAdsTable::AdsCreateTable(scratch_.dir() + "T.dbf", ttAdsCDX, OEM, 0,
-                                  "NAME,C,10,0;SSN,C,11,0;AMOUNT,N,6,0;BORN,D,8,0;OK,L,1,0;");
-        table_.DatabaseName = scratch_.dir();
-        table_.SetTableName("T");
-        table_.TableType = ttAdsCDX;
-        table_.Open();
+        createAndOpen(table_, "T", "NAME,C,10,0;SSN,C,11,0;AMOUNT,N,6,0;BORN,D,8,0;OK,L,1,0;");
         for (int i = 1; i <= count; ++i) {
             table_.Append();
             table_.FieldByName("NAME").SetAsString("N" + std::to_string(i));
@@ -81,6 +76,14 @@ class CsvExportTest : public ::testing::Test {
         exporter_.OutputFile = out();
         messages_.progress = &progress_;
         exporter_.SetOperator(&messages_);
+    }
+    // A new OEM table `name` in the scratch folder with `fields`, opened.
+    void createAndOpen(TAdsTable& table, const std::string& name, const std::string& fields) {
+        TAdsTable::AdsCreateTable(scratch_.dir() + name + ".dbf", ttAdsCDX, OEM, 0, fields);
+        table.DatabaseName = scratch_.dir();
+        table.SetTableName(name);
+        table.TableType = ttAdsCDX;
+        table.Open();
     }
     std::string out() const { return scratch_.dir() + "out.txt"; }
     std::vector<std::string> lines() const {
@@ -167,12 +170,8 @@ TEST_F(CsvExportTest, LinesOfEachLayout) {
 }
 
 TEST_F(CsvExportTest, ExampleOfTwoCharacterFields) {
-    TAdsTable::AdsCreateTable(scratch_.dir() + "AB.dbf", ttAdsCDX, OEM, 0, "A,C,3,0;B,C,2,0;");
     TAdsTable ab;
-    ab.DatabaseName = scratch_.dir();
-    ab.SetTableName("AB");
-    ab.TableType = ttAdsCDX;
-    ab.Open();
+    createAndOpen(ab, "AB", "A,C,3,0;B,C,2,0;");
     ab.Append();
     ab.FieldByName("A").SetAsString("X");
     ab.FieldByName("B").SetAsString("YZ");
@@ -194,13 +193,8 @@ TEST_F(CsvExportTest, ExampleOfTwoCharacterFields) {
 // Fixed lines of text fields go across byte for byte; a field left out of
 // the line leaves no trace of its bytes, wherever it stands.
 TEST_F(CsvExportTest, FixedTextColumnsKeepTheirPlacesAroundFieldsLeftOut) {
-    TAdsTable::AdsCreateTable(scratch_.dir() + "F.dbf", ttAdsCDX, OEM, 0,
-                              "A,C,3,0;B,C,2,0;C,C,4,0;D,N,3,0;");
     TAdsTable f;
-    f.DatabaseName = scratch_.dir();
-    f.SetTableName("F");
-    f.TableType = ttAdsCDX;
-    f.Open();
+    createAndOpen(f, "F", "A,C,3,0;B,C,2,0;C,C,4,0;D,N,3,0;");
     f.Append();
     f.FieldByName("A").SetAsString("X\r");
     f.FieldByName("B").SetAsString("YY");
@@ -235,12 +229,8 @@ TEST_F(CsvExportTest, FixedTextColumnsKeepTheirPlacesAroundFieldsLeftOut) {
 // A value can hold the layout's own characters (a name typed with a line break,
 // a "|" or a quote); it must stay one value on one line.
 TEST_F(CsvExportTest, ValuesCannotBreakTheLayout) {
-    TAdsTable::AdsCreateTable(scratch_.dir() + "V.dbf", ttAdsCDX, OEM, 0, "A,C,10,0;B,C,1,0;");
     TAdsTable v;
-    v.DatabaseName = scratch_.dir();
-    v.SetTableName("V");
-    v.TableType = ttAdsCDX;
-    v.Open();
+    createAndOpen(v, "V", "A,C,10,0;B,C,1,0;");
     v.Append();
     v.FieldByName("A").SetAsString("O\"N|,\tA\r\nB");
     v.FieldByName("B").SetAsString("Z");
