@@ -77,6 +77,8 @@ struct TCSVExport::Column {
     // delimited lines, a one-character separator) as blanks: [0] for fixed
     // lines, [1] for delimited ones.
     std::array<std::array<char, 256>, 2> lineSafe{};
+    // Text fields: where the stored bytes lie in the record.
+    size_t offset = 0, length = 0;
 };
 
 TCSVExport::TCSVExport() = default;
@@ -136,6 +138,8 @@ void TCSVExport::prepareColumns() {
             c.field = &f;
             c.type = f.DataType();
             if (c.type == ftString) {
+                c.offset = DataSet->FieldDefs()[static_cast<size_t>(i)].offset;
+                c.length = DataSet->FieldDefs()[static_cast<size_t>(i)].length;
                 c.translate = &kes::byteTranslation(DataSet->CodePage(), OutputCodePage);
                 for (int fixed = 0; fixed < 2; ++fixed) {
                     const bool blankSeparator = !fixed && separatorText_.size() == 1;
@@ -236,9 +240,8 @@ void TCSVExport::containValue(std::string& v, bool fixed, bool enclosed) const {
 
 // A text value straight from the stored bytes: what valueText and
 // containValue make of it, without the detour through UTF-8.
-void TCSVExport::appendText(const Column& column, bool fixed, std::string& line) const {
-    const std::string_view stored = column.field->RawBytes();
-    const std::array<char, 256>& translate = *column.translate;
+void TCSVExport::appendText(const Column& column, std::string_view stored, bool fixed,
+                            std::string& line) const {
     if (fixed && static_cast<size_t>(column.width) == stored.size() &&
         column.lineSafe[0][static_cast<unsigned char>(' ')] == ' ') {
         // A fixed column as wide as the field: the blanks that trimming
@@ -251,31 +254,31 @@ void TCSVExport::appendText(const Column& column, bool fixed, std::string& line)
         return;
     }
     const std::string_view bytes = kes::trimRight(stored);
-    const bool blankSeparator = !fixed && separatorText_.size() == 1;
-    const bool doubleDelimiter = !fixed && column.enclose && delimiterText_.size() == 1;
-    if (!doubleDelimiter) {
-        // One byte out for every byte in: the line grows once.
-        const std::array<char, 256>& safe = column.lineSafe[fixed ? 0 : 1];
-        const size_t width = static_cast<size_t>(std::max(column.width, 0));
-        const size_t pad = fixed && bytes.size() < width ? width - bytes.size() : 0;
-        const size_t at = line.size();
-        line.resize(at + bytes.size() + pad, ' ');
-        char* out = line.data() + at;
-        for (size_t i = 0; i < bytes.size(); ++i)
-            out[i] = safe[static_cast<unsigned char>(bytes[i])];
+    const std::array<char, 256>& safe = column.lineSafe[fixed ? 0 : 1];
+    const size_t at = line.size();
+    if (!fixed && column.enclose && delimiterText_.size() == 1) {
+        // A delimiter inside the value is doubled. The delimiter is a quote,
+        // never a blank or a line break, so a byte that the table made a
+        // blank is never taken for one.
+        const char delimiter = delimiterText_[0];
+        line.resize(at + 2 * bytes.size());
+        char* const begin = line.data() + at;
+        char* out = begin;
+        for (const char byte : bytes) {
+            const char ch = safe[static_cast<unsigned char>(byte)];
+            *out++ = ch;
+            if (ch == delimiter) *out++ = ch;
+        }
+        line.resize(at + static_cast<size_t>(out - begin));
         return;
     }
-    for (const char byte : bytes) {
-        const char ch = translate[static_cast<unsigned char>(byte)];
-        if (ch == '\r' || ch == '\n' || (blankSeparator && ch == separatorText_[0])) {
-            line += ' ';
-        } else {
-            line += ch;
-            if (doubleDelimiter && ch == delimiterText_[0]) line += ch;
-        }
-    }
-    if (fixed && static_cast<int>(bytes.size()) < column.width)
-        line.append(static_cast<size_t>(column.width) - bytes.size(), ' ');
+    // One byte out for every byte in: the line grows once.
+    const size_t width = static_cast<size_t>(std::max(column.width, 0));
+    const size_t pad = fixed && bytes.size() < width ? width - bytes.size() : 0;
+    line.resize(at + bytes.size() + pad, ' ');
+    char* out = line.data() + at;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        out[i] = safe[static_cast<unsigned char>(bytes[i])];
 }
 
 bool TCSVExport::renderLine(bool fixed, std::string& line) {
@@ -298,13 +301,14 @@ bool TCSVExport::renderLine(bool fixed, std::string& line) {
         return true;
     }
     try {
+        const std::string_view record = DataSet->RecordBytes();
         bool first = true;
         for (const Column& c : columns_) {
             if (!first) line += separatorText_;
             first = false;
             if (c.enclose) line += delimiterText_;
             if (c.translate) {
-                appendText(c, fixed, line);
+                appendText(c, record.substr(c.offset, c.length), fixed, line);
             } else {
                 std::string v = valueText(c, fixed);
                 containValue(v, fixed, c.enclose);

@@ -133,7 +133,8 @@ class TCSVExport {
     // was) when it cannot be rendered.
     bool renderLine(bool fixed, std::string& line);
     std::string valueText(const Column& column, bool fixed);
-    void appendText(const Column& column, bool fixed, std::string& line) const;
+    void appendText(const Column& column, std::string_view stored, bool fixed,
+                    std::string& line) const;
     void containValue(std::string& value, bool fixed, bool enclosed) const;
     void writeLine(const std::string& bytes);
     void flushBuffer();
