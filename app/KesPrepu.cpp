@@ -1,8 +1,8 @@
 #include "app/KesPrepu.h"
 
+#include "app/core/IniFile.h"
 #include "app/core/PeriodList.h"
-#include "app/core/PreparationPlan.h"
-#include "app/core/ProgramState.h"
+#include "app/core/Preparation.h"
 #include "app/core/Settings.h"
 #include "app/glrunone.h"
 #include "common/Paths.h"
@@ -153,7 +153,7 @@ void TKesPrepMainForm::createControls() {
 }
 
 void TKesPrepMainForm::FormCreate() {
-    ProgramState& program = Program();
+    ProgramState& program = program_;
     if (!settingsDir_.empty()) {
         program.ExeDir = settingsDir_;
         if (program.ExeDir.back() != PathDelim) program.ExeDir += PathDelim;
@@ -191,9 +191,11 @@ void TKesPrepMainForm::FormActivate() {
     activated_ = true;
     if (GLRunOnce1->AlreadyRunning()) GLRunOnce1->SwitchToPreviousInstance();
 
-    ProgramState& program = Program();
-    const StartupSettings loaded = LoadStartupSettings(program.ExeDir);
-    ApplyStartupSettings(loaded, program);
+    const SettingsValues loaded = ReadSettings(SettingsFile());
+    program_.DataDir = loaded.DataDir;
+    program_.Kinds = loaded.Kinds;
+    program_.Fields = loaded.Fields;
+    program_.FileFormat = loaded.FileFormat;
     SavedPeriod = loaded.SavedPeriod;
     rgSearch->setItemIndex(loaded.SearchItem);
     if (loaded.SelectedDates) rbSelectedDates->setChecked(true);
@@ -214,8 +216,12 @@ void TKesPrepMainForm::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
+std::string TKesPrepMainForm::SettingsFile() const {
+    return SettingsFilePath(program_.ExeDir);
+}
+
 void TKesPrepMainForm::FormDestroy() {
-    ProgramState& program = Program();
+    ProgramState& program = program_;
     // Only a window whose settings were loaded saves them: one that never
     // got that far would overwrite the file with the controls' defaults.
     if (activated_) {
@@ -226,7 +232,7 @@ void TKesPrepMainForm::FormDestroy() {
         values.SelectedDates = rbSelectedDates->isChecked();
         values.BeginDate = edtBegDate->date();
         values.EndDate = edtEndDate->date();
-        SaveClosingSettings(program.ExeDir, values);
+        SaveClosingSettings(SettingsFile(), values);
     }
     program.PeriodRows.clear();
     program.PeriodNumbers.clear();
@@ -234,7 +240,7 @@ void TKesPrepMainForm::FormDestroy() {
 }
 
 std::string TKesPrepMainForm::ListBox2GetItem(int index) const {
-    const auto& rows = Program().PeriodRows;
+    const auto& rows = program_.PeriodRows;
     if (index < 0 || index >= static_cast<int>(rows.size())) return {};
     return rows[index];
 }
@@ -243,7 +249,7 @@ void TKesPrepMainForm::ListBox2Click() {
     const int row = ListBox2->itemIndex();
     btnAuto->setEnabled(row >= 0);
     btnFind->setEnabled(row >= 0);
-    Program().SelectedPeriodIndex = row;
+    program_.SelectedPeriodIndex = row;
 }
 
 void TKesPrepMainForm::rbAllDatesClick() {
@@ -259,18 +265,8 @@ void TKesPrepMainForm::btnTodayClick() {
     edtEndDate->setDate(today);
 }
 
-SearchChoices TKesPrepMainForm::CurrentSearchChoices() const {
-    SearchChoices choices;
-    choices.PeriodRow = ListBox2->itemIndex();
-    choices.SearchItem = rgSearch->itemIndex();
-    choices.SelectedDates = rbSelectedDates->isChecked();
-    choices.BeginDate = edtBegDate->date();
-    choices.EndDate = edtEndDate->date();
-    return choices;
-}
-
 void TKesPrepMainForm::BuildPeriodList() {
-    ProgramState& program = Program();
+    ProgramState& program = program_;
     ui::processEvents();
     // The list asks for rows by index whenever it repaints, also while a
     // message box is open during the scan; with no rows it asks for none.
@@ -301,29 +297,28 @@ void TKesPrepMainForm::BuildPeriodList() {
     if (saved >= 0) {
         ListBox2->setItemIndex(saved);
         program.SelectedPeriodIndex = saved;
-        program.PeriodDir = PeriodFolderOfRow(saved);
     }
     ListBox2->viewport()->update();
     ui::processEvents();
 }
 
 void TKesPrepMainForm::btnSettingsClick() {
-    ProgramState& program = Program();
+    ProgramState& program = program_;
     // The code tables are the dialog's alone while it is open, backed up
     // before it opens: no preparation gathers by them meanwhile. The session
     // outlives the dialog, whose tables write their last pending row when it
     // is destroyed.
     CodeTableSession codeTables(program.DataDir);
-    TSetPathtoORVAForm form(this);
+    TSetPathtoORVAForm form(this, program);
     form.Edit2->setText(QString::fromStdString(program.DataDir));
-    form.chkPlacement->setChecked(program.IncludePlacement);
-    form.chkAssessment->setChecked(program.IncludeAssessment);
-    form.chkScores->setChecked(program.IncludeScores);
+    form.chkPlacement->setChecked(program.Kinds.Placement);
+    form.chkAssessment->setChecked(program.Kinds.Assessment);
+    form.chkScores->setChecked(program.Kinds.Scores);
     form.rgFileFormat->setItemIndex(program.FileFormat);
-    form.chkPandA->setChecked(program.IncludePandA);
-    form.chkAttempt->setChecked(program.IncludeAttempted);
-    form.chkSubscores->setChecked(program.IncludeSubscores);
-    form.chkSiteCode->setChecked(program.IncludeSiteCode);
+    form.chkPandA->setChecked(program.Fields.PandA);
+    form.chkAttempt->setChecked(program.Fields.Attempted);
+    form.chkSubscores->setChecked(program.Fields.Subscores);
+    form.chkSiteCode->setChecked(program.Fields.SiteCode);
 
     if (!codeTables.editable()) {
         // The other settings can still be changed.
@@ -348,63 +343,67 @@ void TKesPrepMainForm::btnSettingsClick() {
     // that a file that cannot be written loses none of them for this run.
     const std::string typed = form.Edit2->text().toStdString();
     const bool newDirectory = typed != program.DataDir;
-    program.IncludePlacement = form.chkPlacement->isChecked();
-    program.IncludeAssessment = form.chkAssessment->isChecked();
-    program.IncludeScores = form.chkScores->isChecked();
+    program.Kinds = {form.chkPlacement->isChecked(), form.chkAssessment->isChecked(),
+                     form.chkScores->isChecked()};
     // A stored layout that is none of the four shows no choice; unless the
     // operator picks one it stays as stored (the export refuses it and says
     // so) instead of becoming -1.
     if (form.rgFileFormat->itemIndex() >= 0) program.FileFormat = form.rgFileFormat->itemIndex();
-    program.IncludePandA = form.chkPandA->isChecked();
-    program.IncludeAttempted = form.chkAttempt->isChecked();
-    program.IncludeSubscores = form.chkSubscores->isChecked();
-    program.IncludeSiteCode = form.chkSiteCode->isChecked();
+    program.Fields = {form.chkAttempt->isChecked(), form.chkSubscores->isChecked(),
+                      form.chkPandA->isChecked(), form.chkSiteCode->isChecked()};
     if (newDirectory) {
         program.DataDir = NormalizePath(typed);
         BuildPeriodList();
         ListBox2Click();
     }
-    SaveDialogSettings(program.ExeDir, program);
+    SaveDialogSettings(SettingsFile(), program.DataDir, program.Kinds, program.FileFormat,
+                       program.Fields);
 }
 
-bool TKesPrepMainForm::PrepareSearch() {
-    SearchChoices choices;
-    choices.PeriodRow = ListBox2->itemIndex();
-    choices.SearchItem = rgSearch->itemIndex();
-    choices.SelectedDates = rbSelectedDates->isChecked();
-    // An empty picker, or one holding text that is no date, reads as day zero.
-    choices.BeginDate = edtBegDate->date();
-    choices.EndDate = edtEndDate->date();
-    const std::string message = ApplySearchChoices(Program(), choices);
-    if (message.empty()) return true;
-    ui::showError(message, this);
-    return false;
+std::optional<PlanChoices> TKesPrepMainForm::PrepareSearch() {
+    PlanChoices choices = ChoicesOf(program_);
+    const int row = ListBox2->itemIndex();
+    if (row >= 0) choices.Period = std::to_string(row + 1);
+    choices.SearchTemporary = rgSearch->itemIndex() == 0;
+    choices.Dates = DateSelection::All();
+    if (rbSelectedDates->isChecked()) {
+        // An empty picker, or one holding text that is no date, reads as day zero.
+        choices.Dates = DateSelection::Between(edtBegDate->date(), edtEndDate->date());
+        const std::string refused = DateSelectionMessage(*choices.Dates);
+        if (!refused.empty()) {
+            ui::showError(refused, this);
+            return std::nullopt;
+        }
+    }
+    return choices;
 }
 
 void TKesPrepMainForm::btnFindClick() {
-    if (!PrepareSearch()) return;
+    const auto choices = PrepareSearch();
+    if (!choices) return;
     // One preparation at a time per data folder, held from the gathering until
     // the selection window closes: the operator may export from it more than
     // once, and every export must be of the rows gathered here.
-    const ProgramState& program = Program();
-    const auto preparation = HoldPreparation(program.DataDir, program.PeriodDir);
+    Preparation preparation(MakePreparationPlan(SettingsFile(), *choices, PlanUse::Windows));
     std::string account;
     {
-        // The gathering runs in an automatic preparation window that is never
-        // shown; its texts and progress appear on this window's status panel.
-        TAutoPrepForm gathering(this);
-        gathering.ReportProgressOn(StatusBar1, ProgressBar1);
-        gathering.GatherRecords();
-        if (gathering.GatherCancelled()) return;
-        account = GatherAccountText(gathering.Account());
+        // The gathering's texts and progress appear on this window's status panel.
+        ui::PreparationOperator gathering(this, StatusBar1, ProgressBar1);
+        const GatherReport report = preparation.Gather(gathering);
+        if (report == GatherResult::Cancelled) {
+            ui::requestTermination();
+            return;
+        }
+        account = GatherAccountText(report.account);
     }
-    TListKestalScoresForm selection(this);
+    TListKestalScoresForm selection(this, preparation);
     selection.ShowGatherAccount(account);
     selection.exec();
 }
 
 void TKesPrepMainForm::btnAutoClick() {
-    if (!PrepareSearch()) return;
-    TAutoPrepForm automatic(this);
+    const auto choices = PrepareSearch();
+    if (!choices) return;
+    TAutoPrepForm automatic(this, *choices, SettingsFile());
     automatic.exec();
 }

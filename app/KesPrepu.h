@@ -7,11 +7,13 @@
 #pragma once
 
 #include "app/core/PreparationPlan.h"
+#include "app/core/ProgramState.h"
 #include "data/AdsTable.h"
 #include "ui/WindowOperator.h"
 
 #include <QWidget>
 
+#include <optional>
 #include <string>
 
 class QGroupBox;
@@ -48,19 +50,15 @@ class TKesPrepMainForm : public QWidget {
     void btnFindClick();
     void btnAutoClick();
 
-    // The first part of Find and Auto Prepare: the period folder, the date
-    // filter and the Search choice from the window's controls. False when a
-    // date message was shown; the filter and the Search choice then keep
-    // their previous values.
-    bool PrepareSearch();
+    // The first part of Find and Auto Prepare: the choices of a preparation
+    // from the window's controls (period, Search choice, dates) and from what
+    // the window holds (data directory, record kinds, optional fields,
+    // layout). Nothing when a date message was shown.
+    std::optional<PlanChoices> PrepareSearch();
     void btnSettingsClick();
 
     // Lists the testing periods of DataDir and restores the saved one.
     void BuildPeriodList();
-
-    // What Find and Auto Prepare start from, as the controls hold it now (see
-    // ApplySearchChoices).
-    SearchChoices CurrentSearchChoices() const;
 
     // True once the activation step has run (it runs once per run).
     bool Activated() const { return activated_; }
@@ -93,6 +91,13 @@ class TKesPrepMainForm : public QWidget {
     // "Testing Periods"/"ORVA From" as read at start-up.
     std::string SavedPeriod;
 
+    // The program-wide state: the data directory, the period list, the
+    // record kinds, optional fields and layout, for the whole run.
+    ProgramState& Program() { return program_; }
+    const ProgramState& Program() const { return program_; }
+    // KesPrep.ini in the program's folder.
+    std::string SettingsFile() const;
+
     // How the main window's own operations talk to the operator: message
     // boxes over this window. Its status panel and progress bar stay unused.
     Operator& MainOperator() { return operator_; }
@@ -107,6 +112,7 @@ class TKesPrepMainForm : public QWidget {
     void firstActivation();
 
     ui::WindowOperator operator_{this};
+    ProgramState program_;
     std::string settingsDir_;
     bool activationQueued_ = false;
     bool activated_ = false;

@@ -5,19 +5,15 @@
 // options of the command line. No windows, no display needed.
 //
 // The program is three steps: the command line becomes the choices of a
-// PreparationPlan (app/core), the plan is checked, and the preparation runs
+// PreparationPlan (app/core), the plan is checked, and a Preparation runs it
 // with a TerminalOperator for everything it has to say.
 #include "app/core/IniFile.h"
-#include "app/core/PreparationPlan.h"
+#include "app/core/Preparation.h"
 #include "app/core/TerminalOperator.h"
 #include "common/Paths.h"
 #include "common/PdfReportSurface.h"
-#include "common/PreparationLock.h"
 #include "common/Text.h"
-#include "data/AdsTable.h"
-#include "export/core/ExportWriter.h"
 #include "os/Os.h"
-#include "prep/core/Gather.h"
 #include "settings/core/LayoutReport.h"
 
 #include <iostream>
@@ -309,29 +305,23 @@ int writeLayoutReport(const std::string& pdfPath, const std::string& settingsFil
 int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     // One preparation at a time per data folder, from the gathering to the
     // end of the export.
-    std::optional<PreparationLock> lock;
+    std::optional<Preparation> preparation;
     try {
-        lock.emplace(plan.DataDir);
+        preparation.emplace(plan);
     } catch (const EPreparationBusy& e) {
         op.ShowError(e.what());
         return kExitBusy;
     }
-    const GatherReport gathered = GatherRecords(plan.Gathering(), op);
+    const GatherReport gathered = preparation->Gather(op);
     if (gathered == GatherResult::Cancelled) return kExitCancelled;
     op.EndProgressBar();
 
-    const ExportOptions exporting = plan.Exporting();
-    TAdsTable work;
-    if (!OpenWorkTable(work, exporting.DataDir, op)) return kExitCancelled;
-    const std::vector<TBookmark> all = SelectAllInOrder(work, "SSN");
-    TExportWriter writer;
-    const ExportOutcome outcome = writer.BuildExportFile(work, all, exporting, op);
-    work.Close();
+    const ExportAllResult written = preparation->ExportAll(op);
     int exitCode = kExitFailed;
-    switch (outcome) {
+    switch (written.Outcome) {
     case ExportOutcome::Prepared:
-        std::cout << "Wrote " << all.size() << (all.size() == 1 ? " record" : " records") << " to "
-                  << exporting.AutoFileName << std::endl;
+        std::cout << "Wrote " << written.Rows << (written.Rows == 1 ? " record" : " records")
+                  << " to " << plan.OutputFile << std::endl;
         exitCode = kExitPrepared;
         break;
     case ExportOutcome::NoData:
@@ -340,7 +330,7 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     case ExportOutcome::Cancelled:
         return kExitCancelled;
     case ExportOutcome::NotPrepared:
-        if (!writer.LastFailure().empty()) op.ShowError(writer.LastFailure());
+        if (!written.Failure.empty()) op.ShowError(written.Failure);
         exitCode = kExitFailed;
         break;
     }

@@ -9,6 +9,7 @@
 #include "export/core/ExportWriter.h"
 #include "os/Os.h"
 #include "prep/core/Gather.h"
+#include "prep/core/WorkTable.h"
 
 #include "BenchData.h"
 
@@ -79,8 +80,7 @@ int runCase(const Settings& s, const Case& c) {
     o.DataDir = dataDir;
     o.FileFormat = c.fileFormat;
     o.IncludeAttempted = o.IncludeSubscores = o.IncludePandA = o.IncludeSiteCode = c.optional;
-    o.AutoMode = true;
-    o.AutoFileName = dataDir + c.output;
+    o.UploadFile = dataDir + c.output;
     TExportWriter writer;
     writer.CSVExport1.ShowProgress = false;
     ExportOutcome outcome = writer.BuildExportFile(work, rows, o, op);
@@ -89,7 +89,7 @@ int runCase(const Settings& s, const Case& c) {
     work.Close();
     const double peak = bench::peakMegabytes();
 
-    const auto bytes = std::filesystem::file_size(o.AutoFileName);
+    const auto bytes = std::filesystem::file_size(o.UploadFile);
     std::printf("%-34s %9zu rows %6.1f MB file  %s\n", c.name, rows.size(), bench::megabytes(bytes),
                 outcome == ExportOutcome::Prepared ? "ok" : op.last.c_str());
     std::printf("    %-26s %7.3f s wall %7.3f s cpu %7.1f MB held after it\n", "gather", gathered,

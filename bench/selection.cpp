@@ -5,7 +5,7 @@
 // incremental search in the last-name order, and the move to the last row with
 // its repaint; then the peak memory of the process above what the gathering
 // left, and the resident memory the open window holds.
-#include "app/core/ProgramState.h"
+#include "app/core/Preparation.h"
 #include "export/ListKesu.h"
 #include "export/ScoresGrid.h"
 #include "os/Os.h"
@@ -90,9 +90,13 @@ int main(int argc, char** argv) {
     const double gatheredPeak = peakMegabytes();
     const double gatheredResident = residentMegabytes();
 
-    ProgramState& program = Program();
-    program.DataDir = dataDir;
-    program.ExeDir = dataDir;
+    // The window exports through a preparation of the benchmark's folder; it
+    // keeps its file name in a settings file there.
+    PreparationPlan plan;
+    plan.DataDir = dataDir;
+    plan.Period = std::to_string(data.period);
+    plan.SettingsFile = dataDir + "KesPrep.ini";
+    Preparation preparation(plan);
 
     // Each step: wall clock and processor time.
     struct Step {
@@ -105,7 +109,7 @@ int main(int argc, char** argv) {
     };
 
     Step step;
-    auto form = std::make_unique<TListKestalScoresForm>(nullptr);
+    auto form = std::make_unique<TListKestalScoresForm>(nullptr, preparation);
     form->show();
     paint(*form);
     step.print("Open and show the first page:", "(goal < 300)",
@@ -162,7 +166,6 @@ int main(int argc, char** argv) {
     std::printf("Resident memory: %.0f MB after the gathering, %.0f MB with the window open: "
                 "+%.0f MB\n",
                 gatheredResident, windowResident, windowResident - gatheredResident);
-    form->AutoMode = true; // leaves the settings file alone
     form.reset();
     return 0;
 }

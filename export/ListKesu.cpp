@@ -1,10 +1,10 @@
 #include "export/ListKesu.h"
 
-#include "app/core/IniFile.h"
-#include "app/core/PreparationPlan.h"
-#include "app/core/ProgramState.h"
+#include "app/core/Settings.h"
 #include "common/Date.h"
 #include "export/ScoresGrid.h"
+#include "export/wcprgwnd.h"
+#include "prep/core/WorkTable.h"
 #include "ui/Application.h"
 #include "ui/FormSetup.h"
 #include "ui/Modal.h"
@@ -32,9 +32,6 @@ namespace {
 constexpr int kClientWidth = 570;
 constexpr int kClientHeight = 461;
 constexpr int kStatusBarHeight = 19;
-
-constexpr const char* kSettingsSection = "ORVA Export";
-constexpr const char* kSettingsKey = "Filename";
 
 // The Order By choices by their Tag (1 to 4): the work table's tag, which is
 // also the search box's field.
@@ -79,7 +76,8 @@ QRadioButton* makeRadio(QWidget* parent, const char* name, const char* caption, 
 
 } // namespace
 
-TListKestalScoresForm::TListKestalScoresForm(QWidget* owner) : QDialog(owner) {
+TListKestalScoresForm::TListKestalScoresForm(QWidget* owner, Preparation& preparation)
+    : QDialog(owner), preparation_(preparation) {
     createControls();
     ui::guarded(this, [this] { FormCreate(); });
 }
@@ -156,6 +154,7 @@ void TListKestalScoresForm::createControls() {
     StatusBar1->addPermanentWidget(ProgressBar1);
     // Messages over this window, the export's progress in its status panel.
     operator_ = std::make_unique<ui::WindowOperator>(this, nullptr, ProgressBar1);
+    operator_->SetExportProgress(&NewProgressWindow);
 
     setTabOrder(wwIncrementalSearch1, RadioButton1);
     setTabOrder(RadioButton1, RadioButton2);
@@ -208,13 +207,12 @@ void TListKestalScoresForm::createControls() {
 }
 
 void TListKestalScoresForm::FormCreate() {
-    const ProgramState& program = Program();
-    const TIniFile settings(SettingsFilePath(program.ExeDir));
-    const std::string fileName = settings.ReadString(kSettingsSection, kSettingsKey, "");
+    const PreparationPlan& plan = preparation_.Plan();
+    const std::string fileName = ReadSettings(plan.SettingsFile).ExportFileName;
     Edit1->setText(QString::fromStdString(fileName));
     SaveDialog1FileName = fileName;
 
-    if (!OpenWorkTable(AdsTable1, program.DataDir, *operator_)) {
+    if (!OpenWorkTable(AdsTable1, plan.DataDir, *operator_)) {
         // The operator gave up: the program ends and this window does nothing more.
         ui::requestTermination();
         return;
@@ -225,7 +223,6 @@ void TListKestalScoresForm::FormCreate() {
     AdsTable1.First();
     moveToRow(static_cast<int>(AdsTable1.CurrentPosition()));
     btnNoneClick();
-    AutoMode = false;
     created_ = true;
 }
 
@@ -234,8 +231,7 @@ void TListKestalScoresForm::FormActivate() {
 }
 
 void TListKestalScoresForm::FormClose() {
-    TIniFile settings(SettingsFilePath(Program().ExeDir));
-    settings.WriteString(kSettingsSection, kSettingsKey, Edit1->text().toStdString());
+    SaveExportFileName(preparation_.Plan().SettingsFile, Edit1->text().toStdString());
 }
 
 void TListKestalScoresForm::FormDestroy() {
@@ -248,9 +244,7 @@ void TListKestalScoresForm::showEvent(QShowEvent* event) {
 }
 
 void TListKestalScoresForm::done(int result) {
-    // A window of the automatic preparation is never closed by the operator;
-    // its file name box is not written back.
-    if (!AutoMode && created_) ui::guarded(this, [this] { FormClose(); });
+    if (created_) ui::guarded(this, [this] { FormClose(); });
     QDialog::done(result);
 }
 
@@ -424,12 +418,8 @@ void TListKestalScoresForm::currentRowChanged(int row) {
 
 ExportOutcome TListKestalScoresForm::BuildExportFile() {
     if (!AdsTable1.Active()) return ExportOutcome::Cancelled;
-    ExportOptions options = ExportOptionsFor(Program());
-    options.AutoMode = AutoMode;
-    options.AutoFileName = AutoFileName;
-    options.FileNameText = Edit1->text().toStdString();
-    const ExportOutcome outcome =
-        Export1.BuildExportFile(AdsTable1, selected_.List(), options, *operator_);
+    const ExportOutcome outcome = preparation_.Export(Export1, AdsTable1, selected_.List(),
+                                                      Edit1->text().toStdString(), *operator_);
     if (outcome == ExportOutcome::Cancelled) {
         ui::requestTermination();
         return outcome;

@@ -1,10 +1,10 @@
 // TListKestalScoresForm: the window "Select Records". The operator reviews the
-// rows that a gathering put into the work table KESTABLE, selects the ones to
-// send, names the upload file and runs the export, as often as he likes. The
-// automatic preparation creates it without showing it, selects everything and
-// runs BuildExportFile with its own file name.
+// rows that the main window's Find gathered into the work table KESTABLE,
+// selects the ones to send, names the upload file and runs the export, as
+// often as he likes, each time through the preparation that gathered them.
 #pragma once
 
+#include "app/core/Preparation.h"
 #include "data/AdsTable.h"
 #include "export/core/ExportWriter.h"
 #include "export/core/SelectedRows.h"
@@ -33,15 +33,12 @@ class WindowOperator;
 class TListKestalScoresForm : public QDialog {
     Q_OBJECT
   public:
-    // Runs FormCreate: the file name from the settings file, the work table of
-    // Program().DataDir opened shared in SSN order.
-    explicit TListKestalScoresForm(QWidget* owner = nullptr);
+    // Runs FormCreate: the file name from the plan's settings file, the work
+    // table of the plan's data directory opened shared in SSN order. The
+    // preparation outlives the window; every export goes through it.
+    TListKestalScoresForm(QWidget* owner, Preparation& preparation);
     ~TListKestalScoresForm() override;
 
-    // Set only by the automatic preparation: BuildExportFile then writes to
-    // AutoFileName.
-    bool AutoMode = false;
-    std::string AutoFileName;
     int SelectedCount = 0;
     int TotalCount = 0;
 
@@ -65,10 +62,10 @@ class TListKestalScoresForm : public QDialog {
     void wwIncrementalSearch1Change();
     void wwDBNavigator2Click(NavigateButton button);
 
-    // Writes the selected rows, in the order they were selected, to the upload
-    // file; the outcome is shown in a message box and returned, so that the
-    // automatic preparation knows whether a file was made. Cancelled when the
-    // work table is not open or the operator gave up on the staging table.
+    // Writes the selected rows, in the order they were selected, to the file
+    // named in Edit1; the outcome is shown in a message box and returned.
+    // Cancelled when the work table is not open or the operator gave up on
+    // the staging table.
     ExportOutcome BuildExportFile();
 
     // The rows selected, in their order.
@@ -125,6 +122,7 @@ class TListKestalScoresForm : public QDialog {
     void showSelection();
     void currentRowChanged(int row);
 
+    Preparation& preparation_;
     std::unique_ptr<ui::WindowOperator> operator_;
     TKestalScoresModel* model_;
     SelectedRows selected_;

@@ -113,3 +113,7 @@ void TProgressWindow::UpdateProgress(int64_t recordsDone, int64_t bytesDone) {
 std::string TProgressWindow::RemainingText() const {
     return texts_.RemainingText(kes::ClockMilliseconds());
 }
+
+std::unique_ptr<TExportProgress> NewProgressWindow() {
+    return std::make_unique<TProgressWindow>();
+}

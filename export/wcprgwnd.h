@@ -6,7 +6,7 @@
 #pragma once
 
 #include "common/Operator.h"
-#include "export/ProgressText.h"
+#include "export/core/ProgressText.h"
 
 #include <QDialog>
 
@@ -45,3 +45,7 @@ class TProgressWindow : public QDialog, public TExportProgress {
     void showTexts();
     kes::ProgressTexts texts_;
 };
+
+// A new progress window for an operator to hand the export component (not a
+// child of any window: the component alone owns and releases it).
+std::unique_ptr<TExportProgress> NewProgressWindow();

@@ -1,12 +1,9 @@
 #include "prep/AutoPrepu.h"
 
-#include "app/core/IniFile.h"
-#include "app/core/PreparationPlan.h"
-#include "app/core/ProgramState.h"
 #include "app/core/Settings.h"
 #include "common/Clock.h"
 #include "common/Date.h"
-#include "export/ListKesu.h"
+#include "export/wcprgwnd.h"
 #include "ui/Application.h"
 #include "ui/FormSetup.h"
 #include "ui/Modal.h"
@@ -15,8 +12,6 @@
 
 #include <QComboBox>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -46,11 +41,6 @@ constexpr int kClientHeight = 282;
 constexpr int kStatusBarHeight = 17;
 constexpr int kTimerInterval = 1000; // ms
 
-constexpr const char* kSection = settings_keys::OrvaAutoExport;
-constexpr const char* kFilenameKey = settings_keys::Filename;
-constexpr const char* kTimeKey = settings_keys::Time;
-constexpr const char* kDateKey = settings_keys::Date;
-
 constexpr const char* kInactiveText = "Automatic Export Inactive";
 constexpr const char* kActiveText = "Automatic Export Active";
 constexpr const char* kCompletedText = "Automatic Export Completed";
@@ -66,53 +56,13 @@ QString longTimeText(const kes::LocalTime& now) {
     return QLocale::system().toString(QTime(now.hour, now.minute, now.second), format.trimmed());
 }
 
-std::string settingsFile() {
-    return SettingsFilePath(Program().ExeDir);
-}
-
 } // namespace
 
-// The windows' operator, with the gathering's status texts and progress on a
-// status panel and progress bar. The windows repaint at each status text and
-// now and then while the records are processed; input waits until the
-// gathering is over, so that no button starts a second one in the middle of
-// the first.
-class TAutoPrepForm::StatusPanel : public ui::WindowOperator {
-  public:
-    StatusPanel(QWidget* owner, QStatusBar* statusBar, QProgressBar* progressBar)
-        : ui::WindowOperator(owner, statusBar, progressBar), statusBar_(statusBar),
-          progressBar_(progressBar) {
-        repaintClock_.start();
-    }
-
-    void ShowStatus(const std::string& text) override {
-        if (text.empty())
-            statusBar_->clearMessage();
-        else
-            statusBar_->showMessage(QString::fromStdString(text));
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-    void SetProgressRange(int minimum, int maximum) override {
-        progressBar_->setRange(minimum, std::max(minimum, maximum));
-    }
-    void SetProgress(int position) override {
-        progressBar_->setValue(position);
-        if (repaintClock_.elapsed() >= kRepaintInterval) {
-            repaintClock_.restart();
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        }
-    }
-
-  private:
-    static constexpr int kRepaintInterval = 100; // ms
-    QStatusBar* statusBar_;
-    QProgressBar* progressBar_;
-    QElapsedTimer repaintClock_;
-};
-
-TAutoPrepForm::TAutoPrepForm(QWidget* owner) : QDialog(owner) {
+TAutoPrepForm::TAutoPrepForm(QWidget* owner, PlanChoices choices, std::string settingsFile)
+    : QDialog(owner), choices_(std::move(choices)), settingsFile_(std::move(settingsFile)) {
     createControls();
-    statusPanel_ = std::make_unique<StatusPanel>(this, StatusBar1, ProgressBar1);
+    statusPanel_ = std::make_unique<ui::PreparationOperator>(this, StatusBar1, ProgressBar1);
+    statusPanel_->SetExportProgress(&NewProgressWindow);
     ui::guarded(this, [this] { FormCreate(); });
 }
 
@@ -207,30 +157,25 @@ bool TAutoPrepForm::event(QEvent* e) {
     return QDialog::event(e);
 }
 
-void TAutoPrepForm::FormCreate() {
-    DateFilter = Program().DateRangeFilter;
-}
+void TAutoPrepForm::FormCreate() {}
 
 void TAutoPrepForm::FormActivate() {
     // While armed the controls are locked and the settings cannot have
     // changed; the armed state must survive a message box or a switch to
     // another window, or the button would no longer do what it says.
     if (AutoActive) return;
-    const TIniFile ini(settingsFile());
-    const std::string fileName = ini.ReadString(kSection, kFilenameKey, "");
-    Edit2->setText(QString::fromStdString(fileName));
-    saveFileName_ = fileName;
-    ComboBox1->setCurrentIndex(std::clamp(ini.ReadInteger(kSection, kTimeKey, -1), -1, 23));
+    const SettingsValues stored = ReadSettings(settingsFile_);
+    Edit2->setText(QString::fromStdString(stored.AutoFileName));
+    saveFileName_ = stored.AutoFileName;
+    ComboBox1->setCurrentIndex(std::clamp(stored.AutoTime, -1, 23));
     if (ComboBox1->currentIndex() < 0) ComboBox1->setEditText(QString());
-    rgdate->setItemIndex(ini.ReadInteger(kSection, kDateKey, 0));
+    rgdate->setItemIndex(stored.AutoDate);
     applyEnablingRule(HourPosition() >= 0 && !Edit2->text().isEmpty());
 }
 
 void TAutoPrepForm::FormDeactivate() {
-    TIniFile ini(settingsFile());
-    ini.WriteString(kSection, kFilenameKey, Edit2->text().toStdString());
-    ini.WriteInteger(kSection, kTimeKey, HourPosition());
-    ini.WriteInteger(kSection, kDateKey, rgdate->itemIndex());
+    SaveAutoExportSettings(settingsFile_, Edit2->text().toStdString(), HourPosition(),
+                           rgdate->itemIndex());
 }
 
 void TAutoPrepForm::Edit2Change() {
@@ -329,38 +274,41 @@ void TAutoPrepForm::btnExportClick() {
     PrepareExportFile();
 }
 
+PreparationPlan TAutoPrepForm::PlanOfRun() const {
+    PlanChoices choices = choices_;
+    // "Current Date" gathers today's records; any other choice the dates of
+    // the main window when Auto Prepare was pressed.
+    if (rgdate->itemIndex() == 0) choices.Dates = DateSelection::Today();
+    choices.OutputFile = Edit2->text().toStdString();
+    return MakePreparationPlan(settingsFile_, choices, PlanUse::Windows);
+}
+
 bool TAutoPrepForm::PrepareExportFile() {
-    DateFilter = AutomaticDateFilter(rgdate->itemIndex(), Program().DateRangeFilter);
     // One preparation at a time per data folder, held from the gathering to
     // the end of the export.
-    const auto preparation = HoldPreparation(Program().DataDir, Program().PeriodDir);
+    preparation_.emplace(PlanOfRun());
+    struct Finished {
+        std::optional<Preparation>& preparation;
+        ~Finished() { preparation.reset(); }
+    } finished{preparation_};
     GatherRecords();
     if (gatherCancelled_) return false; // the program is ending; nothing more is done
 
-    TListKestalScoresForm selection(this);
-    selection.btnAllClick();
-    selection.AutoMode = true;
-    selection.AutoFileName = Edit2->text().toStdString();
-    return selection.BuildExportFile() == ExportOutcome::Prepared;
+    const ExportAllResult written = preparation_->ExportAll(*statusPanel_);
+    if (written.Outcome == ExportOutcome::Cancelled) ui::requestTermination();
+    return written.Outcome == ExportOutcome::Prepared;
 }
 
 void TAutoPrepForm::GatherRecords() {
-    const GatherOptions options = GatherOptionsFor(Program(), DateFilter);
-
     gatherCancelled_ = false;
     account_ = GatherAccount{};
-    const GatherReport report = ::GatherRecords(options, *statusPanel_);
+    const GatherReport report = preparation_->Gather(*statusPanel_);
     if (report.result == GatherResult::Cancelled) {
         gatherCancelled_ = true;
         ui::requestTermination();
         return;
     }
     account_ = report.account;
-}
-
-void TAutoPrepForm::ReportProgressOn(QStatusBar* statusBar, QProgressBar* progressBar) {
-    statusPanel_ = std::make_unique<StatusPanel>(this, statusBar ? statusBar : StatusBar1,
-                                                 progressBar ? progressBar : ProgressBar1);
 }
 
 void TAutoPrepForm::setStatusText(const QString& text) {

@@ -1,17 +1,17 @@
 // TAutoPrepForm: the automatic preparation window. Armed, it checks the hour
-// once a second and, at the first tick within the chosen hour, gathers the
-// records, selects all of them in a selection window it never shows and
-// writes the upload file to the name it keeps in the settings file; then it
-// returns to its inactive state. "Prepare Export File" does the same at once.
-// The main window's Find also creates one without showing it, to run its
-// GatherRecords.
+// once a second and, at the first tick within the chosen hour, makes a
+// preparation of the main window's choices (with today's date when "Current
+// Date" is chosen) that gathers the records and writes all of them, in SSN
+// order, to the file name it keeps in the settings file; then it returns to
+// its inactive state. "Prepare Export File" does the same at once.
 #pragma once
 
-#include "prep/core/Gather.h"
+#include "app/core/Preparation.h"
 
 #include <QDialog>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 class QComboBox;
@@ -25,8 +25,9 @@ class QTimer;
 class QToolButton;
 
 namespace ui {
+class PreparationOperator;
 class RadioGroup;
-}
+} // namespace ui
 
 // The hour list of the time box; the position in the list is the hour of the day.
 extern const char* const kAutoExportHours[24];
@@ -34,8 +35,9 @@ extern const char* const kAutoExportHours[24];
 class TAutoPrepForm : public QDialog {
     Q_OBJECT
   public:
-    // Takes its own copy of the main window's date filter.
-    explicit TAutoPrepForm(QWidget* owner);
+    // Takes its own copy of the main window's choices (its dates among them)
+    // and the settings file it reads and writes.
+    TAutoPrepForm(QWidget* owner, PlanChoices choices, std::string settingsFile);
     ~TAutoPrepForm() override;
 
     // Event handlers.
@@ -55,33 +57,29 @@ class TAutoPrepForm : public QDialog {
     void ActivateAutoExport();
     void DeactivateAutoExport();
 
-    // Sets the date filter, gathers, and writes every gathered row to the file
-    // named in Edit2 through a selection window that is never shown. True only
-    // when the upload file was written; the export's own message has told
-    // why not otherwise.
+    // The plan of a run: the main window's choices, today alone when
+    // "Current Date" is chosen, and the file named in Edit2.
+    PreparationPlan PlanOfRun() const;
+
+    // One preparation of PlanOfRun: gathers, and writes every gathered row
+    // to the file named in Edit2. True only when the upload file was written;
+    // the export's own message has told why not otherwise.
     bool PrepareExportFile();
 
-    // Rebuilds the work table from the program-wide choices and DateFilter,
-    // reporting on this window's status panel and progress bar (or where
-    // ReportProgressOn says) under the hourglass. Raises the table layer's
-    // error; returns normally also when the operator gave up on an open, after
-    // requesting the program's end (GatherCancelled then tells).
+    // The gathering of the running preparation, reported on this window's
+    // status panel and progress bar under the hourglass. Raises the table
+    // layer's error; returns normally also when the operator gave up on an
+    // open, after requesting the program's end (GatherCancelled then tells).
     void GatherRecords();
     bool GatherCancelled() const { return gatherCancelled_; }
     // What the last gathering did with the records it read.
     const GatherAccount& Account() const { return account_; }
-
-    // Shows the gathering's status texts and progress on another window's
-    // status panel and progress bar (the main window's, when this window is
-    // not shown). Null pointers give this window's own back.
-    void ReportProgressOn(QStatusBar* statusBar, QProgressBar* progressBar);
 
     // The list position of the hour box: the hour whose text the box holds
     // exactly, -1 for none.
     int HourPosition() const;
 
     bool AutoActive = false;
-    std::string DateFilter;
 
     // Controls, named as the window's design names them.
     QLabel* lblDate;
@@ -117,8 +115,10 @@ class TAutoPrepForm : public QDialog {
     void applyEnablingRule(bool enable);
     void setInactiveControlsEnabled(bool enabled);
 
-    class StatusPanel;
-    std::unique_ptr<StatusPanel> statusPanel_;
+    PlanChoices choices_;
+    std::string settingsFile_;
+    std::unique_ptr<ui::PreparationOperator> statusPanel_;
+    std::optional<Preparation> preparation_; // while one runs
     std::string saveFileName_ = "temp";
     bool gatherCancelled_ = false;
     GatherAccount account_;

@@ -1,6 +1,5 @@
 #include "settings/SetKesu.h"
 
-#include "app/core/ProgramState.h"
 #include "settings/CodeGrid.h"
 #include "settings/DBNavigator.h"
 #include "settings/core/CodeTables.h"
@@ -59,8 +58,8 @@ QComboBox* makeChooser(QWidget* parent, const char* name) {
 
 } // namespace
 
-TSetPathtoORVAForm::TSetPathtoORVAForm(QWidget* owner)
-    : QDialog(owner), dataDir_(Program().DataDir) {
+TSetPathtoORVAForm::TSetPathtoORVAForm(QWidget* owner, ProgramState& program)
+    : QDialog(owner), program_(program), dataDir_(program.DataDir) {
     createControls();
     ui::guarded(this, [this] { FormCreate(); });
 }
@@ -261,7 +260,7 @@ void TSetPathtoORVAForm::OvcNotebook1PageChange(int index) {
 }
 
 void TSetPathtoORVAForm::refillPeriodChooser(QComboBox* chooser, QPushButton* build) {
-    const ProgramState& program = Program();
+    const ProgramState& program = program_;
     chooser->blockSignals(true);
     chooser->clear();
     int selected = -1;
@@ -326,7 +325,7 @@ void TSetPathtoORVAForm::btnNoneClick() {
 }
 
 void TSetPathtoORVAForm::rgFileFormatClick() {
-    Program().FileFormat = rgFileFormat->itemIndex();
+    program_.FileFormat = rgFileFormat->itemIndex();
 }
 
 void TSetPathtoORVAForm::btnPrintClick() {

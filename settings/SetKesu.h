@@ -6,6 +6,7 @@
 // dialog was created; every change to them is written at once.
 #pragma once
 
+#include "app/core/ProgramState.h"
 #include "data/AdsTable.h"
 #include "ui/WindowOperator.h"
 
@@ -31,7 +32,10 @@ class RadioGroup;
 class TSetPathtoORVAForm : public QDialog {
     Q_OBJECT
   public:
-    explicit TSetPathtoORVAForm(QWidget* owner = nullptr);
+    // `program` is the main window's program-wide state: the period list the
+    // code pages are built from, and the layout a choice of "File Format"
+    // changes at once.
+    TSetPathtoORVAForm(QWidget* owner, ProgramState& program);
     // Writes a pending row of KESPLACE, then KESTEST, and releases both.
     ~TSetPathtoORVAForm() override;
 
@@ -104,6 +108,7 @@ class TSetPathtoORVAForm : public QDialog {
     void rebuild(QComboBox* chooser, TAdsTable& table, CodeGrid* grid, CodeTableKind kind);
     CodeGrid* gridOfNavigator() const;
 
+    ProgramState& program_;
     std::string dataDir_;
     ui::WindowOperator operator_{this};
 };

@@ -12,7 +12,7 @@ endif()
 
 file(GLOB KES_EXPORT_GUI_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/export/gui/*.cpp)
 if(KES_BUILD_GUI AND KES_EXPORT_GUI_TEST_SOURCES)
-  kes_add_test_program(export_gui_tests "${KES_EXPORT_GUI_TEST_SOURCES}" "kes_ui;Qt6::Widgets")
+  kes_add_test_program(export_gui_tests "${KES_EXPORT_GUI_TEST_SOURCES}" "kes_export_gui;Qt6::Widgets")
 endif()
 
 # The record selection window over a small work table.

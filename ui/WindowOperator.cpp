@@ -1,9 +1,9 @@
 #include "ui/WindowOperator.h"
 
-#include "export/wcprgwnd.h"
 #include "ui/Application.h"
 #include "ui/Modal.h"
 
+#include <QCoreApplication>
 #include <QProgressBar>
 #include <QStatusBar>
 
@@ -59,8 +59,35 @@ void WindowOperator::ShowCancelled(const std::string& text) {
 }
 
 std::unique_ptr<TExportProgress> WindowOperator::CreateExportProgress() {
-    // Not a child of the owner: the export component alone owns and releases it.
-    return std::make_unique<TProgressWindow>();
+    return exportProgress_ ? exportProgress_() : nullptr;
+}
+
+PreparationOperator::PreparationOperator(QWidget* owner, QStatusBar* statusPanel,
+                                         QProgressBar* progressBar)
+    : WindowOperator(owner, statusPanel, progressBar) {
+    repaintClock_.start();
+}
+
+void PreparationOperator::ShowStatus(const std::string& text) {
+    if (statusPanel()) {
+        if (text.empty())
+            statusPanel()->clearMessage();
+        else
+            statusPanel()->showMessage(QString::fromStdString(text));
+    }
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void PreparationOperator::SetProgressRange(int minimum, int maximum) {
+    if (progressBar()) progressBar()->setRange(minimum, std::max(minimum, maximum));
+}
+
+void PreparationOperator::SetProgress(int position) {
+    if (progressBar()) progressBar()->setValue(position);
+    if (repaintClock_.elapsed() >= kRepaintInterval) {
+        repaintClock_.restart();
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
 }
 
 } // namespace ui

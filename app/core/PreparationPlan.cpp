@@ -1,7 +1,5 @@
 #include "app/core/PreparationPlan.h"
 
-#include "app/core/IniFile.h"
-#include "app/core/PeriodList.h"
 #include "app/core/Settings.h"
 #include "common/Paths.h"
 #include "common/Text.h"
@@ -13,10 +11,6 @@
 namespace keys = settings_keys;
 
 namespace {
-
-// The eight-digit form of day zero: a range with it at either end was never
-// entered.
-constexpr const char* kEmptyDateDigits = "18991230";
 
 const std::string kRangeSettings = std::string("\"") + keys::OrvaExport + "\" / \"" +
                                    keys::BeginDate + "\" and \"" + keys::EndDate + "\"";
@@ -36,12 +30,10 @@ std::optional<std::string> periodNumber(std::string_view text) {
     return std::to_string(number);
 }
 
-DateSelection datesFromSettings(const TIniFile& ini) {
-    if (ini.ReadInteger(keys::OrvaAutoExport, keys::Date, 0) == 0) return DateSelection::Today();
-    if (!ini.ReadBool(keys::OrvaExport, keys::SelectedDates, false)) return DateSelection::All();
-    kes::Date begin, end;
-    ReadRangeDates(ini, begin, end);
-    return DateSelection::Between(begin, end);
+DateSelection datesFromSettings(const SettingsValues& stored) {
+    if (stored.AutoDate == 0) return DateSelection::Today();
+    if (!stored.SelectedDates) return DateSelection::All();
+    return DateSelection::Between(stored.BeginDate, stored.EndDate);
 }
 
 bool isFolder(const std::string& path) {
@@ -50,42 +42,6 @@ bool isFolder(const std::string& path) {
 }
 
 } // namespace
-
-bool IsKnownLayout(UploadLayout layout) {
-    const int n = static_cast<int>(layout);
-    return n >= 0 && n <= 3;
-}
-
-DateSelection DateSelection::All() {
-    return DateSelection{};
-}
-
-DateSelection DateSelection::Between(kes::Date begin, kes::Date end) {
-    DateSelection d;
-    d.AllDates = false;
-    d.Begin = begin;
-    d.End = end;
-    return d;
-}
-
-DateSelection DateSelection::Today() {
-    const kes::Date today = kes::Date::today();
-    return Between(today, today);
-}
-
-std::string DateSelectionMessage(const DateSelection& dates) {
-    if (dates.AllDates) return {};
-    const std::string begin = dates.Begin.toYyyymmdd(), end = dates.End.toYyyymmdd();
-    if (begin == kEmptyDateDigits || end == kEmptyDateDigits) return kDatesNotEnteredText;
-    // The eight-digit form compares as the dates do.
-    if (begin > end) return kBeginAfterEndText;
-    return {};
-}
-
-std::string DateFilterOf(const DateSelection& dates) {
-    if (dates.AllDates) return {};
-    return DateRangeExpression(dates.Begin.toYyyymmdd(), dates.End.toYyyymmdd());
-}
 
 std::string PreparationPlan::PeriodDir() const {
     return "VIRNTP" + Period + PathDelim;
@@ -108,7 +64,7 @@ GatherOptions PreparationPlan::Gathering() const {
     return o;
 }
 
-ExportOptions PreparationPlan::Exporting() const {
+ExportOptions PreparationPlan::Exporting(const std::optional<std::string>& uploadFile) const {
     ExportOptions o;
     o.DataDir = DataDir;
     o.FileFormat = static_cast<int>(Layout);
@@ -116,25 +72,34 @@ ExportOptions PreparationPlan::Exporting() const {
     o.IncludeSubscores = Fields.Subscores;
     o.IncludePandA = Fields.PandA;
     o.IncludeSiteCode = Fields.SiteCode;
-    o.AutoMode = true;
-    o.AutoFileName = OutputFile;
+    o.UploadFile = uploadFile ? *uploadFile : OutputFile;
     o.SettingsFile = SettingsFile;
     return o;
+}
+
+PlanChoices ChoicesOf(const ProgramState& state) {
+    PlanChoices c;
+    c.DataDir = state.DataDir;
+    c.Kinds = state.Kinds;
+    c.Fields = state.Fields;
+    c.Layout = static_cast<UploadLayout>(state.FileFormat);
+    return c;
 }
 
 PlanError::PlanError(PlanItem item, const std::string& message, std::string settings)
     : std::runtime_error(message), Item(item), Settings(std::move(settings)) {}
 
-PreparationPlan MakePreparationPlan(const std::string& settingsFile, const PlanChoices& choices) {
-    const TIniFile ini(settingsFile);
+PreparationPlan MakePreparationPlan(const std::string& settingsFile, const PlanChoices& choices,
+                                    PlanUse use) {
+    const SettingsValues stored = ReadSettings(settingsFile);
     PreparationPlan plan;
+    plan.SettingsFile = settingsFile;
 
     if (choices.DataDir) {
         if (choices.DataDir->empty()) throw PlanError(PlanItem::DataDir, "no data directory given");
         plan.DataDir = NormalizePath(*choices.DataDir);
     } else {
-        plan.DataDir =
-            NormalizePath(ini.ReadString(keys::Directories, keys::OrvaPath, kes::defaultDataDir()));
+        plan.DataDir = stored.DataDir;
     }
     const std::string dataSettings =
         choices.DataDir ? std::string() : quotedKey(keys::Directories, keys::OrvaPath);
@@ -147,11 +112,10 @@ PreparationPlan MakePreparationPlan(const std::string& settingsFile, const PlanC
         throw PlanError(PlanItem::DataDir, "the data directory path is longer than 254 characters",
                         dataSettings);
 
-    const std::string periodSettings = quotedKey(keys::TestingPeriods, keys::OrvaFrom);
-    const std::string period(kes::trimBlanksAndControls(
-        choices.Period ? *choices.Period
-                       : ini.ReadString(keys::TestingPeriods, keys::OrvaFrom, "")));
-    const std::string periodSource = choices.Period ? std::string() : periodSettings;
+    const std::string period(
+        kes::trimBlanksAndControls(choices.Period ? *choices.Period : stored.SavedPeriod));
+    const std::string periodSource =
+        choices.Period ? std::string() : quotedKey(keys::TestingPeriods, keys::OrvaFrom);
     if (period.empty()) throw PlanError(PlanItem::Period, "no testing period chosen", periodSource);
     const auto number = periodNumber(period);
     if (!number)
@@ -160,34 +124,19 @@ PreparationPlan MakePreparationPlan(const std::string& settingsFile, const PlanC
     plan.Period = *number;
 
     plan.SearchTemporary =
-        choices.SearchTemporary
-            ? *choices.SearchTemporary
-            : SearchItemFromSetting(ini.ReadInteger(keys::OrvaExport, keys::Search, 0)) == 0;
+        choices.SearchTemporary ? *choices.SearchTemporary : stored.SearchItem == 0;
 
-    plan.Dates = choices.Dates ? *choices.Dates : datesFromSettings(ini);
+    plan.Dates = choices.Dates ? *choices.Dates : datesFromSettings(stored);
     const std::string refused = DateSelectionMessage(plan.Dates);
     if (!refused.empty())
         throw PlanError(PlanItem::Dates, refused, choices.Dates ? std::string() : kRangeSettings);
 
-    if (choices.Kinds) {
-        plan.Kinds = *choices.Kinds;
-    } else {
-        plan.Kinds.Placement = ini.ReadBool(keys::OrvaExport, keys::IncludePlacement, true);
-        plan.Kinds.Assessment = ini.ReadBool(keys::OrvaExport, keys::IncludeAssessment, true);
-        plan.Kinds.Scores = ini.ReadBool(keys::OrvaExport, keys::IncludeScores, true);
-    }
-    if (choices.Fields) {
-        plan.Fields = *choices.Fields;
-    } else {
-        plan.Fields.Attempted = ini.ReadBool(keys::OrvaExport, keys::IncludeAttempted, false);
-        plan.Fields.Subscores = ini.ReadBool(keys::OrvaExport, keys::IncludeSubscores, false);
-        plan.Fields.PandA = ini.ReadBool(keys::OrvaExport, keys::IncludePandA, false);
-        plan.Fields.SiteCode = ini.ReadBool(keys::OrvaExport, keys::IncludeSiteCode, false);
-    }
-    plan.Layout =
-        choices.Layout
-            ? *choices.Layout
-            : static_cast<UploadLayout>(ini.ReadInteger(keys::OrvaExport, keys::FileFormat, 0));
+    plan.Kinds = choices.Kinds ? *choices.Kinds : stored.Kinds;
+    plan.Fields = choices.Fields ? *choices.Fields : stored.Fields;
+    plan.Layout = choices.Layout ? *choices.Layout : static_cast<UploadLayout>(stored.FileFormat);
+    plan.OutputFile = choices.OutputFile ? *choices.OutputFile : stored.AutoFileName;
+    if (use == PlanUse::Windows) return plan;
+
     // Any other number would run the values together.
     if (!IsKnownLayout(plan.Layout))
         throw PlanError(PlanItem::Layout,
@@ -195,27 +144,21 @@ PreparationPlan MakePreparationPlan(const std::string& settingsFile, const PlanC
                             " is not 0 (Fixed Format), 1 (Pipe Delimited), 2 (Comma Delimited) "
                             "or 3 (Tab Delimited)",
                         quotedKey(keys::OrvaExport, keys::FileFormat));
-
-    plan.OutputFile = choices.OutputFile ? *choices.OutputFile
-                                         : ini.ReadString(keys::OrvaAutoExport, keys::Filename, "");
+    const std::string outputSettings =
+        choices.OutputFile ? std::string() : quotedKey(keys::OrvaAutoExport, keys::Filename);
     if (kes::trimBlanksAndControls(plan.OutputFile).empty())
-        throw PlanError(PlanItem::OutputFile, "no upload file named",
-                        choices.OutputFile ? std::string()
-                                           : quotedKey(keys::OrvaAutoExport, keys::Filename));
-    plan.SettingsFile = settingsFile;
+        throw PlanError(PlanItem::OutputFile, "no upload file named", outputSettings);
     const std::string misplaced = UploadPathProblem(plan.OutputFile, plan.DataDir, settingsFile);
-    if (!misplaced.empty())
-        throw PlanError(PlanItem::OutputFile, misplaced,
-                        choices.OutputFile ? std::string()
-                                           : quotedKey(keys::OrvaAutoExport, keys::Filename));
+    if (!misplaced.empty()) throw PlanError(PlanItem::OutputFile, misplaced, outputSettings);
     return plan;
 }
 
-std::string MissingFolderMessage(const PreparationPlan& plan) {
+std::string MissingFolderMessage(const PreparationPlan& plan, bool tablesToo) {
     if (!isFolder(plan.DataDir)) return "the data directory " + plan.DataDir + " does not exist";
     const std::string folder = plan.PeriodFolder();
     const std::string period = "testing period " + plan.Period + ": ";
     if (!isFolder(folder)) return period + "the folder " + folder + " does not exist";
+    if (!tablesToo) return {};
     std::vector<const char*> tables;
     const bool temporary = plan.SearchTemporary;
     if (plan.Kinds.Placement) tables.push_back(temporary ? "PlacTemp" : "Place");
@@ -226,49 +169,4 @@ std::string MissingFolderMessage(const PreparationPlan& plan) {
         if (!kes::fileExists(folder + table + ".dbf"))
             return period + "the folder " + folder + " has no table " + table + ".dbf";
     return {};
-}
-
-std::string ApplySearchChoices(ProgramState& state, const SearchChoices& choices) {
-    state.PeriodDir = PeriodFolderOfRow(choices.PeriodRow);
-    std::string filter;
-    if (choices.SelectedDates) {
-        const DateSelection dates = DateSelection::Between(choices.BeginDate, choices.EndDate);
-        std::string refused = DateSelectionMessage(dates);
-        if (!refused.empty()) return refused;
-        filter = DateFilterOf(dates);
-    }
-    state.DateRangeFilter = filter;
-    state.SearchTemporary = choices.SearchItem == 0;
-    return {};
-}
-
-std::string AutomaticDateFilter(int dateItem, const std::string& dateRangeFilter) {
-    if (dateItem != 0) return dateRangeFilter;
-    return DateFilterOf(DateSelection::Today());
-}
-
-GatherOptions GatherOptionsFor(const ProgramState& state, const std::string& dateFilter) {
-    GatherOptions o;
-    o.DataDir = state.DataDir;
-    o.PeriodDir = state.PeriodDir;
-    o.SearchTemporary = state.SearchTemporary;
-    o.IncludePlacement = state.IncludePlacement;
-    o.IncludeAssessment = state.IncludeAssessment;
-    o.IncludeScores = state.IncludeScores;
-    o.IncludeSiteCode = state.IncludeSiteCode;
-    o.DateFilter = dateFilter;
-    return o;
-}
-
-ExportOptions ExportOptionsFor(const ProgramState& state) {
-    ExportOptions o;
-    o.DataDir = state.DataDir;
-    o.FileFormat = state.FileFormat;
-    o.IncludeAttempted = state.IncludeAttempted;
-    o.IncludeSubscores = state.IncludeSubscores;
-    o.IncludePandA = state.IncludePandA;
-    o.IncludeSiteCode = state.IncludeSiteCode;
-    // The upload file may never replace the settings file the windows read.
-    o.SettingsFile = SettingsFilePath(state.ExeDir);
-    return o;
 }

@@ -11,51 +11,41 @@ int SearchItemFromSetting(int stored) {
     return stored;
 }
 
-StartupSettings LoadStartupSettings(const std::string& exeDir) {
-    TIniFile ini(SettingsFilePath(exeDir));
-    StartupSettings s;
+SettingsValues ReadSettings(const std::string& settingsFile) {
+    const TIniFile ini(settingsFile);
+    SettingsValues s;
     s.DataDir =
         NormalizePath(ini.ReadString(keys::Directories, keys::OrvaPath, kes::defaultDataDir()));
     s.SavedPeriod = ini.ReadString(keys::TestingPeriods, keys::OrvaFrom, "");
+
     s.SearchItem = SearchItemFromSetting(ini.ReadInteger(keys::OrvaExport, keys::Search, 0));
     s.SelectedDates = ini.ReadBool(keys::OrvaExport, keys::SelectedDates, false);
-    s.IncludePlacement = ini.ReadBool(keys::OrvaExport, keys::IncludePlacement, true);
-    s.IncludeAssessment = ini.ReadBool(keys::OrvaExport, keys::IncludeAssessment, true);
-    s.IncludeScores = ini.ReadBool(keys::OrvaExport, keys::IncludeScores, true);
-    s.IncludePandA = ini.ReadBool(keys::OrvaExport, keys::IncludePandA, false);
-    s.IncludeAttempted = ini.ReadBool(keys::OrvaExport, keys::IncludeAttempted, false);
-    s.IncludeSubscores = ini.ReadBool(keys::OrvaExport, keys::IncludeSubscores, false);
-    s.IncludeSiteCode = ini.ReadBool(keys::OrvaExport, keys::IncludeSiteCode, false);
+    const kes::Date today = kes::Date::today();
+    const std::string todayText = today.toShortText();
+    const auto begin =
+        kes::Date::fromShortText(ini.ReadString(keys::OrvaExport, keys::BeginDate, todayText));
+    const auto end =
+        kes::Date::fromShortText(ini.ReadString(keys::OrvaExport, keys::EndDate, todayText));
+    s.BeginDate = begin && end ? *begin : today;
+    s.EndDate = begin && end ? *end : today;
+    s.Kinds.Placement = ini.ReadBool(keys::OrvaExport, keys::IncludePlacement, true);
+    s.Kinds.Assessment = ini.ReadBool(keys::OrvaExport, keys::IncludeAssessment, true);
+    s.Kinds.Scores = ini.ReadBool(keys::OrvaExport, keys::IncludeScores, true);
+    s.Fields.PandA = ini.ReadBool(keys::OrvaExport, keys::IncludePandA, false);
+    s.Fields.Attempted = ini.ReadBool(keys::OrvaExport, keys::IncludeAttempted, false);
+    s.Fields.Subscores = ini.ReadBool(keys::OrvaExport, keys::IncludeSubscores, false);
+    s.Fields.SiteCode = ini.ReadBool(keys::OrvaExport, keys::IncludeSiteCode, false);
     s.FileFormat = ini.ReadInteger(keys::OrvaExport, keys::FileFormat, 0);
-    if (s.SelectedDates) ReadRangeDates(ini, s.BeginDate, s.EndDate);
+    s.ExportFileName = ini.ReadString(keys::OrvaExport, keys::Filename, "");
+
+    s.AutoFileName = ini.ReadString(keys::OrvaAutoExport, keys::Filename, "");
+    s.AutoTime = ini.ReadInteger(keys::OrvaAutoExport, keys::Time, -1);
+    s.AutoDate = ini.ReadInteger(keys::OrvaAutoExport, keys::Date, 0);
     return s;
 }
 
-void ReadRangeDates(const TIniFile& ini, kes::Date& begin, kes::Date& end) {
-    const kes::Date today = kes::Date::today();
-    const std::string todayText = today.toShortText();
-    auto first =
-        kes::Date::fromShortText(ini.ReadString(keys::OrvaExport, keys::BeginDate, todayText));
-    auto last =
-        kes::Date::fromShortText(ini.ReadString(keys::OrvaExport, keys::EndDate, todayText));
-    begin = first && last ? *first : today;
-    end = first && last ? *last : today;
-}
-
-void ApplyStartupSettings(const StartupSettings& loaded, ProgramState& state) {
-    state.DataDir = loaded.DataDir;
-    state.IncludePlacement = loaded.IncludePlacement;
-    state.IncludeAssessment = loaded.IncludeAssessment;
-    state.IncludeScores = loaded.IncludeScores;
-    state.IncludePandA = loaded.IncludePandA;
-    state.IncludeAttempted = loaded.IncludeAttempted;
-    state.IncludeSubscores = loaded.IncludeSubscores;
-    state.IncludeSiteCode = loaded.IncludeSiteCode;
-    state.FileFormat = loaded.FileFormat;
-}
-
-void SaveClosingSettings(const std::string& exeDir, const ClosingSettings& values) {
-    TIniFile ini(SettingsFilePath(exeDir));
+void SaveClosingSettings(const std::string& settingsFile, const ClosingSettings& values) {
+    TIniFile ini(settingsFile);
     if (values.PeriodNumber)
         ini.WriteString(keys::TestingPeriods, keys::OrvaFrom, *values.PeriodNumber);
     ini.WriteInteger(keys::OrvaExport, keys::Search, values.SearchItem);
@@ -64,16 +54,29 @@ void SaveClosingSettings(const std::string& exeDir, const ClosingSettings& value
     ini.WriteString(keys::OrvaExport, keys::EndDate, values.EndDate.toShortText());
 }
 
-void SaveDialogSettings(const std::string& exeDir, const ProgramState& state) {
-    TIniFile ini(SettingsFilePath(exeDir));
-    ini.WriteString(keys::Directories, keys::OrvaPath, state.DataDir);
-    ini.WriteString(keys::OrvaExport, keys::OrvaPath, state.DataDir);
-    ini.WriteBool(keys::OrvaExport, keys::IncludePlacement, state.IncludePlacement);
-    ini.WriteBool(keys::OrvaExport, keys::IncludeAssessment, state.IncludeAssessment);
-    ini.WriteBool(keys::OrvaExport, keys::IncludeScores, state.IncludeScores);
-    ini.WriteInteger(keys::OrvaExport, keys::FileFormat, state.FileFormat);
-    ini.WriteBool(keys::OrvaExport, keys::IncludePandA, state.IncludePandA);
-    ini.WriteBool(keys::OrvaExport, keys::IncludeAttempted, state.IncludeAttempted);
-    ini.WriteBool(keys::OrvaExport, keys::IncludeSubscores, state.IncludeSubscores);
-    ini.WriteBool(keys::OrvaExport, keys::IncludeSiteCode, state.IncludeSiteCode);
+void SaveDialogSettings(const std::string& settingsFile, const std::string& dataDir,
+                        const RecordKinds& kinds, int fileFormat, const OptionalFields& fields) {
+    TIniFile ini(settingsFile);
+    ini.WriteString(keys::Directories, keys::OrvaPath, dataDir);
+    ini.WriteString(keys::OrvaExport, keys::OrvaPath, dataDir);
+    ini.WriteBool(keys::OrvaExport, keys::IncludePlacement, kinds.Placement);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeAssessment, kinds.Assessment);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeScores, kinds.Scores);
+    ini.WriteInteger(keys::OrvaExport, keys::FileFormat, fileFormat);
+    ini.WriteBool(keys::OrvaExport, keys::IncludePandA, fields.PandA);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeAttempted, fields.Attempted);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeSubscores, fields.Subscores);
+    ini.WriteBool(keys::OrvaExport, keys::IncludeSiteCode, fields.SiteCode);
+}
+
+void SaveAutoExportSettings(const std::string& settingsFile, const std::string& fileName, int time,
+                            int date) {
+    TIniFile ini(settingsFile);
+    ini.WriteString(keys::OrvaAutoExport, keys::Filename, fileName);
+    ini.WriteInteger(keys::OrvaAutoExport, keys::Time, time);
+    ini.WriteInteger(keys::OrvaAutoExport, keys::Date, date);
+}
+
+void SaveExportFileName(const std::string& settingsFile, const std::string& fileName) {
+    TIniFile(settingsFile).WriteString(keys::OrvaExport, keys::Filename, fileName);
 }

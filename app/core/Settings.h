@@ -1,10 +1,9 @@
-// The settings groups of the main window in KesPrep.ini: what it loads when it
-// is first activated and what it saves when it is destroyed. Each group opens
-// the file afresh, reads or writes its keys in a fixed order and is done; no
-// value is cached between groups. No Qt here.
+// The settings file KesPrep.ini: its keys, the one reader of everything it
+// holds, and the groups of values the windows write back. Each call opens the
+// file afresh and is done; no value is cached between calls. No Qt here.
 #pragma once
 
-#include "app/core/ProgramState.h"
+#include "app/core/Choices.h"
 #include "common/Date.h"
 
 #include <optional>
@@ -34,43 +33,35 @@ inline constexpr const char* Time = "Time";
 inline constexpr const char* Date = "Date";
 } // namespace settings_keys
 
-class TIniFile;
-
-// What the main window loads at start-up.
-struct StartupSettings {
-    std::string DataDir;     // NormalizePath of "ORVA Path"
-    std::string SavedPeriod; // "ORVA From"
-    int SearchItem = 0;      // the Search choice: 0, 1, or -1 for none
+// Everything the settings file holds, each key with its default.
+struct SettingsValues {
+    std::string DataDir;     // "Directories"/"ORVA Path" through NormalizePath
+    std::string SavedPeriod; // "Testing Periods"/"ORVA From", as stored
+    // "ORVA Export"
+    int SearchItem = 0; // the Search choice: 0, 1, or -1 for none
     bool SelectedDates = false;
-    bool IncludePlacement = true;
-    bool IncludeAssessment = true;
-    bool IncludeScores = true;
-    bool IncludePandA = false;
-    bool IncludeAttempted = false;
-    bool IncludeSubscores = false;
-    bool IncludeSiteCode = false;
+    // "Begin Date" and "End Date", each read with today's date as its
+    // default; when either does not convert, both are today.
+    kes::Date BeginDate, EndDate;
+    RecordKinds Kinds;
+    OptionalFields Fields;
     int FileFormat = 0;
-    // Read only when SelectedDates is true: the dates for the two pickers,
-    // both today's date when either of them does not convert. Otherwise day
-    // zero (the pickers stay empty).
-    kes::Date BeginDate;
-    kes::Date EndDate;
+    std::string ExportFileName; // the selection window's file name
+    // "ORVA Auto Export"
+    std::string AutoFileName;
+    int AutoTime = -1; // the hour's list position, as stored
+    int AutoDate = 0;  // the date choice: 0 "Current Date", else the main window's
 };
 
 // The Search choice for a stored value: above 1 is "Master" (1), below 0 is
 // no item (-1).
 int SearchItemFromSetting(int stored);
 
-// "Begin Date" and "End Date" of "ORVA Export" as the main window loads them:
-// each read with today's date as its default; when either does not convert,
-// both are today.
-void ReadRangeDates(const TIniFile& ini, kes::Date& begin, kes::Date& end);
+// Reads the whole settings file (a missing file gives every default).
+SettingsValues ReadSettings(const std::string& settingsFile);
 
-// Reads the start-up group from the settings file in `exeDir`.
-StartupSettings LoadStartupSettings(const std::string& exeDir);
-// Takes the program-wide part of the start-up group over (data directory,
-// inclusion switches, file layout).
-void ApplyStartupSettings(const StartupSettings& loaded, ProgramState& state);
+// Every write below fails with "Unable to write to <path>"; the keys written
+// before it keep their new values.
 
 // What the main window saves when it is destroyed.
 struct ClosingSettings {
@@ -81,15 +72,17 @@ struct ClosingSettings {
     kes::Date BeginDate; // day zero is written as 12/30/1899
     kes::Date EndDate;
 };
+void SaveClosingSettings(const std::string& settingsFile, const ClosingSettings& values);
 
-// Writes the closing group to the settings file in `exeDir`. A write that
-// fails raises "Unable to write to <path>"; the keys before it keep their
-// new values.
-void SaveClosingSettings(const std::string& exeDir, const ClosingSettings& values);
+// What the settings dialog's OK stores: both "ORVA Path" keys, then the
+// record kinds, the file layout and the optional fields. Every key is written
+// on every confirmation.
+void SaveDialogSettings(const std::string& settingsFile, const std::string& dataDir,
+                        const RecordKinds& kinds, int fileFormat, const OptionalFields& fields);
 
-// Writes what the settings dialog's OK stores, from the program-wide state:
-// both "ORVA Path" keys (DataDir), then the record kinds, the file layout and
-// the optional fields. Every key is written on every confirmation. A write
-// that fails raises "Unable to write to <path>"; the keys before it keep
-// their new values.
-void SaveDialogSettings(const std::string& exeDir, const ProgramState& state);
+// The automatic window's three values, written when it stops being active.
+void SaveAutoExportSettings(const std::string& settingsFile, const std::string& fileName, int time,
+                            int date);
+
+// The selection window's file name, written when it closes.
+void SaveExportFileName(const std::string& settingsFile, const std::string& fileName);

@@ -3,7 +3,6 @@
 
 #include "common/CodePage.h"
 #include "common/Paths.h"
-#include "common/PreparationLock.h"
 #include "common/StepTimes.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
@@ -300,8 +299,6 @@ TExportWriter::TExportWriter() {
 ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                                              const std::vector<TBookmark>& selected,
                                              const ExportOptions& options, Operator& op) {
-    // No other process prepares from this folder meanwhile (EPreparationBusy).
-    PreparationLock lock(options.DataDir);
     lastFailure_.clear();
     bool recordsStaged = false;
     bool filePrepared = false;
@@ -427,8 +424,7 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                                    " (File Format is 0 to 3)";
                     break;
                 }
-                CSVExport1.OutputFile =
-                    options.AutoMode ? options.AutoFileName : options.FileNameText;
+                CSVExport1.OutputFile = options.UploadFile;
                 // Never over a file the preparation reads or writes.
                 if (lastFailure_.empty())
                     lastFailure_ = UploadPathProblem(CSVExport1.OutputFile, options.DataDir,
@@ -501,23 +497,4 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
     }
     op.ShowError(kExportNoDataText);
     return ExportOutcome::NoData;
-}
-
-bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, Operator& op) {
-    if (workTable.Active()) workTable.Close();
-    workTable.DatabaseName = dataDir;
-    workTable.TableType = ttAdsCDX;
-    workTable.SetTableName("KESTABLE");
-    workTable.Exclusive = false;
-    if (!OpenTableWithRetry(workTable, op)) return false;
-    workTable.SetIndexName("SSN");
-    workTable.First();
-    return true;
-}
-
-std::vector<TBookmark> SelectAllInOrder(TAdsTable& table, const std::string& order) {
-    if (!order.empty()) table.SetIndexName(order);
-    std::vector<TBookmark> rows = table.VisibleBookmarks();
-    table.First();
-    return rows;
 }

@@ -11,7 +11,7 @@
 
 #include "common/Operator.h"
 #include "data/AdsTable.h"
-#include "export/wccsvexp.h"
+#include "export/core/wccsvexp.h"
 
 #include <string>
 #include <vector>
@@ -29,9 +29,7 @@ struct ExportOptions {
     bool IncludeSubscores = false;
     bool IncludePandA = false;
     bool IncludeSiteCode = false;
-    bool AutoMode = false;    // set by the automatic preparation
-    std::string AutoFileName; // the upload file in AutoMode
-    std::string FileNameText; // the selection window's file name box otherwise
+    std::string UploadFile;   // the file to write
     std::string SettingsFile; // the settings file, which the upload file may not replace
 };
 
@@ -62,8 +60,8 @@ class TExportWriter {
     // operator gives up on
     // the staging table's open (Cancelled) or a table-layer error ends the run
     // (the EADSDatabaseError propagates after the staging table is closed and
-    // the cursor restored). It holds the data folder's PreparationLock while it
-    // runs; EPreparationBusy when another process holds it.
+    // the cursor restored). The caller holds the data folder's
+    // PreparationLock (a Preparation does).
     ExportOutcome BuildExportFile(TAdsTable& workTable, const std::vector<TBookmark>& selected,
                                   const ExportOptions& options, Operator& op);
 
@@ -73,13 +71,3 @@ class TExportWriter {
   private:
     std::string lastFailure_;
 };
-
-// Opens the work table as the selection window does: shared, through
-// OpenTableWithRetry, in SSN order, on its first record. False when the
-// operator gave up.
-bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, Operator& op);
-
-// Select All: every row of the table in the given order ("SSN", the selection
-// window's order at start; "" keeps the current order). Leaves the table on
-// its first row.
-std::vector<TBookmark> SelectAllInOrder(TAdsTable& table, const std::string& order = "SSN");

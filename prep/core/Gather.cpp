@@ -648,36 +648,7 @@ void Gathering::abandon() {
 
 } // namespace
 
-std::string DataFolderProblem(const std::string& dataDir, const std::string& periodDir) {
-    // An empty "ORVA Path" normalises to the separator alone: that is no data
-    // folder, and the work table must never land in the root folder.
-    if (dataDir.empty() || dataDir == std::string(1, PathDelim))
-        return "No data folder is set (\"Directories\" / \"ORVA Path\" is empty).";
-    // A path of 255 characters without its separator was cut: what is left
-    // names another folder. (Windows takes "/" for a separator too.)
-    if (dataDir.back() != PathDelim && dataDir.back() != '/')
-        return "The data folder path is too long (more than 254 characters): " + dataDir;
-    auto isFolder = [](const std::string& path) {
-        return kes::os::fileKind(path) == kes::os::FileKind::Directory;
-    };
-    if (!isFolder(dataDir)) return "The data folder " + dataDir + " does not exist.";
-    if (!periodDir.empty() && !isFolder(dataDir + periodDir))
-        return "The testing period folder " + dataDir + periodDir + " does not exist.";
-    return {};
-}
-
-std::unique_ptr<PreparationLock> HoldPreparation(const std::string& dataDir,
-                                                 const std::string& periodDir) {
-    // Nothing is created before the folders are known to be the right ones:
-    // not even the lock file.
-    const std::string problem = DataFolderProblem(dataDir, periodDir);
-    if (!problem.empty()) throw std::runtime_error(problem);
-    return std::make_unique<PreparationLock>(dataDir);
-}
-
 GatherReport GatherRecords(const GatherOptions& options, Operator& op) {
-    // No other process prepares from this folder meanwhile (EPreparationBusy).
-    const auto lock = HoldPreparation(options.DataDir, options.PeriodDir);
     Gathering gathering(options, op);
     GatherReport report;
     report.result = gathering.run();

@@ -6,11 +6,9 @@
 #pragma once
 
 #include "common/Operator.h"
-#include "common/PreparationLock.h"
 #include "data/AdsTable.h"
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -67,34 +65,8 @@ inline bool operator==(const GatherReport& report, GatherResult result) {
     return report.result == result;
 }
 
-// The work table's field list, exactly as the table is created.
-extern const char* const WorkTableFieldList;
-
-// Creates the empty work table KESTABLE in `dataDir` (a stale KESTABLE.cdx is
-// removed first), opens it exclusively into `table` and adds its four tags.
-// False when the operator gave up on the open.
-bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, Operator& op);
-
-// Empty when the data folder and the period folder (relative to it; may be
-// empty) are usable; otherwise the reason: no data folder set, a path cut at
-// 255 characters, a folder that does not exist.
-std::string DataFolderProblem(const std::string& dataDir, const std::string& periodDir);
-
-// The data folder's preparation lock for a whole preparation: held from the
-// start of its gathering to the end of its last export, so that no other
-// process (a scheduled kesprep-batch) rebuilds the work table between the
-// two. The folders are checked first, as GatherRecords checks them
-// (std::runtime_error with DataFolderProblem's text; nothing is created);
-// EPreparationBusy when another process holds the lock. The gathering and the
-// exports inside take the same lock again without waiting.
-std::unique_ptr<PreparationLock> HoldPreparation(const std::string& dataDir,
-                                                 const std::string& periodDir);
-
 // Runs one gathering, showing its status texts, progress and hourglass to
-// `op`, and gives its account. The data folder and the period folder are checked first
-// (std::runtime_error with DataFolderProblem's text; nothing is created), then
-// the data folder's PreparationLock is held for the run (EPreparationBusy
-// when another process holds it).
-// Table-layer errors propagate as EADSDatabaseError after every table has
-// been closed.
+// `op`, and gives its account. The caller has checked the folders and holds
+// the data folder's PreparationLock (a Preparation does both). Table-layer
+// errors propagate as EADSDatabaseError after every table has been closed.
 GatherReport GatherRecords(const GatherOptions& options, Operator& op);

@@ -2,7 +2,6 @@
 
 #include "common/Paths.h"
 #include "data/OpenTableWithRetry.h"
-#include "prep/core/Gather.h"
 
 const char* const WorkTableFieldList =
     "ID,       C, 9,0;LNAME,    C,13,0;FNAME,    C,11,0;MNAME,    C, 1,0;BIRTHDATE,D, 8,0;"
@@ -45,4 +44,23 @@ bool CreateWorkTable(TAdsTable& table, const std::string& dataDir, Operator& op)
         throw;
     }
     return true;
+}
+
+bool OpenWorkTable(TAdsTable& workTable, const std::string& dataDir, Operator& op) {
+    if (workTable.Active()) workTable.Close();
+    workTable.DatabaseName = dataDir;
+    workTable.TableType = ttAdsCDX;
+    workTable.SetTableName(kWorkTableName);
+    workTable.Exclusive = false;
+    if (!OpenTableWithRetry(workTable, op)) return false;
+    workTable.SetIndexName("SSN");
+    workTable.First();
+    return true;
+}
+
+std::vector<TBookmark> SelectAllInOrder(TAdsTable& table, const std::string& order) {
+    if (!order.empty()) table.SetIndexName(order);
+    std::vector<TBookmark> rows = table.VisibleBookmarks();
+    table.First();
+    return rows;
 }

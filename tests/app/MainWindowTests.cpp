@@ -75,7 +75,6 @@ class MainWindowTest : public ::testing::Test {
         testsupport::usePrivateRuntimeDir();
         kes::Clock::instance().setSource([] { return kes::LocalTime{2004, 6, 15, 10, 0, 0, 0}; });
         ui::clearTerminationRequest();
-        Program() = ProgramState{};
     }
     void TearDown() override {
         form.reset();
@@ -132,7 +131,7 @@ TEST_F(MainWindowTest, ControlsAsCreated) {
     EXPECT_EQ(form->windowTitle(), "Prepare ORVA Upload File for Kestal");
     EXPECT_EQ(form->size(), QSize(391, 326)) << "399 x 353 with the frame";
     EXPECT_TRUE(ui::shownModals().empty());
-    EXPECT_EQ(Program().ExeDir, settings.dir());
+    EXPECT_EQ(form->Program().ExeDir, settings.dir());
 
     struct Control {
         const char* name;
@@ -193,7 +192,7 @@ TEST_F(MainWindowTest, ControlsAsCreated) {
 
 TEST_F(MainWindowTest, FirstRunWithoutSettingsFile) {
     open();
-    const ProgramState& p = Program();
+    const ProgramState& p = form->Program();
     EXPECT_EQ(p.DataDir, kes::defaultDataDir());
     EXPECT_EQ(messages(), std::vector<std::string>{"Path to ORVA is not set."});
     EXPECT_EQ(ui::shownModals()[0].type, ui::MsgType::Error);
@@ -207,8 +206,8 @@ TEST_F(MainWindowTest, FirstRunWithoutSettingsFile) {
     EXPECT_FALSE(form->btnFind->isEnabled());
     EXPECT_FALSE(form->btnAuto->isEnabled());
     EXPECT_EQ(p.SelectedPeriodIndex, -1);
-    EXPECT_TRUE(p.IncludePlacement && p.IncludeAssessment && p.IncludeScores);
-    EXPECT_FALSE(p.IncludePandA || p.IncludeAttempted || p.IncludeSubscores || p.IncludeSiteCode);
+    EXPECT_TRUE(p.Kinds.Placement && p.Kinds.Assessment && p.Kinds.Scores);
+    EXPECT_FALSE(p.Fields.PandA || p.Fields.Attempted || p.Fields.Subscores || p.Fields.SiteCode);
     EXPECT_EQ(p.FileFormat, 0);
     EXPECT_FALSE(ui::terminationRequested());
 }
@@ -264,7 +263,7 @@ TEST_F(MainWindowTest, StoredChoicesAndDataDirectory) {
         writeSettings(c.text);
         open();
         EXPECT_EQ(form->rgSearch->itemIndex(), c.search);
-        EXPECT_EQ(Program().DataDir, c.dataDir);
+        EXPECT_EQ(form->Program().DataDir, c.dataDir);
         closeWindow();
         // The closing save writes the Search choice back as chosen; the
         // path stays as the operator wrote it.
@@ -280,12 +279,12 @@ TEST_F(MainWindowTest, InclusionSwitchesAndFileFormatAreTakenOver) {
     writeSettings("[ORVA Export]\nInclude Score Records=0\nInclude Site Code=2\n"
                   "Include Attempted=yes\nFile Format=7\n");
     open();
-    const ProgramState& p = Program();
-    EXPECT_TRUE(p.IncludePlacement);
-    EXPECT_TRUE(p.IncludeAssessment);
-    EXPECT_FALSE(p.IncludeScores);
-    EXPECT_TRUE(p.IncludeSiteCode);
-    EXPECT_FALSE(p.IncludeAttempted) << "a word reads as the default";
+    const ProgramState& p = form->Program();
+    EXPECT_TRUE(p.Kinds.Placement);
+    EXPECT_TRUE(p.Kinds.Assessment);
+    EXPECT_FALSE(p.Kinds.Scores);
+    EXPECT_TRUE(p.Fields.SiteCode);
+    EXPECT_FALSE(p.Fields.Attempted) << "a word reads as the default";
     EXPECT_EQ(p.FileFormat, 7);
 }
 
@@ -429,7 +428,7 @@ TEST_P(PeriodListTest, ListsRestoresAndEnables) {
         makePeriod(data.dir(), n, nameOf(n));
     pointSettingsAtData(c.saved.empty() ? "" : "[Testing Periods]\nORVA From=" + c.saved + "\n");
     open();
-    const ProgramState& p = Program();
+    const ProgramState& p = form->Program();
     EXPECT_EQ(rows(), c.rows);
     EXPECT_EQ(p.PeriodRows, c.rows);
     EXPECT_EQ(p.PeriodNumbers, c.numbers);
@@ -441,10 +440,11 @@ TEST_P(PeriodListTest, ListsRestoresAndEnables) {
     EXPECT_EQ(p.SelectedPeriodIndex, c.selected);
     EXPECT_EQ(form->btnFind->isEnabled(), c.selected >= 0);
     EXPECT_EQ(form->btnAuto->isEnabled(), c.selected >= 0);
-    if (c.selected >= 0)
-        EXPECT_EQ(p.PeriodDir, "VIRNTP" + std::to_string(c.selected + 1) + PathDelim);
-    else
-        EXPECT_EQ(p.PeriodDir, "");
+    if (c.selected >= 0) {
+        const auto choices = form->PrepareSearch();
+        ASSERT_TRUE(choices);
+        EXPECT_EQ(choices->Period, std::to_string(c.selected + 1));
+    }
     EXPECT_EQ(form->ListBox2->tabStopDialogUnits(), 30);
     EXPECT_FALSE(form->AdsTable2.Active());
 }
@@ -502,7 +502,7 @@ TEST_F(MainWindowTest, PeriodTableWithoutRecordsShowsAnEmptyName) {
     pointSettingsAtData();
     open();
     EXPECT_EQ(rows(), (std::vector<std::string>{row(1), "2.  \t"}));
-    EXPECT_EQ(Program().PeriodNames, (std::vector<std::string>{"1. " + nameOf(1), "2. "}));
+    EXPECT_EQ(form->Program().PeriodNames, (std::vector<std::string>{"1. " + nameOf(1), "2. "}));
 }
 
 TEST_F(MainWindowTest, PlaceholderAndTenMissingRowsSaveOnlyFoundPeriods) {
@@ -518,9 +518,9 @@ TEST_F(MainWindowTest, PlaceholderAndTenMissingRowsSaveOnlyFoundPeriods) {
         pointSettingsAtData("[Testing Periods]\nORVA From=3\n");
         open();
         form->ListBox2->setItemIndex(c.row);
-        EXPECT_EQ(Program().SelectedPeriodIndex, c.row);
+        EXPECT_EQ(form->Program().SelectedPeriodIndex, c.row);
         EXPECT_EQ(form->btnFind->isEnabled(), c.row >= 0) << "a placeholder counts as a row";
-        EXPECT_EQ(PeriodListPosition(Program(), c.row), c.listPosition);
+        EXPECT_EQ(PeriodListPosition(form->Program(), c.row), c.listPosition);
         closeWindow();
         EXPECT_EQ(setting("Testing Periods", "ORVA From"), c.saved);
     }
@@ -535,7 +535,7 @@ TEST_F(MainWindowTest, OperatorClickSelectsAPeriod) {
     const QRect third = form->ListBox2->visualRect(form->ListBox2->model()->index(2, 0));
     QTest::mouseClick(form->ListBox2->viewport(), Qt::LeftButton, {}, third.center());
     EXPECT_EQ(form->ListBox2->itemIndex(), 2);
-    EXPECT_EQ(Program().SelectedPeriodIndex, 2);
+    EXPECT_EQ(form->Program().SelectedPeriodIndex, 2);
     EXPECT_TRUE(form->btnFind->isEnabled());
     EXPECT_TRUE(form->btnAuto->isEnabled());
 }
@@ -550,16 +550,16 @@ TEST_F(MainWindowTest, RebuildNeverLetsTheListAskForAMissingRow) {
     // Same data: the selected row stays.
     form->BuildPeriodList();
     EXPECT_EQ(form->ListBox2->itemIndex(), 6);
-    EXPECT_EQ(Program().SelectedPeriodIndex, 6);
+    EXPECT_EQ(form->Program().SelectedPeriodIndex, 6);
 
     // Fewer periods, with a message box open half-way through the scan.
     TempDir fewer;
     makePeriods(fewer.dir(), {1, 2, 3});
-    Program().DataDir = fewer.dir();
+    form->Program().DataDir = fewer.dir();
     int boxes = 0;
     ui::ScopedModalAnswerer check([&](const ui::ModalRequest&) {
         ++boxes;
-        EXPECT_LE(form->ListBox2->count(), static_cast<int>(Program().PeriodRows.size()));
+        EXPECT_LE(form->ListBox2->count(), static_cast<int>(form->Program().PeriodRows.size()));
         form->ListBox2->grab(); // the list repaints while the box is open
         return ui::mrOk;
     });
@@ -567,7 +567,7 @@ TEST_F(MainWindowTest, RebuildNeverLetsTheListAskForAMissingRow) {
     EXPECT_EQ(boxes, 1);
     EXPECT_EQ(rows(), rowsUpTo(3));
     EXPECT_EQ(form->ListBox2->itemIndex(), -1) << "row 6 is gone";
-    EXPECT_EQ(Program().SelectedPeriodIndex, -1);
+    EXPECT_EQ(form->Program().SelectedPeriodIndex, -1);
     EXPECT_FALSE(form->btnFind->isEnabled());
 }
 
@@ -585,7 +585,7 @@ TEST_F(MainWindowTest, GivingUpOnAPeriodTableEndsTheProgram) {
                                             "VIRNTP2/TP.CDX.\r\nOK to retry?",
                                         "Cancelled.  The program will be terminated."}));
     EXPECT_TRUE(ui::terminationRequested());
-    EXPECT_EQ(Program().PeriodRows, std::vector<std::string>{row(1)});
+    EXPECT_EQ(form->Program().PeriodRows, std::vector<std::string>{row(1)});
     EXPECT_LE(form->ListBox2->count(), 1);
     EXPECT_FALSE(ui::hourglassShown());
     EXPECT_FALSE(form->AdsTable2.Active());
@@ -658,34 +658,35 @@ TEST_F(MainWindowTest, SharedPreparationChecksTheDates) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ui::clearShownModals();
-        Program().DateRangeFilter = "previous";
-        Program().SearchTemporary = false;
-        Program().PeriodDir.clear();
         (c.selectedDates ? form->rbSelectedDates : form->rbAllDates)->click();
         for (auto [picker, text] :
              {std::pair{form->edtBegDate, c.begin}, {form->edtEndDate, c.end}}) {
             picker->lineEdit()->setText(text);
             emit picker->lineEdit()->editingFinished();
         }
-        const bool accepted = form->PrepareSearch();
-        EXPECT_EQ(Program().PeriodDir, std::string("VIRNTP3") + PathDelim);
+        const auto choices = form->PrepareSearch();
         if (*c.message) {
-            EXPECT_FALSE(accepted);
+            EXPECT_FALSE(choices);
             EXPECT_EQ(messages(), std::vector<std::string>{c.message});
             EXPECT_EQ(ui::shownModals().front().type, ui::MsgType::Error);
-            EXPECT_EQ(Program().DateRangeFilter, "previous");
-            EXPECT_FALSE(Program().SearchTemporary);
         } else {
-            EXPECT_TRUE(accepted);
+            ASSERT_TRUE(choices);
             EXPECT_TRUE(messages().empty());
-            EXPECT_EQ(Program().DateRangeFilter, c.filter);
-            EXPECT_TRUE(Program().SearchTemporary) << "Temporary is chosen";
+            EXPECT_EQ(choices->Period, "3");
+            ASSERT_TRUE(choices->Dates);
+            EXPECT_EQ(DateFilterOf(*choices->Dates), c.filter);
+            EXPECT_EQ(choices->SearchTemporary, true) << "Temporary is chosen";
         }
     }
     form->rgSearch->setItemIndex(1);
     form->rbAllDates->click();
-    ASSERT_TRUE(form->PrepareSearch());
-    EXPECT_FALSE(Program().SearchTemporary) << "Master";
+    const auto master = form->PrepareSearch();
+    ASSERT_TRUE(master);
+    EXPECT_EQ(master->SearchTemporary, false) << "Master";
+    // With the choices the window holds for the whole run.
+    EXPECT_EQ(master->DataDir, form->Program().DataDir);
+    EXPECT_EQ(master->Kinds, form->Program().Kinds);
+    EXPECT_EQ(master->Fields, form->Program().Fields);
 }
 
 // Waits in the event loop for the modal window of type W that a handler
@@ -816,8 +817,10 @@ TEST_F(FindTest, AutoPrepareOpensTheAutomaticWindow) {
     form->edtBegDate->setDate(*kes::Date::fromYmd(2005, 9, 1));
     form->edtEndDate->setDate(*kes::Date::fromYmd(2005, 9, 30));
     std::string filter;
-    ModalWatcher<TAutoPrepForm> watcher(
-        [&](TAutoPrepForm& automatic) { filter = automatic.DateFilter; });
+    ModalWatcher<TAutoPrepForm> watcher([&](TAutoPrepForm& automatic) {
+        automatic.rgdate->setItemIndex(1); // "Date Selection": the main window's dates
+        filter = DateFilterOf(automatic.PlanOfRun().Dates);
+    });
     form->btnAuto->click();
     ASSERT_TRUE(watcher.seen());
     EXPECT_EQ(filter, "(DTOS(Date) >= \"20050901\") .and. (DTOS(Date) <= \"20050930\")");

@@ -1,7 +1,8 @@
 // The preparation plan: settings and choices into one value, the date rules
-// and their messages, the main window's and the automatic window's first
-// steps, and the folder check of unattended runs.
+// and their messages, the windows' plans, and the folder checks before a
+// preparation starts.
 #include "app/core/PreparationPlan.h"
+#include "app/core/Preparation.h"
 
 #include "app/core/PeriodList.h"
 #include "common/Clock.h"
@@ -125,8 +126,9 @@ TEST_F(PlanTest, EverythingElseFromTheSettingsOrTheChoices) {
     EXPECT_FALSE(e.IncludeSubscores);
     EXPECT_TRUE(e.IncludePandA);
     EXPECT_TRUE(e.IncludeSiteCode);
-    EXPECT_TRUE(e.AutoMode);
-    EXPECT_EQ(e.AutoFileName, "/out/auto.asc");
+    EXPECT_EQ(e.UploadFile, "/out/auto.asc");
+    EXPECT_EQ(e.SettingsFile, ini_);
+    EXPECT_EQ(plan.Exporting(std::string("/out/other.asc")).UploadFile, "/out/other.asc");
 
     PlanChoices choices;
     choices.DataDir = "/data";
@@ -151,7 +153,7 @@ TEST_F(PlanTest, EverythingElseFromTheSettingsOrTheChoices) {
     EXPECT_TRUE(e.IncludeSubscores);
     EXPECT_FALSE(e.IncludePandA);
     EXPECT_EQ(e.FileFormat, 3);
-    EXPECT_EQ(e.AutoFileName, "/out/chosen.asc");
+    EXPECT_EQ(e.UploadFile, "/out/chosen.asc");
 }
 
 TEST_F(PlanTest, RefusedPlansSayWhatAndWhere) {
@@ -231,89 +233,76 @@ TEST_F(PlanTest, RefusedPlansSayWhatAndWhere) {
     }
 }
 
-TEST_F(PlanTest, FindAndAutoPrepareTurnTheWindowsChoicesIntoTheState) {
-    const std::string previousFilter = "(previous)";
-    struct Case {
-        const char* name;
-        SearchChoices choices;
-        std::string message;
-        std::string filter; // when accepted
-        bool temporary;
-    } cases[] = {
-        {"all dates, whatever the pickers hold",
-         {2, 0, false, date(2004, 3, 31), kes::Date()},
-         "",
-         "",
-         true},
-        {"a range",
-         {2, 1, true, date(2004, 1, 1), date(2004, 3, 31)},
-         "",
-         "(DTOS(Date) >= \"20040101\") .and. (DTOS(Date) <= \"20040331\")",
-         false},
-        {"one day",
-         {2, 0, true, date(2004, 3, 5), date(2004, 3, 5)},
-         "",
-         "(DTOS(Date) >= \"20040305\") .and. (DTOS(Date) <= \"20040305\")",
-         true},
-        {"no Search item reads master", {2, -1, false, {}, {}}, "", "", false},
-        {"both pickers empty", {2, 0, true, {}, {}}, kDatesNotEnteredText, "", false},
-        {"begin empty", {2, 0, true, {}, date(2004, 3, 5)}, kDatesNotEnteredText, "", false},
-        {"end empty", {2, 0, true, date(2004, 3, 5), {}}, kDatesNotEnteredText, "", false},
-        {"begin after end",
-         {2, 0, true, date(2004, 3, 31), date(2004, 3, 1)},
-         kBeginAfterEndText,
-         "",
-         false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ProgramState state;
-        state.PeriodDir = "old";
-        state.DateRangeFilter = previousFilter;
-        state.SearchTemporary = !c.temporary;
-        const std::string message = ApplySearchChoices(state, c.choices);
-        EXPECT_EQ(message, c.message);
-        // The period folder is set before the dates are looked at.
-        EXPECT_EQ(state.PeriodDir, PeriodFolderOfRow(2));
-        if (c.message.empty()) {
-            EXPECT_EQ(state.DateRangeFilter, c.filter);
-            EXPECT_EQ(state.SearchTemporary, c.temporary);
-        } else {
-            EXPECT_EQ(state.DateRangeFilter, previousFilter);
-            EXPECT_EQ(state.SearchTemporary, !c.temporary);
-        }
-    }
-}
-
-TEST_F(PlanTest, AutomaticRunsUseTodayOrTheMainWindowsRange) {
-    const std::string range = "(DTOS(Date) >= \"20040101\") .and. (DTOS(Date) <= \"20040331\")";
-    EXPECT_EQ(AutomaticDateFilter(0, range),
-              "(DTOS(Date) >= \"20070314\") .and. (DTOS(Date) <= \"20070314\")");
-    EXPECT_EQ(AutomaticDateFilter(1, range), range);
-    EXPECT_EQ(AutomaticDateFilter(-1, range), range);
-    EXPECT_EQ(AutomaticDateFilter(1, ""), "");
-
+// The windows make their plans from what the main window holds and the
+// controls; the layout and the upload file are the writer's to refuse, so
+// that the export says "not prepared" and why.
+TEST_F(PlanTest, TheWindowsPlansComeFromTheirChoices) {
+    settings("[Directories]\r\nORVA Path=/elsewhere\r\n[Testing Periods]\r\nORVA From=7\r\n"
+             "[ORVA Export]\r\nFile Format=2\r\nInclude Score Records=1\r\n");
     ProgramState state;
-    state.DataDir = "/d/";
-    state.PeriodDir = "VIRNTP4/";
-    state.SearchTemporary = false;
-    state.IncludeScores = true;
-    state.IncludeSiteCode = true;
-    state.FileFormat = 9;
-    state.IncludeSubscores = true;
-    const GatherOptions g = GatherOptionsFor(state, range);
-    EXPECT_EQ(g.DataDir, "/d/");
-    EXPECT_EQ(g.PeriodDir, "VIRNTP4/");
+    state.DataDir = std::string("/d") + PathDelim;
+    state.Kinds = RecordKinds{false, true, false};
+    state.Fields = OptionalFields{false, true, false, true};
+    state.FileFormat = 9; // kept as stored: the writer refuses it
+    PlanChoices choices = ChoicesOf(state);
+    choices.Period = "4";
+    choices.SearchTemporary = false;
+    choices.Dates = DateSelection::Between(date(2004, 1, 1), date(2004, 3, 31));
+
+    const PreparationPlan plan = MakePreparationPlan(ini_, choices, PlanUse::Windows);
+    const GatherOptions g = plan.Gathering();
+    EXPECT_EQ(g.DataDir, state.DataDir);
+    EXPECT_EQ(g.PeriodDir, std::string("VIRNTP4") + PathDelim);
     EXPECT_FALSE(g.SearchTemporary);
     EXPECT_FALSE(g.IncludePlacement);
-    EXPECT_TRUE(g.IncludeScores);
+    EXPECT_TRUE(g.IncludeAssessment);
+    EXPECT_FALSE(g.IncludeScores);
     EXPECT_TRUE(g.IncludeSiteCode);
-    EXPECT_EQ(g.DateFilter, range);
-    const ExportOptions e = ExportOptionsFor(state);
+    EXPECT_EQ(g.DateFilter, "(DTOS(Date) >= \"20040101\") .and. (DTOS(Date) <= \"20040331\")");
+    const ExportOptions e = plan.Exporting(std::string("chosen.asc"));
     EXPECT_EQ(e.FileFormat, 9);
     EXPECT_TRUE(e.IncludeSubscores);
     EXPECT_TRUE(e.IncludeSiteCode);
-    EXPECT_FALSE(e.AutoMode);
+    EXPECT_FALSE(e.IncludeAttempted);
+    EXPECT_EQ(e.UploadFile, "chosen.asc");
+    EXPECT_EQ(e.SettingsFile, ini_);
+    // Unattended, the same choices are refused before anything is gathered.
+    EXPECT_THROW(MakePreparationPlan(ini_, choices, PlanUse::Unattended), PlanError);
+
+    // The date rules hold for the windows too.
+    choices.Dates = DateSelection::Between(date(2004, 3, 31), date(2004, 3, 1));
+    try {
+        MakePreparationPlan(ini_, choices, PlanUse::Windows);
+        ADD_FAILURE() << "the plan was not refused";
+    } catch (const PlanError& refused) {
+        EXPECT_EQ(refused.Item, PlanItem::Dates);
+        EXPECT_STREQ(refused.what(), kBeginAfterEndText);
+    }
+}
+
+// A preparation checks its folders before it creates anything, the lock file
+// included: an earlier run's work table is not replaced by an empty one. It
+// finds the folders in any letter case.
+TEST_F(PlanTest, APreparationStartsOnlyOnFoldersThatExist) {
+    const std::string data = folder("data");
+    touch(data + "KESTABLE.dbf");
+    PreparationPlan plan;
+    plan.DataDir = data;
+    plan.Period = "1";
+    try {
+        Preparation refused(plan);
+        ADD_FAILURE() << "the preparation started";
+    } catch (const std::runtime_error& e) {
+        EXPECT_EQ(std::string(e.what()), "testing period 1: the folder " + data + "VIRNTP1" +
+                                             PathDelim + " does not exist");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "data"), fs::directory_iterator()), 1)
+        << "nothing is created";
+
+    fs::create_directories(dir_ / "data" / "virntp1");
+    Preparation started(plan);
+    EXPECT_EQ(started.Plan().Period, "1");
+    EXPECT_TRUE(fs::exists(dir_ / "data" / PreparationLock::kFileName));
 }
 
 TEST_F(PlanTest, MissingFoldersAndTablesAreNamed) {

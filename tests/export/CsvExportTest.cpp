@@ -3,7 +3,7 @@
 #include "TestSupport.h"
 
 #include "common/Date.h"
-#include "export/wccsvexp.h"
+#include "export/core/wccsvexp.h"
 
 #include <gtest/gtest.h>
 

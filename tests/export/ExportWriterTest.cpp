@@ -9,6 +9,7 @@
 #include "common/Text.h"
 #include "export/core/ExportWriter.h"
 #include "prep/core/Gather.h"
+#include "prep/core/WorkTable.h"
 #include "support/RecordingOperator.h"
 
 #include <gtest/gtest.h>
@@ -131,7 +132,7 @@ class ExportWriterTest : public ::testing::Test {
         }
         work_.FlushRecord();
         options_.DataDir = scratch_.dir();
-        options_.FileNameText = upload();
+        options_.UploadFile = upload();
     }
 
     std::string upload() const { return scratch_.dir() + "upload.asc"; }
@@ -343,14 +344,6 @@ TEST_F(ExportWriterTest, PickedRowsKeepTheOrderOfPicking) {
     EXPECT_EQ(work_.RecNo(), 1u);
 }
 
-TEST_F(ExportWriterTest, AutoModeWritesToTheAutomaticFileName) {
-    options_.AutoMode = true;
-    options_.AutoFileName = scratch_.dir() + "auto.asc";
-    EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::Prepared);
-    EXPECT_EQ(readFile(options_.AutoFileName), golden("fixed.txt"));
-    EXPECT_FALSE(fs::exists(upload()));
-}
-
 // A layout number outside 0 to 3 would run the values together: the file is
 // not written, the previous one stays, and the operator hears it failed.
 TEST_F(ExportWriterTest, UnknownFileFormatIsNotPrepared) {
@@ -364,9 +357,9 @@ TEST_F(ExportWriterTest, UnknownFileFormatIsNotPrepared) {
     }
 }
 
-// The selection window exports with the options of the program-wide state,
-// which name the settings file beside the program: a file name box that
-// names it, under any spelling, writes nothing and the settings stay.
+// The selection window exports with the options of its plan, which name the
+// settings file beside the program: a file name box that names it, under any
+// spelling, writes nothing and the settings stay.
 TEST_F(ExportWriterTest, TheWindowsOptionsNeverReplaceTheSettingsFile) {
     ProgramState state;
     state.ExeDir = scratch_.dir() + "program/";
@@ -375,17 +368,20 @@ TEST_F(ExportWriterTest, TheWindowsOptionsNeverReplaceTheSettingsFile) {
     const std::string settings = state.ExeDir + "KesPrep.ini";
     const std::string original = "[Directories]\r\nORVA Path=" + state.DataDir + "\r\n";
     writeFile(settings, original);
-    options_ = ExportOptionsFor(state);
+    PlanChoices choices = ChoicesOf(state);
+    choices.Period = "1";
+    choices.Dates = DateSelection::All();
+    const PreparationPlan plan = MakePreparationPlan(settings, choices, PlanUse::Windows);
     for (const std::string& name :
          {settings, state.ExeDir + "KESPREP.INI", state.ExeDir + "none/../kesprep.ini"}) {
-        options_.FileNameText = name;
+        options_ = plan.Exporting(name);
         EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared) << name;
         EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared}) << name;
         EXPECT_NE(writer_.LastFailure().find("settings file"), std::string::npos)
             << name << ": " << writer_.LastFailure();
         EXPECT_EQ(readFile(settings), original) << name;
     }
-    options_.FileNameText = upload();
+    options_.UploadFile = upload();
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::Prepared);
     EXPECT_EQ(readFile(upload()), golden("fixed.txt"));
 }
@@ -400,7 +396,7 @@ TEST_F(ExportWriterTest, NoSelectedRowLeavesTheUploadFileAlone) {
 }
 
 TEST_F(ExportWriterTest, MissingOutputFolderIsNotPrepared) {
-    options_.FileNameText = scratch_.dir() + "missing/upload.asc";
+    options_.UploadFile = scratch_.dir() + "missing/upload.asc";
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
     EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
     // The staging table still holds the rows of this run.
@@ -411,7 +407,7 @@ TEST_F(ExportWriterTest, MissingOutputFolderIsNotPrepared) {
 
 TEST_F(ExportWriterTest, OutputWhoseParentIsAFileIsNotPrepared) {
     writeFile(scratch_.dir() + "plain", "x");
-    options_.FileNameText = scratch_.dir() + "plain/upload.asc";
+    options_.UploadFile = scratch_.dir() + "plain/upload.asc";
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
     EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
 }
@@ -422,11 +418,11 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
 
     // The temporary file cannot be created: the folder is gone.
     const std::string moved = scratch_.dir() + "elsewhere/upload.asc";
-    options_.FileNameText = moved;
+    options_.UploadFile = moved;
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
     EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
     EXPECT_EQ(readFile(upload()), previous);
-    options_.FileNameText = upload();
+    options_.UploadFile = upload();
 
     // The disk fills up half way through the file (a file size limit, which
     // binds root too). The staging table is smaller than the limit, the upload

@@ -1,5 +1,5 @@
 // The texts of the progress window, checked without a window.
-#include "export/ProgressText.h"
+#include "export/core/ProgressText.h"
 
 #include <gtest/gtest.h>
 

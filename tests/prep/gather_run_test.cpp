@@ -210,21 +210,6 @@ TEST(GatherCancelled, MissingRecordTableEndsTheRunAtOnce) {
     EXPECT_TRUE(probe.stillOpen.empty()) << probe.stillOpen.front();
 }
 
-// A period folder that is not there ends the run before the work table is
-// created: nothing of an earlier run is replaced by an empty table.
-TEST(GatherFolders, MissingPeriodFolderStopsBeforeTheWorkTableIsCreated) {
-    SampleDataDir data;
-    GatherOperator op(false);
-    try {
-        GatherRecords(periodOptions(data, "VIRNTP9"), op);
-        ADD_FAILURE() << "gathered from a missing folder";
-    } catch (const std::runtime_error& e) {
-        EXPECT_NE(std::string(e.what()).find("VIRNTP9"), std::string::npos) << e.what();
-    }
-    EXPECT_TRUE(op.questions.empty());
-    EXPECT_FALSE(fs::exists(data.file("KESTABLE.dbf")));
-}
-
 TEST(GatherCancelled, MissingStudentTable) {
     SampleDataDir data;
     fs::remove(data.file("VIRNTP2/StudTemp.dbf"));

@@ -67,7 +67,7 @@ class SettingsDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ui::clearTerminationRequest();
-        Program() = ProgramState{};
+        program = ProgramState{};
         fs::copy(fixture("virn-sample"), data.dir(), fs::copy_options::recursive);
         for (const char* file : kCodeFiles)
             fs::copy_file(fixture(std::string("formats/cdx/") + file), data.dir() + file);
@@ -129,14 +129,15 @@ class SettingsDialogTest : public ::testing::Test {
     ui::ScopedModalAnswerer answers{[](const ui::ModalRequest& r) {
         return r.buttons == ui::MsgButtons::YesCancel ? ui::mrYes : ui::mrOk;
     }};
+    ProgramState program; // for a dialog opened without the main window
     std::unique_ptr<TKesPrepMainForm> main;
 };
 
 // ---------------------------------------------------------------- the dialog
 
 TEST_F(SettingsDialogTest, ControlsAsCreated) {
-    Program().DataDir = data.dir();
-    TSetPathtoORVAForm form;
+    program.DataDir = data.dir();
+    TSetPathtoORVAForm form(nullptr, program);
     EXPECT_EQ(form.windowTitle(), "Set Path to ORVA");
     EXPECT_EQ(form.size(), QSize(418, 322));
     EXPECT_EQ(form.OvcNotebook1->size(), QSize(418, 281));
@@ -224,8 +225,8 @@ TEST_F(SettingsDialogTest, ControlsAsCreated) {
 
 TEST_F(SettingsDialogTest, NavigatorOnlyOnTheCodePagesAndSelectAllActsOnThePageLastShown) {
     openMain(2);
-    Program().DataDir = data.dir();
-    TSetPathtoORVAForm form;
+    program.DataDir = data.dir();
+    TSetPathtoORVAForm form(nullptr, program);
     form.show();
     const std::vector<std::string> placementBefore = codeRows(data.dir(), "KESPLACE");
     form.OvcNotebook1->setCurrentIndex(2);
@@ -253,9 +254,9 @@ TEST_F(SettingsDialogTest, NavigatorOnlyOnTheCodePagesAndSelectAllActsOnThePageL
 
 TEST_F(SettingsDialogTest, PeriodChoosersFollowTheMainWindowAndBuildNeedsAnEntry) {
     openMain(2); // period 3
-    TSetPathtoORVAForm form;
+    TSetPathtoORVAForm form(nullptr, main->Program());
     form.OvcNotebook1->setCurrentIndex(2);
-    ASSERT_EQ(form.ComboBox1->count(), static_cast<int>(Program().PeriodNames.size()));
+    ASSERT_EQ(form.ComboBox1->count(), static_cast<int>(main->Program().PeriodNames.size()));
     EXPECT_TRUE(form.ComboBox1->currentText().startsWith("3. "))
         << form.ComboBox1->currentText().toStdString();
     EXPECT_TRUE(form.btnBuildP->isEnabled());
@@ -278,8 +279,8 @@ TEST_F(SettingsDialogTest, PeriodChoosersFollowTheMainWindowAndBuildNeedsAnEntry
 }
 
 TEST_F(SettingsDialogTest, BrowseStartsInTheTypedFolderOrTheCurrentOne) {
-    Program().DataDir = data.dir();
-    TSetPathtoORVAForm form;
+    program.DataDir = data.dir();
+    TSetPathtoORVAForm form(nullptr, program);
     struct Case {
         std::string typed;
         std::string startsIn;
@@ -303,8 +304,8 @@ TEST_F(SettingsDialogTest, BrowseStartsInTheTypedFolderOrTheCurrentOne) {
 // ---------------------------------------------------------------- the grids
 
 TEST_F(SettingsDialogTest, GridEditsAreWrittenWhenTheRowIsLeft) {
-    Program().DataDir = data.dir();
-    TSetPathtoORVAForm form;
+    program.DataDir = data.dir();
+    TSetPathtoORVAForm form(nullptr, program);
     form.show();
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
@@ -339,8 +340,8 @@ TEST_F(SettingsDialogTest, GridEditsAreWrittenWhenTheRowIsLeft) {
 }
 
 TEST_F(SettingsDialogTest, NewRowsDeletionsAndLongTexts) {
-    Program().DataDir = data.dir();
-    TSetPathtoORVAForm form;
+    program.DataDir = data.dir();
+    TSetPathtoORVAForm form(nullptr, program);
     form.show();
     form.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
@@ -457,9 +458,9 @@ TEST_F(SettingsDialogTest, OkKeepsTheEditsAndTheBackupsAndWritesTheSettingsInOrd
                   readFile(fixture(std::string("formats/cdx/") + kCodeFiles[i])))
             << kBackups[i];
 
-    EXPECT_FALSE(Program().IncludeScores);
-    EXPECT_TRUE(Program().IncludeSiteCode);
-    EXPECT_EQ(Program().FileFormat, 2);
+    EXPECT_FALSE(main->Program().Kinds.Scores);
+    EXPECT_TRUE(main->Program().Fields.SiteCode);
+    EXPECT_EQ(main->Program().FileFormat, 2);
     const std::string ini = readFile(settings.dir() + "KesPrep.ini");
     size_t at = 0;
     for (const std::string& key :
@@ -500,8 +501,8 @@ TEST_F(SettingsDialogTest, OkWithANewDirectoryNormalisesItAndListsItsPeriods) {
         runSettings(
             [&](TSetPathtoORVAForm& form) { form.Edit2->setText(QString::fromStdString(c.typed)); },
             true);
-        EXPECT_EQ(Program().DataDir, c.dataDir);
-        EXPECT_EQ(Program().PeriodNames.size(), c.periods);
+        EXPECT_EQ(main->Program().DataDir, c.dataDir);
+        EXPECT_EQ(main->Program().PeriodNames.size(), c.periods);
         EXPECT_EQ(setting("Directories", "ORVA Path"), c.dataDir);
         EXPECT_EQ(setting("ORVA Export", "ORVA Path"), c.dataDir);
         EXPECT_EQ(main->ListBox2->count(), static_cast<int>(c.periods));
@@ -514,15 +515,15 @@ TEST_F(SettingsDialogTest, OkWithANewDirectoryNormalisesItAndListsItsPeriods) {
 
 TEST_F(SettingsDialogTest, TabDelimitedThenCancelHoldsForThisRunOnly) {
     openMain();
-    ASSERT_EQ(Program().FileFormat, 1);
+    ASSERT_EQ(main->Program().FileFormat, 1);
     runSettings(
-        [](TSetPathtoORVAForm& form) {
+        [this](TSetPathtoORVAForm& form) {
             form.OvcNotebook1->setCurrentIndex(1);
             form.rgFileFormat->button(3)->click();
-            EXPECT_EQ(Program().FileFormat, 3) << "at once";
+            EXPECT_EQ(main->Program().FileFormat, 3) << "at once";
         },
         false);
-    EXPECT_EQ(Program().FileFormat, 3);
+    EXPECT_EQ(main->Program().FileFormat, 3);
     EXPECT_EQ(setting("ORVA Export", "File Format"), "1");
 }
 
@@ -546,7 +547,7 @@ TEST_F(SettingsDialogTest, UnknownStoredLayoutStaysUnlessOneIsPicked) {
             },
             true);
         EXPECT_EQ(shown, -1);
-        EXPECT_EQ(Program().FileFormat, c.expected);
+        EXPECT_EQ(main->Program().FileFormat, c.expected);
         EXPECT_EQ(setting("ORVA Export", "File Format"), std::to_string(c.expected));
         EXPECT_EQ(setting("ORVA Export", "Include Site Code"), "1");
         main.reset();
@@ -561,7 +562,7 @@ TEST_F(SettingsDialogTest, AFailedSettingsWriteIsShownAndTheValuesStayForThisRun
     runSettings([](TSetPathtoORVAForm& form) { form.chkAttempt->setChecked(true); }, true);
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages()[0], "Unable to write to " + settings.dir() + "KesPrep.ini");
-    EXPECT_TRUE(Program().IncludeAttempted);
+    EXPECT_TRUE(main->Program().Fields.Attempted);
 }
 
 // ---------------------------------------------------------------- beside a preparation

@@ -1,7 +1,7 @@
 // TProgressWindow offscreen: its look, and the texts it shows in export mode
 // with the program clock set by the test.
 #include "common/Clock.h"
-#include "export/wccsvexp.h"
+#include "export/core/wccsvexp.h"
 #include "export/wcprgwnd.h"
 #include "support/TempDir.h"
 #include "ui/WindowOperator.h"
@@ -91,6 +91,7 @@ TEST_F(ProgressWindowTest, ShownDuringTheComponentsExportOnly) {
         table.Post();
     }
     ui::WindowOperator op;
+    op.SetExportProgress(&NewProgressWindow);
     TCSVExport e;
     e.SetOperator(&op);
     e.DataSet = &table;

@@ -3,10 +3,10 @@
 // Order By, the keyboard, the Export rule, the incremental search, the
 // navigator, the save dialog and the file name kept in the settings file.
 #include "app/core/IniFile.h"
-#include "app/core/ProgramState.h"
+#include "app/core/Preparation.h"
 #include "export/ListKesu.h"
 #include "export/ScoresGrid.h"
-#include "prep/core/Gather.h"
+#include "prep/core/WorkTable.h"
 #include "ui/Modal.h"
 #include "ui/QtTestSupport.h"
 
@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 using namespace testsupport;
 
@@ -87,20 +88,28 @@ std::vector<std::string> lines(const std::string& text) {
 class SelectionWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ProgramState& program = Program();
-        program = ProgramState();
-        program.DataDir = dir_.dir();
-        program.ExeDir = dir_.dir();
-        program.FileFormat = 1; // pipe delimited: the ID is the first field of a line
         ui::clearTerminationRequest();
+        prepareIn(dir_.dir());
     }
     void TearDown() override { ui::clearTerminationRequest(); }
+
+    // The preparation the window exports through, on the data folder `dataDir`.
+    void prepareIn(const std::string& dataDir) {
+        preparation_.reset();
+        std::filesystem::create_directories(dataDir + "VIRNTP1");
+        PreparationPlan plan;
+        plan.DataDir = dataDir;
+        plan.Period = "1";
+        plan.Layout = UploadLayout::Pipe; // the ID is the first field of a line
+        plan.SettingsFile = SettingsFilePath(dir_.dir());
+        preparation_.emplace(plan);
+    }
 
     // Opens the window over a work table of `rows` records; it is shown so
     // that the grid has its rows laid out.
     std::unique_ptr<TListKestalScoresForm> open(int rows = 20) {
-        if (rows >= 0) makeWorkTable(dir_.dir(), rows);
-        auto form = std::make_unique<TListKestalScoresForm>(nullptr);
+        if (rows >= 0) makeWorkTable(preparation_->Plan().DataDir, rows);
+        auto form = std::make_unique<TListKestalScoresForm>(nullptr, *preparation_);
         form->show();
         return form;
     }
@@ -134,6 +143,7 @@ class SelectionWindowTest : public ::testing::Test {
     }
 
     TempDir dir_;
+    std::optional<Preparation> preparation_;
     std::string saveAnswer_;
     ui::ScopedModalAnswerer answers_{[this](const ui::ModalRequest& request) {
         if (request.kind == ui::ModalKind::SaveFile) return ui::ModalAnswer(ui::mrOk, saveAnswer_);
@@ -146,7 +156,6 @@ TEST_F(SelectionWindowTest, OpensOnTheWorkTableInSsnOrderWithNothingSelected) {
     EXPECT_EQ(f->windowTitle(), "Select Records");
     EXPECT_EQ(f->TotalCount, 20);
     EXPECT_EQ(f->SelectedCount, 0);
-    EXPECT_FALSE(f->AutoMode);
     EXPECT_EQ(f->StatusText(), "Records Selected: 0 out of 20");
     EXPECT_FALSE(f->btnExport->isEnabled());
     EXPECT_TRUE(f->btnExport->isDefault());
@@ -282,17 +291,16 @@ TEST_F(SelectionWindowTest, CtrlAAndCtrlNInTheGrid) {
 
 TEST_F(SelectionWindowTest, ExportIsEnabledOnlyWithRowsAndAFileName) {
     {
-        Program().DataDir = dir_.dir() + "empty/";
-        std::filesystem::create_directories(Program().DataDir);
-        makeWorkTable(Program().DataDir, 0);
+        prepareIn(dir_.dir() + "empty/");
+        makeWorkTable(dir_.dir() + "empty/", 0);
         auto empty = open(-1);
         EXPECT_EQ(empty->StatusText(), "Records Selected: 0 out of 0");
         empty->Edit1->setText("out.asc");
         empty->btnAllClick();
         EXPECT_EQ(empty->SelectedCount, 0);
         EXPECT_FALSE(empty->btnExport->isEnabled());
-        Program().DataDir = dir_.dir();
     }
+    prepareIn(dir_.dir());
     auto f = open();
     // A name without a selection; then one row.
     QTest::keyClicks(f->Edit1, "out.asc");
@@ -404,24 +412,6 @@ TEST_F(SelectionWindowTest, SaveDialogAddsAscAndTheNameIsKeptBetweenWindows) {
     EXPECT_FALSE(TAdsTable().Active());
     auto again = open(-1);
     EXPECT_EQ(again->Edit1->text().toStdString(), dir_.dir() + "upload.txt");
-    // A window of the automatic preparation leaves the setting alone.
-    again->AutoMode = true;
-    again->Edit1->setText("elsewhere.asc");
-    again->close();
-    EXPECT_EQ(settingsFileName(), dir_.dir() + "upload.txt");
-}
-
-TEST_F(SelectionWindowTest, AutomaticUseWritesToItsOwnFileName) {
-    auto f = open();
-    f->hide();
-    f->Edit1->setText(QString::fromStdString(dir_.dir() + "operator.asc"));
-    f->btnAllClick();
-    f->AutoMode = true;
-    f->AutoFileName = dir_.dir() + "auto.asc";
-    f->BuildExportFile();
-    EXPECT_EQ(lines(readFile(dir_.dir() + "auto.asc")).size(), 20u);
-    EXPECT_FALSE(std::filesystem::exists(dir_.dir() + "operator.asc"));
-    EXPECT_EQ(f->ProgressBar1->value(), 0);
 }
 
 TEST_F(SelectionWindowTest, GivingUpOnTheWorkTableEndsTheProgram) {

@@ -6,7 +6,6 @@
 #include "tests/ui/QtTestSupport.h"
 
 #include "app/core/IniFile.h"
-#include "app/core/ProgramState.h"
 #include "common/Clock.h"
 #include "common/PreparationLock.h"
 #include "os/Os.h"
@@ -56,13 +55,15 @@ class AutoPrepTest : public ::testing::Test {
         for (auto& entry : std::filesystem::recursive_directory_iterator(data.path()))
             std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
                                          std::filesystem::perm_options::add);
-        Program() = ProgramState{};
-        ProgramState& program = Program();
-        program.ExeDir = settings.dir();
-        program.DataDir = data.dir();
-        program.PeriodDir = "VIRNTP1/";
-        program.SearchTemporary = true;
-        program.IncludePlacement = program.IncludeAssessment = program.IncludeScores = true;
+        // The main window's choices: period 1, temporary tables, all dates.
+        choices = PlanChoices{};
+        choices.DataDir = data.dir();
+        choices.Period = "1";
+        choices.SearchTemporary = true;
+        choices.Dates = DateSelection::All();
+        choices.Kinds = RecordKinds{};
+        choices.Fields = OptionalFields{};
+        choices.Layout = UploadLayout::Fixed;
     }
     void TearDown() override {
         form.reset();
@@ -79,7 +80,7 @@ class AutoPrepTest : public ::testing::Test {
     }
 
     void open() {
-        form = std::make_unique<TAutoPrepForm>(nullptr);
+        form = std::make_unique<TAutoPrepForm>(nullptr, choices, SettingsFilePath(settings.dir()));
         form->FormActivate();
     }
     // An armed window for the hour at `hourPosition`, writing every row of
@@ -121,6 +122,7 @@ class AutoPrepTest : public ::testing::Test {
     TempDir settings;
     TempDir output;
     TempDir data; // a copy of the sample data directory
+    PlanChoices choices;
     std::unique_ptr<TAutoPrepForm> form;
 };
 
@@ -294,7 +296,7 @@ TEST_F(AutoPrepTest, ArmedAfterTheHourWaitsForTheNextDay) {
 // inactive, its status names the failure and its button arms it again.
 TEST_F(AutoPrepTest, FailedTimedRunReturnsToTheInactiveState) {
     ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
-    Program().PeriodDir = "VIRNTP4/"; // its temporary student index is missing
+    choices.Period = "4"; // its temporary student index is missing
     arm(10);
     EXPECT_ANY_THROW(form->Timer1Timer());
     EXPECT_TRUE(inactiveLook());
@@ -309,28 +311,23 @@ TEST_F(AutoPrepTest, FailedTimedRunReturnsToTheInactiveState) {
 
 // Runs `probe` once, when a run of the window creates its hidden selection
 // window: after the gathering, before the export.
-class BetweenGatheringAndExport : public QObject {
+class BetweenGatheringAndExport {
   public:
-    BetweenGatheringAndExport(TAutoPrepForm& form, std::function<void()> probe)
-        : form_(form), probe_(std::move(probe)) {
-        form_.installEventFilter(this);
+    // Runs `probe` once, when the export's progress first moves after a
+    // gathering that kept rows.
+    BetweenGatheringAndExport(TAutoPrepForm& form, std::function<void()> probe) {
+        connection_ = QObject::connect(form.ProgressBar1, &QProgressBar::valueChanged,
+                                       [this, &form, probe = std::move(probe)] {
+                                           if (ran_ || form.Account().kept == 0) return;
+                                           ran_ = true;
+                                           probe();
+                                       });
     }
-    ~BetweenGatheringAndExport() override { form_.removeEventFilter(this); }
+    ~BetweenGatheringAndExport() { QObject::disconnect(connection_); }
     bool ran() const { return ran_; }
 
-  protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == &form_ && event->type() == QEvent::ChildAdded && !ran_ &&
-            static_cast<QChildEvent*>(event)->child()->isWidgetType() && form_.Account().kept > 0) {
-            ran_ = true;
-            probe_();
-        }
-        return false;
-    }
-
   private:
-    TAutoPrepForm& form_;
-    std::function<void()> probe_;
+    QMetaObject::Connection connection_;
     bool ran_ = false;
 };
 
@@ -434,7 +431,7 @@ TEST_F(AutoPrepTest, TimedRunWithoutAnUploadFileIsAFailedRun) {
         SCOPED_TRACE(c.what);
         ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
         setNow(2004, 6, 15, 10, 30);
-        Program().FileFormat = c.fileFormat;
+        choices.Layout = static_cast<UploadLayout>(c.fileFormat);
         open();
         form->rgdate->setItemIndex(c.currentDate ? 0 : 1);
         form->ComboBox1->setCurrentIndex(10);
@@ -458,12 +455,14 @@ TEST_F(AutoPrepTest, TimedRunWithoutAnUploadFileIsAFailedRun) {
 TEST_F(AutoPrepTest, PrepareNowWithTodaysDate) {
     ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
     setNow(2005, 9, 1, 8, 0); // row 7 of every VIRNTP1 record table lies on this day
-    Program().DateRangeFilter = "(DTOS(Date) >= \"20000101\") .and. (DTOS(Date) <= \"20201231\")";
+    choices.Dates =
+        DateSelection::Between(*kes::Date::fromYmd(2000, 1, 1), *kes::Date::fromYmd(2020, 12, 31));
     open();
     form->ComboBox1->setCurrentIndex(3);
     form->Edit2->setText(QString::fromStdString(upload()));
     form->btnExport->click();
-    EXPECT_EQ(form->DateFilter, "(DTOS(Date) >= \"20050901\") .and. (DTOS(Date) <= \"20050901\")");
+    EXPECT_EQ(DateFilterOf(form->PlanOfRun().Dates),
+              "(DTOS(Date) >= \"20050901\") .and. (DTOS(Date) <= \"20050901\")");
     EXPECT_EQ(messages(), std::vector<std::string>{"Export File has been successfully prepared."});
     EXPECT_EQ(form->Account().kept, static_cast<int>(lineCount(upload())));
     EXPECT_GE(lineCount(upload()), 3u);
@@ -473,7 +472,7 @@ TEST_F(AutoPrepTest, PrepareNowWithTodaysDate) {
     // "Date Selection": the main window's range as it was when the window opened.
     form->rgdate->setItemIndex(1);
     form->btnExport->click();
-    EXPECT_EQ(form->DateFilter, Program().DateRangeFilter);
+    EXPECT_EQ(form->PlanOfRun().Dates, *choices.Dates);
     EXPECT_EQ(lineCount(upload()), 59u) << "all but the three rows without a test date";
 }
 
@@ -484,7 +483,7 @@ TEST_F(AutoPrepTest, GivingUpOnAnOpenRequestsTheEnd) {
         return r.buttons == ui::MsgButtons::OkCancel ? ui::mrCancel : ui::mrOk;
     });
     std::filesystem::create_directory(data.dir() + "VIRNTP9");
-    Program().PeriodDir = "VIRNTP9/"; // a period folder without its tables
+    choices.Period = "9"; // a period folder without its tables
     open();
     form->rgdate->setItemIndex(1);
     form->ComboBox1->setCurrentIndex(3);

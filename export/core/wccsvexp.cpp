@@ -1,4 +1,4 @@
-#include "export/wccsvexp.h"
+#include "export/core/wccsvexp.h"
 
 #include "common/Paths.h"
 #include "common/Text.h"

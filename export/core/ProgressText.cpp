@@ -1,4 +1,4 @@
-#include "export/ProgressText.h"
+#include "export/core/ProgressText.h"
 
 #include "common/Clock.h"
 #include "common/Date.h"
