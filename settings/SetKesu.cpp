@@ -2,16 +2,13 @@
 
 #include "settings/CodeGrid.h"
 #include "settings/DBNavigator.h"
+#include "settings/LayoutPreview.h"
 #include "settings/core/CodeTables.h"
 #include "ui/Application.h"
 #include "ui/FormSetup.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 
-#if __has_include("settings/LayoutReport.h")
-#include "settings/LayoutReport.h"
-#define KES_HAVE_LAYOUT_REPORT 1
-#endif
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -191,9 +188,6 @@ void TSetPathtoORVAForm::createControls() {
                 [this] { ui::guarded(this, [this] { rgFileFormatClick(); }); });
     connect(btnPrint, &QPushButton::clicked, this,
             [this] { ui::guarded(this, [this] { btnPrintClick(); }); });
-#ifndef KES_HAVE_LAYOUT_REPORT
-    btnPrint->setEnabled(false);
-#endif
 }
 
 void TSetPathtoORVAForm::FormCreate() {}
@@ -329,8 +323,6 @@ void TSetPathtoORVAForm::rgFileFormatClick() {
 }
 
 void TSetPathtoORVAForm::btnPrintClick() {
-#ifdef KES_HAVE_LAYOUT_REPORT
     ShowLayoutReport(this, rgFileFormat->itemIndex(), chkAttempt->isChecked(),
                      chkSubscores->isChecked(), chkPandA->isChecked(), chkSiteCode->isChecked());
-#endif
 }

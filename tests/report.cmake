@@ -3,7 +3,7 @@
 file(GLOB KES_REPORT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/report/*.cpp)
 if(KES_REPORT_TEST_SOURCES)
   kes_add_test_program(report_tests "${KES_REPORT_TEST_SOURCES}"
-                       "kes_settings_core;kes_export_core")
+                       "kes_settings_core;kes_export_core;kes_prep_core")
 endif()
 
 file(GLOB KES_REPORT_GUI_TEST_SOURCES CONFIGURE_DEPENDS

@@ -1,14 +1,18 @@
 // The upload layout report drawn on a recording page: every line with every
 // cell, for the file types and optional fields that change it, and its
-// agreement with the field list the export writer builds the upload file from.
+// agreement with a Fixed line that the export writer writes.
 #include "tests/report/RecordingSurface.h"
 
-#include "common/Text.h"
+#include "common/Date.h"
 #include "export/core/ExportWriter.h"
+#include "prep/core/WorkTable.h"
 #include "settings/core/LayoutReport.h"
+#include "support/Manifest.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <sstream>
 
 using kes::TabAlign;
@@ -155,40 +159,78 @@ TEST(LayoutReportTest, TitleIsCentredAndCellsUseTheStopsOfTheirLayout) {
         }
 }
 
-// The report describes the file the export writer makes: the same fields in
-// the same order with the same widths, whatever optional fields are chosen.
-TEST(LayoutReportTest, RowsAgreeWithTheUploadFieldList) {
-    for (int combination = 0; combination < 16; ++combination) {
-        ExportOptions options;
-        options.IncludeAttempted = combination & 1;
-        options.IncludeSubscores = combination & 2;
-        options.IncludePandA = combination & 4;
-        options.IncludeSiteCode = combination & 8;
-        LayoutReportChoices choices{0, options.IncludeAttempted, options.IncludeSubscores,
-                                    options.IncludePandA, options.IncludeSiteCode};
-        std::vector<LayoutReportRow> rows = LayoutReportRows(choices);
+// The report describes the file the export writer makes: each row's Location
+// cuts that field's value out of a Fixed line the writer wrote, and the line
+// ends where the last row does, whatever optional fields are chosen.
+TEST(LayoutReportTest, RowsLocateTheFieldsOfAWrittenFixedLine) {
+    testsupport::TempDir dir;
+    {
+        TAdsTable work;
+        SilentOperator quiet;
+        ASSERT_TRUE(CreateWorkTable(work, dir.dir(), quiet));
+        work.Append();
+        const std::pair<const char*, const char*> texts[] = {
+            {"ID", "123456789"},      {"LNAME", "LASTNAMEABCDE"}, {"FNAME", "FIRSTNAMEXY"},
+            {"MNAME", "M"},           {"TESTCODE", "T123"},       {"TESTSCORE", "0456"},
+            {"GRPNUMBER", "A1B2C3D"}, {"SITECODE", "KC"},         {"SSN", "123-45-6789"}};
+        for (const auto& [field, text] : texts)
+            work.FieldByName(field).SetAsString(text);
+        work.FieldByName("BIRTHDATE").SetAsDateTime(*kes::Date::fromYmd(1974, 1, 2));
+        work.FieldByName("DATE").SetAsDateTime(*kes::Date::fromYmd(2005, 9, 1));
+        work.FieldByName("ATTEMPT").SetAsInteger(12);
+        for (int i = 1; i <= 10; ++i)
+            work.FieldByName("SS" + std::to_string(i)).SetAsInteger(i);
+        work.Post();
+        work.Close();
+        work.Exclusive = false;
+    }
+    // What each field of the upload line holds for that record.
+    const std::map<std::string, std::string> values = {
+        {"ID", "123456789"},   {"LNAME", "LASTNAMEABCDE"}, {"FNAME", "FIRSTNAMEXY"},
+        {"MNAME", "M"},        {"BIRTHDATE", "19740102"},  {"TESTCODE", "T123"},
+        {"TESTSCORE", "0456"}, {"DATE", "20050901"},       {"ATTEMPT", "012"},
+        {"SUBSCORES", "01020304050607080910"},             {"PANDA", "A1B2C3"},
+        {"SITECODE", "KC"}};
 
-        std::vector<std::pair<std::string, std::string>> fields; // name, width
-        std::istringstream list(StagingFieldList(options));
-        for (std::string field; std::getline(list, field, ';');) {
-            if (field.empty()) continue;
-            std::istringstream parts(field);
-            std::string name, type, width;
-            std::getline(parts, name, ',');
-            std::getline(parts, type, ',');
-            std::getline(parts, width, ',');
-            fields.emplace_back(kes::toUpperAscii(name), width);
+    for (int combination = 0; combination < 16; ++combination) {
+        const LayoutReportChoices choices{0, (combination & 1) != 0, (combination & 2) != 0,
+                                          (combination & 4) != 0, (combination & 8) != 0};
+        SCOPED_TRACE(combination);
+        ExportOptions options;
+        options.DataDir = dir.dir();
+        options.FileFormat = 0;
+        options.IncludeAttempted = choices.IncludeAttempted;
+        options.IncludeSubscores = choices.IncludeSubscores;
+        options.IncludePandA = choices.IncludePandA;
+        options.IncludeSiteCode = choices.IncludeSiteCode;
+        options.UploadFile = dir.dir() + "upload.asc";
+        TAdsTable work;
+        SilentOperator quiet;
+        ASSERT_TRUE(OpenWorkTable(work, dir.dir(), quiet));
+        TExportWriter writer;
+        ASSERT_EQ(writer.BuildExportFile(work, SelectAllInOrder(work), options, quiet),
+                  ExportOutcome::Prepared)
+            << writer.LastFailure();
+        work.Close();
+        std::string line = testsupport::readFile(options.UploadFile);
+        ASSERT_GE(line.size(), 2u);
+        ASSERT_EQ(line.substr(line.size() - 2), "\r\n");
+        line.resize(line.size() - 2);
+
+        size_t end = 0;
+        for (const LayoutReportRow& row : LayoutReportRows(choices)) {
+            SCOPED_TRACE(row.FieldName);
+            const size_t dash = row.Location.find('-');
+            ASSERT_NE(dash, std::string::npos) << row.Location;
+            const size_t first = std::stoul(row.Location.substr(0, dash));
+            const size_t last = std::stoul(row.Location.substr(dash + 1));
+            EXPECT_EQ(std::to_string(last - first + 1), row.Size);
+            ASSERT_LE(last, line.size()) << line;
+            ASSERT_TRUE(values.count(row.FieldName));
+            EXPECT_EQ(line.substr(first - 1, last - first + 1), values.at(row.FieldName)) << line;
+            end = last;
         }
-        ASSERT_EQ(rows.size(), fields.size()) << StagingFieldList(options);
-        int position = 1;
-        for (size_t i = 0; i < rows.size(); ++i) {
-            EXPECT_EQ(rows[i].FieldName, fields[i].first);
-            EXPECT_EQ(rows[i].Size, fields[i].second) << rows[i].FieldName;
-            const int width = std::stoi(rows[i].Size);
-            EXPECT_EQ(rows[i].Location,
-                      std::to_string(position) + "-" + std::to_string(position + width - 1));
-            position += width;
-        }
+        EXPECT_EQ(end, line.size()) << "the line ends with the last field: " << line;
     }
 }
 

@@ -3,7 +3,7 @@
 #include "tests/report/PdfText.h"
 #include "tests/ui/QtTestSupport.h"
 
-#include "settings/LayoutReport.h"
+#include "settings/LayoutPreview.h"
 #include "ui/Modal.h"
 
 #include <gtest/gtest.h>

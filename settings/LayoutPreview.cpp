@@ -1,4 +1,4 @@
-#include "settings/LayoutReport.h"
+#include "settings/LayoutPreview.h"
 
 #include "ui/Modal.h"
 
