@@ -29,6 +29,7 @@ TGLRunOnce::TGLRunOnce(QWidget* owner) : QObject(owner), owner_(owner) {
 
 TGLRunOnce::~TGLRunOnce() {
     ui::setApplicationMessageHandler(previousHandler_);
+    kes::os::desktop::closeInstanceMutex(instanceMutex_);
 }
 
 void TGLRunOnce::SetAlwaysSwitchToPreviousInstance(bool value) {
@@ -101,7 +102,7 @@ void TGLRunOnce::bringOwnerToFront() {
 #ifdef _WIN32
 
 bool TGLRunOnce::acquireInstanceLock() {
-    return kes::os::desktop::acquireInstanceMutex(appName_);
+    return kes::os::desktop::acquireInstanceMutex(appName_, instanceMutex_);
 }
 
 void TGLRunOnce::postSwitchMessage() {
@@ -151,9 +152,8 @@ bool TGLRunOnce::acquireInstanceLock() {
         opened = kes::os::File::openReadWrite(path, file);
     // A lock that cannot be had, for whatever reason, counts as a running copy.
     if (!opened.ok() || !file.lock(kes::os::LockKind::Exclusive).ok()) return false;
-    // Kept open: the lock lasts as long as this process.
-    static kes::os::File held;
-    held = std::move(file);
+    // Kept open: the lock lasts as long as the guard.
+    instanceLock_ = std::move(file);
     return true;
 }
 

@@ -18,6 +18,9 @@
 
 #include <QObject>
 
+#include "os/Os.h"
+
+#include <cstdint>
 #include <string>
 
 class QLocalServer;
@@ -29,7 +32,9 @@ class TGLRunOnce : public QObject {
     // Sets the defaults and installs AppMessageHook as the application's
     // message handler.
     explicit TGLRunOnce(QWidget* owner);
-    // Puts the message handler that was installed before back.
+    // Puts the message handler that was installed before back and lets go of
+    // the instance lock: the guard lives as long as the main window, which
+    // lives as long as the program.
     ~TGLRunOnce() override;
 
     bool AlwaysSwitchToPreviousInstance() const { return alwaysSwitch_; }
@@ -76,4 +81,7 @@ class TGLRunOnce : public QObject {
     bool loaded_ = false;
     ui::AppMessageHandler previousHandler_;
     QLocalServer* server_ = nullptr;
+    // What keeps "this copy runs" known to the others while the guard lives.
+    std::uintptr_t instanceMutex_ = 0; // Windows
+    kes::os::File instanceLock_;       // elsewhere
 };

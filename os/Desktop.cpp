@@ -8,13 +8,18 @@ namespace kes::os::desktop {
 
 #ifdef _WIN32
 
-bool acquireInstanceMutex(const std::string& name) {
-    // The handle stays open for the life of the process, and the mutex with it.
+bool acquireInstanceMutex(const std::string& name, std::uintptr_t& handle) {
+    // Ownership is given up at once; the open handle keeps the mutex in being.
     SetLastError(0);
     HANDLE mutex = CreateMutexA(nullptr, TRUE, name.c_str());
     const bool found = GetLastError() != 0;
     if (mutex) ReleaseMutex(mutex);
+    handle = reinterpret_cast<std::uintptr_t>(mutex);
     return !found;
+}
+
+void closeInstanceMutex(std::uintptr_t handle) {
+    if (handle) CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
 unsigned registerMessage(const std::string& name) {
@@ -40,9 +45,12 @@ bool readQueuedMessage(const void* nativeMessage, QueuedMessage& out) {
 
 #else
 
-bool acquireInstanceMutex(const std::string&) {
+bool acquireInstanceMutex(const std::string&, std::uintptr_t& handle) {
+    handle = 0;
     return true;
 }
+
+void closeInstanceMutex(std::uintptr_t) {}
 
 unsigned registerMessage(const std::string&) {
     return 0;

@@ -9,9 +9,11 @@
 
 namespace kes::os::desktop {
 
-// Creates (or opens) the mutex named `name`, held for the rest of the
-// process. True when no other process had it: this is the first copy.
-bool acquireInstanceMutex(const std::string& name);
+// Creates (or opens) the mutex named `name` and keeps its handle in
+// `handle` until closeInstanceMutex; the mutex exists while a handle is open.
+// True when it did not exist yet: this is the first copy.
+bool acquireInstanceMutex(const std::string& name, std::uintptr_t& handle);
+void closeInstanceMutex(std::uintptr_t handle);
 
 // The message number the system gives `name` (the same in every process), or
 // 0 where there are no registered messages.

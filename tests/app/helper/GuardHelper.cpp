@@ -11,6 +11,8 @@
 #include "ui/Application.h"
 #include "ui/Modal.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
@@ -66,10 +68,13 @@ int main(int argc, char** argv) {
         safety.start(10000);
     }
     const int code = app.exec();
-    // The window's outer top-left corner (frame included) and its inner size.
+    // The window's outer top-left corner (frame included) and its inner size,
+    // and the size of the screen it was hidden beyond.
     const QPoint corner = owner.frameGeometry().topLeft();
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     say("EXIT " + std::to_string(code) + " terminated=" + (ui::terminationRequested() ? "1" : "0") +
         " place=" + std::to_string(corner.x()) + "," + std::to_string(corner.y()) + "," +
-        std::to_string(owner.width()) + "," + std::to_string(owner.height()));
+        std::to_string(owner.width()) + "," + std::to_string(owner.height()) +
+        " screen=" + std::to_string(screen.width()) + "," + std::to_string(screen.height()));
     return code;
 }
