@@ -18,3 +18,19 @@ if(TARGET report_tests)
   target_compile_definitions(report_tests PRIVATE KES_BATCH_PROGRAM="$<TARGET_FILE:kesprep-batch>")
   add_dependencies(report_tests kesprep-batch)
 endif()
+
+# The tests read the PDF files back with poppler's pdftotext. A build for
+# Windows runs its tests under Wine, which starts the build machine's own
+# program through its drive Z:.
+find_program(KES_PDFTOTEXT_PROGRAM pdftotext)
+if(KES_PDFTOTEXT_PROGRAM)
+  set(pdftotext "${KES_PDFTOTEXT_PROGRAM}")
+  if(CMAKE_CROSSCOMPILING AND WIN32)
+    string(REPLACE "/" "\\\\" pdftotext "Z:${pdftotext}")
+  endif()
+  foreach(program report_tests report_gui_tests)
+    if(TARGET ${program})
+      target_compile_definitions(${program} PRIVATE KES_PDFTOTEXT="${pdftotext}")
+    endif()
+  endforeach()
+endif()

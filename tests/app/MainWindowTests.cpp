@@ -256,7 +256,8 @@ TEST_F(MainWindowTest, StoredChoicesAndDataDirectory) {
         {"search below 0", "[ORVA Export]\nSearch=-1\n", -1, kes::defaultDataDir()},
         {"search not a number", "[ORVA Export]\nSearch=Master\n", 0, kes::defaultDataDir()},
         {"empty path", "[Directories]\nORVA Path=\n", 0, std::string(1, PathDelim)},
-        {"path without separator", "[Directories]\nORVA Path=/srv/virn\n", 0, "/srv/virn/"},
+        {"path without separator", "[Directories]\nORVA Path=/srv/virn\n", 0,
+         std::string("/srv/virn") + PathDelim},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -581,8 +582,8 @@ TEST_F(MainWindowTest, GivingUpOnAPeriodTableEndsTheProgram) {
     });
     open();
     EXPECT_EQ(messages(),
-              (std::vector<std::string>{"Unable to open Table: " + data.dir() +
-                                            "VIRNTP2/TP.CDX.\r\nOK to retry?",
+              (std::vector<std::string>{"Unable to open Table: " + data.dir() + "VIRNTP2" +
+                                            PathDelim + "TP.CDX.\r\nOK to retry?",
                                         "Cancelled.  The program will be terminated."}));
     EXPECT_TRUE(ui::terminationRequested());
     EXPECT_EQ(form->Program().PeriodRows, std::vector<std::string>{row(1)});

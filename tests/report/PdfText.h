@@ -3,24 +3,82 @@
 // blanks stand between them.
 #pragma once
 
+#include "os/Os.h"
 #include "support/Programs.h"
 
+#include <chrono>
+#include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace reporttest {
 
 using PdfLines = std::vector<std::vector<std::string>>;
 
-inline bool havePdfToText() {
-    return !testsupport::findOnPath("pdftotext").empty();
+// The converter the build found (under Wine, the build machine's own, which
+// Wine starts as it is), else the one on the PATH.
+inline std::string pdfToText() {
+#ifdef KES_PDFTOTEXT
+    if (kes::os::fileKind(KES_PDFTOTEXT) == kes::os::FileKind::Regular) return KES_PDFTOTEXT;
+#endif
+    return testsupport::findOnPath("pdftotext");
 }
+
+inline bool havePdfToText() {
+    return !pdfToText().empty();
+}
+
+#ifdef _WIN32
+// Under Wine the converter is the build machine's own program. Wine starts it
+// but cannot wait for it, and it reads Unix paths. So the PDF file goes into
+// the working folder, which lies on Wine's drive Z: (the root of the Unix file
+// system), the converter writes the text beside it under a temporary name
+// that a rename makes final, and the test waits for that name.
+inline std::string textThroughTheBuildMachine(const std::string& pdfPath, std::string& errors) {
+    const std::filesystem::path here = std::filesystem::current_path();
+    const std::string hereText = here.string();
+    if (hereText.size() < 2 || (hereText[0] != 'Z' && hereText[0] != 'z') || hereText[1] != ':') {
+        errors = "the working folder " + hereText + " is not on Wine's drive Z:";
+        return {};
+    }
+    const std::string stem = "kes-pdftotext-" + std::to_string(kes::os::processId());
+    const std::filesystem::path pdf = here / (stem + ".pdf"), text = here / (stem + ".txt");
+    std::filesystem::remove(text);
+    if (!kes::os::copyFileReplacing(pdfPath, pdf.string()).ok()) {
+        errors = "cannot copy " + pdfPath;
+        return {};
+    }
+    auto unixPath = [](const std::filesystem::path& path) {
+        std::string p = path.string().substr(2);
+        for (char& c : p)
+            if (c == '\\') c = '/';
+        return "'" + p + "'";
+    };
+    std::string converter = KES_PDFTOTEXT;
+    converter = unixPath(converter);
+    const std::string command = converter + " -layout " + unixPath(pdf) + " " + unixPath(text) +
+                                ".part && mv " + unixPath(text) + ".part " + unixPath(text);
+    testsupport::runProgram({"Z:\\bin\\sh", "-c", command}, nullptr, &errors);
+    std::string out;
+    for (int i = 0; i < 300; ++i) {
+        if (kes::os::readFile(text.string(), out).ok()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    std::filesystem::remove(pdf);
+    std::filesystem::remove(text);
+    return out;
+}
+#endif
 
 inline PdfLines pdfTextLines(const std::string& pdfPath) {
     std::string text, errors;
-    testsupport::runProgram({testsupport::findOnPath("pdftotext"), "-layout", pdfPath, "-"}, &text,
-                            &errors);
+#ifdef _WIN32
+    text = textThroughTheBuildMachine(pdfPath, errors);
+#else
+    testsupport::runProgram({pdfToText(), "-layout", pdfPath, "-"}, &text, &errors);
+#endif
     text += errors;
     PdfLines lines;
     std::istringstream in(text);

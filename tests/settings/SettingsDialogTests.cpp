@@ -68,11 +68,9 @@ class SettingsDialogTest : public ::testing::Test {
     void SetUp() override {
         ui::clearTerminationRequest();
         program = ProgramState{};
-        fs::copy(fixture("virn-sample"), data.dir(), fs::copy_options::recursive);
+        data.copyFolder("virn-sample");
         for (const char* file : kCodeFiles)
-            fs::copy_file(fixture(std::string("formats/cdx/") + file), data.dir() + file);
-        for (auto& entry : fs::recursive_directory_iterator(data.dir()))
-            fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+            data.copy(std::string("formats/cdx/") + file);
     }
     void TearDown() override {
         main.reset();

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
+#include <QtGlobal>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,15 +42,15 @@ inline std::string readFile(const std::string& path) {
 inline void usePrivateRuntimeDir() {
     static std::vector<std::unique_ptr<TempDir>> folders;
     folders.push_back(std::make_unique<TempDir>("run"));
-    setenv("XDG_RUNTIME_DIR", folders.back()->path().c_str(), 1);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folders.back()->path().string()));
 }
 
 class QtEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         home_ = std::make_unique<TempDir>("home");
-        setenv("HOME", home_->path().c_str(), 1);
+        qputenv("HOME", QByteArray::fromStdString(home_->path().string()));
         usePrivateRuntimeDir();
         static int argc = 1;
         static char name[] = "kes_ui_tests";
