@@ -13,4 +13,6 @@ if(KES_BUILD_GUI)
 
   add_executable(kesprep ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
   target_link_libraries(kesprep PRIVATE kes_app_gui)
+  # A window program on Windows: no console window opens beside it.
+  set_target_properties(kesprep PROPERTIES WIN32_EXECUTABLE TRUE)
 endif()
