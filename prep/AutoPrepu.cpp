@@ -24,7 +24,6 @@
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
-#include <algorithm>
 
 const char* const kAutoExportHours[24] = {
     "12:00 Midnight", "  1:00 AM  ", "  2:00 AM", "  3:00 AM", "  4:00 AM", "  5:00 AM",
@@ -112,6 +111,10 @@ void TAutoPrepForm::createControls() {
     btnExport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
     btnClose = ui::makeButton(this, "btnClose", "&Close", QRect(303, 219, 77, 27));
     btnClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    // The window has no default button: Enter in the file name box or the
+    // hour box presses nothing (Qt would make the first button the default).
+    for (QPushButton* button : {btnActivate, btnExport, btnClose})
+        button->setAutoDefault(false);
 
     StatusBar1 = ui::makeStatusBar(this, kStatusBarHeight);
     StatusBar1->showMessage(kInactiveText);
@@ -160,17 +163,30 @@ bool TAutoPrepForm::event(QEvent* e) {
 void TAutoPrepForm::FormCreate() {}
 
 void TAutoPrepForm::FormActivate() {
-    // While armed the controls are locked and the settings cannot have
-    // changed; the armed state must survive a message box or a switch to
-    // another window, or the button would no longer do what it says.
-    if (AutoActive) return;
+    // The settings are read when the window first becomes active. A later
+    // activation (after a message box, the save dialog, or another program
+    // took the focus for a while) finds the controls as the operator left
+    // them: reading again would put back what the deactivation before it
+    // stored, over a name just chosen in the save dialog, and would disarm
+    // a window whose button then no longer did what it says.
+    if (settingsRead_) return;
+    settingsRead_ = true;
     const SettingsValues stored = ReadSettings(settingsFile_);
     Edit2->setText(QString::fromStdString(stored.AutoFileName));
     saveFileName_ = stored.AutoFileName;
-    ComboBox1->setCurrentIndex(std::clamp(stored.AutoTime, -1, 23));
+    // A stored position outside the list is no hour, not the nearest one.
+    const bool listed = stored.AutoTime >= 0 && stored.AutoTime < ComboBox1->count();
+    ComboBox1->setCurrentIndex(listed ? stored.AutoTime : -1);
     if (ComboBox1->currentIndex() < 0) ComboBox1->setEditText(QString());
     rgdate->setItemIndex(stored.AutoDate);
     applyEnablingRule(HourPosition() >= 0 && !Edit2->text().isEmpty());
+}
+
+void TAutoPrepForm::reject() {
+    // Armed, the window closes only after the button has disarmed it: Esc
+    // and the window's close box would otherwise drop the schedule unseen.
+    if (AutoActive) return;
+    QDialog::reject();
 }
 
 void TAutoPrepForm::FormDeactivate() {

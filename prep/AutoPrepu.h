@@ -106,6 +106,9 @@ class TAutoPrepForm : public QDialog {
     static constexpr const char* kSaveFilter = "Text files (*.txt)|*.txt|All files (*.*)|*.*";
     static constexpr const char* kSaveExtension = "asc";
 
+    // Closes the window unless it is armed (Esc, the close box, Close).
+    void reject() override;
+
   protected:
     bool event(QEvent* event) override;
 
@@ -120,6 +123,7 @@ class TAutoPrepForm : public QDialog {
     std::unique_ptr<ui::PreparationOperator> statusPanel_;
     std::optional<Preparation> preparation_; // while one runs
     std::string saveFileName_ = "temp";
+    bool settingsRead_ = false;
     bool gatherCancelled_ = false;
     GatherAccount account_;
 };

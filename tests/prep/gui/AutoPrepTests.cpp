@@ -15,6 +15,7 @@
 
 #include <QChildEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -238,6 +240,101 @@ TEST_F(AutoPrepTest, SaveDialogPutsTheChosenNameIntoTheBox) {
     EXPECT_EQ(asked[0].filter, "Text files (*.txt)|*.txt|All files (*.*)|*.*");
     EXPECT_EQ(asked[0].defaultExtension, "asc");
     EXPECT_EQ(form->Edit2->text(), "/somewhere/kestal.asc");
+}
+
+// The save dialog takes the window's activation while it is open: the window
+// is deactivated when the dialog opens (and stores its values) and activated
+// again once the dialog has closed and the event loop runs. The name chosen
+// in the dialog is the one the window keeps, stores and writes to.
+TEST_F(AutoPrepTest, TheNameChosenInTheSaveDialogOutlivesTheDialogsActivations) {
+    const std::string chosen = output.dir() + "chosen.asc";
+    ui::ScopedModalAnswerer answers([&](const ui::ModalRequest& r) {
+        if (r.kind != ui::ModalKind::SaveFile) return ui::ModalAnswer(ui::mrOk);
+        QEvent deactivate(QEvent::WindowDeactivate);
+        QCoreApplication::sendEvent(form.get(), &deactivate);
+        QCoreApplication::postEvent(form.get(), new QEvent(QEvent::WindowActivate));
+        return ui::ModalAnswer(ui::mrOk, chosen);
+    });
+    writeSettings("[ORVA Auto Export]\nFilename=" + output.dir() + "old.asc\nTime=10\nDate=1\n");
+    setNow(2004, 6, 15, 10, 30);
+    open();
+    form->SpeedButton1->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->Edit2->text().toStdString(), chosen);
+
+    form->btnActivate->click();
+    form->Timer1Timer();
+    EXPECT_EQ(lineCount(chosen), 62u);
+    EXPECT_FALSE(std::filesystem::exists(output.dir() + "old.asc"));
+    form->FormDeactivate();
+    EXPECT_EQ(setting("Filename"), chosen);
+}
+
+// Armed, only the button that disarms acts: neither Esc nor the window's
+// close box closes the window and loses the schedule. Inactive, both close it.
+TEST_F(AutoPrepTest, EscAndTheCloseBoxLeaveAnArmedWindowOpen) {
+    const struct Case {
+        const char* what;
+        std::function<void(TAutoPrepForm&)> close;
+    } cases[] = {
+        {"Esc", [](TAutoPrepForm& f) { QTest::keyClick(&f, Qt::Key_Escape); }},
+        {"the close box", [](TAutoPrepForm& f) { f.close(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        arm(10);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        c.close(*form);
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_TRUE(armedLook());
+
+        form->btnActivate->click();
+        c.close(*form);
+        EXPECT_FALSE(form->isVisible()) << "an inactive window closes";
+        form.reset();
+    }
+}
+
+// The window has no default button: Enter in the file name box neither arms
+// it nor starts a preparation.
+TEST_F(AutoPrepTest, EnterInTheFileNameBoxPressesNoButton) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    writeSettings("[ORVA Auto Export]\nFilename=" + upload() + "\nTime=10\nDate=1\n");
+    open();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    ASSERT_TRUE(form->btnActivate->isEnabled());
+    form->Edit2->setFocus();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        QTest::keyClick(form->Edit2, key);
+        EXPECT_FALSE(form->AutoActive) << key;
+        EXPECT_FALSE(form->Timer1->isActive()) << key;
+        EXPECT_TRUE(messages().empty()) << key;
+        EXPECT_FALSE(std::filesystem::exists(upload())) << key;
+    }
+    EXPECT_TRUE(form->isVisible());
+    for (QPushButton* button : form->findChildren<QPushButton*>())
+        EXPECT_FALSE(button->isDefault() || button->autoDefault())
+            << button->objectName().toStdString();
+}
+
+// A stored hour outside the list chooses no hour: both buttons stay off and
+// closing the window stores -1, not an hour nobody chose.
+TEST_F(AutoPrepTest, AStoredTimeOutsideTheListChoosesNoHour) {
+    for (const char* stored : {"24", "99", "-2", "2147483647", "-2147483648"}) {
+        SCOPED_TRACE(stored);
+        writeSettings("[ORVA Auto Export]\nFilename=/data/upload.asc\nTime=" + std::string(stored) +
+                      "\nDate=1\n");
+        open();
+        EXPECT_EQ(form->HourPosition(), -1);
+        EXPECT_EQ(form->ComboBox1->currentText(), "");
+        EXPECT_FALSE(form->btnActivate->isEnabled());
+        EXPECT_FALSE(form->btnExport->isEnabled());
+        form->FormDeactivate();
+        EXPECT_EQ(setting("Time"), "-1");
+        form.reset();
+    }
 }
 
 TEST_F(AutoPrepTest, ArmingAndDisarmingByTheButton) {
