@@ -330,7 +330,7 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     case ExportOutcome::Cancelled:
         return kExitCancelled;
     case ExportOutcome::NotPrepared:
-        if (!written.Failure.empty()) op.ShowError(written.Failure);
+        // The writer's message has named the reason.
         exitCode = kExitFailed;
         break;
     }

@@ -296,7 +296,37 @@ TExportWriter::TExportWriter() {
     CSVExport1.FieldDelimiter = fdlNone;
 }
 
+std::string NotPreparedMessage(const std::string& reason) {
+    std::string text = kExportNotPreparedText;
+    if (!reason.empty()) text += "\r\n" + reason;
+    return text;
+}
+
 ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
+                                             const std::vector<TBookmark>& selected,
+                                             const ExportOptions& options, Operator& op) {
+    const ExportOutcome outcome = WriteExportFile(workTable, selected, options, op);
+    ShowOutcome(outcome, op);
+    return outcome;
+}
+
+void TExportWriter::ShowOutcome(ExportOutcome outcome, Operator& op) const {
+    switch (outcome) {
+    case ExportOutcome::Prepared:
+        op.ShowInformation(kExportPreparedText);
+        break;
+    case ExportOutcome::NotPrepared:
+        op.ShowError(NotPreparedMessage(lastFailure_));
+        break;
+    case ExportOutcome::NoData:
+        op.ShowError(kExportNoDataText);
+        break;
+    case ExportOutcome::Cancelled:
+        break;
+    }
+}
+
+ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                                              const std::vector<TBookmark>& selected,
                                              const ExportOptions& options, Operator& op) {
     lastFailure_.clear();
@@ -487,14 +517,7 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
         op.SetProgress(0);
     }
 
-    if (filePrepared) {
-        op.ShowInformation(kExportPreparedText);
-        return ExportOutcome::Prepared;
-    }
-    if (recordsStaged) {
-        op.ShowError(kExportNotPreparedText);
-        return ExportOutcome::NotPrepared;
-    }
-    op.ShowError(kExportNoDataText);
+    if (filePrepared) return ExportOutcome::Prepared;
+    if (recordsStaged) return ExportOutcome::NotPrepared;
     return ExportOutcome::NoData;
 }

@@ -222,12 +222,13 @@ TEST_F(BatchTest, NoRecordInTheRangeLeavesTheFileAlone) {
     EXPECT_EQ(readFile(upload), "previous\r\n");
 }
 
+// The message of the windows on one line, with the writer's reason.
 TEST_F(BatchTest, MissingOutputFolderIsAFailure) {
+    const std::string upload = scratch_.dir() + native("missing/upload.asc");
     RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
-                      " --period 1 --set temporary --dates all --output " +
-                      quoted(scratch_.dir() + "missing/upload.asc"));
+                      " --period 1 --set temporary --dates all --output " + quoted(upload));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err.substr(0, 35), "Export File has been not prepared.\n");
+    EXPECT_EQ(r.err, "Export File has been not prepared. Unable to create " + upload + "\n");
 }
 
 // A period or data folder that is not there is a usage error that names the

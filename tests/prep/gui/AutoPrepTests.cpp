@@ -506,21 +506,24 @@ TEST_F(AutoPrepTest, ATimedRunWhileAnotherPreparationHoldsTheFolderIsRefused) {
 
 // A timed run whose export writes no upload file did not complete: the
 // window is inactive, says the run failed and can be armed again, and the
-// export's own message is the only one shown.
+// export's own message, with the writer's reason, is the only one shown.
 TEST_F(AutoPrepTest, TimedRunWithoutAnUploadFileIsAFailedRun) {
     const struct Case {
         const char* what;
         std::string target;
         int fileFormat;
         bool currentDate; // "Current Date" on a day without records
-        const char* message;
+        std::string message;
     } cases[] = {
         {"a name the upload file may not take", data.dir() + "KESTABLE.dbf", 0, false,
-         "Export File has been not prepared."},
+         "Export File has been not prepared.\r\nThe upload file \"" + data.dir() +
+             "KESTABLE.dbf\" is KESTABLE.dbf of the data folder, which the preparation reads or "
+             "writes; choose another name."},
         {"a folder that does not exist", output.dir() + "missing/upload.asc", 0, false,
-         "Export File has been not prepared."},
+         "Export File has been not prepared.\r\nUnable to create " + output.dir() +
+             "missing/upload.asc"},
         {"a layout number outside 0 to 3", upload(), 7, false,
-         "Export File has been not prepared."},
+         "Export File has been not prepared.\r\nUnknown file layout 7 (File Format is 0 to 3)"},
         {"no record on the day", upload(), 0, true,
          "No data in date range.  Export File was not prepared."},
     };
