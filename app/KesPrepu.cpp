@@ -384,7 +384,8 @@ void TKesPrepMainForm::btnFindClick() {
     // One preparation at a time per data folder, held from the gathering until
     // the selection window closes: the operator may export from it more than
     // once, and every export must be of the rows gathered here.
-    Preparation preparation(MakePreparationPlan(SettingsFile(), *choices, PlanUse::Windows));
+    Preparation preparation(MakePreparationPlan(SettingsFile(), *choices, PlanUse::Windows),
+                            PreparationFrontEnd::FindAndExport);
     std::string account;
     {
         // The gathering's texts and progress appear on this window's status panel.

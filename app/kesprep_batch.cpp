@@ -307,7 +307,7 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     // end of the export.
     std::optional<Preparation> preparation;
     try {
-        preparation.emplace(plan);
+        preparation.emplace(plan, PreparationFrontEnd::Batch);
     } catch (const EPreparationBusy& e) {
         op.ShowError(e.what());
         return kExitBusy;
@@ -317,6 +317,9 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     op.EndProgressBar();
 
     const ExportAllResult written = preparation->ExportAll(op);
+    if (!preparation->HistoryProblem().empty())
+        std::cerr << "kesprep-batch: the preparation history was not written: "
+                  << preparation->HistoryProblem() << std::endl;
     int exitCode = kExitFailed;
     switch (written.Outcome) {
     case ExportOutcome::Prepared:

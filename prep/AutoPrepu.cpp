@@ -256,7 +256,7 @@ void TAutoPrepForm::Timer1Timer() {
     Timer1->stop();
     bool prepared = false;
     try {
-        prepared = PrepareExportFile();
+        prepared = PrepareExportFile(PreparationFrontEnd::TimedRun);
     } catch (...) {
         // Nothing is armed any more: the window says so instead of looking
         // armed, and the error goes on to the general error report.
@@ -299,10 +299,10 @@ PreparationPlan TAutoPrepForm::PlanOfRun() const {
     return MakePreparationPlan(settingsFile_, choices, PlanUse::Windows);
 }
 
-bool TAutoPrepForm::PrepareExportFile() {
+bool TAutoPrepForm::PrepareExportFile(PreparationFrontEnd frontEnd) {
     // One preparation at a time per data folder, held from the gathering to
     // the end of the export.
-    preparation_.emplace(PlanOfRun());
+    preparation_.emplace(PlanOfRun(), frontEnd);
     struct Finished {
         std::optional<Preparation>& preparation;
         ~Finished() { preparation.reset(); }

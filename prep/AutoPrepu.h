@@ -63,8 +63,9 @@ class TAutoPrepForm : public QDialog {
 
     // One preparation of PlanOfRun: gathers, and writes every gathered row
     // to the file named in Edit2. True only when the upload file was written;
-    // the export's own message has told why not otherwise.
-    bool PrepareExportFile();
+    // the export's own message has told why not otherwise. The history names
+    // the run by `frontEnd` (the button, or the timed run).
+    bool PrepareExportFile(PreparationFrontEnd frontEnd = PreparationFrontEnd::PrepareExportFile);
 
     // The gathering of the running preparation, reported on this window's
     // status panel and progress bar under the hourglass. Raises the table

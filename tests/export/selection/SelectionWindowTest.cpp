@@ -102,7 +102,7 @@ class SelectionWindowTest : public ::testing::Test {
         plan.Period = "1";
         plan.Layout = UploadLayout::Pipe; // the ID is the first field of a line
         plan.SettingsFile = SettingsFilePath(dir_.dir());
-        preparation_.emplace(plan);
+        preparation_.emplace(plan, PreparationFrontEnd::FindAndExport);
     }
 
     // Opens the window over a work table of `rows` records; it is shown so
