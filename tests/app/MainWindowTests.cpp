@@ -7,6 +7,7 @@
 #include "app/KesPrepu.h"
 #include "app/core/IniFile.h"
 #include "app/core/PeriodList.h"
+#include "app/core/PreparationHistory.h"
 #include "app/core/ProgramState.h"
 #include "app/glrunone.h"
 #include "common/Clock.h"
@@ -807,6 +808,36 @@ TEST_F(FindTest, AGatheringErrorOpensNoWindow) {
     EXPECT_EQ(ui::shownModals()[0].type, ui::MsgType::Error);
     EXPECT_FALSE(ui::hourglassShown());
     EXPECT_TRUE(form->btnFind->isEnabled());
+}
+
+// Find and its exports go into the history as "Find and Export": each Export
+// an entry of its own, a gathering that failed one.
+TEST_F(FindTest, FindAndItsExportsAreInTheHistory) {
+    openOnSample("1");
+    const std::string upload = settings.dir() + "upload.asc";
+    {
+        ModalWatcher<TListKestalScoresForm> watcher([&](TListKestalScoresForm& selection) {
+            selection.btnAllClick();
+            selection.Edit1->setText(QString::fromStdString(upload));
+            selection.btnExport->click();
+            selection.btnExport->click();
+        });
+        form->btnFind->click();
+        ASSERT_TRUE(watcher.seen());
+    }
+    form->ListBox2->setItemIndex(3); // period 4: its temporary student index is missing
+    form->btnFind->click();
+
+    const std::vector<HistoryEntry> entries = ReadHistory(data.dir());
+    ASSERT_EQ(entries.size(), 3u);
+    for (const HistoryEntry& e : entries)
+        EXPECT_EQ(e.FrontEnd, "Find and Export");
+    EXPECT_EQ(entries[0].Rows, "62");
+    EXPECT_EQ(entries[1].UploadFile, upload);
+    EXPECT_EQ(entries[1].Outcome, HistoryOutcome::Prepared);
+    EXPECT_EQ(entries[2].Period, "4");
+    EXPECT_EQ(entries[2].Outcome, HistoryOutcome::NotPrepared);
+    EXPECT_NE(entries[2].Reason.find("SSNTEMP"), std::string::npos) << entries[2].Reason;
 }
 
 // Auto Prepare opens the automatic window with the filter in force when it

@@ -6,10 +6,12 @@
 #include "tests/ui/QtTestSupport.h"
 
 #include "app/core/IniFile.h"
+#include "app/core/PreparationHistory.h"
 #include "common/Clock.h"
 #include "common/PreparationLock.h"
 #include "os/Os.h"
 #include "prep/AutoPrepu.h"
+#include "support/OtherPreparation.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 
@@ -548,6 +550,66 @@ TEST_F(AutoPrepTest, TimedRunWithoutAnUploadFileIsAFailedRun) {
         EXPECT_TRUE(armedLook()) << "the button arms it again";
         form.reset();
     }
+}
+
+// The window's runs go into the history under their own names: "Prepare
+// Export File" for the button, "Timed Run" for the hour, failed ones with the
+// writer's reason, and the refusal of a timed run while another process
+// prepares.
+TEST_F(AutoPrepTest, EveryRunLeavesItsEntryInTheHistory) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    setNow(2004, 6, 15, 9, 15, 30);
+    open();
+    form->rgdate->setItemIndex(1);
+    form->ComboBox1->setCurrentIndex(10);
+    form->Edit2->setText(QString::fromStdString(upload()));
+    form->btnExport->click();
+    form.reset();
+
+    setNow(2004, 6, 15, 10, 0, 1);
+    arm(10);
+    form->Timer1Timer();
+    form.reset();
+
+    choices.Layout = static_cast<UploadLayout>(7);
+    setNow(2004, 6, 16, 10, 0, 2);
+    arm(10);
+    form->Timer1Timer();
+    form.reset();
+
+    {
+        testsupport::OtherPreparation other(KES_LOCK_HOLDER, data.dir());
+        ASSERT_TRUE(other.holding());
+        setNow(2004, 6, 17, 10, 0, 3);
+        arm(10);
+        EXPECT_THROW(form->Timer1Timer(), EPreparationBusy);
+    }
+
+    const std::vector<HistoryEntry> entries = ReadHistory(data.dir());
+    ASSERT_EQ(entries.size(), 4u);
+    const struct Expected {
+        const char* started;
+        const char* frontEnd;
+        HistoryOutcome outcome;
+        std::string reason;
+    } expected[] = {
+        {"2004-06-15 09:15:30", "Prepare Export File", HistoryOutcome::Prepared, ""},
+        {"2004-06-15 10:00:01", "Timed Run", HistoryOutcome::Prepared, ""},
+        {"2004-06-16 10:00:02", "Timed Run", HistoryOutcome::NotPrepared,
+         "Unknown file layout 7 (File Format is 0 to 3)"},
+        {"2004-06-17 10:00:03", "Timed Run", HistoryOutcome::NotPrepared,
+         "Another preparation is running on the data folder " + data.dir() +
+             ". Try again when it has finished."},
+    };
+    for (size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(entries[i].Started, expected[i].started);
+        EXPECT_EQ(entries[i].FrontEnd, expected[i].frontEnd);
+        EXPECT_EQ(entries[i].Outcome, expected[i].outcome);
+        EXPECT_EQ(entries[i].Reason, expected[i].reason);
+        EXPECT_EQ(entries[i].UploadFile, upload());
+    }
+    EXPECT_EQ(entries[1].Rows, "62");
 }
 
 // "Prepare Export File" with "Current Date" gathers today's records only and
