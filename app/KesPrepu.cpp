@@ -1,8 +1,10 @@
 #include "app/KesPrepu.h"
 
+#include "app/Historyu.h"
 #include "app/core/IniFile.h"
 #include "app/core/PeriodList.h"
 #include "app/core/Preparation.h"
+#include "app/core/PreparationHistory.h"
 #include "app/core/Settings.h"
 #include "app/glrunone.h"
 #include "common/Paths.h"
@@ -110,6 +112,7 @@ void TKesPrepMainForm::createControls() {
 
     btnAuto = ui::makeButton(this, "btnAuto", "&Auto Prepare", QRect(194, 200, 91, 27));
     btnAuto->setEnabled(false);
+    btnHistory = ui::makeButton(this, "btnHistory", "&History", QRect(194, 231, 91, 27));
     btnFind = ui::makeButton(this, "btnFind", "&Find", QRect(293, 199, 77, 27));
     btnFind->setEnabled(false);
     btnSettings = ui::makeButton(this, "btnSettings", "&Settings", QRect(293, 231, 77, 27));
@@ -118,6 +121,15 @@ void TKesPrepMainForm::createControls() {
     StatusBar1 = ui::makeStatusBar(this, kStatusBarHeight);
     ProgressBar1 = ui::makeProgressBar(StatusBar1);
     ProgressBar1->setGeometry(168, 1, 211, 16);
+    // Across the whole panel while it tells of a missed failure; the
+    // progress bar, idle then, makes room for it.
+    lblHistoryNotice = new QLabel(StatusBar1);
+    lblHistoryNotice->setObjectName("lblHistoryNotice");
+    lblHistoryNotice->setGeometry(2, 0, kClientWidth - 4, kStatusBarHeight);
+    lblHistoryNotice->setCursor(Qt::PointingHandCursor);
+    lblHistoryNotice->setAccessibleDescription("Opens the history");
+    lblHistoryNotice->installEventFilter(this);
+    lblHistoryNotice->hide();
 
     // Tab goes down the period list, then the right-hand column from top to
     // bottom, every option of the two choices in its place, then the buttons
@@ -126,7 +138,8 @@ void TKesPrepMainForm::createControls() {
         ListBox2,   rgSearch->button(0), rgSearch->button(1),
         rbAllDates, rbSelectedDates,     btnToday,
         edtBegDate, edtEndDate,          btnAuto,
-        btnFind,    btnSettings,         CloselBtn};
+        btnFind,    btnHistory,          btnSettings,
+        CloselBtn};
     for (auto it = tabOrder.begin(); it + 1 != tabOrder.end(); ++it)
         setTabOrder(*it, *(it + 1));
     btnToday->setFocusPolicy(Qt::StrongFocus); // a flat button is a Tab stop as well
@@ -147,6 +160,8 @@ void TKesPrepMainForm::createControls() {
             [this] { ui::guarded(this, [this] { btnFindClick(); }); });
     connect(btnAuto, &QPushButton::clicked, this,
             [this] { ui::guarded(this, [this] { btnAutoClick(); }); });
+    connect(btnHistory, &QPushButton::clicked, this,
+            [this] { ui::guarded(this, [this] { btnHistoryClick(); }); });
 
     // As created: "All Dates" chosen, so the date controls are disabled.
     rbAllDatesClick();
@@ -207,6 +222,7 @@ void TKesPrepMainForm::FormActivate() {
 
     BuildPeriodList();
     ListBox2Click();
+    ShowMissedFailure();
 }
 
 void TKesPrepMainForm::FormClose() {}
@@ -355,6 +371,7 @@ void TKesPrepMainForm::btnSettingsClick() {
         program.DataDir = NormalizePath(typed);
         BuildPeriodList();
         ListBox2Click();
+        ShowMissedFailure();
     }
     SaveDialogSettings(SettingsFile(), program.DataDir, program.Kinds, program.FileFormat,
                        program.Fields);
@@ -388,6 +405,13 @@ void TKesPrepMainForm::btnFindClick() {
                             PreparationFrontEnd::FindAndExport);
     std::string account;
     {
+        // The status panel is the gathering's while it runs.
+        struct NoticeAside {
+            TKesPrepMainForm* form;
+            const QString notice = form->historyNotice_;
+            NoticeAside(TKesPrepMainForm* f) : form(f) { form->setHistoryNotice(QString()); }
+            ~NoticeAside() { form->setHistoryNotice(notice); }
+        } aside{this};
         // The gathering's texts and progress appear on this window's status panel.
         ui::PreparationOperator gathering(this, StatusBar1, ProgressBar1);
         const GatherReport report = preparation.Gather(gathering);
@@ -407,4 +431,52 @@ void TKesPrepMainForm::btnAutoClick() {
     if (!choices) return;
     TAutoPrepForm automatic(this, *choices, SettingsFile());
     automatic.exec();
+    // A timed run that failed while the window stood open is told here too.
+    ShowMissedFailure();
+}
+
+void TKesPrepMainForm::btnHistoryClick() {
+    THistoryForm history(this, program_.DataDir);
+    setHistoryNotice(QString());
+    history.exec();
+    // Seen: the newest entry the window showed.
+    if (!history.Entries().empty())
+        SaveHistoryLastSeen(SettingsFile(), history.Entries().front().Ended);
+}
+
+void TKesPrepMainForm::ShowMissedFailure() {
+    const std::optional<HistoryEntry> missed =
+        MissedFailure(ReadHistory(program_.DataDir), ReadSettings(SettingsFile()).HistoryLastSeen);
+    if (!missed) {
+        setHistoryNotice(QString());
+        return;
+    }
+    setHistoryNotice(QString::fromStdString(missed->FrontEnd + " " +
+                                            HistoryTimeText(missed->Started) +
+                                            " not prepared: " + missed->Reason));
+}
+
+void TKesPrepMainForm::setHistoryNotice(const QString& text) {
+    historyNotice_ = text;
+    if (text.isEmpty()) {
+        lblHistoryNotice->hide();
+        ProgressBar1->show();
+        return;
+    }
+    // As much of it as the panel holds; all of it in the tooltip.
+    const int room = lblHistoryNotice->width() - 2 * lblHistoryNotice->margin();
+    lblHistoryNotice->setText(
+        lblHistoryNotice->fontMetrics().elidedText(text, Qt::ElideRight, room));
+    lblHistoryNotice->setToolTip(text + "\nClick, or press Alt+H, to open the history.");
+    lblHistoryNotice->setAccessibleName(text);
+    ProgressBar1->hide();
+    lblHistoryNotice->show();
+}
+
+bool TKesPrepMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lblHistoryNotice && event->type() == QEvent::MouseButtonRelease) {
+        ui::guarded(this, [this] { btnHistoryClick(); });
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
