@@ -11,6 +11,7 @@
 #include "ui/WindowOperator.h"
 
 #include <QComboBox>
+#include <QLayout>
 
 #include <QEvent>
 #include <QGroupBox>
@@ -24,6 +25,8 @@
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
 
 const char* const kAutoExportHours[24] = {
     "12:00 Midnight", "  1:00 AM  ", "  2:00 AM", "  3:00 AM", "  4:00 AM", "  5:00 AM",
@@ -78,6 +81,14 @@ void TAutoPrepForm::createControls() {
     rgdate->setObjectName("rgdate");
     rgdate->setGeometry(176, 14, 195, 41);
     rgdate->setItemIndex(0);
+    // Both columns share the group's width: it grows by twice what the
+    // wider caption lacks, as far as the window allows.
+    rgdate->layout()->activate();
+    const int lacking =
+        std::max(ui::captionShortfall(rgdate->button(0)), ui::captionShortfall(rgdate->button(1)));
+    if (lacking > 0)
+        rgdate->resize(std::min(rgdate->width() + 2 * lacking, kClientWidth - 4 - rgdate->x()),
+                       rgdate->height());
 
     GroupBox1 = new QGroupBox("Set Time:", this);
     GroupBox1->setObjectName("GroupBox1");

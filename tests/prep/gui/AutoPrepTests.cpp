@@ -165,11 +165,16 @@ TEST_F(AutoPrepTest, ControlsAsDesigned) {
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(form->Timer2->interval(), 1000);
     EXPECT_TRUE(form->Timer2->isActive());
+    // The date choice is as wide as designed, or as much wider as its
+    // captions need in this font.
+    EXPECT_EQ(form->rgdate->pos(), QPoint(176, 14));
+    EXPECT_EQ(form->rgdate->height(), 41);
+    EXPECT_GE(form->rgdate->width(), 195);
+    EXPECT_LE(form->rgdate->geometry().right(), form->width() - 4);
     const std::pair<QWidget*, QRect> places[] = {
-        {form->rgdate, QRect(176, 14, 195, 41)},       {form->GroupBox1, QRect(176, 62, 137, 49)},
-        {form->btnActivate, QRect(116, 129, 185, 25)}, {form->Edit2, QRect(60, 176, 298, 21)},
-        {form->SpeedButton1, QRect(357, 175, 23, 22)}, {form->btnExport, QRect(141, 219, 135, 25)},
-        {form->btnClose, QRect(303, 219, 77, 27)}};
+        {form->GroupBox1, QRect(176, 62, 137, 49)},  {form->btnActivate, QRect(116, 129, 185, 25)},
+        {form->Edit2, QRect(60, 176, 298, 21)},      {form->SpeedButton1, QRect(357, 175, 23, 22)},
+        {form->btnExport, QRect(141, 219, 135, 25)}, {form->btnClose, QRect(303, 219, 77, 27)}};
     for (const auto& [control, place] : places)
         EXPECT_EQ(control->geometry(), place) << control->objectName().toStdString();
     EXPECT_EQ(form->lblDate->pos(), QPoint(4, 30));
