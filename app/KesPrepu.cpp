@@ -77,6 +77,7 @@ void TKesPrepMainForm::createControls() {
     ListBox2->setObjectName("ListBox2");
     ListBox2->setGeometry(12, 37, 169, 147);
     ListBox2->setItemTextCallback([this](int index) { return ListBox2GetItem(index); });
+    ListBox2->setAccessibleName("Testing Periods");
 
     rgSearch = new ui::RadioGroup("&Search", {"Temporary", "Master"}, this);
     rgSearch->setObjectName("rgSearch");
@@ -103,12 +104,14 @@ void TKesPrepMainForm::createControls() {
     edtBegDate->setGeometry(71, 56, 100, 21);
     lblBegDate = ui::makeLabel(GroupBox1, "lblBegDate", "&Begin Date:", 9, 64);
     lblBegDate->setBuddy(edtBegDate);
+    edtBegDate->lineEdit()->setAccessibleName("Begin Date");
 
     edtEndDate = new ui::DateEdit(GroupBox1);
     edtEndDate->setObjectName("edtEndDate");
     edtEndDate->setGeometry(71, 80, 100, 21);
     lblEndDate = ui::makeLabel(GroupBox1, "lblEndDate", "&End Date:", 9, 82);
     lblEndDate->setBuddy(edtEndDate);
+    edtEndDate->lineEdit()->setAccessibleName("End Date");
 
     btnAuto = ui::makeButton(this, "btnAuto", "&Auto Prepare", QRect(194, 200, 91, 27));
     btnAuto->setEnabled(false);

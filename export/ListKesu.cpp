@@ -60,6 +60,7 @@ QToolButton* makeToolButton(QWidget* parent, const char* name, const QString& hi
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
     button->setToolTip(hint);
+    button->setAccessibleName(hint); // what a screen reader says of a button with a glyph
     button->setFocusPolicy(Qt::NoFocus);
     button->setGeometry(place);
     return button;
@@ -129,6 +130,7 @@ void TListKestalScoresForm::createControls() {
 
     wwDBGrid1 = new TKestalScoresGrid(this);
     wwDBGrid1->setObjectName("wwDBGrid1");
+    wwDBGrid1->setAccessibleName("Records");
     wwDBGrid1->setGeometry(4, 38, kClientWidth - 8, 366);
     model_ = new TKestalScoresModel(AdsTable1, wwDBGrid1);
     wwDBGrid1->setModel(model_);
@@ -141,6 +143,8 @@ void TListKestalScoresForm::createControls() {
     Label3 = ui::makeLabel(this, "Label3", "File Name;", 6, 417);
     SpeedButton1 = makeToolButton(this, "SpeedButton1", QString(), QRect(336, 413, 23, 21));
     SpeedButton1->setText("...");
+    SpeedButton1->setAccessibleName("Choose the file name");
+    Edit1->setAccessibleName("File Name");
     btnExport = ui::makeButton(this, "btnExport", "&Export", QRect(382, 411, 85, 25));
     btnExport->setDefault(true);
     btnExport->setEnabled(false);

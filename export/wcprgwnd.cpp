@@ -54,6 +54,7 @@ TProgressWindow::TProgressWindow(QWidget* owner)
     ProgressBar->setTextVisible(false);
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
+    ProgressBar->setAccessibleName("Progress");
     lbPercentage = makeValue(this, "0%", 292, 92);
 
     QLocale locale;

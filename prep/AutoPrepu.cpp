@@ -98,6 +98,7 @@ void TAutoPrepForm::createControls() {
     ComboBox1->setEditable(true);
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setMaxVisibleItems(13);
+    ComboBox1->setAccessibleName("Set Time");
     for (const char* hour : kAutoExportHours)
         ComboBox1->addItem(QString::fromLatin1(hour));
     ComboBox1->setCurrentIndex(-1);
@@ -117,6 +118,7 @@ void TAutoPrepForm::createControls() {
     SpeedButton1->setGeometry(357, 175, 23, 22);
     SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
     SpeedButton1->setToolTip("Choose the file name");
+    SpeedButton1->setAccessibleName("Choose the file name");
 
     btnExport = ui::makeButton(this, "btnExport", "&Prepare Export File", QRect(141, 219, 135, 25));
     btnExport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));

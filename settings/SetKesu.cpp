@@ -53,6 +53,7 @@ QComboBox* makeChooser(QWidget* parent, const char* name) {
     chooser->setEditable(true);
     chooser->setInsertPolicy(QComboBox::NoInsert);
     chooser->setGeometry(8, 8, 173, 21);
+    chooser->setAccessibleName("Testing period");
     // A period chosen from the list shows from its number on.
     QObject::connect(chooser, &QComboBox::activated, chooser,
                      [chooser] { chooser->lineEdit()->setCursorPosition(0); });
@@ -84,6 +85,7 @@ void TSetPathtoORVAForm::createControls() {
     OvcNotebook1->setObjectName("OvcNotebook1");
     OvcNotebook1->setGeometry(0, 0, 418, 281);
     OvcNotebook1->setTabPosition(QTabWidget::North);
+    OvcNotebook1->setAccessibleName("Settings pages");
 
     // Page 1: the data directory.
     PagePath = new QWidget;
@@ -141,6 +143,7 @@ void TSetPathtoORVAForm::createControls() {
     wwDBGrid1 = new CodeGrid(placementColumns, CodeTableKind::Placement, PagePlacement);
     wwDBGrid1->setObjectName("wwDBGrid1");
     wwDBGrid1->setGeometry(0, 36, 412, 219);
+    wwDBGrid1->setAccessibleName("Placement Codes");
     OvcNotebook1->addTab(PagePlacement, "Placement Codes");
 
     PageTest = new QWidget;
@@ -150,6 +153,7 @@ void TSetPathtoORVAForm::createControls() {
     wwDBGrid2 = new CodeGrid(testColumns, CodeTableKind::TestScore, PageTest);
     wwDBGrid2->setObjectName("wwDBGrid2");
     wwDBGrid2->setGeometry(0, 36, 412, 219);
+    wwDBGrid2->setAccessibleName("Test/Score Codes");
     OvcNotebook1->addTab(PageTest, "&Test/Score Codes");
 
     wwDBGrid1->setTable(&AdsTable1, dataDir_, &operator_);

@@ -103,6 +103,7 @@ QProgressBar* makeProgressBar(QStatusBar* statusBar) {
     progressBar->setRange(0, 100);
     progressBar->setValue(0);
     progressBar->setTextVisible(false);
+    progressBar->setAccessibleName("Progress");
     return progressBar;
 }
 

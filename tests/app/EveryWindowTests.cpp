@@ -1,10 +1,12 @@
 // Every window of the program, as the operator meets it on the sample data:
 // the main window, the automatic window, "Select Records" after a Find, the
 // four pages of the settings dialog, the layout report's preview, the
-// history and the export's progress window. In each no text of the program
-// is cut: captions, titles, column titles, the hours, the period names of the
-// choosers and the dates of the grids fit their controls in the font the
-// window has (measured with its metrics).
+// history and the export's progress window. Two things hold for each:
+//  - no text of the program is cut: captions, titles, column titles, the
+//    hours, the period names of the choosers and the dates of the grids fit
+//    their controls in the font the window has (measured with its metrics);
+//  - every control has an accessible name (its caption, or what it does),
+//    as Qt's accessibility interface gives it to a screen reader.
 #include "tests/ui/QtTestSupport.h"
 
 #include "app/Historyu.h"
@@ -22,6 +24,7 @@
 #include "ui/RadioGroup.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -179,6 +182,37 @@ class CutTexts {
     }
 };
 
+// The controls a screen reader cannot name, or names otherwise than their
+// caption.
+std::vector<std::string> unnamedControls(QWidget& window) {
+    std::vector<std::string> unnamed;
+    for (QWidget* w : window.findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(&window) || w->objectName().startsWith("qt_")) continue;
+        // Controls: what takes input or shows a state the operator reads.
+        const bool control = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                             qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractItemView*>(w) ||
+                             qobject_cast<QProgressBar*>(w) || qobject_cast<QTabWidget*>(w) ||
+                             qobject_cast<ui::DateEdit*>(w) || qobject_cast<QAbstractSpinBox*>(w);
+        if (!control) continue;
+        // A grid's titles and corner are parts of the grid, which speaks for them.
+        if (qobject_cast<QAbstractItemView*>(w->parentWidget())) continue;
+        // The line edit inside an editable combo box or date picker speaks for its owner.
+        if (qobject_cast<QLineEdit*>(w) && (qobject_cast<QComboBox*>(w->parentWidget()) ||
+                                            qobject_cast<QAbstractSpinBox*>(w->parentWidget())))
+            continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(w);
+        const QString name = accessible ? accessible->text(QAccessible::Name) : QString();
+        if (name.trimmed().isEmpty()) unnamed.push_back(nameOf(w));
+        // A button with a caption is named by it, unless it was given a name
+        // of its own ("..." is no name).
+        if (auto* button = qobject_cast<QAbstractButton*>(w); button && !button->text().isEmpty() &&
+                                                              button->accessibleName().isEmpty() &&
+                                                              name != shown(button->text()))
+            unnamed.push_back(nameOf(w) + " is named \"" + name.toStdString() + "\"");
+    }
+    return unnamed;
+}
+
 class EveryWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -274,6 +308,15 @@ TEST_F(EveryWindowTest, NoTextOfTheProgramIsCut) {
         CutTexts cut;
         cut.check(window);
         EXPECT_TRUE(cut.found.empty()) << name << ":\n  " << testing::PrintToString(cut.found);
+    });
+    EXPECT_EQ(windows, 10);
+}
+
+TEST_F(EveryWindowTest, EveryControlHasAnAccessibleName) {
+    int windows = 0;
+    forEveryWindow([&](QWidget& window, const std::string& name) {
+        ++windows;
+        EXPECT_EQ(unnamedControls(window), std::vector<std::string>{}) << name;
     });
     EXPECT_EQ(windows, 10);
 }
