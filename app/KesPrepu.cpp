@@ -411,9 +411,10 @@ void TKesPrepMainForm::btnFindClick() {
         // The status panel is the gathering's while it runs.
         struct NoticeAside {
             TKesPrepMainForm* form;
-            const QString notice = form->historyNotice_;
-            NoticeAside(TKesPrepMainForm* f) : form(f) { form->setHistoryNotice(QString()); }
-            ~NoticeAside() { form->setHistoryNotice(notice); }
+            const QString headline = form->historyHeadline_;
+            const QString reason = form->historyReason_;
+            NoticeAside(TKesPrepMainForm* f) : form(f) { form->setHistoryNotice({}, {}); }
+            ~NoticeAside() { form->setHistoryNotice(headline, reason); }
         } aside{this};
         // The gathering's texts and progress appear on this window's status panel.
         ui::PreparationOperator gathering(this, StatusBar1, ProgressBar1);
@@ -440,7 +441,7 @@ void TKesPrepMainForm::btnAutoClick() {
 
 void TKesPrepMainForm::btnHistoryClick() {
     THistoryForm history(this, program_.DataDir);
-    setHistoryNotice(QString());
+    setHistoryNotice({}, {});
     history.exec();
     // Seen: the newest entry the window showed.
     if (!history.Entries().empty())
@@ -451,25 +452,33 @@ void TKesPrepMainForm::ShowMissedFailure() {
     const std::optional<HistoryEntry> missed =
         MissedFailure(ReadHistory(program_.DataDir), ReadSettings(SettingsFile()).HistoryLastSeen);
     if (!missed) {
-        setHistoryNotice(QString());
+        setHistoryNotice({}, {});
         return;
     }
     setHistoryNotice(QString::fromStdString(missed->FrontEnd + " " +
-                                            HistoryTimeText(missed->Started) +
-                                            " not prepared: " + missed->Reason));
+                                            HistoryTimeText(missed->Started) + " not prepared: "),
+                     QString::fromStdString(missed->Reason));
 }
 
-void TKesPrepMainForm::setHistoryNotice(const QString& text) {
-    historyNotice_ = text;
+void TKesPrepMainForm::setHistoryNotice(const QString& headline, const QString& reason) {
+    historyHeadline_ = headline;
+    historyReason_ = reason;
+    const QString text = headline + reason;
     if (text.isEmpty()) {
         lblHistoryNotice->hide();
         ProgressBar1->show();
         return;
     }
-    // As much of it as the panel holds; all of it in the tooltip.
+    // The run and its time whole, as much of the reason as the panel holds
+    // (its beginning and its end, where a file name stands); all of it in the
+    // tooltip.
+    const QFontMetrics metrics = lblHistoryNotice->fontMetrics();
     const int room = lblHistoryNotice->width() - 2 * lblHistoryNotice->margin();
-    lblHistoryNotice->setText(
-        lblHistoryNotice->fontMetrics().elidedText(text, Qt::ElideRight, room));
+    const int reasonRoom = room - metrics.horizontalAdvance(headline);
+    lblHistoryNotice->setText(reasonRoom > metrics.averageCharWidth() * 12
+                                  ? headline +
+                                        metrics.elidedText(reason, Qt::ElideMiddle, reasonRoom)
+                                  : metrics.elidedText(text, Qt::ElideRight, room));
     lblHistoryNotice->setToolTip(text + "\nClick, or press Alt+H, to open the history.");
     lblHistoryNotice->setAccessibleName(text);
     ProgressBar1->hide();

@@ -59,7 +59,7 @@ class TKesPrepMainForm : public QWidget {
     // folder when the window opens and when the data folder changes.
     void ShowMissedFailure();
     // The notice's whole text, "" when none is shown.
-    QString HistoryNoticeText() const { return historyNotice_; }
+    QString HistoryNoticeText() const { return historyHeadline_ + historyReason_; }
 
     // The first part of Find and Auto Prepare: the choices of a preparation
     // from the window's controls (period, Search choice, dates) and from what
@@ -124,12 +124,14 @@ class TKesPrepMainForm : public QWidget {
   private:
     void createControls();
     void firstActivation();
-    void setHistoryNotice(const QString& text);
+    // The notice: which run failed and when, then why ("" and "": none).
+    void setHistoryNotice(const QString& headline, const QString& reason);
 
     ui::WindowOperator operator_{this};
     ProgramState program_;
     std::string settingsDir_;
     bool activationQueued_ = false;
     bool activated_ = false;
-    QString historyNotice_;
+    QString historyHeadline_;
+    QString historyReason_;
 };

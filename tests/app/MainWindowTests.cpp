@@ -923,6 +923,23 @@ TEST_F(HistoryTest, AMissedFailureIsToldUntilTheHistoryIsOpened) {
               "kesprep-batch 06/16/2004 02:00:00 not prepared: Another preparation is running");
 }
 
+// A reason longer than the panel: the run and its time stay whole, and so do
+// the reason's beginning and its end, where the file's name stands.
+TEST_F(HistoryTest, ALongReasonKeepsTheRunItsTimeAndTheFileName) {
+    const std::string file = "/srv/offices/placement/" + std::string(60, 'x') + "/kestal.asc";
+    add(entry("2004-06-15 02:00:05", PreparationFrontEnd::TimedRun, HistoryOutcome::NotPrepared,
+              "Unable to create " + file));
+    open();
+    form->show();
+    const QString shown = form->lblHistoryNotice->text();
+    EXPECT_TRUE(shown.startsWith("Timed Run 06/15/2004 02:00:05 not prepared: Unable to"))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("/kestal.asc")) << shown.toStdString();
+    EXPECT_LE(form->lblHistoryNotice->fontMetrics().horizontalAdvance(shown),
+              form->lblHistoryNotice->contentsRect().width());
+    EXPECT_TRUE(form->lblHistoryNotice->toolTip().contains(QString::fromStdString(file)));
+}
+
 // The history opens from the button (Alt+H) and from the status panel's
 // notice, and the operator has then seen it.
 TEST_F(HistoryTest, TheHistoryOpensFromItsButtonAndTheNotice) {
