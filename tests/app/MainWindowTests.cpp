@@ -23,6 +23,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -1037,6 +1038,26 @@ TEST_F(HistoryTest, TheWindowListsTheEntriesNewestFirst) {
     THistoryForm empty(nullptr, settings.dir());
     EXPECT_EQ(empty.grdHistory->rowCount(), 0);
     EXPECT_TRUE(empty.lblSummary->text().startsWith("No preparation yet in "));
+}
+
+// A timed run that fails while the automatic window stands open is told on
+// the status panel once the window is closed.
+TEST_F(FindTest, ATimedRunThatFailedIsToldWhenTheAutomaticWindowCloses) {
+    openOnSample("1");
+    form->Program().FileFormat = 7; // a layout the writer refuses
+    ModalWatcher<TAutoPrepForm> watcher([&](TAutoPrepForm& automatic) {
+        automatic.rgdate->setItemIndex(1);        // all dates, as the main window has them
+        automatic.ComboBox1->setCurrentIndex(10); // the clock says 10:00
+        automatic.Edit2->setText(QString::fromStdString(settings.dir() + "upload.asc"));
+        automatic.btnActivate->click();
+        automatic.Timer1Timer();
+    });
+    EXPECT_EQ(form->HistoryNoticeText().toStdString(), "");
+    form->btnAuto->click();
+    ASSERT_TRUE(watcher.seen());
+    EXPECT_EQ(form->HistoryNoticeText().toStdString(),
+              "Timed Run 06/15/2004 10:00:00 not prepared: Unknown file layout 7 (File Format is "
+              "0 to 3)");
 }
 
 // Auto Prepare opens the automatic window with the filter in force when it
