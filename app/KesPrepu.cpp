@@ -1,8 +1,10 @@
 #include "app/KesPrepu.h"
 
+#include "app/Historyu.h"
 #include "app/core/IniFile.h"
 #include "app/core/PeriodList.h"
 #include "app/core/Preparation.h"
+#include "app/core/PreparationHistory.h"
 #include "app/core/Settings.h"
 #include "app/glrunone.h"
 #include "common/Paths.h"
@@ -75,6 +77,7 @@ void TKesPrepMainForm::createControls() {
     ListBox2->setObjectName("ListBox2");
     ListBox2->setGeometry(12, 37, 169, 147);
     ListBox2->setItemTextCallback([this](int index) { return ListBox2GetItem(index); });
+    ListBox2->setAccessibleName("Testing Periods");
 
     rgSearch = new ui::RadioGroup("&Search", {"Temporary", "Master"}, this);
     rgSearch->setObjectName("rgSearch");
@@ -101,15 +104,18 @@ void TKesPrepMainForm::createControls() {
     edtBegDate->setGeometry(71, 56, 100, 21);
     lblBegDate = ui::makeLabel(GroupBox1, "lblBegDate", "&Begin Date:", 9, 64);
     lblBegDate->setBuddy(edtBegDate);
+    edtBegDate->lineEdit()->setAccessibleName("Begin Date");
 
     edtEndDate = new ui::DateEdit(GroupBox1);
     edtEndDate->setObjectName("edtEndDate");
     edtEndDate->setGeometry(71, 80, 100, 21);
     lblEndDate = ui::makeLabel(GroupBox1, "lblEndDate", "&End Date:", 9, 82);
     lblEndDate->setBuddy(edtEndDate);
+    edtEndDate->lineEdit()->setAccessibleName("End Date");
 
     btnAuto = ui::makeButton(this, "btnAuto", "&Auto Prepare", QRect(194, 200, 91, 27));
     btnAuto->setEnabled(false);
+    btnHistory = ui::makeButton(this, "btnHistory", "&History", QRect(194, 231, 91, 27));
     btnFind = ui::makeButton(this, "btnFind", "&Find", QRect(293, 199, 77, 27));
     btnFind->setEnabled(false);
     btnSettings = ui::makeButton(this, "btnSettings", "&Settings", QRect(293, 231, 77, 27));
@@ -118,6 +124,15 @@ void TKesPrepMainForm::createControls() {
     StatusBar1 = ui::makeStatusBar(this, kStatusBarHeight);
     ProgressBar1 = ui::makeProgressBar(StatusBar1);
     ProgressBar1->setGeometry(168, 1, 211, 16);
+    // Across the whole panel while it tells of a missed failure; the
+    // progress bar, idle then, makes room for it.
+    lblHistoryNotice = new QLabel(StatusBar1);
+    lblHistoryNotice->setObjectName("lblHistoryNotice");
+    lblHistoryNotice->setGeometry(2, 0, kClientWidth - 4, kStatusBarHeight);
+    lblHistoryNotice->setCursor(Qt::PointingHandCursor);
+    lblHistoryNotice->setAccessibleDescription("Opens the history");
+    lblHistoryNotice->installEventFilter(this);
+    lblHistoryNotice->hide();
 
     // Tab goes down the period list, then the right-hand column from top to
     // bottom, every option of the two choices in its place, then the buttons
@@ -126,7 +141,8 @@ void TKesPrepMainForm::createControls() {
         ListBox2,   rgSearch->button(0), rgSearch->button(1),
         rbAllDates, rbSelectedDates,     btnToday,
         edtBegDate, edtEndDate,          btnAuto,
-        btnFind,    btnSettings,         CloselBtn};
+        btnFind,    btnHistory,          btnSettings,
+        CloselBtn};
     for (auto it = tabOrder.begin(); it + 1 != tabOrder.end(); ++it)
         setTabOrder(*it, *(it + 1));
     btnToday->setFocusPolicy(Qt::StrongFocus); // a flat button is a Tab stop as well
@@ -147,6 +163,8 @@ void TKesPrepMainForm::createControls() {
             [this] { ui::guarded(this, [this] { btnFindClick(); }); });
     connect(btnAuto, &QPushButton::clicked, this,
             [this] { ui::guarded(this, [this] { btnAutoClick(); }); });
+    connect(btnHistory, &QPushButton::clicked, this,
+            [this] { ui::guarded(this, [this] { btnHistoryClick(); }); });
 
     // As created: "All Dates" chosen, so the date controls are disabled.
     rbAllDatesClick();
@@ -207,6 +225,7 @@ void TKesPrepMainForm::FormActivate() {
 
     BuildPeriodList();
     ListBox2Click();
+    ShowMissedFailure();
 }
 
 void TKesPrepMainForm::FormClose() {}
@@ -355,6 +374,7 @@ void TKesPrepMainForm::btnSettingsClick() {
         program.DataDir = NormalizePath(typed);
         BuildPeriodList();
         ListBox2Click();
+        ShowMissedFailure();
     }
     SaveDialogSettings(SettingsFile(), program.DataDir, program.Kinds, program.FileFormat,
                        program.Fields);
@@ -384,9 +404,18 @@ void TKesPrepMainForm::btnFindClick() {
     // One preparation at a time per data folder, held from the gathering until
     // the selection window closes: the operator may export from it more than
     // once, and every export must be of the rows gathered here.
-    Preparation preparation(MakePreparationPlan(SettingsFile(), *choices, PlanUse::Windows));
+    Preparation preparation(MakePreparationPlan(SettingsFile(), *choices, PlanUse::Windows),
+                            PreparationFrontEnd::FindAndExport);
     std::string account;
     {
+        // The status panel is the gathering's while it runs.
+        struct NoticeAside {
+            TKesPrepMainForm* form;
+            const QString headline = form->historyHeadline_;
+            const QString reason = form->historyReason_;
+            NoticeAside(TKesPrepMainForm* f) : form(f) { form->setHistoryNotice({}, {}); }
+            ~NoticeAside() { form->setHistoryNotice(headline, reason); }
+        } aside{this};
         // The gathering's texts and progress appear on this window's status panel.
         ui::PreparationOperator gathering(this, StatusBar1, ProgressBar1);
         const GatherReport report = preparation.Gather(gathering);
@@ -406,4 +435,60 @@ void TKesPrepMainForm::btnAutoClick() {
     if (!choices) return;
     TAutoPrepForm automatic(this, *choices, SettingsFile());
     automatic.exec();
+    // A timed run that failed while the window stood open is told here too.
+    ShowMissedFailure();
+}
+
+void TKesPrepMainForm::btnHistoryClick() {
+    THistoryForm history(this, program_.DataDir);
+    setHistoryNotice({}, {});
+    history.exec();
+    // Seen: the newest entry the window showed.
+    if (!history.Entries().empty())
+        SaveHistoryLastSeen(SettingsFile(), history.Entries().front().Ended);
+}
+
+void TKesPrepMainForm::ShowMissedFailure() {
+    const std::optional<HistoryEntry> missed =
+        MissedFailure(ReadHistory(program_.DataDir), ReadSettings(SettingsFile()).HistoryLastSeen);
+    if (!missed) {
+        setHistoryNotice({}, {});
+        return;
+    }
+    setHistoryNotice(QString::fromStdString(missed->FrontEnd + " " +
+                                            HistoryTimeText(missed->Started) + " not prepared: "),
+                     QString::fromStdString(missed->Reason));
+}
+
+void TKesPrepMainForm::setHistoryNotice(const QString& headline, const QString& reason) {
+    historyHeadline_ = headline;
+    historyReason_ = reason;
+    const QString text = headline + reason;
+    if (text.isEmpty()) {
+        lblHistoryNotice->hide();
+        ProgressBar1->show();
+        return;
+    }
+    // The run and its time whole, as much of the reason as the panel holds
+    // (its beginning and its end, where a file name stands); all of it in the
+    // tooltip.
+    const QFontMetrics metrics = lblHistoryNotice->fontMetrics();
+    const int room = lblHistoryNotice->width() - 2 * lblHistoryNotice->margin();
+    const int reasonRoom = room - metrics.horizontalAdvance(headline);
+    lblHistoryNotice->setText(reasonRoom > metrics.averageCharWidth() * 12
+                                  ? headline +
+                                        metrics.elidedText(reason, Qt::ElideMiddle, reasonRoom)
+                                  : metrics.elidedText(text, Qt::ElideRight, room));
+    lblHistoryNotice->setToolTip(text + "\nClick, or press Alt+H, to open the history.");
+    lblHistoryNotice->setAccessibleName(text);
+    ProgressBar1->hide();
+    lblHistoryNotice->show();
+}
+
+bool TKesPrepMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lblHistoryNotice && event->type() == QEvent::MouseButtonRelease) {
+        ui::guarded(this, [this] { btnHistoryClick(); });
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }

@@ -49,6 +49,17 @@ class TKesPrepMainForm : public QWidget {
     void btnTodayClick();
     void btnFindClick();
     void btnAutoClick();
+    // Opens the window "History" on the data folder's preparation history;
+    // the operator has then seen it, and the status panel's notice goes.
+    void btnHistoryClick();
+
+    // The status panel's notice of a failed timed or kesprep-batch run that
+    // ended after the history was last seen (MissedFailure): the run, its
+    // time and its reason, until the history is opened. Read from the data
+    // folder when the window opens and when the data folder changes.
+    void ShowMissedFailure();
+    // The notice's whole text, "" when none is shown.
+    QString HistoryNoticeText() const { return historyHeadline_ + historyReason_; }
 
     // The first part of Find and Auto Prepare: the choices of a preparation
     // from the window's controls (period, Search choice, dates) and from what
@@ -82,6 +93,8 @@ class TKesPrepMainForm : public QWidget {
     QStatusBar* StatusBar1;
     QProgressBar* ProgressBar1;
     QPushButton* btnAuto;
+    QPushButton* btnHistory;
+    QLabel* lblHistoryNotice; // in StatusBar1; a click opens the history
 
     // Components without a visible face.
     TGLRunOnce* GLRunOnce1;
@@ -106,14 +119,19 @@ class TKesPrepMainForm : public QWidget {
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void createControls();
     void firstActivation();
+    // The notice: which run failed and when, then why ("" and "": none).
+    void setHistoryNotice(const QString& headline, const QString& reason);
 
     ui::WindowOperator operator_{this};
     ProgramState program_;
     std::string settingsDir_;
     bool activationQueued_ = false;
     bool activated_ = false;
+    QString historyHeadline_;
+    QString historyReason_;
 };

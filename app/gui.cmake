@@ -6,6 +6,7 @@ target_link_libraries(kes_app_core PUBLIC kes_data)
 if(KES_BUILD_GUI)
   add_library(kes_app_gui STATIC
     ${CMAKE_CURRENT_SOURCE_DIR}/KesPrepu.cpp ${CMAKE_CURRENT_SOURCE_DIR}/KesPrepu.h
+    ${CMAKE_CURRENT_SOURCE_DIR}/Historyu.cpp ${CMAKE_CURRENT_SOURCE_DIR}/Historyu.h
     ${CMAKE_CURRENT_SOURCE_DIR}/glrunone.cpp ${CMAKE_CURRENT_SOURCE_DIR}/glrunone.h)
   target_include_directories(kes_app_gui PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(kes_app_gui PUBLIC kes_prep_gui kes_settings_gui kes_ui kes_app_core kes_data Qt6::Widgets

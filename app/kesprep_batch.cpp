@@ -9,6 +9,8 @@
 // with a TerminalOperator for everything it has to say.
 #include "app/core/IniFile.h"
 #include "app/core/Preparation.h"
+#include "app/core/PreparationHistory.h"
+#include "app/core/Settings.h"
 #include "app/core/TerminalOperator.h"
 #include "common/Paths.h"
 #include "common/PdfReportSurface.h"
@@ -78,6 +80,12 @@ beside the executable (or the file given with --ini):
                     instead of preparing, write the one-page report "Upload
                     File Format" that describes the upload file's layout for
                     --layout and --fields (or their settings) as a PDF file
+  --history [N]     instead of preparing, print the last N entries (default
+                    10) of the preparation history of the data directory
+                    (--data or its setting), the newest last: when each
+                    preparation ran, who ran it and how, the upload file
+                    with its size and SHA-256 checksum, and whether it was
+                    prepared or why not
   --help            this text
 
 On success the last line names the upload file and the number of records
@@ -110,16 +118,22 @@ std::string executableDir(const char* argv0) {
 
 // ---------------------------------------------------------------- command line
 
+enum class ValueUse { None, Required, Optional };
+
 struct OptionSpec {
     const char* name;
-    bool takesValue;
+    ValueUse value;
 };
 
-// Every option the program knows; an option without a value is a switch.
+// Every option the program knows; an option without a value is a switch. An
+// optional value is the next argument when that is no option.
 const OptionSpec kOptions[] = {
-    {"ini", true},    {"data", true},   {"period", true},        {"set", true},
-    {"dates", true},  {"layout", true}, {"fields", true},        {"records", true},
-    {"output", true}, {"help", false},  {"layout-report", true},
+    {"ini", ValueUse::Required},           {"data", ValueUse::Required},
+    {"period", ValueUse::Required},        {"set", ValueUse::Required},
+    {"dates", ValueUse::Required},         {"layout", ValueUse::Required},
+    {"fields", ValueUse::Required},        {"records", ValueUse::Required},
+    {"output", ValueUse::Required},        {"help", ValueUse::None},
+    {"layout-report", ValueUse::Required}, {"history", ValueUse::Optional},
 };
 
 class CommandLine {
@@ -148,12 +162,16 @@ class CommandLine {
             for (const OptionSpec& o : kOptions)
                 if (name == o.name) option = &o;
             if (!option) throw UsageError("unknown option \"--" + name + "\"");
-            if (!option->takesValue && hasValue) throw UsageError("--" + name + " takes no value");
-            if (option->takesValue && !hasValue) {
+            if (option->value == ValueUse::None && hasValue)
+                throw UsageError("--" + name + " takes no value");
+            if (option->value == ValueUse::Required && !hasValue) {
                 if (i + 1 >= argc) throw UsageError("--" + name + " needs a value");
                 text = argv[++i];
             }
-            if (cl.values_.count(name) && option->takesValue)
+            if (option->value == ValueUse::Optional && !hasValue && i + 1 < argc &&
+                std::string(argv[i + 1]).rfind("--", 0) != 0)
+                text = argv[++i];
+            if (cl.values_.count(name) && option->value != ValueUse::None)
                 throw UsageError("--" + name + " is given twice");
             cl.values_[name] = text;
         }
@@ -299,6 +317,70 @@ int writeLayoutReport(const std::string& pdfPath, const std::string& settingsFil
     return kExitPrepared;
 }
 
+// ---------------------------------------------------------------- history
+
+constexpr int kHistoryDefaultCount = 10;
+
+// "dd" of --history as a count of entries, 1 or more.
+int historyCount(const std::string& text) {
+    if (text.empty()) return kHistoryDefaultCount;
+    int count = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9' || count > 100000)
+            throw UsageError("--history: \"" + text + "\" is not a number of entries");
+        count = count * 10 + (c - '0');
+    }
+    if (count < 1) throw UsageError("--history: \"" + text + "\" is not a number of entries");
+    return count;
+}
+
+// "2004-06-15" as the program shows a date, "06/15/2004".
+std::string shortDate(const std::string& iso) {
+    if (iso.size() != 10) return iso;
+    return iso.substr(5, 2) + "/" + iso.substr(8, 2) + "/" + iso.substr(0, 4);
+}
+
+// One entry in three lines: when, who and the outcome; what was asked for;
+// what was written, or why nothing was.
+void printHistoryEntry(std::ostream& out, const HistoryEntry& e) {
+    // The end's date only when it is another day than the start's.
+    const bool sameDay = e.Ended.substr(0, 10) == e.Started.substr(0, 10);
+    out << e.Started << " to "
+        << (sameDay ? e.Ended.substr(std::min<size_t>(11, e.Ended.size())) : e.Ended) << "  "
+        << e.FrontEnd << (e.User.empty() ? "" : ", " + e.User) << ": " << OutcomeName(e.Outcome)
+        << "\n";
+    out << "  period " << e.Period << ", " << kes::toLowerAscii(e.Set) << " tables, "
+        << (e.BeginDate.empty() ? std::string("all dates")
+                                : shortDate(e.BeginDate) + " to " + shortDate(e.EndDate))
+        << ", " << e.Layout << (e.OptionalFields.empty() ? "" : " with " + e.OptionalFields)
+        << "\n";
+    if (e.Outcome != HistoryOutcome::NotPrepared)
+        out << "  " << e.Rows << (e.Rows == "1" ? " record" : " records") << " to " << e.UploadFile
+            << " (" << e.Size << " bytes, SHA-256 " << e.Sha256 << ")\n";
+    else if (!e.UploadFile.empty())
+        out << "  " << e.UploadFile << "\n";
+    if (!e.Reason.empty()) out << "  " << e.Reason << "\n";
+}
+
+// The last `count` entries of the data directory's history, the newest last.
+int printHistory(const std::string& dataDir, int count) {
+    std::string error;
+    const std::vector<HistoryEntry> entries = ReadHistory(dataDir, &error);
+    if (!error.empty()) {
+        std::cerr << "kesprep-batch: " << error << std::endl;
+        return kExitFailed;
+    }
+    if (entries.empty()) {
+        std::cout << "No preparation in the history of " << dataDir << std::endl;
+        return kExitPrepared;
+    }
+    const size_t first = entries.size() > static_cast<size_t>(count) ? entries.size() - count : 0;
+    for (size_t i = first; i < entries.size(); ++i)
+        printHistoryEntry(std::cout, entries[i]);
+    std::cout << std::flush;
+    return kExitPrepared;
+}
+
 // ---------------------------------------------------------------- preparation
 
 // Gathers, selects every record in SSN order and writes the upload file.
@@ -307,7 +389,7 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     // end of the export.
     std::optional<Preparation> preparation;
     try {
-        preparation.emplace(plan);
+        preparation.emplace(plan, PreparationFrontEnd::Batch);
     } catch (const EPreparationBusy& e) {
         op.ShowError(e.what());
         return kExitBusy;
@@ -317,6 +399,9 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     op.EndProgressBar();
 
     const ExportAllResult written = preparation->ExportAll(op);
+    if (!preparation->HistoryProblem().empty())
+        std::cerr << "kesprep-batch: the preparation history was not written: "
+                  << preparation->HistoryProblem() << std::endl;
     int exitCode = kExitFailed;
     switch (written.Outcome) {
     case ExportOutcome::Prepared:
@@ -330,7 +415,7 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     case ExportOutcome::Cancelled:
         return kExitCancelled;
     case ExportOutcome::NotPrepared:
-        if (!written.Failure.empty()) op.ShowError(written.Failure);
+        // The writer's message has named the reason.
         exitCode = kExitFailed;
         break;
     }
@@ -365,6 +450,14 @@ int main(int argc, char** nativeArgv) {
                             : SettingsFilePath(executableDir(argc > 0 ? argv[0] : nullptr));
         if (cl.has("ini") && !kes::fileExists(settingsFile))
             throw UsageError("--ini: no settings file \"" + settingsFile + "\"");
+        if (auto history = cl.value("history")) {
+            const int count = historyCount(*history);
+            std::string dataDir = choices.DataDir ? NormalizePath(*choices.DataDir)
+                                                  : ReadSettings(settingsFile).DataDir;
+            if (kes::trimBlanksAndControls(dataDir).empty() || dataDir == std::string(1, PathDelim))
+                throw UsageError("--history: no data directory (give --data)");
+            return printHistory(dataDir, count);
+        }
         if (auto pdf = cl.value("layout-report")) {
             if (kes::trimBlanksAndControls(*pdf).empty())
                 throw UsageError("--layout-report: no file name");

@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
     plan.DataDir = dataDir;
     plan.Period = std::to_string(data.period);
     plan.SettingsFile = dataDir + "KesPrep.ini";
-    Preparation preparation(plan);
+    Preparation preparation(plan, PreparationFrontEnd::FindAndExport);
 
     // Each step: wall clock and processor time.
     struct Step {

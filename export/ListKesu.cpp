@@ -60,6 +60,7 @@ QToolButton* makeToolButton(QWidget* parent, const char* name, const QString& hi
     auto* button = new QToolButton(parent);
     button->setObjectName(name);
     button->setToolTip(hint);
+    button->setAccessibleName(hint); // what a screen reader says of a button with a glyph
     button->setFocusPolicy(Qt::NoFocus);
     button->setGeometry(place);
     return button;
@@ -107,10 +108,12 @@ void TListKestalScoresForm::createControls() {
             ui::guarded(this, [this, i] { wwDBNavigator2Click(static_cast<NavigateButton>(i)); });
         });
     }
+    // The glyphs of the settings dialog's navigator bar for the same two
+    // actions ("All" and "None" do not fit a button of the bar).
     btnAll = makeToolButton(wwDBNavigator2, "btnAll", "Select All", QRect(6 * 24, 0, 24, 24));
-    btnAll->setText("All");
+    btnAll->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
     btnNone = makeToolButton(wwDBNavigator2, "btnNone", "UnSelect", QRect(7 * 24, 0, 24, 24));
-    btnNone->setText("None");
+    btnNone->setIcon(style()->standardIcon(QStyle::SP_DialogDiscardButton));
 
     wwIncrementalSearch1 = new QLineEdit(this);
     wwIncrementalSearch1->setObjectName("wwIncrementalSearch1");
@@ -127,6 +130,7 @@ void TListKestalScoresForm::createControls() {
 
     wwDBGrid1 = new TKestalScoresGrid(this);
     wwDBGrid1->setObjectName("wwDBGrid1");
+    wwDBGrid1->setAccessibleName("Records");
     wwDBGrid1->setGeometry(4, 38, kClientWidth - 8, 366);
     model_ = new TKestalScoresModel(AdsTable1, wwDBGrid1);
     wwDBGrid1->setModel(model_);
@@ -139,11 +143,15 @@ void TListKestalScoresForm::createControls() {
     Label3 = ui::makeLabel(this, "Label3", "File Name;", 6, 417);
     SpeedButton1 = makeToolButton(this, "SpeedButton1", QString(), QRect(336, 413, 23, 21));
     SpeedButton1->setText("...");
+    SpeedButton1->setAccessibleName("Choose the file name");
+    Edit1->setAccessibleName("File Name");
     btnExport = ui::makeButton(this, "btnExport", "&Export", QRect(382, 411, 85, 25));
     btnExport->setDefault(true);
     btnExport->setEnabled(false);
     btnCancel = ui::makeButton(this, "btnCancel", "Close", QRect(477, 411, 85, 25));
     btnCancel->setAutoDefault(false);
+
+    fitToFont();
 
     StatusBar1 = ui::makeStatusBar(this, kStatusBarHeight);
     StatusPanel = new QLabel(StatusBar1);
@@ -204,6 +212,34 @@ void TListKestalScoresForm::createControls() {
             [this](const QModelIndex& current) {
                 ui::guarded(this, [&] { currentRowChanged(current.row()); });
             });
+}
+
+// The window is laid out for a font of about 8 points. In a wider font it
+// grows by what the grid's columns lack beside one another, and the controls
+// along its right edge move with it; each Order By column grows by what its
+// wider caption lacks, the columns keeping to the right edge.
+void TListKestalScoresForm::fitToFont() {
+    const int lacking = wwDBGrid1->WidthForAllColumns() - wwDBGrid1->width();
+    if (lacking > 0) {
+        setFixedSize(width() + lacking, height());
+        move(x() - lacking / 2, y());
+        wwDBGrid1->resize(wwDBGrid1->width() + lacking, wwDBGrid1->height());
+        for (QWidget* right :
+             std::initializer_list<QWidget*>{Label2, RadioButton1, RadioButton2, RadioButton3,
+                                             RadioButton4, btnExport, btnCancel})
+            right->move(right->x() + lacking, right->y());
+    }
+    for (QRadioButton* button : {RadioButton1, RadioButton2, RadioButton3, RadioButton4})
+        button->resize(button->width() + ui::captionShortfall(button), button->height());
+    const int first = std::max(RadioButton1->width(), RadioButton2->width());
+    const int second = std::max(RadioButton3->width(), RadioButton4->width());
+    const int secondLeft = std::min(RadioButton3->x(), width() - 2 - second);
+    const int firstLeft = std::min(RadioButton1->x(), secondLeft - 2 - first);
+    for (QRadioButton* button : {RadioButton1, RadioButton2})
+        button->move(firstLeft, button->y());
+    for (QRadioButton* button : {RadioButton3, RadioButton4})
+        button->move(secondLeft, button->y());
+    Label2->move(std::min(Label2->x(), firstLeft - 4 - Label2->width()), Label2->y());
 }
 
 void TListKestalScoresForm::FormCreate() {

@@ -117,6 +117,7 @@ class TListKestalScoresForm : public QDialog {
 
   private:
     void createControls();
+    void fitToFont();
     void refresh();
     void moveToRow(int row);
     void showSelection();

@@ -1,7 +1,13 @@
 #include "export/ScoresGrid.h"
 
+#include "ui/FormSetup.h"
+
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollBar>
+#include <QStyle>
+
+#include <algorithm>
 
 const std::vector<TKestalScoresModel::Column>& TKestalScoresModel::Columns() {
     static const std::vector<Column> columns = {
@@ -112,8 +118,21 @@ void TKestalScoresGrid::setSelectionModel(QItemSelectionModel* selectionModel) {
 void TKestalScoresGrid::ApplyColumnWidths() {
     const int digit = fontMetrics().horizontalAdvance(QLatin1Char('0'));
     const auto& columns = TKestalScoresModel::Columns();
+    // The width in characters, or the title's width where the font makes
+    // the title wider.
     for (size_t i = 0; i < columns.size(); ++i)
-        setColumnWidth(static_cast<int>(i), columns[i].width * digit + 6);
+        setColumnWidth(static_cast<int>(i),
+                       std::max(columns[i].width * digit + 6,
+                                ui::headerWidthFor(horizontalHeader(),
+                                                   QString::fromLatin1(columns[i].title))));
+}
+
+int TKestalScoresGrid::WidthForAllColumns() const {
+    int width = 2 * frameWidth() + verticalHeader()->width() +
+                style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, verticalScrollBar());
+    for (int c = 0; c < horizontalHeader()->count(); ++c)
+        width += columnWidth(c);
+    return width;
 }
 
 void TKestalScoresGrid::keyPressEvent(QKeyEvent* event) {

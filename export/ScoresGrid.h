@@ -62,8 +62,12 @@ class TKestalScoresGrid : public QTableView {
     // Called before the grid handles a key; true when the key was used.
     std::function<bool(QKeyEvent*)> KeyDown;
 
-    // Column widths from the model's widths in characters of the grid's font.
+    // Column widths from the model's widths in characters of the grid's font
+    // (a column is never narrower than its title).
     void ApplyColumnWidths();
+    // The width the grid needs to show all its columns beside its row
+    // indicator and vertical scroll bar.
+    int WidthForAllColumns() const;
 
     // The rows' selection; the column titles keep one of their own that is
     // always empty (see the definition).

@@ -11,10 +11,13 @@
 
 namespace {
 
+// A caption right-aligned before its value at x 57: 45 pixels wide, or as
+// much wider to the left as its text needs in the window's font.
 QLabel* makeCaption(QWidget* parent, const char* text, int top) {
     auto* label = new QLabel(QString::fromLatin1(text), parent);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setGeometry(12, top, 45, 16);
+    const int width = std::max(45, label->fontMetrics().horizontalAdvance(label->text()));
+    label->setGeometry(57 - width, top, width, 16);
     return label;
 }
 
@@ -51,6 +54,7 @@ TProgressWindow::TProgressWindow(QWidget* owner)
     ProgressBar->setTextVisible(false);
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
+    ProgressBar->setAccessibleName("Progress");
     lbPercentage = makeValue(this, "0%", 292, 92);
 
     QLocale locale;

@@ -219,6 +219,9 @@ std::string executableDirectory();
 // The folder for temporary files, with a trailing separator.
 std::string temporaryDirectory();
 int processId();
+// The name of the user the program runs as, as the system knows it ("jdoe";
+// on Windows the logon name, without the domain); "" when it cannot be had.
+std::string userName();
 // The most memory the process has held in RAM since it started (its peak
 // resident set, the peak working set on Windows), in bytes; 0 when unknown.
 uint64_t peakResidentMemoryBytes();

@@ -15,6 +15,7 @@
 #include <malloc.h>
 #endif
 #include <fcntl.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -408,6 +409,21 @@ std::string temporaryDirectory() {
 
 int processId() {
     return static_cast<int>(::getpid());
+}
+
+std::string userName() {
+    // The account of the effective user id; the login variables only where
+    // the user database does not know the id (a container's bare uid).
+    std::vector<char> buffer(1024);
+    passwd entry{};
+    passwd* found = nullptr;
+    while (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE &&
+           buffer.size() < (1u << 20))
+        buffer.resize(buffer.size() * 2);
+    if (found && found->pw_name && *found->pw_name) return found->pw_name;
+    for (const char* variable : {"LOGNAME", "USER"})
+        if (const char* value = std::getenv(variable); value && *value) return value;
+    return {};
 }
 
 uint64_t peakResidentMemoryBytes() {

@@ -462,6 +462,13 @@ int processId() {
     return static_cast<int>(GetCurrentProcessId());
 }
 
+std::string userName() {
+    wchar_t buffer[257]; // a logon name has at most 256 characters
+    DWORD size = sizeof buffer / sizeof buffer[0];
+    if (!GetUserNameW(buffer, &size) || size == 0) return {};
+    return narrow(buffer, size - 1); // the size counted the terminating zero
+}
+
 uint64_t peakResidentMemoryBytes() {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;

@@ -11,6 +11,7 @@
 #include "ui/WindowOperator.h"
 
 #include <QComboBox>
+#include <QLayout>
 
 #include <QEvent>
 #include <QGroupBox>
@@ -24,6 +25,7 @@
 #include <QTime>
 #include <QTimer>
 #include <QToolButton>
+
 #include <algorithm>
 
 const char* const kAutoExportHours[24] = {
@@ -79,6 +81,14 @@ void TAutoPrepForm::createControls() {
     rgdate->setObjectName("rgdate");
     rgdate->setGeometry(176, 14, 195, 41);
     rgdate->setItemIndex(0);
+    // Both columns share the group's width: it grows by twice what the
+    // wider caption lacks, as far as the window allows.
+    rgdate->layout()->activate();
+    const int lacking =
+        std::max(ui::captionShortfall(rgdate->button(0)), ui::captionShortfall(rgdate->button(1)));
+    if (lacking > 0)
+        rgdate->resize(std::min(rgdate->width() + 2 * lacking, kClientWidth - 4 - rgdate->x()),
+                       rgdate->height());
 
     GroupBox1 = new QGroupBox("Set Time:", this);
     GroupBox1->setObjectName("GroupBox1");
@@ -88,6 +98,7 @@ void TAutoPrepForm::createControls() {
     ComboBox1->setEditable(true);
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->setMaxVisibleItems(13);
+    ComboBox1->setAccessibleName("Set Time");
     for (const char* hour : kAutoExportHours)
         ComboBox1->addItem(QString::fromLatin1(hour));
     ComboBox1->setCurrentIndex(-1);
@@ -107,11 +118,16 @@ void TAutoPrepForm::createControls() {
     SpeedButton1->setGeometry(357, 175, 23, 22);
     SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
     SpeedButton1->setToolTip("Choose the file name");
+    SpeedButton1->setAccessibleName("Choose the file name");
 
     btnExport = ui::makeButton(this, "btnExport", "&Prepare Export File", QRect(141, 219, 135, 25));
     btnExport->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
     btnClose = ui::makeButton(this, "btnClose", "&Close", QRect(303, 219, 77, 27));
     btnClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    // The window has no default button: Enter in the file name box or the
+    // hour box presses nothing (Qt would make the first button the default).
+    for (QPushButton* button : {btnActivate, btnExport, btnClose})
+        button->setAutoDefault(false);
 
     StatusBar1 = ui::makeStatusBar(this, kStatusBarHeight);
     StatusBar1->showMessage(kInactiveText);
@@ -160,17 +176,30 @@ bool TAutoPrepForm::event(QEvent* e) {
 void TAutoPrepForm::FormCreate() {}
 
 void TAutoPrepForm::FormActivate() {
-    // While armed the controls are locked and the settings cannot have
-    // changed; the armed state must survive a message box or a switch to
-    // another window, or the button would no longer do what it says.
-    if (AutoActive) return;
+    // The settings are read when the window first becomes active. A later
+    // activation (after a message box, the save dialog, or another program
+    // took the focus for a while) finds the controls as the operator left
+    // them: reading again would put back what the deactivation before it
+    // stored, over a name just chosen in the save dialog, and would disarm
+    // a window whose button then no longer did what it says.
+    if (settingsRead_) return;
+    settingsRead_ = true;
     const SettingsValues stored = ReadSettings(settingsFile_);
     Edit2->setText(QString::fromStdString(stored.AutoFileName));
     saveFileName_ = stored.AutoFileName;
-    ComboBox1->setCurrentIndex(std::clamp(stored.AutoTime, -1, 23));
+    // A stored position outside the list is no hour, not the nearest one.
+    const bool listed = stored.AutoTime >= 0 && stored.AutoTime < ComboBox1->count();
+    ComboBox1->setCurrentIndex(listed ? stored.AutoTime : -1);
     if (ComboBox1->currentIndex() < 0) ComboBox1->setEditText(QString());
     rgdate->setItemIndex(stored.AutoDate);
     applyEnablingRule(HourPosition() >= 0 && !Edit2->text().isEmpty());
+}
+
+void TAutoPrepForm::reject() {
+    // Armed, the window closes only after the button has disarmed it: Esc
+    // and the window's close box would otherwise drop the schedule unseen.
+    if (AutoActive) return;
+    QDialog::reject();
 }
 
 void TAutoPrepForm::FormDeactivate() {
@@ -240,7 +269,7 @@ void TAutoPrepForm::Timer1Timer() {
     Timer1->stop();
     bool prepared = false;
     try {
-        prepared = PrepareExportFile();
+        prepared = PrepareExportFile(PreparationFrontEnd::TimedRun);
     } catch (...) {
         // Nothing is armed any more: the window says so instead of looking
         // armed, and the error goes on to the general error report.
@@ -283,10 +312,10 @@ PreparationPlan TAutoPrepForm::PlanOfRun() const {
     return MakePreparationPlan(settingsFile_, choices, PlanUse::Windows);
 }
 
-bool TAutoPrepForm::PrepareExportFile() {
+bool TAutoPrepForm::PrepareExportFile(PreparationFrontEnd frontEnd) {
     // One preparation at a time per data folder, held from the gathering to
     // the end of the export.
-    preparation_.emplace(PlanOfRun());
+    preparation_.emplace(PlanOfRun(), frontEnd);
     struct Finished {
         std::optional<Preparation>& preparation;
         ~Finished() { preparation.reset(); }

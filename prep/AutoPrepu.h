@@ -63,8 +63,9 @@ class TAutoPrepForm : public QDialog {
 
     // One preparation of PlanOfRun: gathers, and writes every gathered row
     // to the file named in Edit2. True only when the upload file was written;
-    // the export's own message has told why not otherwise.
-    bool PrepareExportFile();
+    // the export's own message has told why not otherwise. The history names
+    // the run by `frontEnd` (the button, or the timed run).
+    bool PrepareExportFile(PreparationFrontEnd frontEnd = PreparationFrontEnd::PrepareExportFile);
 
     // The gathering of the running preparation, reported on this window's
     // status panel and progress bar under the hourglass. Raises the table
@@ -106,6 +107,9 @@ class TAutoPrepForm : public QDialog {
     static constexpr const char* kSaveFilter = "Text files (*.txt)|*.txt|All files (*.*)|*.*";
     static constexpr const char* kSaveExtension = "asc";
 
+    // Closes the window unless it is armed (Esc, the close box, Close).
+    void reject() override;
+
   protected:
     bool event(QEvent* event) override;
 
@@ -120,6 +124,7 @@ class TAutoPrepForm : public QDialog {
     std::unique_ptr<ui::PreparationOperator> statusPanel_;
     std::optional<Preparation> preparation_; // while one runs
     std::string saveFileName_ = "temp";
+    bool settingsRead_ = false;
     bool gatherCancelled_ = false;
     GatherAccount account_;
 };

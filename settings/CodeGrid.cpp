@@ -5,6 +5,7 @@
 #include "common/Text.h"
 #include "data/AdsTable.h"
 #include "ui/Application.h"
+#include "ui/FormSetup.h"
 #include "ui/Modal.h"
 
 #include <QApplication>
@@ -335,9 +336,7 @@ CodeGrid::CodeGrid(std::vector<CodeGridColumn> columns, CodeTableKind kind, QWid
     p.setColor(QPalette::Inactive, QPalette::HighlightedText,
                p.color(QPalette::Active, QPalette::HighlightedText));
     setPalette(p);
-    for (int c = 0; c < model_->columnCount(); ++c)
-        setColumnWidth(
-            c, widthForCharacters(model_->columns()[static_cast<size_t>(c)].widthInCharacters));
+    applyColumnWidths();
     connect(model_, &CodeTableModel::currentRowChanged, this, &CodeGrid::followTable);
 }
 
@@ -346,9 +345,14 @@ int CodeGrid::widthForCharacters(int characters) const {
 }
 
 void CodeGrid::applyColumnWidths() {
-    for (int c = 0; c < model_->columnCount(); ++c)
+    // The width in characters, or the title's width where the font makes the
+    // title wider.
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        const CodeGridColumn& column = model_->columns()[static_cast<size_t>(c)];
         setColumnWidth(
-            c, widthForCharacters(model_->columns()[static_cast<size_t>(c)].widthInCharacters));
+            c, std::max(widthForCharacters(column.widthInCharacters),
+                        ui::headerWidthFor(horizontalHeader(), QString::fromLatin1(column.title))));
+    }
 }
 
 void CodeGrid::changeEvent(QEvent* event) {

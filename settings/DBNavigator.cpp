@@ -36,6 +36,7 @@ DBNavigator::DBNavigator(QWidget* parent) : QWidget(parent) {
         auto* button = new QToolButton(this);
         button->setObjectName(kLooks[i].name);
         button->setToolTip(QString::fromLatin1(kLooks[i].hint));
+        button->setAccessibleName(QString::fromLatin1(kLooks[i].hint));
         button->setIcon(style()->standardIcon(kLooks[i].icon));
         button->setGeometry(i * kButtonSize, 0, kButtonSize, kButtonSize);
         button->setFocusPolicy(Qt::NoFocus);

@@ -9,7 +9,6 @@
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -18,7 +17,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QStyleOption>
 #include <QTabWidget>
+
+#include <algorithm>
 
 namespace {
 
@@ -50,6 +53,10 @@ QComboBox* makeChooser(QWidget* parent, const char* name) {
     chooser->setEditable(true);
     chooser->setInsertPolicy(QComboBox::NoInsert);
     chooser->setGeometry(8, 8, 173, 21);
+    chooser->setAccessibleName("Testing period");
+    // A period chosen from the list shows from its number on.
+    QObject::connect(chooser, &QComboBox::activated, chooser,
+                     [chooser] { chooser->lineEdit()->setCursorPosition(0); });
     return chooser;
 }
 
@@ -78,6 +85,7 @@ void TSetPathtoORVAForm::createControls() {
     OvcNotebook1->setObjectName("OvcNotebook1");
     OvcNotebook1->setGeometry(0, 0, 418, 281);
     OvcNotebook1->setTabPosition(QTabWidget::North);
+    OvcNotebook1->setAccessibleName("Settings pages");
 
     // Page 1: the data directory.
     PagePath = new QWidget;
@@ -135,6 +143,7 @@ void TSetPathtoORVAForm::createControls() {
     wwDBGrid1 = new CodeGrid(placementColumns, CodeTableKind::Placement, PagePlacement);
     wwDBGrid1->setObjectName("wwDBGrid1");
     wwDBGrid1->setGeometry(0, 36, 412, 219);
+    wwDBGrid1->setAccessibleName("Placement Codes");
     OvcNotebook1->addTab(PagePlacement, "Placement Codes");
 
     PageTest = new QWidget;
@@ -144,6 +153,7 @@ void TSetPathtoORVAForm::createControls() {
     wwDBGrid2 = new CodeGrid(testColumns, CodeTableKind::TestScore, PageTest);
     wwDBGrid2->setObjectName("wwDBGrid2");
     wwDBGrid2->setGeometry(0, 36, 412, 219);
+    wwDBGrid2->setAccessibleName("Test/Score Codes");
     OvcNotebook1->addTab(PageTest, "&Test/Score Codes");
 
     wwDBGrid1->setTable(&AdsTable1, dataDir_, &operator_);
@@ -266,8 +276,36 @@ void TSetPathtoORVAForm::refillPeriodChooser(QComboBox* chooser, QPushButton* bu
     }
     chooser->setCurrentIndex(selected);
     if (selected < 0) chooser->setEditText({});
+    chooser->lineEdit()->setCursorPosition(0);
     chooser->blockSignals(false);
+    fitPeriodChooser(chooser, build);
     build->setEnabled(chosenPeriod(chooser) > 0);
+}
+
+// The chooser grows from its designed width by what its widest entry lacks,
+// as far as the page allows, and the Build button beside it moves along;
+// an entry longer than that shows its beginning, the period's number.
+void TSetPathtoORVAForm::fitPeriodChooser(QComboBox* chooser, QPushButton* build) {
+    constexpr int kDesignedWidth = 173;
+    constexpr int kGap = 9; // between the chooser and Build
+    const QFontMetrics metrics = chooser->fontMetrics();
+    int widest = 0;
+    for (int i = 0; i < chooser->count(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(chooser->itemText(i)));
+    QStyleOptionComboBox option;
+    option.initFrom(chooser);
+    option.editable = true;
+    option.rect = QRect(0, 0, kDesignedWidth, chooser->height());
+    const int field =
+        chooser->style()
+            ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, chooser)
+            .width();
+    const int lineEditMargins = 4;
+    const int room = chooser->parentWidget()->width() - 4 - build->width() - kGap - chooser->x();
+    const int width =
+        std::min(room, kDesignedWidth + std::max(0, widest + lineEditMargins - field));
+    chooser->resize(std::max(kDesignedWidth, width), chooser->height());
+    build->move(chooser->geometry().right() + 1 + kGap, build->y());
 }
 
 int TSetPathtoORVAForm::chosenPeriod(const QComboBox* chooser) const {

@@ -103,6 +103,7 @@ class TSetPathtoORVAForm : public QDialog {
   private:
     void createControls();
     void refillPeriodChooser(QComboBox* chooser, QPushButton* build);
+    void fitPeriodChooser(QComboBox* chooser, QPushButton* build);
     // The period number of the chooser's entry, 0 when no entry is selected.
     int chosenPeriod(const QComboBox* chooser) const;
     void rebuild(QComboBox* chooser, TAdsTable& table, CodeGrid* grid, CodeTableKind kind);

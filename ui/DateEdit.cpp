@@ -38,6 +38,7 @@ DateEdit::DateEdit(QWidget* parent) : QWidget(parent) {
 
     button_ = new QToolButton(this);
     button_->setObjectName("dropDown");
+    button_->setAccessibleName("Open the calendar");
     button_->setArrowType(Qt::DownArrow);
     button_->setFocusPolicy(Qt::NoFocus);
 

@@ -1,11 +1,19 @@
 #include "ui/FormSetup.h"
 
+#include <QCheckBox>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOption>
+#include <QToolButton>
+
 #include <QStatusBar>
+#include <algorithm>
 
 namespace ui {
 
@@ -38,6 +46,48 @@ QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, 
     return button;
 }
 
+namespace {
+
+// The caption as it shows, without the access key's mark.
+QString shownCaption(QString caption) {
+    caption.replace(QLatin1String("&&"), QLatin1String("\x01"));
+    caption.remove(QLatin1Char('&'));
+    caption.replace(QLatin1String("\x01"), QLatin1String("&"));
+    return caption;
+}
+
+} // namespace
+
+int captionShortfall(const QAbstractButton* button) {
+    const QString caption = shownCaption(button->text());
+    if (caption.isEmpty()) return 0;
+    const int needed = button->fontMetrics().horizontalAdvance(caption);
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    option.icon = button->icon();
+    option.iconSize = button->iconSize();
+    int room = button->width();
+    if (qobject_cast<const QRadioButton*>(button) || qobject_cast<const QCheckBox*>(button)) {
+        const bool radio = qobject_cast<const QRadioButton*>(button);
+        const QRect text = button->style()->subElementRect(
+            radio ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents, &option, button);
+        room = std::min(text.right(), button->width() - 1) - text.left() + 1;
+    } else if (qobject_cast<const QPushButton*>(button)) {
+        room =
+            button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+        if (!button->icon().isNull()) room -= button->iconSize().width() + 4;
+    } else if (qobject_cast<const QToolButton*>(button)) {
+        room -= 2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+    }
+    return std::max(0, needed - room);
+}
+
+int headerWidthFor(const QHeaderView* header, const QString& title) {
+    const int margin = header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    return header->fontMetrics().horizontalAdvance(title) + 2 * margin;
+}
+
 QStatusBar* makeStatusBar(QWidget* window, int height) {
     auto* statusBar = new QStatusBar(window);
     statusBar->setObjectName("StatusBar1");
@@ -53,6 +103,7 @@ QProgressBar* makeProgressBar(QStatusBar* statusBar) {
     progressBar->setRange(0, 100);
     progressBar->setValue(0);
     progressBar->setTextVisible(false);
+    progressBar->setAccessibleName("Progress");
     return progressBar;
 }
 

@@ -6,7 +6,10 @@
 
 #include <QRect>
 
+class QAbstractButton;
+class QHeaderView;
 class QLabel;
+class QString;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
@@ -25,6 +28,17 @@ QLabel* makeLabel(QWidget* parent, const char* name, const char* caption, int le
 
 // A push button at `place`.
 QPushButton* makeButton(QWidget* parent, const char* name, const char* caption, QRect place);
+
+// How many pixels the caption of a push button, radio button, check box or
+// tool button lacks to show whole at its present width and in its font, as
+// the style places the caption; 0 when it fits. The windows are laid out for
+// a font of about 8 points; where the desktop's font is wider, a window
+// widens a control by this much (and moves its neighbours) instead of
+// cutting its caption.
+int captionShortfall(const QAbstractButton* button);
+
+// The width a column of `header` needs to show `title` whole.
+int headerWidthFor(const QHeaderView* header, const QString& title);
 
 // "StatusBar1": the status panel across the bottom `height` pixels of the
 // window's fixed inside, without a size grip.

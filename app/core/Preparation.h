@@ -5,9 +5,24 @@
 // rebuilds the work table between its gathering and its exports, gathers the
 // plan's records into the work table and writes rows of it to upload files.
 // The front ends only turn their controls or arguments into a plan and show
-// what the preparation reports through their Operator. No Qt here.
+// what the preparation reports through their Operator.
+//
+// Every preparation adds one entry to the data folder's history (see
+// PreparationHistory.h), written here while the lock is held and before the
+// outcome message is shown, so that a message nobody answers at night does
+// not keep the entry back:
+//  - an unattended run (ExportAll after Gather): one entry from the start of
+//    the preparation to the end of its upload file;
+//  - the selection window: one entry for each Export (Export), from the
+//    press to the end of that file; a Find closed without an Export adds none;
+//  - a gathering that fails or is given up: one entry, not prepared;
+//  - a preparation refused at its start because another process holds the
+//    data folder: one entry, not prepared, appended without the lock (the
+//    other holds it); one refused for a missing folder adds none.
+// No Qt here.
 #pragma once
 
+#include "app/core/PreparationHistory.h"
 #include "app/core/PreparationPlan.h"
 #include "common/Operator.h"
 #include "common/PreparationLock.h"
@@ -31,7 +46,8 @@ class Preparation {
     // Checks that the plan's data directory and period folder exist
     // (std::runtime_error naming the folder; nothing is created), then takes
     // the data folder's lock (EPreparationBusy when another process holds it).
-    explicit Preparation(PreparationPlan plan);
+    // `frontEnd` names who runs it in the history.
+    Preparation(PreparationPlan plan, PreparationFrontEnd frontEnd);
     Preparation(const Preparation&) = delete;
     Preparation& operator=(const Preparation&) = delete;
 
@@ -52,7 +68,24 @@ class Preparation {
     // the plan's upload file. Cancelled when the operator gave up on a table.
     ExportAllResult ExportAll(Operator& op);
 
+    // Why the last history entry could not be written, "" when it was.
+    const std::string& HistoryProblem() const { return historyProblem_; }
+
+    // The history entry of a preparation of `plan` by `frontEnd` that started
+    // at `started`, with everything the plan tells; the caller adds the end,
+    // the outcome and the file's figures.
+    static HistoryEntry EntryOf(const PreparationPlan& plan, PreparationFrontEnd frontEnd,
+                                const std::string& started);
+
   private:
+    // Adds the entry of what ended now. `uploadFile` is the file written (its
+    // size and checksum are read back when prepared); "" for the plan's.
+    void record(const std::string& started, HistoryOutcome outcome, size_t rows,
+                const std::string& uploadFile, const std::string& reason);
+
     PreparationPlan plan_;
+    PreparationFrontEnd frontEnd_;
+    std::string started_; // when the preparation began (HistoryTime)
     PreparationLock lock_;
+    std::string historyProblem_;
 };

@@ -41,6 +41,7 @@ SettingsValues ReadSettings(const std::string& settingsFile) {
     s.AutoFileName = ini.ReadString(keys::OrvaAutoExport, keys::Filename, "");
     s.AutoTime = ini.ReadInteger(keys::OrvaAutoExport, keys::Time, -1);
     s.AutoDate = ini.ReadInteger(keys::OrvaAutoExport, keys::Date, 0);
+    s.HistoryLastSeen = ini.ReadString(keys::History, keys::LastSeen, "");
     return s;
 }
 
@@ -79,4 +80,8 @@ void SaveAutoExportSettings(const std::string& settingsFile, const std::string& 
 
 void SaveExportFileName(const std::string& settingsFile, const std::string& fileName) {
     TIniFile(settingsFile).WriteString(keys::OrvaExport, keys::Filename, fileName);
+}
+
+void SaveHistoryLastSeen(const std::string& settingsFile, const std::string& ended) {
+    TIniFile(settingsFile).WriteString(keys::History, keys::LastSeen, ended);
 }

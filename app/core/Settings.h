@@ -31,6 +31,8 @@ inline constexpr const char* OrvaAutoExport = "ORVA Auto Export";
 inline constexpr const char* Filename = "Filename";
 inline constexpr const char* Time = "Time";
 inline constexpr const char* Date = "Date";
+inline constexpr const char* History = "History";
+inline constexpr const char* LastSeen = "Last Seen";
 } // namespace settings_keys
 
 // Everything the settings file holds, each key with its default.
@@ -51,6 +53,9 @@ struct SettingsValues {
     std::string AutoFileName;
     int AutoTime = -1; // the hour's list position, as stored
     int AutoDate = 0;  // the date choice: 0 "Current Date", else the main window's
+    // "History"/"Last Seen": when the newest entry of the preparation history
+    // that the operator has seen ended ("yyyy-mm-dd hh:mm:ss"), "" for never.
+    std::string HistoryLastSeen;
 };
 
 // The Search choice for a stored value: above 1 is "Master" (1), below 0 is
@@ -86,3 +91,6 @@ void SaveAutoExportSettings(const std::string& settingsFile, const std::string& 
 
 // The selection window's file name, written when it closes.
 void SaveExportFileName(const std::string& settingsFile, const std::string& fileName);
+
+// "History"/"Last Seen", written when the operator has opened the history.
+void SaveHistoryLastSeen(const std::string& settingsFile, const std::string& ended);

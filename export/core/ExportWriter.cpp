@@ -243,7 +243,9 @@ class Stager {
     void putText(std::string_view text, char* to, const xbase::FieldDef& target) {
         char* out = to + target.offset;
         if (kes::isAscii(text)) {
-            std::memcpy(out, text.data(), std::min<size_t>(text.size(), target.length));
+            // An empty text may have no bytes at all to copy from.
+            if (!text.empty())
+                std::memcpy(out, text.data(), std::min<size_t>(text.size(), target.length));
             return;
         }
         const std::string bytes = kes::fromUtf8(text, staging_.CodePage());
@@ -296,7 +298,37 @@ TExportWriter::TExportWriter() {
     CSVExport1.FieldDelimiter = fdlNone;
 }
 
+std::string NotPreparedMessage(const std::string& reason) {
+    std::string text = kExportNotPreparedText;
+    if (!reason.empty()) text += "\r\n" + reason;
+    return text;
+}
+
 ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
+                                             const std::vector<TBookmark>& selected,
+                                             const ExportOptions& options, Operator& op) {
+    const ExportOutcome outcome = WriteExportFile(workTable, selected, options, op);
+    ShowOutcome(outcome, op);
+    return outcome;
+}
+
+void TExportWriter::ShowOutcome(ExportOutcome outcome, Operator& op) const {
+    switch (outcome) {
+    case ExportOutcome::Prepared:
+        op.ShowInformation(kExportPreparedText);
+        break;
+    case ExportOutcome::NotPrepared:
+        op.ShowError(NotPreparedMessage(lastFailure_));
+        break;
+    case ExportOutcome::NoData:
+        op.ShowError(kExportNoDataText);
+        break;
+    case ExportOutcome::Cancelled:
+        break;
+    }
+}
+
+ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                                              const std::vector<TBookmark>& selected,
                                              const ExportOptions& options, Operator& op) {
     lastFailure_.clear();
@@ -487,14 +519,7 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
         op.SetProgress(0);
     }
 
-    if (filePrepared) {
-        op.ShowInformation(kExportPreparedText);
-        return ExportOutcome::Prepared;
-    }
-    if (recordsStaged) {
-        op.ShowError(kExportNotPreparedText);
-        return ExportOutcome::NotPrepared;
-    }
-    op.ShowError(kExportNoDataText);
+    if (filePrepared) return ExportOutcome::Prepared;
+    if (recordsStaged) return ExportOutcome::NotPrepared;
     return ExportOutcome::NoData;
 }

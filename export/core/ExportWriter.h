@@ -40,6 +40,11 @@ enum class ExportOutcome {
     Cancelled,   // the operator gave up on opening the staging table: the program is to end
 };
 
+// The message of an upload file that was not prepared: the fixed text and,
+// on a line of its own, why ("Unable to create ...", "Unknown file layout
+// ..."), when the writer knows.
+std::string NotPreparedMessage(const std::string& reason);
+
 // The staging table's field list for the optional fields that are on.
 std::string StagingFieldList(const ExportOptions& options);
 
@@ -56,7 +61,8 @@ class TExportWriter {
     // Runs one export of `selected` (positions in `workTable`, in this order).
     // `op` gets the progress bar, the hourglass, the export component's
     // progress window and the outcome message (information box when prepared,
-    // error box otherwise). Shows exactly one outcome message, except when the
+    // error box otherwise; "not prepared" names the reason, NotPreparedMessage).
+    // Shows exactly one outcome message, except when the
     // operator gives up on
     // the staging table's open (Cancelled) or a table-layer error ends the run
     // (the EADSDatabaseError propagates after the staging table is closed and
@@ -64,6 +70,13 @@ class TExportWriter {
     // PreparationLock (a Preparation does).
     ExportOutcome BuildExportFile(TAdsTable& workTable, const std::vector<TBookmark>& selected,
                                   const ExportOptions& options, Operator& op);
+
+    // BuildExportFile in its two halves, for a caller that has something to
+    // do between the file and the message: the run without the outcome
+    // message, and the message of an outcome (nothing for Cancelled).
+    ExportOutcome WriteExportFile(TAdsTable& workTable, const std::vector<TBookmark>& selected,
+                                  const ExportOptions& options, Operator& op);
+    void ShowOutcome(ExportOutcome outcome, Operator& op) const;
 
     // Why the last run was not prepared (a write error's text), empty otherwise.
     const std::string& LastFailure() const { return lastFailure_; }

@@ -4,9 +4,11 @@
 // in temporary directories; every message box is answered by the test.
 #include "tests/ui/QtTestSupport.h"
 
+#include "app/Historyu.h"
 #include "app/KesPrepu.h"
 #include "app/core/IniFile.h"
 #include "app/core/PeriodList.h"
+#include "app/core/PreparationHistory.h"
 #include "app/core/ProgramState.h"
 #include "app/glrunone.h"
 #include "common/Clock.h"
@@ -19,16 +21,20 @@
 #include "ui/RadioGroup.h"
 #include "ui/VirtualListBox.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -157,6 +163,7 @@ TEST_F(MainWindowTest, ControlsAsCreated) {
         {"rgSearch", "&Search", QRect(194, 15, 175, 58), true},
         {"ProgressBar1", "", QRect(168, 1, 211, 16), true},
         {"btnAuto", "&Auto Prepare", QRect(194, 200, 91, 27), false},
+        {"btnHistory", "&History", QRect(194, 231, 91, 27), true},
     };
     for (const Control& c : controls) {
         SCOPED_TRACE(c.name);
@@ -362,14 +369,14 @@ TEST_F(MainWindowTest, TabOrder) {
     };
     form->ListBox2->setFocus();
     std::vector<std::string> order{name(QApplication::focusWidget())};
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 13; ++i) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         order.push_back(name(QApplication::focusWidget()));
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"ListBox2", "rgSearch/Temporary", "rgSearch/Master",
-                                               "rbAllDates", "rbSelectedDates", "btnToday",
-                                               "edtBegDate", "edtEndDate", "btnAuto", "btnFind",
-                                               "btnSettings", "CloselBtn", "ListBox2"}));
+    EXPECT_EQ(order, (std::vector<std::string>{
+                         "ListBox2", "rgSearch/Temporary", "rgSearch/Master", "rbAllDates",
+                         "rbSelectedDates", "btnToday", "edtBegDate", "edtEndDate", "btnAuto",
+                         "btnFind", "btnHistory", "btnSettings", "CloselBtn", "ListBox2"}));
 
     // The options are chosen from the keyboard as well.
     form->rgSearch->button(1)->setFocus();
@@ -808,6 +815,250 @@ TEST_F(FindTest, AGatheringErrorOpensNoWindow) {
     EXPECT_EQ(ui::shownModals()[0].type, ui::MsgType::Error);
     EXPECT_FALSE(ui::hourglassShown());
     EXPECT_TRUE(form->btnFind->isEnabled());
+}
+
+// Find and its exports go into the history as "Find and Export": each Export
+// an entry of its own, a gathering that failed one.
+TEST_F(FindTest, FindAndItsExportsAreInTheHistory) {
+    openOnSample("1");
+    const std::string upload = settings.dir() + "upload.asc";
+    {
+        ModalWatcher<TListKestalScoresForm> watcher([&](TListKestalScoresForm& selection) {
+            selection.btnAllClick();
+            selection.Edit1->setText(QString::fromStdString(upload));
+            selection.btnExport->click();
+            selection.btnExport->click();
+        });
+        form->btnFind->click();
+        ASSERT_TRUE(watcher.seen());
+    }
+    form->ListBox2->setItemIndex(3); // period 4: its temporary student index is missing
+    form->btnFind->click();
+
+    const std::vector<HistoryEntry> entries = ReadHistory(data.dir());
+    ASSERT_EQ(entries.size(), 3u);
+    for (const HistoryEntry& e : entries)
+        EXPECT_EQ(e.FrontEnd, "Find and Export");
+    EXPECT_EQ(entries[0].Rows, "62");
+    EXPECT_EQ(entries[1].UploadFile, upload);
+    EXPECT_EQ(entries[1].Outcome, HistoryOutcome::Prepared);
+    EXPECT_EQ(entries[2].Period, "4");
+    EXPECT_EQ(entries[2].Outcome, HistoryOutcome::NotPrepared);
+    EXPECT_NE(entries[2].Reason.find("SSNTEMP"), std::string::npos) << entries[2].Reason;
+}
+
+// The history of a data folder, and the main window over it.
+class HistoryTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        makePeriods(data.dir(), {1});
+        pointSettingsAtData("[Testing Periods]\nORVA From=1\n");
+    }
+    static HistoryEntry entry(const std::string& started, PreparationFrontEnd frontEnd,
+                              HistoryOutcome outcome, const std::string& reason = {}) {
+        HistoryEntry e;
+        e.Started = started;
+        e.Ended = started.substr(0, 17) + "59";
+        e.FrontEnd = FrontEndName(frontEnd);
+        e.User = "jdoe";
+        e.Period = "1";
+        e.Set = "Temporary";
+        e.Layout = "Fixed Format";
+        e.Rows = outcome == HistoryOutcome::NotPrepared ? "0" : "62";
+        e.UploadFile = "/data/upload.asc";
+        e.Outcome = outcome;
+        e.Reason = reason;
+        return e;
+    }
+    void add(const HistoryEntry& e) { ASSERT_EQ(AppendHistoryEntry(data.dir(), e), ""); }
+    // Opens the history by `press` and hands the window to `inspect`.
+    bool openHistory(const std::function<void()>& press,
+                     const std::function<void(THistoryForm&)>& inspect = {}) {
+        ModalWatcher<THistoryForm> watcher([&](THistoryForm& history) {
+            if (inspect) inspect(history);
+        });
+        press();
+        return watcher.seen();
+    }
+};
+
+// A timed run that failed after the history was last seen is told on the
+// status panel, with its time and reason, each time the window opens, until
+// the history is opened; then it is seen and stays quiet, until the next one.
+TEST_F(HistoryTest, AMissedFailureIsToldUntilTheHistoryIsOpened) {
+    const std::string reason = "Unable to create /data/upload.asc";
+    add(entry("2004-06-14 10:00:00", PreparationFrontEnd::Batch, HistoryOutcome::Prepared));
+    add(entry("2004-06-15 02:00:05", PreparationFrontEnd::TimedRun, HistoryOutcome::NotPrepared,
+              reason));
+    add(entry("2004-06-15 08:30:00", PreparationFrontEnd::FindAndExport, HistoryOutcome::Prepared));
+    for (int opening = 0; opening < 2; ++opening) {
+        open();
+        form->show();
+        EXPECT_EQ(form->HistoryNoticeText().toStdString(),
+                  "Timed Run 06/15/2004 02:00:05 not prepared: " + reason);
+        EXPECT_TRUE(form->lblHistoryNotice->isVisible());
+        EXPECT_FALSE(form->ProgressBar1->isVisible()) << "the panel is the notice's";
+        EXPECT_EQ(form->lblHistoryNotice->geometry().right(), form->StatusBar1->width() - 3);
+        EXPECT_TRUE(form->lblHistoryNotice->toolTip().contains(form->HistoryNoticeText()));
+        closeWindow();
+    }
+    EXPECT_EQ(setting("History", "Last Seen"), "<missing>");
+
+    open();
+    form->show();
+    ASSERT_TRUE(openHistory([&] { form->btnHistory->click(); }));
+    EXPECT_EQ(form->HistoryNoticeText(), "");
+    EXPECT_FALSE(form->lblHistoryNotice->isVisible());
+    EXPECT_TRUE(form->ProgressBar1->isVisible());
+    EXPECT_EQ(setting("History", "Last Seen"), "2004-06-15 08:30:59") << "the newest entry shown";
+    closeWindow();
+    open();
+    EXPECT_EQ(form->HistoryNoticeText(), "") << "seen";
+    closeWindow();
+
+    // The next night's kesprep-batch fails: told again.
+    add(entry("2004-06-16 02:00:00", PreparationFrontEnd::Batch, HistoryOutcome::NotPrepared,
+              "Another preparation is running"));
+    open();
+    EXPECT_EQ(form->HistoryNoticeText(),
+              "kesprep-batch 06/16/2004 02:00:00 not prepared: Another preparation is running");
+}
+
+// A reason longer than the panel: the run and its time stay whole, and so do
+// the reason's beginning and its end, where the file's name stands.
+TEST_F(HistoryTest, ALongReasonKeepsTheRunItsTimeAndTheFileName) {
+    const std::string file = "/srv/offices/placement/" + std::string(60, 'x') + "/kestal.asc";
+    add(entry("2004-06-15 02:00:05", PreparationFrontEnd::TimedRun, HistoryOutcome::NotPrepared,
+              "Unable to create " + file));
+    open();
+    form->show();
+    const QString shown = form->lblHistoryNotice->text();
+    EXPECT_TRUE(shown.startsWith("Timed Run 06/15/2004 02:00:05 not prepared: Unable to"))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith("/kestal.asc")) << shown.toStdString();
+    EXPECT_LE(form->lblHistoryNotice->fontMetrics().horizontalAdvance(shown),
+              form->lblHistoryNotice->contentsRect().width());
+    EXPECT_TRUE(form->lblHistoryNotice->toolTip().contains(QString::fromStdString(file)));
+}
+
+// The history opens from the button (Alt+H) and from the status panel's
+// notice, and the operator has then seen it.
+TEST_F(HistoryTest, TheHistoryOpensFromItsButtonAndTheNotice) {
+    add(entry("2004-06-15 02:00:05", PreparationFrontEnd::TimedRun, HistoryOutcome::NotPrepared,
+              "Unable to create /data/upload.asc"));
+    const struct Case {
+        const char* what;
+        std::function<void(TKesPrepMainForm&)> press;
+    } cases[] = {
+        {"the button", [](TKesPrepMainForm& f) { f.btnHistory->click(); }},
+        {"the notice",
+         [](TKesPrepMainForm& f) { QTest::mouseClick(f.lblHistoryNotice, Qt::LeftButton); }},
+    };
+    open();
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Never seen: the notice is back.
+        writeSettings("[Directories]\nORVA Path=" + data.dir() + "\n");
+        form->ShowMissedFailure();
+        ASSERT_TRUE(form->lblHistoryNotice->isVisible());
+        EXPECT_TRUE(openHistory([&] { c.press(*form); }));
+        EXPECT_FALSE(form->lblHistoryNotice->isVisible());
+        EXPECT_EQ(setting("History", "Last Seen"), "2004-06-15 02:00:59");
+    }
+
+    // Alt+H is the button's access key, as a screen reader announces it, and
+    // no other control of the window has it. (Qt's test keys do not reach the
+    // access keys; under a real display Alt+H opens the window.)
+    QAccessibleInterface* button = QAccessible::queryAccessibleInterface(form->btnHistory);
+    ASSERT_TRUE(button && button->actionInterface());
+    EXPECT_EQ(
+        button->actionInterface()->keyBindingsForAction(QAccessibleActionInterface::pressAction()),
+        QStringList{"Alt+H"});
+    for (QAbstractButton* other : form->findChildren<QAbstractButton*>()) {
+        if (other == form->btnHistory) continue;
+        EXPECT_NE(QKeySequence::mnemonic(other->text()), QKeySequence("Alt+H"))
+            << other->objectName().toStdString();
+    }
+}
+
+// Newest first, every value in its column, the failures and warnings marked,
+// the chosen entry whole below the list.
+TEST_F(HistoryTest, TheWindowListsTheEntriesNewestFirst) {
+    HistoryEntry done =
+        entry("2004-06-14 10:00:00", PreparationFrontEnd::Batch, HistoryOutcome::Prepared);
+    done.BeginDate = "2005-09-01";
+    done.EndDate = "2005-09-30";
+    done.OptionalFields = "Attempted; Site Code";
+    done.Size = "5518";
+    done.Sha256 = std::string(64, 'c');
+    add(done);
+    add(entry("2004-06-15 02:00:05", PreparationFrontEnd::TimedRun, HistoryOutcome::NotPrepared,
+              "Unable to create /data/upload.asc"));
+    add(entry("2004-06-15 09:00:00", PreparationFrontEnd::PrepareExportFile,
+              HistoryOutcome::PreparedWithWarnings, "3 records lie past the table's end"));
+    THistoryForm history(nullptr, data.dir());
+    EXPECT_EQ(history.windowTitle(), "History");
+    QTableWidget& grid = *history.grdHistory;
+    ASSERT_EQ(grid.rowCount(), 3);
+    ASSERT_EQ(grid.columnCount(), 15);
+    auto cell = [&](int row, const char* title) {
+        for (int c = 0; c < grid.columnCount(); ++c)
+            if (grid.horizontalHeaderItem(c)->text() == title)
+                return grid.item(row, c)->text().toStdString();
+        ADD_FAILURE() << "no column " << title;
+        return std::string();
+    };
+    EXPECT_EQ(cell(0, "Started"), "06/15/2004 09:00:00");
+    EXPECT_EQ(cell(0, "Outcome"), "Prepared with warnings");
+    EXPECT_EQ(cell(1, "Outcome"), "Not prepared");
+    EXPECT_EQ(cell(1, "Reason"), "Unable to create /data/upload.asc");
+    EXPECT_EQ(cell(1, "Front End"), "Timed Run");
+    EXPECT_EQ(cell(2, "Dates"), "09/01/2005 - 09/30/2005");
+    EXPECT_EQ(cell(1, "Dates"), "All Dates");
+    EXPECT_EQ(cell(2, "Optional Fields"), "Attempted; Site Code");
+    EXPECT_EQ(cell(2, "SHA-256"), std::string(64, 'c'));
+    EXPECT_EQ(cell(2, "Ended"), "06/14/2004 10:00:59");
+    const int outcome = 1;
+    EXPECT_FALSE(grid.item(1, outcome)->icon().isNull()) << "a failure is marked";
+    EXPECT_FALSE(grid.item(0, outcome)->icon().isNull()) << "warnings are marked";
+    EXPECT_TRUE(grid.item(2, outcome)->icon().isNull());
+    EXPECT_NE(grid.item(1, outcome)->foreground(), grid.item(2, outcome)->foreground());
+
+    EXPECT_TRUE(history.memDetails->toPlainText().startsWith(
+        "Outcome: Prepared with warnings\nReason: 3 records lie past the table's end\n"));
+    grid.setCurrentCell(1, 0);
+    EXPECT_TRUE(
+        history.memDetails->toPlainText().contains("Reason: Unable to create /data/upload.asc"));
+    EXPECT_EQ(history.lblSummary->text().toStdString(),
+              "3 preparations in " + HistoryFilePath(data.dir()));
+
+    THistoryForm empty(nullptr, settings.dir());
+    EXPECT_EQ(empty.grdHistory->rowCount(), 0);
+    EXPECT_TRUE(empty.lblSummary->text().startsWith("No preparation yet in "));
+}
+
+// A timed run that fails while the automatic window stands open is told on
+// the status panel once the window is closed.
+TEST_F(FindTest, ATimedRunThatFailedIsToldWhenTheAutomaticWindowCloses) {
+    openOnSample("1");
+    form->Program().FileFormat = 7; // a layout the writer refuses
+    ModalWatcher<TAutoPrepForm> watcher([&](TAutoPrepForm& automatic) {
+        automatic.rgdate->setItemIndex(1);        // all dates, as the main window has them
+        automatic.ComboBox1->setCurrentIndex(10); // the clock says 10:00
+        automatic.Edit2->setText(QString::fromStdString(settings.dir() + "upload.asc"));
+        automatic.btnActivate->click();
+        automatic.Timer1Timer();
+    });
+    EXPECT_EQ(form->HistoryNoticeText().toStdString(), "");
+    form->btnAuto->click();
+    ASSERT_TRUE(watcher.seen());
+    EXPECT_EQ(form->HistoryNoticeText().toStdString(),
+              "Timed Run 06/15/2004 10:00:00 not prepared: Unknown file layout 7 (File Format is "
+              "0 to 3)");
 }
 
 // Auto Prepare opens the automatic window with the filter in force when it

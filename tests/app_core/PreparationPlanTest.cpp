@@ -290,7 +290,7 @@ TEST_F(PlanTest, APreparationStartsOnlyOnFoldersThatExist) {
     plan.DataDir = data;
     plan.Period = "1";
     try {
-        Preparation refused(plan);
+        Preparation refused(plan, PreparationFrontEnd::Batch);
         ADD_FAILURE() << "the preparation started";
     } catch (const std::runtime_error& e) {
         EXPECT_EQ(std::string(e.what()), "testing period 1: the folder " + data + "VIRNTP1" +
@@ -300,7 +300,7 @@ TEST_F(PlanTest, APreparationStartsOnlyOnFoldersThatExist) {
         << "nothing is created";
 
     fs::create_directories(dir_ / "data" / "virntp1");
-    Preparation started(plan);
+    Preparation started(plan, PreparationFrontEnd::Batch);
     EXPECT_EQ(started.Plan().Period, "1");
     EXPECT_TRUE(fs::exists(dir_ / "data" / PreparationLock::kFileName));
 }

@@ -1,6 +1,7 @@
 #include "common/CodePage.h"
 #include "common/Date.h"
 #include "common/Paths.h"
+#include "common/Sha256.h"
 #include "common/Text.h"
 #include "support/TempDir.h"
 
@@ -170,4 +171,51 @@ TEST(PathParts, SplitsDirectoryNameAndExtension) {
     EXPECT_EQ(kes::baseNameOf("/a/b/SSN.NTX"), "SSN");
     EXPECT_TRUE(kes::hasExtension("KESTABLE.dbf"));
     EXPECT_FALSE(kes::hasExtension("/a.b/KESTABLE"));
+}
+
+// The published test vectors and messages around the block boundaries
+// (their digests from coreutils' sha256sum), whole and fed in uneven pieces.
+TEST(Sha256, DigestsAgreeWithTheStandardAndWithSha256sum) {
+    struct Case {
+        std::string message;
+        const char* digest;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(55, 'x'), "d5e285683cd4efc02d021a5c62014694958901005d6f71e89e0989fac77e4072"},
+        {std::string(56, 'x'), "04c26261370ee7541549d16dee320c723e3fd14671e66a099afe0a377c16888e"},
+        {std::string(63, 'x'), "75220b47218278e656f2013bb8f0c455a25eaf01e86c64924e9d48d89776d6f2"},
+        {std::string(64, 'x'), "7ce100971f64e7001e8fe5a51973ecdfe1ced42befe7ee8d5fd6219506b5393c"},
+        {std::string(119, 'x'), "000b48d4edf0fa7bee3c6236ecd2785baa5db4eeb8bb54341b029e0d9fa5fb0c"},
+        {std::string(120, 'x'), "13f05a0b594787f5ecd315edc96141bd3243203d1b7d4f0836f37308b276ba98"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message.size());
+        EXPECT_EQ(kes::sha256Hex(c.message), c.digest);
+        kes::Sha256 pieces;
+        for (size_t at = 0, step = 1; at < c.message.size(); at += step, step = step * 3 % 97 + 1)
+            pieces.update(std::string_view(c.message).substr(at, step));
+        EXPECT_EQ(pieces.hexDigest(), c.digest);
+    }
+}
+
+TEST(Sha256, AFileIsDigestedWithItsSize) {
+    testsupport::TempDir dir;
+    const std::string path = dir.dir() + "upload.asc";
+    std::string bytes;
+    for (int i = 0; i < 300000; ++i)
+        bytes += static_cast<char>('A' + i % 26);
+    std::ofstream(path, std::ios::binary) << bytes;
+    kes::FileDigest digest;
+    std::string error;
+    ASSERT_TRUE(kes::digestFile(path, digest, error)) << error;
+    EXPECT_EQ(digest.size, bytes.size());
+    EXPECT_EQ(digest.sha256, kes::sha256Hex(bytes));
+
+    EXPECT_FALSE(kes::digestFile(dir.dir() + "absent.asc", digest, error));
+    EXPECT_NE(error.find("absent.asc"), std::string::npos) << error;
 }

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "support/Programs.h"
 
+#include "app/core/PreparationHistory.h"
 #include "common/Paths.h"
 #include "common/PreparationLock.h"
 #include "data/AdsTable.h"
@@ -222,12 +223,13 @@ TEST_F(BatchTest, NoRecordInTheRangeLeavesTheFileAlone) {
     EXPECT_EQ(readFile(upload), "previous\r\n");
 }
 
+// The message of the windows on one line, with the writer's reason.
 TEST_F(BatchTest, MissingOutputFolderIsAFailure) {
+    const std::string upload = scratch_.dir() + native("missing/upload.asc");
     RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
-                      " --period 1 --set temporary --dates all --output " +
-                      quoted(scratch_.dir() + "missing/upload.asc"));
+                      " --period 1 --set temporary --dates all --output " + quoted(upload));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err.substr(0, 35), "Export File has been not prepared.\n");
+    EXPECT_EQ(r.err, "Export File has been not prepared. Unable to create " + upload + "\n");
 }
 
 // A period or data folder that is not there is a usage error that names the
@@ -405,6 +407,95 @@ TEST_F(BatchTest, HelpExplainsEveryOption) {
     for (const char* option : {"--ini", "--data", "--period", "--set", "--dates", "--layout",
                                "--fields", "--records", "--output", "Exit status"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+} // namespace
+
+namespace {
+
+// --history prints the last entries of the data folder's history, the newest
+// last, each as three or four lines; the count defaults to ten.
+TEST_F(BatchTest, HistoryPrintsTheLastEntries) {
+    std::string text = "\xEF\xBB\xBF" + HistoryHeaderLine() + "\r\n";
+    for (int i = 0; i < 10; ++i) {
+        HistoryEntry e;
+        e.Started = e.Ended = "2004-06-0" + std::to_string(i % 9 + 1) + " 02:00:00";
+        e.FrontEnd = "Timed Run";
+        e.User = "jdoe";
+        e.Period = "1";
+        e.Set = "Temporary";
+        e.Layout = "Fixed Format";
+        e.Rows = "0";
+        e.Outcome = HistoryOutcome::NotPrepared;
+        e.Reason = "old failure " + std::to_string(i);
+        text += HistoryLine(e) + "\r\n";
+    }
+    HistoryEntry done;
+    done.Started = "2004-06-15 02:00:00";
+    done.Ended = "2004-06-15 02:03:07";
+    done.FrontEnd = "kesprep-batch";
+    done.User = "jdoe";
+    done.Period = "3";
+    done.Set = "Master";
+    done.BeginDate = "2005-09-01";
+    done.EndDate = "2005-09-30";
+    done.Layout = "Comma Delimited";
+    done.OptionalFields = "Attempted; Site Code";
+    done.Rows = "62";
+    done.UploadFile = "/data/upload.asc";
+    done.Size = "5518";
+    done.Sha256 = std::string(64, 'c');
+    done.Outcome = HistoryOutcome::Prepared;
+    HistoryEntry failed = done;
+    failed.Started = "2004-06-15 23:59:58";
+    failed.Ended = "2004-06-16 00:00:01";
+    failed.FrontEnd = "Timed Run";
+    failed.Rows = "0";
+    failed.Size = failed.Sha256 = "";
+    failed.Outcome = HistoryOutcome::NotPrepared;
+    failed.Reason = "Unable to create /data/upload.asc";
+    text += HistoryLine(done) + "\r\n" + HistoryLine(failed) + "\r\n";
+    writeFile(data_ + kHistoryFileName, text);
+
+    const std::string last2 =
+        "2004-06-15 02:00:00 to 02:03:07  kesprep-batch, jdoe: Prepared\n"
+        "  period 3, master tables, 09/01/2005 to 09/30/2005, Comma Delimited with Attempted; "
+        "Site Code\n"
+        "  62 records to /data/upload.asc (5518 bytes, SHA-256 " +
+        std::string(64, 'c') +
+        ")\n"
+        "2004-06-15 23:59:58 to 2004-06-16 00:00:01  Timed Run, jdoe: Not prepared\n"
+        "  period 3, master tables, 09/01/2005 to 09/30/2005, Comma Delimited with Attempted; "
+        "Site Code\n"
+        "  /data/upload.asc\n"
+        "  Unable to create /data/upload.asc\n";
+    const std::string data = " --data " + quoted(data_);
+    RunResult r = run("--history 2" + data);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, last2);
+    EXPECT_EQ(run("--history=2" + data).out, last2);
+
+    // The data directory of the settings file; ten entries unless told.
+    writeFile(ini_, "[Directories]\r\nORVA Path=" + data_ + "\r\n");
+    r = run("--history --ini " + quoted(ini_));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 45), "2004-06-03 02:00:00 to 02:00:00  Timed Run, j") << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - last2.size()), last2);
+    size_t blocks = 0; // the first line of each entry starts in the first column
+    for (size_t p = 0; p < r.out.size(); p = r.out.find('\n', p) + 1)
+        blocks += r.out[p] != ' ';
+    EXPECT_EQ(blocks, 10u) << r.out;
+
+    for (const char* bad : {"--history 0", "--history x", "--history -3"}) {
+        r = run(bad + data);
+        EXPECT_EQ(r.exitCode, 2) << bad;
+        EXPECT_NE(r.err.find("--history"), std::string::npos) << bad << ": " << r.err;
+    }
+
+    fs::remove(data_ + kHistoryFileName);
+    r = run("--history" + data);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "No preparation in the history of " + data_ + "\n");
 }
 
 } // namespace

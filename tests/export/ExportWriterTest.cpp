@@ -158,10 +158,16 @@ class ExportWriterTest : public ::testing::Test {
     TExportWriter writer_;
     ExportOptions options_;
     testsupport::RecordingOperator op_;
+
+    // The one message of a run that was not prepared: the fixed text and the
+    // writer's reason on a line of its own.
+    std::vector<std::string> notPrepared() const {
+        EXPECT_FALSE(writer_.LastFailure().empty()) << "no reason for the failure";
+        return {std::string("error: ") + kExportNotPreparedText + "\r\n" + writer_.LastFailure()};
+    }
 };
 
 const std::string kPrepared = std::string("info: ") + kExportPreparedText;
-const std::string kNotPrepared = std::string("error: ") + kExportNotPreparedText;
 const std::string kNoData = std::string("error: ") + kExportNoDataText;
 
 TEST_F(ExportWriterTest, SelectAllFollowsSsnOrder) {
@@ -351,7 +357,7 @@ TEST_F(ExportWriterTest, UnknownFileFormatIsNotPrepared) {
         writeFile(upload(), "previous upload\r\n");
         options_.FileFormat = format;
         EXPECT_EQ(run({rec(2)}), ExportOutcome::NotPrepared) << format;
-        EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared}) << format;
+        EXPECT_EQ(op_.messages, notPrepared()) << format;
         EXPECT_NE(writer_.LastFailure().find("layout"), std::string::npos) << format;
         EXPECT_EQ(readFile(upload()), "previous upload\r\n") << format;
     }
@@ -376,7 +382,7 @@ TEST_F(ExportWriterTest, TheWindowsOptionsNeverReplaceTheSettingsFile) {
          {settings, state.ExeDir + "KESPREP.INI", state.ExeDir + "none/../kesprep.ini"}) {
         options_ = plan.Exporting(name);
         EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared) << name;
-        EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared}) << name;
+        EXPECT_EQ(op_.messages, notPrepared()) << name;
         EXPECT_NE(writer_.LastFailure().find("settings file"), std::string::npos)
             << name << ": " << writer_.LastFailure();
         EXPECT_EQ(readFile(settings), original) << name;
@@ -398,7 +404,7 @@ TEST_F(ExportWriterTest, NoSelectedRowLeavesTheUploadFileAlone) {
 TEST_F(ExportWriterTest, MissingOutputFolderIsNotPrepared) {
     options_.UploadFile = scratch_.dir() + "missing/upload.asc";
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
-    EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_EQ(op_.messages, notPrepared());
     // The staging table still holds the rows of this run.
     TAdsTable staging;
     openStaging(staging);
@@ -409,7 +415,7 @@ TEST_F(ExportWriterTest, OutputWhoseParentIsAFileIsNotPrepared) {
     writeFile(scratch_.dir() + "plain", "x");
     options_.UploadFile = scratch_.dir() + "plain/upload.asc";
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
-    EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_EQ(op_.messages, notPrepared());
 }
 
 TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
@@ -420,7 +426,7 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
     const std::string moved = scratch_.dir() + "elsewhere/upload.asc";
     options_.UploadFile = moved;
     EXPECT_EQ(run(SelectAllInOrder(work_)), ExportOutcome::NotPrepared);
-    EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_EQ(op_.messages, notPrepared());
     EXPECT_EQ(readFile(upload()), previous);
     options_.UploadFile = upload();
 
@@ -439,7 +445,7 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
         outcome = run(many);
     }
     EXPECT_EQ(outcome, ExportOutcome::NotPrepared);
-    EXPECT_EQ(op_.messages, std::vector<std::string>{kNotPrepared});
+    EXPECT_EQ(op_.messages, notPrepared());
     EXPECT_NE(writer_.LastFailure().find("Unable to write to"), std::string::npos)
         << writer_.LastFailure();
     EXPECT_TRUE(readFile(upload()) == previous) << "the previous upload file was damaged";

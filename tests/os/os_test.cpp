@@ -257,6 +257,22 @@ TEST_F(OsTest, ProgramsRunWithoutAShell) {
     EXPECT_FALSE(status.ok());
 }
 
+// The user name is the system's own: the account `id -un` names where that
+// program is there to ask.
+TEST_F(OsTest, TheUserNameIsTheAccountTheProgramRunsAs) {
+    const std::string name = os::userName();
+    ASSERT_FALSE(name.empty());
+    for (char c : name)
+        EXPECT_GE(static_cast<unsigned char>(c), 0x20) << name;
+#ifndef _WIN32
+    if (os::fileKind("/usr/bin/id") != os::FileKind::Regular) GTEST_SKIP() << "no /usr/bin/id";
+    os::RunOptions options;
+    options.stdoutFile = path("id.txt");
+    ASSERT_EQ(os::runProgram({"/usr/bin/id", "-un"}, options), 0);
+    EXPECT_EQ(name + "\n", get("id.txt"));
+#endif
+}
+
 TEST_F(OsTest, Utf8PathsReachTheFileSystem) {
     const std::string folder = dir_ + "Donn\xC3\xA9"
                                       "es/";

@@ -14,6 +14,7 @@
 #include "settings/DBNavigator.h"
 #include "settings/SetKesu.h"
 #include "support/OtherPreparation.h"
+#include "ui/FormSetup.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 #include "ui/VirtualListBox.h"
@@ -197,7 +198,11 @@ TEST_F(SettingsDialogTest, ControlsAsCreated) {
     };
     for (const Column& c : columns) {
         EXPECT_EQ(c.grid->model()->headerData(c.column, Qt::Horizontal).toString(), c.title);
-        EXPECT_EQ(c.grid->columnWidth(c.column), c.grid->widthForCharacters(c.characters))
+        // The width in characters, or wider by the least that shows the
+        // title whole in this font.
+        EXPECT_EQ(c.grid->columnWidth(c.column),
+                  std::max(c.grid->widthForCharacters(c.characters),
+                           ui::headerWidthFor(c.grid->horizontalHeader(), c.title)))
             << c.title;
     }
 

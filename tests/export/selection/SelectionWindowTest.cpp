@@ -102,7 +102,7 @@ class SelectionWindowTest : public ::testing::Test {
         plan.Period = "1";
         plan.Layout = UploadLayout::Pipe; // the ID is the first field of a line
         plan.SettingsFile = SettingsFilePath(dir_.dir());
-        preparation_.emplace(plan);
+        preparation_.emplace(plan, PreparationFrontEnd::FindAndExport);
     }
 
     // Opens the window over a work table of `rows` records; it is shown so
@@ -209,6 +209,20 @@ TEST_F(SelectionWindowTest, RowsAreWrittenInTheOrderTheyWerePicked) {
     EXPECT_EQ(f->SelectedCount, 1);
     click(*f, 12, Qt::ShiftModifier);
     EXPECT_EQ(exportIds(*f), (std::vector<std::string>{idOf(11), idOf(12), idOf(13)}));
+}
+
+// An export that writes no file says so and why, in the one message box.
+TEST_F(SelectionWindowTest, AnExportThatWritesNoFileNamesTheReason) {
+    auto f = open();
+    f->btnAll->click();
+    const std::string missing = dir_.dir() + "missing/upload.asc";
+    f->Edit1->setText(QString::fromStdString(missing));
+    ui::clearShownModals();
+    QTest::mouseClick(f->btnExport, Qt::LeftButton);
+    ASSERT_EQ(ui::shownModals().size(), 1u);
+    EXPECT_EQ(ui::shownModals()[0].type, ui::MsgType::Error);
+    EXPECT_EQ(ui::shownModals()[0].text,
+              "Export File has been not prepared.\r\nUnable to create " + missing);
 }
 
 TEST_F(SelectionWindowTest, SelectAllFollowsTheChosenOrder) {

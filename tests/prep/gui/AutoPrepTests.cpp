@@ -6,15 +6,18 @@
 #include "tests/ui/QtTestSupport.h"
 
 #include "app/core/IniFile.h"
+#include "app/core/PreparationHistory.h"
 #include "common/Clock.h"
 #include "common/PreparationLock.h"
 #include "os/Os.h"
 #include "prep/AutoPrepu.h"
+#include "support/OtherPreparation.h"
 #include "ui/Modal.h"
 #include "ui/RadioGroup.h"
 
 #include <QChildEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -161,11 +165,16 @@ TEST_F(AutoPrepTest, ControlsAsDesigned) {
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(form->Timer2->interval(), 1000);
     EXPECT_TRUE(form->Timer2->isActive());
+    // The date choice is as wide as designed, or as much wider as its
+    // captions need in this font.
+    EXPECT_EQ(form->rgdate->pos(), QPoint(176, 14));
+    EXPECT_EQ(form->rgdate->height(), 41);
+    EXPECT_GE(form->rgdate->width(), 195);
+    EXPECT_LE(form->rgdate->geometry().right(), form->width() - 4);
     const std::pair<QWidget*, QRect> places[] = {
-        {form->rgdate, QRect(176, 14, 195, 41)},       {form->GroupBox1, QRect(176, 62, 137, 49)},
-        {form->btnActivate, QRect(116, 129, 185, 25)}, {form->Edit2, QRect(60, 176, 298, 21)},
-        {form->SpeedButton1, QRect(357, 175, 23, 22)}, {form->btnExport, QRect(141, 219, 135, 25)},
-        {form->btnClose, QRect(303, 219, 77, 27)}};
+        {form->GroupBox1, QRect(176, 62, 137, 49)},  {form->btnActivate, QRect(116, 129, 185, 25)},
+        {form->Edit2, QRect(60, 176, 298, 21)},      {form->SpeedButton1, QRect(357, 175, 23, 22)},
+        {form->btnExport, QRect(141, 219, 135, 25)}, {form->btnClose, QRect(303, 219, 77, 27)}};
     for (const auto& [control, place] : places)
         EXPECT_EQ(control->geometry(), place) << control->objectName().toStdString();
     EXPECT_EQ(form->lblDate->pos(), QPoint(4, 30));
@@ -238,6 +247,101 @@ TEST_F(AutoPrepTest, SaveDialogPutsTheChosenNameIntoTheBox) {
     EXPECT_EQ(asked[0].filter, "Text files (*.txt)|*.txt|All files (*.*)|*.*");
     EXPECT_EQ(asked[0].defaultExtension, "asc");
     EXPECT_EQ(form->Edit2->text(), "/somewhere/kestal.asc");
+}
+
+// The save dialog takes the window's activation while it is open: the window
+// is deactivated when the dialog opens (and stores its values) and activated
+// again once the dialog has closed and the event loop runs. The name chosen
+// in the dialog is the one the window keeps, stores and writes to.
+TEST_F(AutoPrepTest, TheNameChosenInTheSaveDialogOutlivesTheDialogsActivations) {
+    const std::string chosen = output.dir() + "chosen.asc";
+    ui::ScopedModalAnswerer answers([&](const ui::ModalRequest& r) {
+        if (r.kind != ui::ModalKind::SaveFile) return ui::ModalAnswer(ui::mrOk);
+        QEvent deactivate(QEvent::WindowDeactivate);
+        QCoreApplication::sendEvent(form.get(), &deactivate);
+        QCoreApplication::postEvent(form.get(), new QEvent(QEvent::WindowActivate));
+        return ui::ModalAnswer(ui::mrOk, chosen);
+    });
+    writeSettings("[ORVA Auto Export]\nFilename=" + output.dir() + "old.asc\nTime=10\nDate=1\n");
+    setNow(2004, 6, 15, 10, 30);
+    open();
+    form->SpeedButton1->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(form->Edit2->text().toStdString(), chosen);
+
+    form->btnActivate->click();
+    form->Timer1Timer();
+    EXPECT_EQ(lineCount(chosen), 62u);
+    EXPECT_FALSE(std::filesystem::exists(output.dir() + "old.asc"));
+    form->FormDeactivate();
+    EXPECT_EQ(setting("Filename"), chosen);
+}
+
+// Armed, only the button that disarms acts: neither Esc nor the window's
+// close box closes the window and loses the schedule. Inactive, both close it.
+TEST_F(AutoPrepTest, EscAndTheCloseBoxLeaveAnArmedWindowOpen) {
+    const struct Case {
+        const char* what;
+        std::function<void(TAutoPrepForm&)> close;
+    } cases[] = {
+        {"Esc", [](TAutoPrepForm& f) { QTest::keyClick(&f, Qt::Key_Escape); }},
+        {"the close box", [](TAutoPrepForm& f) { f.close(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        arm(10);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        c.close(*form);
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_TRUE(armedLook());
+
+        form->btnActivate->click();
+        c.close(*form);
+        EXPECT_FALSE(form->isVisible()) << "an inactive window closes";
+        form.reset();
+    }
+}
+
+// The window has no default button: Enter in the file name box neither arms
+// it nor starts a preparation.
+TEST_F(AutoPrepTest, EnterInTheFileNameBoxPressesNoButton) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    writeSettings("[ORVA Auto Export]\nFilename=" + upload() + "\nTime=10\nDate=1\n");
+    open();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    ASSERT_TRUE(form->btnActivate->isEnabled());
+    form->Edit2->setFocus();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        QTest::keyClick(form->Edit2, key);
+        EXPECT_FALSE(form->AutoActive) << key;
+        EXPECT_FALSE(form->Timer1->isActive()) << key;
+        EXPECT_TRUE(messages().empty()) << key;
+        EXPECT_FALSE(std::filesystem::exists(upload())) << key;
+    }
+    EXPECT_TRUE(form->isVisible());
+    for (QPushButton* button : form->findChildren<QPushButton*>())
+        EXPECT_FALSE(button->isDefault() || button->autoDefault())
+            << button->objectName().toStdString();
+}
+
+// A stored hour outside the list chooses no hour: both buttons stay off and
+// closing the window stores -1, not an hour nobody chose.
+TEST_F(AutoPrepTest, AStoredTimeOutsideTheListChoosesNoHour) {
+    for (const char* stored : {"24", "99", "-2", "2147483647", "-2147483648"}) {
+        SCOPED_TRACE(stored);
+        writeSettings("[ORVA Auto Export]\nFilename=/data/upload.asc\nTime=" + std::string(stored) +
+                      "\nDate=1\n");
+        open();
+        EXPECT_EQ(form->HourPosition(), -1);
+        EXPECT_EQ(form->ComboBox1->currentText(), "");
+        EXPECT_FALSE(form->btnActivate->isEnabled());
+        EXPECT_FALSE(form->btnExport->isEnabled());
+        form->FormDeactivate();
+        EXPECT_EQ(setting("Time"), "-1");
+        form.reset();
+    }
 }
 
 TEST_F(AutoPrepTest, ArmingAndDisarmingByTheButton) {
@@ -409,21 +513,24 @@ TEST_F(AutoPrepTest, ATimedRunWhileAnotherPreparationHoldsTheFolderIsRefused) {
 
 // A timed run whose export writes no upload file did not complete: the
 // window is inactive, says the run failed and can be armed again, and the
-// export's own message is the only one shown.
+// export's own message, with the writer's reason, is the only one shown.
 TEST_F(AutoPrepTest, TimedRunWithoutAnUploadFileIsAFailedRun) {
     const struct Case {
         const char* what;
         std::string target;
         int fileFormat;
         bool currentDate; // "Current Date" on a day without records
-        const char* message;
+        std::string message;
     } cases[] = {
         {"a name the upload file may not take", data.dir() + "KESTABLE.dbf", 0, false,
-         "Export File has been not prepared."},
+         "Export File has been not prepared.\r\nThe upload file \"" + data.dir() +
+             "KESTABLE.dbf\" is KESTABLE.dbf of the data folder, which the preparation reads or "
+             "writes; choose another name."},
         {"a folder that does not exist", output.dir() + "missing/upload.asc", 0, false,
-         "Export File has been not prepared."},
+         "Export File has been not prepared.\r\nUnable to create " + output.dir() +
+             "missing/upload.asc"},
         {"a layout number outside 0 to 3", upload(), 7, false,
-         "Export File has been not prepared."},
+         "Export File has been not prepared.\r\nUnknown file layout 7 (File Format is 0 to 3)"},
         {"no record on the day", upload(), 0, true,
          "No data in date range.  Export File was not prepared."},
     };
@@ -448,6 +555,66 @@ TEST_F(AutoPrepTest, TimedRunWithoutAnUploadFileIsAFailedRun) {
         EXPECT_TRUE(armedLook()) << "the button arms it again";
         form.reset();
     }
+}
+
+// The window's runs go into the history under their own names: "Prepare
+// Export File" for the button, "Timed Run" for the hour, failed ones with the
+// writer's reason, and the refusal of a timed run while another process
+// prepares.
+TEST_F(AutoPrepTest, EveryRunLeavesItsEntryInTheHistory) {
+    ui::ScopedModalAnswerer answers([](const ui::ModalRequest&) { return ui::mrOk; });
+    setNow(2004, 6, 15, 9, 15, 30);
+    open();
+    form->rgdate->setItemIndex(1);
+    form->ComboBox1->setCurrentIndex(10);
+    form->Edit2->setText(QString::fromStdString(upload()));
+    form->btnExport->click();
+    form.reset();
+
+    setNow(2004, 6, 15, 10, 0, 1);
+    arm(10);
+    form->Timer1Timer();
+    form.reset();
+
+    choices.Layout = static_cast<UploadLayout>(7);
+    setNow(2004, 6, 16, 10, 0, 2);
+    arm(10);
+    form->Timer1Timer();
+    form.reset();
+
+    {
+        testsupport::OtherPreparation other(KES_LOCK_HOLDER, data.dir());
+        ASSERT_TRUE(other.holding());
+        setNow(2004, 6, 17, 10, 0, 3);
+        arm(10);
+        EXPECT_THROW(form->Timer1Timer(), EPreparationBusy);
+    }
+
+    const std::vector<HistoryEntry> entries = ReadHistory(data.dir());
+    ASSERT_EQ(entries.size(), 4u);
+    const struct Expected {
+        const char* started;
+        const char* frontEnd;
+        HistoryOutcome outcome;
+        std::string reason;
+    } expected[] = {
+        {"2004-06-15 09:15:30", "Prepare Export File", HistoryOutcome::Prepared, ""},
+        {"2004-06-15 10:00:01", "Timed Run", HistoryOutcome::Prepared, ""},
+        {"2004-06-16 10:00:02", "Timed Run", HistoryOutcome::NotPrepared,
+         "Unknown file layout 7 (File Format is 0 to 3)"},
+        {"2004-06-17 10:00:03", "Timed Run", HistoryOutcome::NotPrepared,
+         "Another preparation is running on the data folder " + data.dir() +
+             ". Try again when it has finished."},
+    };
+    for (size_t i = 0; i < entries.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(entries[i].Started, expected[i].started);
+        EXPECT_EQ(entries[i].FrontEnd, expected[i].frontEnd);
+        EXPECT_EQ(entries[i].Outcome, expected[i].outcome);
+        EXPECT_EQ(entries[i].Reason, expected[i].reason);
+        EXPECT_EQ(entries[i].UploadFile, upload());
+    }
+    EXPECT_EQ(entries[1].Rows, "62");
 }
 
 // "Prepare Export File" with "Current Date" gathers today's records only and
