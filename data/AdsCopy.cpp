@@ -1,13 +1,12 @@
 #include "data/AdsTablePrivate.h"
 
 #include "common/CodePage.h"
+#include "common/Parallel.h"
 #include "common/StepTimes.h"
 #include "common/Text.h"
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
-#include <thread>
 
 using xbase::FieldDef;
 using xbase::RecordView;
@@ -207,22 +206,8 @@ void TAdsTable::AdsCopyTableContents(TAdsTable& destination) {
             const uint32_t middle = from + (to - from + 1) / 2;
             char* secondArea = area + static_cast<size_t>(middle - from) * targetLength;
             size_t secondFilled = 0;
-            std::exception_ptr error;
-            std::thread second([&] {
-                try {
-                    secondFilled = fill(middle, to, secondArea);
-                } catch (...) {
-                    error = std::current_exception();
-                }
-            });
-            try {
-                filled = fill(from, middle - 1, area);
-            } catch (...) {
-                second.join();
-                throw;
-            }
-            second.join();
-            if (error) std::rethrow_exception(error);
+            kes::runBoth([&] { filled = fill(from, middle - 1, area); },
+                         [&] { secondFilled = fill(middle, to, secondArea); });
             if (filled < middle - from)
                 std::memmove(area + filled * targetLength, secondArea, secondFilled * targetLength);
             filled += secondFilled;
@@ -253,23 +238,12 @@ void TAdsTable::AdsPackTable() {
     }
     markOrdersDirty();
     if (writeAside) {
-        std::exception_ptr writeError;
-        std::thread writer([&] {
-            try {
-                dbf_.flush();
-            } catch (...) {
-                writeError = std::current_exception();
-            }
-        });
-        try {
-            if (cdxDirty_) writeStructuralIndex();
-        } catch (...) {
-            writer.join();
-            if (writeError) std::rethrow_exception(writeError); // the records' error first
-            throw;
-        }
-        writer.join();
-        if (writeError) std::rethrow_exception(writeError);
+        // When both fail, the records' error is the one reported.
+        kes::runBoth(
+            [&] {
+                if (cdxDirty_) writeStructuralIndex();
+            },
+            [&] { dbf_.flush(); }, kes::WhenBothFail::OtherThreadWins);
     } else if (cdxDirty_) {
         writeStructuralIndex();
     }

@@ -1,5 +1,6 @@
 #include "data/AdsTablePrivate.h"
 
+#include "common/Parallel.h"
 #include "common/Paths.h"
 #include "common/StepTimes.h"
 #include "common/Text.h"
@@ -10,10 +11,7 @@
 #include "data/ntx.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <exception>
-#include <thread>
 
 using xbase::FieldDef;
 using xbase::RecordView;
@@ -211,22 +209,7 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
     if (todo.size() > 1 && large) {
         // Two cores: the tags are independent, so two workers take them in
         // turn. No more than two builds hold their sort buffers at once.
-        std::atomic<size_t> next{0};
-        std::vector<std::exception_ptr> errors(todo.size());
-        auto worker = [&] {
-            for (size_t i; (i = next++) < todo.size();) {
-                try {
-                    build(todo[i], 1);
-                } catch (...) {
-                    errors[i] = std::current_exception();
-                }
-            }
-        };
-        std::thread second(worker);
-        worker();
-        second.join();
-        for (auto& e : errors)
-            if (e) std::rethrow_exception(e);
+        kes::runJobs(todo.size(), true, [&](size_t i) { build(todo[i], 1); });
     } else {
         // One large tag shares its sort with the second core.
         for (Order* o : todo)
@@ -887,22 +870,7 @@ TAdsTable::FindKeyRecNos(size_t count, const std::function<void(size_t, std::str
     const bool plain = o.keyField >= 0 && o.keyType == ValueType::Character && !filter_.valid();
     if (plain && count >= 100000) {
         const size_t half = count / 2;
-        std::exception_ptr error;
-        std::thread second([&] {
-            try {
-                seekRange(half, count);
-            } catch (...) {
-                error = std::current_exception();
-            }
-        });
-        try {
-            seekRange(0, half);
-        } catch (...) {
-            second.join();
-            throw;
-        }
-        second.join();
-        if (error) std::rethrow_exception(error);
+        kes::runBoth([&] { seekRange(0, half); }, [&] { seekRange(half, count); });
     } else {
         seekRange(0, count);
     }

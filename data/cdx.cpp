@@ -15,6 +15,7 @@
 // tag headers. docs/formats.md describes every field.
 #include "data/cdx.h"
 
+#include "common/Parallel.h"
 #include "common/Paths.h"
 #include "data/Error.h"
 #include "data/buffer.h"
@@ -22,16 +23,13 @@
 #include "os/Os.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <optional>
-#include <thread>
 
 namespace xbase {
 
@@ -602,31 +600,6 @@ size_t firstEntryOutOfIndexOrder(const CdxTag& t) {
     return 0;
 }
 
-// Runs `work(i)` for every tag, on two threads when `twoThreads`; the error
-// of the first tag that failed is rethrown once all are done.
-template <class Work> void forEachTag(size_t count, bool twoThreads, const Work& work) {
-    std::vector<std::exception_ptr> errors(count);
-    std::atomic<size_t> next{0};
-    auto worker = [&] {
-        for (size_t i; (i = next++) < count;) {
-            try {
-                work(i);
-            } catch (...) {
-                errors[i] = std::current_exception();
-            }
-        }
-    };
-    if (twoThreads && count > 1) {
-        std::thread second(worker);
-        worker();
-        second.join();
-    } else {
-        worker();
-    }
-    for (auto& e : errors)
-        if (e) std::rethrow_exception(e);
-}
-
 void writeFileAtomically(const std::string& path, const ByteBuffer& data) {
     // What a killed run left beside the index goes first.
     kes::removeStaleTemporaries(path);
@@ -723,8 +696,8 @@ void writeCdx(const std::string& path, const std::vector<CdxTag>& tags) {
     const bool twoThreads = entries >= 100000;
 
     std::vector<size_t> outOfOrder(tags.size(), 0);
-    forEachTag(tags.size(), twoThreads,
-               [&](size_t i) { outOfOrder[i] = firstEntryOutOfIndexOrder(tags[i]); });
+    kes::runJobs(tags.size(), twoThreads,
+                 [&](size_t i) { outOfOrder[i] = firstEntryOutOfIndexOrder(tags[i]); });
     for (size_t i = 0; i < tags.size(); ++i) {
         checkTag(path, tags[i], outOfOrder[i]);
         for (size_t j = 0; j < i; ++j)
@@ -733,7 +706,7 @@ void writeCdx(const std::string& path, const std::vector<CdxTag>& tags) {
     }
 
     std::vector<std::optional<TreeBuilder>> builders(tags.size());
-    forEachTag(tags.size(), twoThreads, [&](size_t i) {
+    kes::runJobs(tags.size(), twoThreads, [&](size_t i) {
         const CdxTag& t = tags[i];
         uint32_t maxRecno = 0;
         for (uint32_t r : t.entries.recnos)
@@ -791,7 +764,7 @@ void writeCdx(const std::string& path, const std::vector<CdxTag>& tags) {
     const uint32_t dirRoot = dir.write(out + kHeaderSize, kHeaderSize);
     writeHeader(out, dirRoot, kTagNameLength, kOptCompact | kOptCompound | kOptStructure, false, "",
                 "");
-    forEachTag(tags.size(), twoThreads, [&](size_t i) {
+    kes::runJobs(tags.size(), twoThreads, [&](size_t i) {
         const CdxTag& t = tags[i];
         const uint32_t pagesAt = headerAt[i] + kHeaderSize;
         const uint32_t root = builders[i]->write(out + pagesAt, pagesAt);

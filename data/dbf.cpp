@@ -1,6 +1,7 @@
 #include "data/dbf.h"
 
 #include "common/Clock.h"
+#include "common/Parallel.h"
 #include "common/Paths.h"
 #include "common/Text.h"
 
@@ -540,17 +541,13 @@ void DbfFile::pack(bool writeNow) {
 
 void DbfFile::close() {
     if (!file_.isOpen()) return;
-    std::exception_ptr error;
-    try {
-        flush();
-    } catch (...) {
-        error = std::current_exception();
-    }
+    kes::FirstError error;
+    error.run([&] { flush(); });
     file_.close(); // releases the lock first
     writable_ = false;
     records_.release();
     unmap();
-    if (error) std::rethrow_exception(error);
+    error.rethrow();
 }
 
 void DbfFile::create(const std::string& path, const std::vector<FieldDef>& fields,
