@@ -2,6 +2,7 @@
 #include "export/core/UploadPath.h"
 
 #include "common/CodePage.h"
+#include "common/Parallel.h"
 #include "common/Paths.h"
 #include "common/StepTimes.h"
 #include "common/Text.h"
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <exception>
 #include <optional>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -46,32 +46,13 @@ class BusyCursor {
 // Writes a table's indexes on a thread of its own while the caller reads the
 // table in natural order. wait() passes on the thread's error; the end of
 // its life waits too, and drops the error.
-class IndexWriter {
+class IndexWriter : public kes::BackgroundTask {
   public:
     explicit IndexWriter(TAdsTable& table)
-        : thread_([this, &table] {
-              try {
-                  kes::StepTimer step("staging index");
-                  table.WriteIndexes();
-              } catch (...) {
-                  error_ = std::current_exception();
-              }
+        : kes::BackgroundTask([&table] {
+              kes::StepTimer step("staging index");
+              table.WriteIndexes();
           }) {}
-    ~IndexWriter() { join(); }
-    IndexWriter(const IndexWriter&) = delete;
-    IndexWriter& operator=(const IndexWriter&) = delete;
-
-    void wait() {
-        join();
-        if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-    }
-
-  private:
-    void join() {
-        if (thread_.joinable()) thread_.join();
-    }
-    std::exception_ptr error_; // before the thread, which may set it at once
-    std::thread thread_;
 };
 
 // A stored date's text: a valid date is its own text; an empty or
@@ -367,22 +348,8 @@ ExportOutcome TExportWriter::BuildExportFile(TAdsTable& workTable,
                         stageRows(stager, area, first, first, end, true);
                     } else {
                         const int middle = first + (end - first) / 2;
-                        std::exception_ptr failure;
-                        std::thread other([&] {
-                            try {
-                                stageRows(second, area, first, middle, end, false);
-                            } catch (...) {
-                                failure = std::current_exception();
-                            }
-                        });
-                        try {
-                            stageRows(stager, area, first, first, middle, true);
-                        } catch (...) {
-                            other.join();
-                            throw;
-                        }
-                        other.join();
-                        if (failure) std::rethrow_exception(failure);
+                        kes::runBoth([&] { stageRows(stager, area, first, first, middle, true); },
+                                     [&] { stageRows(second, area, first, middle, end, false); });
                     }
                     AdsTable6.CommitAppended(static_cast<size_t>(end - first));
                 }

@@ -1,6 +1,7 @@
 #include "prep/core/Gather.h"
 
 #include "common/CodePage.h"
+#include "common/Parallel.h"
 #include "common/Paths.h"
 #include "common/StepTimes.h"
 #include "common/Text.h"
@@ -18,7 +19,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -577,22 +577,8 @@ void Gathering::processRecords() {
             pass(1, recordCount, halves[0], &halves[1]);
         } else {
             const uint32_t middle = recordCount / 2;
-            std::exception_ptr error;
-            std::thread second([&] {
-                try {
-                    pass(middle + 1, recordCount, halves[1], nullptr);
-                } catch (...) {
-                    error = std::current_exception();
-                }
-            });
-            try {
-                pass(1, middle, halves[0], &halves[1]);
-            } catch (...) {
-                second.join();
-                throw;
-            }
-            second.join();
-            if (error) std::rethrow_exception(error);
+            kes::runBoth([&] { pass(1, middle, halves[0], &halves[1]); },
+                         [&] { pass(middle + 1, recordCount, halves[1], nullptr); });
             op_.SetProgress(static_cast<int>(recordCount));
         }
         for (const Half& half : halves) {
