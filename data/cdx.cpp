@@ -19,7 +19,7 @@
 #include "common/Paths.h"
 #include "data/Error.h"
 #include "data/buffer.h"
-#include "os/Coding.h"
+#include "data/Coding.h"
 #include "os/Os.h"
 
 #include <algorithm>
@@ -35,12 +35,12 @@ namespace xbase {
 
 namespace {
 
-using kes::coding::getBe32;
-using kes::coding::getLe16;
-using kes::coding::getLe32;
-using kes::coding::putBe32;
-using kes::coding::putLe16;
-using kes::coding::putLe32;
+using coding::getBe32;
+using coding::getLe16;
+using coding::getLe32;
+using coding::putBe32;
+using coding::putLe16;
+using coding::putLe32;
 
 constexpr uint32_t kPage = 512;
 constexpr uint32_t kHeaderSize = 1024; // a tag header and its expression pool

@@ -4,8 +4,7 @@
 #include "common/Parallel.h"
 #include "common/Paths.h"
 #include "common/Text.h"
-
-#include "os/Coding.h"
+#include "data/Coding.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,10 +12,10 @@
 namespace xbase {
 
 using namespace dbfformat;
-using kes::coding::getLe16;
-using kes::coding::getLe32;
-using kes::coding::putLe16;
-using kes::coding::putLe32;
+using coding::getLe16;
+using coding::getLe32;
+using coding::putLe16;
+using coding::putLe32;
 
 namespace {
 

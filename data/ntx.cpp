@@ -5,10 +5,10 @@
 #include "data/ntx.h"
 
 #include "common/Date.h"
+#include "data/Coding.h"
 #include "data/Error.h"
 #include "data/IndexCheck.h"
 #include "data/NumberText.h"
-#include "os/Coding.h"
 #include "os/Os.h"
 
 #include <algorithm>
@@ -20,10 +20,10 @@
 namespace xbase {
 namespace {
 
-using kes::coding::getLe16;
-using kes::coding::getLe32;
-using kes::coding::putLe16;
-using kes::coding::putLe32;
+using coding::getLe16;
+using coding::getLe32;
+using coding::putLe16;
+using coding::putLe32;
 
 // Header (page 0) offsets and the page layout.
 constexpr size_t kPageSize = 1024;

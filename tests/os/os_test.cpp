@@ -1,4 +1,3 @@
-#include "os/Coding.h"
 #include "os/Os.h"
 
 #include <gtest/gtest.h>
@@ -284,26 +283,6 @@ TEST_F(OsTest, FileKindsAndMissingFiles) {
     EXPECT_EQ(os::removeFile(path("absent")).kind(), os::ErrorKind::NotFound);
     EXPECT_TRUE(os::removeFile(path("file")).ok());
     EXPECT_EQ(os::fileKind(path("file")), os::FileKind::Missing);
-}
-
-TEST(Coding, LittleAndBigEndianRoundTrip) {
-    unsigned char b[8];
-    kes::coding::putLe16(b, 0xBEEF);
-    EXPECT_EQ(b[0], 0xEF);
-    EXPECT_EQ(kes::coding::getLe16(b), 0xBEEF);
-    kes::coding::putLe32(b, 0x89ABCDEFu);
-    EXPECT_EQ(b[0], 0xEF);
-    EXPECT_EQ(b[3], 0x89);
-    EXPECT_EQ(kes::coding::getLe32(b), 0x89ABCDEFu);
-    kes::coding::putLe64(b, 0x0123456789ABCDEFull);
-    EXPECT_EQ(b[7], 0x01);
-    EXPECT_EQ(kes::coding::getLe64(b), 0x0123456789ABCDEFull);
-    kes::coding::putBe32(b, 0x89ABCDEFu);
-    EXPECT_EQ(b[0], 0x89);
-    EXPECT_EQ(kes::coding::getBe32(b), 0x89ABCDEFu);
-    char c[2];
-    kes::coding::putLe16(c, 0xFF80);
-    EXPECT_EQ(kes::coding::getLe16(c), 0xFF80); // signed char storage reads back unsigned
 }
 
 TEST(LocalTime, BreaksAMomentDown) {
