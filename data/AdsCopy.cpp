@@ -2,7 +2,7 @@
 
 #include "common/CodePage.h"
 #include "common/Parallel.h"
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 #include "common/Text.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "common/Parallel.h"
 #include "common/Paths.h"
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 #include "common/Text.h"
 #include "data/IndexCheck.h"
 #include "data/buffer.h"

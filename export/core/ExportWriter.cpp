@@ -4,7 +4,7 @@
 #include "common/CodePage.h"
 #include "common/Parallel.h"
 #include "common/Paths.h"
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
 
