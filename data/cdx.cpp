@@ -17,9 +17,9 @@
 
 #include "common/Parallel.h"
 #include "common/Paths.h"
+#include "data/Coding.h"
 #include "data/Error.h"
 #include "data/buffer.h"
-#include "data/Coding.h"
 #include "os/Os.h"
 
 #include <algorithm>
@@ -602,7 +602,7 @@ size_t firstEntryOutOfIndexOrder(const CdxTag& t) {
 
 void writeFileAtomically(const std::string& path, const ByteBuffer& data) {
     // What a killed run left beside the index goes first.
-    kes::removeStaleTemporaries(path);
+    kes::removeStaleNumberedAndReplacementTemporaries(path);
     const kes::os::Status status =
         kes::os::writeFileReplacing(path, std::string_view(data.data(), data.size()));
     if (!status.ok())

@@ -594,7 +594,7 @@ void DbfFile::create(const std::string& path, const std::vector<FieldDef>& field
         throw EADSDatabaseError(AE_LOCK_FAILED,
                                 "The table is in use and cannot be created anew: " + path);
     // What a killed run left beside the table goes first.
-    kes::os::removeStaleTemporaries(target);
+    kes::os::removeStaleReplacementTemporaries(target);
     kes::os::ReplacingWriter writer;
     kes::os::Status status = writer.open(target);
     if (status.ok()) status = writer.write(file.data(), file.size());

@@ -517,7 +517,7 @@ void writeNtx(const std::string& path, const NtxInfo& info, const KeyEntries& en
     // The complete file replaces the old one at once: readers see the old
     // file or the new one, never a part. What a killed run left beside it
     // goes first.
-    kes::os::removeStaleTemporaries(path);
+    kes::os::removeStaleReplacementTemporaries(path);
     const kes::os::Status written = kes::os::writeFileReplacing(
         path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
     if (!written.ok())

@@ -198,7 +198,7 @@ bool isReplacementTemporary(std::string_view name, std::string_view targetName) 
     return true;
 }
 
-int removeStaleTemporaries(const std::string& target) {
+int removeStaleReplacementTemporaries(const std::string& target) {
     const std::string directory = directoryPart(target);
     const std::string targetName = target.substr(directory.size());
     std::vector<std::string> names;

@@ -165,7 +165,7 @@ TEST_F(OsTest, StaleTemporariesOfOneTargetAreRemoved) {
          {"T.DBF", "T.DBF.kes-ab12cd.tmp", "t.dbf.kes-zz99zz.tmp", "T.DBF.kes-ab1.tmp",
           "T.DBF.kes-AB34CD.tmp", "U.DBF.kes-ab12cd.tmp", "T.DBF.kes-ab12cd.tmp.keep"})
         put(name, "x");
-    EXPECT_EQ(os::removeStaleTemporaries(path("T.DBF")), 2);
+    EXPECT_EQ(os::removeStaleReplacementTemporaries(path("T.DBF")), 2);
     EXPECT_EQ(names(),
               (std::vector<std::string>{"T.DBF", "T.DBF.kes-AB34CD.tmp", "T.DBF.kes-ab1.tmp",
                                         "T.DBF.kes-ab12cd.tmp.keep", "U.DBF.kes-ab12cd.tmp"}));
