@@ -242,6 +242,46 @@ TEST_F(OsTest, LocksConflictBetweenOpensAndProcesses) {
     EXPECT_TRUE(after.lock(os::LockKind::Exclusive).ok());
 }
 
+// A File's handle and lock travel with it when it moves; the one moved from
+// is closed, and a File given another closes its own first (its lock free).
+TEST_F(OsTest, MovesCarryTheHandleAndTheLock) {
+    put("a", "a");
+    put("b", "b");
+    auto exclusiveTaken = [&](const char* name) {
+        os::File probe;
+        EXPECT_TRUE(os::File::openRead(path(name), probe).ok());
+        return probe.lock(os::LockKind::Exclusive).ok();
+    };
+    os::File first;
+    ASSERT_TRUE(os::File::openRead(path("a"), first).ok());
+    ASSERT_TRUE(first.lock(os::LockKind::Exclusive).ok());
+
+    os::File moved(std::move(first));
+    EXPECT_FALSE(first.isOpen());
+    EXPECT_FALSE(first.locked());
+    EXPECT_TRUE(first.close().ok()); // closing a closed file does nothing
+    EXPECT_TRUE(moved.isOpen());
+    EXPECT_TRUE(moved.locked());
+    EXPECT_EQ(moved.path(), path("a"));
+    char byte = 0;
+    EXPECT_TRUE(moved.readAt(0, &byte, 1).ok());
+    EXPECT_EQ(byte, 'a');
+    EXPECT_FALSE(exclusiveTaken("a")); // still held, through the new owner
+
+    os::File other;
+    ASSERT_TRUE(os::File::openRead(path("b"), other).ok());
+    ASSERT_TRUE(other.lock(os::LockKind::Exclusive).ok());
+    other = std::move(moved); // b is closed and its lock let go
+    EXPECT_TRUE(exclusiveTaken("b"));
+    EXPECT_FALSE(exclusiveTaken("a"));
+    EXPECT_TRUE(other.readAt(0, &byte, 1).ok());
+    EXPECT_EQ(byte, 'a');
+
+    EXPECT_TRUE(other.close().ok());
+    EXPECT_FALSE(other.isOpen());
+    EXPECT_TRUE(exclusiveTaken("a"));
+}
+
 TEST_F(OsTest, ProgramsRunWithoutAShell) {
     const std::string probe = os::executableDirectory() + KES_LOCK_PROBE_NAME;
     put("with space & 'quote'", "x");
