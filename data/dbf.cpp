@@ -93,10 +93,10 @@ std::vector<FieldDef> parseFieldList(std::string_view text) {
         if (std::strchr("CDLN", f.type) == nullptr)
             throw bad("unsupported field type \"" + parts[1] + "\" " + where);
         auto number = [&](const std::string& s, const char* what) {
-            if (s.empty() || s.size() > 5 ||
-                !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            int64_t value = 0;
+            if (s.size() > 5 || !kes::parseDigits(s, value))
                 throw bad(std::string("the ") + what + " is not a whole number " + where);
-            return std::stoi(s);
+            return static_cast<int>(value);
         };
         int width = number(parts[2], "width");
         int decimals = number(parts[3], "decimals");

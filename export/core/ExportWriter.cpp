@@ -69,18 +69,10 @@ std::string_view dateText(std::string_view stored) {
 // reads it.
 int64_t wholeNumber(const TField& field, const xbase::FieldDef& def, const char* record,
                     uint32_t recno) {
-    if (def.type == 'N' || def.type == 'F') {
-        const char* p = record + def.offset;
-        const char* end = p + def.length;
-        while (p < end && *p == ' ')
-            ++p;
-        if (p < end && end - p <= 15) {
-            int64_t value = 0;
-            for (; p < end && *p >= '0' && *p <= '9'; ++p)
-                value = value * 10 + (*p - '0');
-            if (p == end) return value;
-        }
-    }
+    int64_t value;
+    if ((def.type == 'N' || def.type == 'F') &&
+        kes::parseDigits(kes::trimLeft(std::string_view(record + def.offset, def.length)), value))
+        return value;
     return field.At(recno).AsInteger();
 }
 
@@ -150,29 +142,7 @@ class Stager {
     struct Digits {
         char bytes[10 * 24];
         size_t size = 0;
-        void add(int64_t value, int width) {
-            if (width == 2 && value >= 0 && value < 100) { // a subscore
-                bytes[size++] = static_cast<char>('0' + value / 10);
-                bytes[size++] = static_cast<char>('0' + value % 10);
-                return;
-            }
-            if (value < 0 || value >= 100000000) {
-                const std::string text = ZeroPad(value, width);
-                std::memcpy(bytes + size, text.data(), text.size());
-                size += text.size();
-                return;
-            }
-            char digits[8];
-            int n = 0;
-            do {
-                digits[n++] = static_cast<char>('0' + value % 10);
-                value /= 10;
-            } while (value > 0);
-            for (int i = n; i < width; ++i)
-                bytes[size++] = '0';
-            while (n > 0)
-                bytes[size++] = digits[--n];
-        }
+        void add(int64_t value, int width) { size += kes::zeroPadInto(bytes + size, value, width); }
         std::string_view view() const { return std::string_view(bytes, size); }
     };
 
