@@ -16,17 +16,15 @@
 #include "data/cdx.h"
 
 #include "common/Parallel.h"
-#include "common/Paths.h"
 #include "data/Coding.h"
 #include "data/Error.h"
+#include "data/IndexFile.h"
 #include "data/buffer.h"
-#include "os/Os.h"
 
 #include <algorithm>
 #include <bit>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -81,12 +79,6 @@ constexpr uint32_t kPoolSize = 512;
 // The Julian day number of 30 December 1899, day zero of Value::date.
 constexpr int32_t kJulianDayZero = 2415019;
 
-std::string hexOffset(uint64_t v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 // Trailing bytes a leaf leaves out: blanks for character keys, zero bytes for
 // the 8-byte numbers of numeric and date keys.
 unsigned char padByteFor(ValueType type) {
@@ -122,42 +114,9 @@ struct TagHeader {
     std::string forExpression;
 };
 
-// The bytes of an index file: a read-only view of the file where the system
-// gives one, so that only the pages of the tags walked come into memory;
-// otherwise a copy of the whole file.
-class FileBytes {
-  public:
-    explicit FileBytes(std::vector<unsigned char> copy) : copy_(std::move(copy)) {
-        data_ = copy_.data();
-        size_ = copy_.size();
-    }
-    FileBytes(const void* view, size_t size)
-        : data_(static_cast<const unsigned char*>(view)), size_(size), view_(view) {}
-    ~FileBytes() { kes::os::unmapFile(view_, size_); }
-    FileBytes(FileBytes&& other) noexcept
-        : copy_(std::move(other.copy_)), data_(other.data_), size_(other.size_),
-          view_(other.view_) {
-        other.view_ = nullptr;
-        other.data_ = nullptr;
-        other.size_ = 0;
-    }
-    FileBytes(const FileBytes&) = delete;
-    FileBytes& operator=(const FileBytes&) = delete;
-    FileBytes& operator=(FileBytes&&) = delete;
-
-    const unsigned char* data() const { return data_; }
-    size_t size() const { return size_; }
-
-  private:
-    std::vector<unsigned char> copy_;
-    const unsigned char* data_ = nullptr;
-    size_t size_ = 0;
-    const void* view_ = nullptr;
-};
-
 class Reader {
   public:
-    Reader(const std::string& path, FileBytes data)
+    Reader(const std::string& path, IndexFileBytes data)
         : path_(path), data_(std::move(data)), used_(data_.size() / kPage + 1, 0) {}
 
     [[noreturn]] void corrupt(const std::string& what) const {
@@ -167,9 +126,9 @@ class Reader {
     // Reads the tag header at `offset`; `what` names it in errors.
     TagHeader header(uint32_t offset, const std::string& what) {
         if (offset % kPage != 0)
-            corrupt(what + " at " + hexOffset(offset) + " is not on a page boundary");
+            corrupt(what + " at " + hexText(offset) + " is not on a page boundary");
         if (uint64_t(offset) + kHeaderSize > data_.size())
-            corrupt(what + " at " + hexOffset(offset) + " lies past the end of the file (" +
+            corrupt(what + " at " + hexText(offset) + " lies past the end of the file (" +
                     std::to_string(data_.size()) + " bytes)");
         claim(offset, what);
         claim(offset + kPage, what);
@@ -179,8 +138,8 @@ class Reader {
         t.keyLength = getLe16(h + kHdrKeyLength);
         t.options = h[kHdrOptions];
         if (h[kHdrSignature] != kSignature || !(t.options & kOptCompact))
-            corrupt(what + " at " + hexOffset(offset) + " is not a compact index header (options " +
-                    hexOffset(t.options) + ", signature " + hexOffset(h[kHdrSignature]) + ")");
+            corrupt(what + " at " + hexText(offset) + " is not a compact index header (options " +
+                    hexText(t.options) + ", signature " + hexText(h[kHdrSignature]) + ")");
         if (t.keyLength == 0 || t.keyLength > kMaxKeyLength)
             corrupt(what + ": key length " + std::to_string(t.keyLength) +
                     " does not fit a page (1 to " + std::to_string(kMaxKeyLength) + ")");
@@ -217,20 +176,20 @@ class Reader {
             const uint16_t attr = getLe16(n);
             const uint16_t count = getLe16(n + 2);
             if (attr > (kAttrRoot | kAttrLeaf))
-                corrupt(what + ": node at " + hexOffset(it.offset) + " has attributes " +
+                corrupt(what + ": node at " + hexText(it.offset) + " has attributes " +
                         std::to_string(attr));
             if (first && !(attr & kAttrRoot))
-                corrupt(what + ": root node at " + hexOffset(it.offset) +
+                corrupt(what + ": root node at " + hexText(it.offset) +
                         " is not marked as the root");
             first = false;
             if (attr & kAttrLeaf) {
                 if (leafDepth < 0) leafDepth = it.depth;
                 if (it.depth != leafDepth)
-                    corrupt(what + ": leaf at " + hexOffset(it.offset) +
+                    corrupt(what + ": leaf at " + hexText(it.offset) +
                             " lies at another depth than the first leaf");
                 const uint32_t left = getLe32(n + 4), right = getLe32(n + 8);
                 if (left != prevLeaf || (prevLeaf != kNoPage && prevLeafRight != it.offset))
-                    corrupt(what + ": sibling links of the leaf at " + hexOffset(it.offset) +
+                    corrupt(what + ": sibling links of the leaf at " + hexText(it.offset) +
                             " do not match the tree (a loop or a broken chain)");
                 prevLeaf = it.offset;
                 prevLeafRight = right;
@@ -240,7 +199,7 @@ class Reader {
             }
             const uint32_t entry = uint32_t(t.keyLength) + 8;
             if (count == 0 || count * entry > kNodeRoom)
-                corrupt(what + ": interior node at " + hexOffset(it.offset) + " claims " +
+                corrupt(what + ": interior node at " + hexText(it.offset) + " claims " +
                         std::to_string(count) + " keys");
             if (it.depth >= 64) corrupt(what + ": the tree is deeper than 64 levels");
             for (uint32_t i = count; i-- > 0;) {
@@ -249,7 +208,7 @@ class Reader {
             }
         }
         if (prevLeafRight != kNoPage)
-            corrupt(what + ": the last leaf at " + hexOffset(prevLeaf) +
+            corrupt(what + ": the last leaf at " + hexText(prevLeaf) +
                     " points on to a right sibling");
         // The structure holds: decode the leaves.
         out.keys.reserve(std::min<size_t>(total, data_.size()) * t.keyLength);
@@ -273,17 +232,17 @@ class Reader {
     void claim(uint32_t offset, const std::string& what) {
         unsigned char& u = used_[offset / kPage];
         if (u)
-            corrupt(what + ": page " + hexOffset(offset) +
+            corrupt(what + ": page " + hexText(offset) +
                     " is reached a second time (a loop, or a page in two places)");
         u = 1;
     }
 
     const unsigned char* node(uint32_t offset, const std::string& what) {
         if (offset % kPage != 0 || offset == kNoPage)
-            corrupt(what + ": node offset " + hexOffset(offset) + " is not on a page boundary");
+            corrupt(what + ": node offset " + hexText(offset) + " is not on a page boundary");
         if (uint64_t(offset) + kPage > data_.size())
-            corrupt(what + ": node offset " + hexOffset(offset) +
-                    " lies past the end of the file (" + std::to_string(data_.size()) + " bytes)");
+            corrupt(what + ": node offset " + hexText(offset) + " lies past the end of the file (" +
+                    std::to_string(data_.size()) + " bytes)");
         claim(offset, what);
         return data_.data() + offset;
     }
@@ -306,7 +265,7 @@ class Reader {
         const unsigned dupMask = n[18], trailMask = n[19];
         const unsigned recBits = n[20], dupBits = n[21], trailBits = n[22], bytes = n[23];
         auto bad = [&](const std::string& why) {
-            corrupt(what + ": leaf at " + hexOffset(offset) + ": " + why);
+            corrupt(what + ": leaf at " + hexText(offset) + ": " + why);
         };
         if (bytes < 1 || bytes > 8 || recBits < 1 || recBits > 32 || dupBits > 8 || trailBits > 8 ||
             recBits + dupBits + trailBits > bytes * 8)
@@ -345,44 +304,9 @@ class Reader {
     }
 
     const std::string& path_;
-    FileBytes data_;
+    IndexFileBytes data_;
     std::vector<unsigned char> used_; // one flag per page
 };
-
-std::vector<unsigned char> readWholeFile(const std::string& path);
-
-FileBytes readIndexFile(const std::string& path) {
-    if (kes::os::fileKind(path) == kes::os::FileKind::Regular) {
-        kes::os::File file;
-        uint64_t size = 0;
-        if (kes::os::File::openRead(path, file).ok() && file.size(size).ok() && size > 0 &&
-            size <= SIZE_MAX)
-            if (const void* view = kes::os::mapFileForReading(file, static_cast<size_t>(size))) {
-                // Only the pages of the tags walked are read.
-                kes::os::adviseSmallPages(view, static_cast<size_t>(size));
-                return FileBytes(view, static_cast<size_t>(size));
-            }
-    }
-    return FileBytes(readWholeFile(path));
-}
-
-std::vector<unsigned char> readWholeFile(const std::string& path) {
-    // Only a regular file is an index: opening a pipe or a device would wait forever.
-    const kes::os::FileKind kind = kes::os::fileKind(path);
-    if (kind == kes::os::FileKind::Directory || kind == kes::os::FileKind::Other)
-        throw EADSDatabaseError(AE_FILE_OPEN_FAILED, path + ": not an index file");
-    std::vector<unsigned char> bytes;
-    const kes::os::Status status = kes::os::readFile(path, bytes);
-    if (!status.ok()) {
-        if (status.kind() == kes::os::ErrorKind::NotFound)
-            throw EADSDatabaseError(AE_FILE_NOT_FOUND, path + ": index file not found");
-        if (status.kind() == kes::os::ErrorKind::EndOfFile)
-            throw EADSDatabaseError(AE_READ_FAILED, path + ": cannot read the index file");
-        throw EADSDatabaseError(AE_FILE_OPEN_FAILED,
-                                path + ": cannot open the index file: " + status.reason());
-    }
-    return bytes;
-}
 
 std::string trimName(const unsigned char* k, uint16_t len) {
     std::string s(reinterpret_cast<const char*>(k), len);
@@ -600,17 +524,6 @@ size_t firstEntryOutOfIndexOrder(const CdxTag& t) {
     return 0;
 }
 
-void writeFileAtomically(const std::string& path, const ByteBuffer& data) {
-    // What a killed run left beside the index goes first.
-    kes::removeStaleNumberedAndReplacementTemporaries(path);
-    const kes::os::Status status =
-        kes::os::writeFileReplacing(path, std::string_view(data.data(), data.size()));
-    if (!status.ok())
-        throw EADSDatabaseError(status.kind() == kes::os::ErrorKind::NotFound ? AE_CREATE_FAILED
-                                                                              : AE_WRITE_FAILED,
-                                path + ": cannot write the index file: " + status.reason());
-}
-
 uint64_t sortableDouble(double d) {
     if (d == 0 || std::isnan(d)) d = 0; // -0 sorts as 0
     uint64_t u = std::bit_cast<uint64_t>(d);
@@ -630,11 +543,11 @@ CdxReader::CdxReader(CdxReader&&) noexcept = default;
 CdxReader& CdxReader::operator=(CdxReader&&) noexcept = default;
 
 CdxReader::CdxReader(const std::string& path, const KeyTypeResolver& keyTypeOf)
-    : state_(std::make_unique<State>(State{Reader(path, readIndexFile(path)), {}})) {
+    : state_(std::make_unique<State>(State{Reader(path, viewIndexFile(path)), {}})) {
     Reader& r = state_->reader;
     const TagHeader dir = r.header(0, "file header");
     if (!(dir.options & kOptCompound))
-        r.corrupt("file header: not a compound index (options " + hexOffset(dir.options) + ")");
+        r.corrupt("file header: not a compound index (options " + hexText(dir.options) + ")");
     KeyEntries names;
     r.walk(dir, ' ', names, "tag directory");
 
@@ -775,7 +688,7 @@ void writeCdx(const std::string& path, const std::vector<CdxTag>& tags) {
         writeHeader(out + headerAt[i], root, t.entries.keyLength, options, t.descending,
                     t.keyExpression, t.forExpression);
     });
-    writeFileAtomically(path, file);
+    writeIndexFile(path, std::string_view(file.data(), file.size()));
 }
 
 std::string cdxKey(const Value& value, uint16_t keyLength) {
