@@ -97,4 +97,13 @@ inline bool logicalFromByte(char c) {
     return c == 'T' || c == 't' || c == 'Y' || c == 'y' || c == '1';
 }
 
+// Asks the processor to fetch the memory at `address` ahead of its use.
+inline void prefetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+}
+
 } // namespace xbase::tabledetail
