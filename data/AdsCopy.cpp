@@ -72,7 +72,17 @@ void convertInto(const FieldCopy& c, const char* sourceRecord, kes::CodePage sou
             text.assign(1, logicalFromByte(raw[0]) ? 'T' : 'F');
             break;
         default:
-            text = std::string(kes::trimBlanksAndControls(raw));
+            switch (s.form) {
+            case xbase::FieldForm::Text:
+                text = std::string(kes::trimBlanksAndControls(raw));
+                break;
+            case xbase::FieldForm::DateTime:
+                text = xbase::binaryDateTimeText(raw.data());
+                break;
+            default: // binary numbers as their text; nothing of what is not read
+                text = xbase::binaryNumberText(s.form, raw.data(), s.decimals);
+                break;
+            }
             break;
         }
         if (s.type == 'C' && sourceCp != targetCp)
@@ -85,7 +95,13 @@ void convertInto(const FieldCopy& c, const char* sourceRecord, kes::CodePage sou
     case 'N':
     case 'F': {
         double v;
-        if (xbase::parseNumberText(raw, v))
+        const bool binaryNumber = s.form == xbase::FieldForm::Integer ||
+                                  s.form == xbase::FieldForm::Currency ||
+                                  s.form == xbase::FieldForm::Double;
+        if (binaryNumber)
+            xbase::formatNumberField(xbase::binaryNumber(s.form, raw.data()), t.length, t.decimals,
+                                     out);
+        else if (s.form == xbase::FieldForm::Text && xbase::parseNumberText(raw, v))
             xbase::formatNumberField(v, t.length, t.decimals, out);
         else
             std::memset(out, ' ', t.length);
@@ -94,6 +110,11 @@ void convertInto(const FieldCopy& c, const char* sourceRecord, kes::CodePage sou
     case 'D': {
         bool empty = false;
         kes::Date d = dateFromRaw(raw, &empty);
+        if (s.form == xbase::FieldForm::DateTime) {
+            const xbase::BinaryDateTime moment = xbase::binaryDateTime(raw.data());
+            d = kes::Date(moment.day);
+            empty = moment.empty;
+        }
         if (s.type == 'C' && empty) {
             auto parsed = kes::Date::fromShortText(kes::trimRight(raw));
             if (parsed) {

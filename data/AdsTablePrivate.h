@@ -63,23 +63,6 @@ inline TAdsSettings& settings() {
     return current;
 }
 
-inline ValueType typeOfField(char t) {
-    switch (t) {
-    case 'D':
-        return ValueType::Date;
-    case 'L':
-        return ValueType::Logical;
-    case 'N':
-    case 'F':
-    case 'I':
-    case 'B':
-    case 'Y':
-        return ValueType::Numeric;
-    default:
-        return ValueType::Character;
-    }
-}
-
 // The value of numeric field text; blank or unreadable text reads as 0.
 inline double numberValue(std::string_view text) {
     double v;

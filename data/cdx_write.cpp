@@ -27,9 +27,6 @@ using coding::putBe32;
 using coding::putLe16;
 using coding::putLe32;
 
-// The Julian day number of 30 December 1899, day zero of Value::date.
-constexpr int32_t kJulianDayZero = 2415019;
-
 // The bit layout of packed leaf entries: record number in the low bits, then
 // the duplicate count, then the trailing count.
 struct LeafFormat {

@@ -189,10 +189,9 @@ bool DbfFile::headerEndsAtTerminator(size_t terminatorPos) const {
     const size_t afterTerminator = terminatorPos + 1;
     if (headerLength_ < afterTerminator) return false;
     const size_t extra = headerLength_ - afterTerminator;
-    const bool visualFoxPro = version_ == 0x30 || version_ == 0x31 || version_ == 0x32;
     if (extra == 0) return true;
     if (extra == 1) return header_[afterTerminator] == 0;
-    return visualFoxPro && extra == kVfpBacklinkSize;
+    return isVisualFoxPro(version_) && extra == kVfpBacklinkSize;
 }
 
 void DbfFile::readAll() {
@@ -205,8 +204,8 @@ void DbfFile::readAll() {
     if (!file_.readAt(0, fixed, kHeaderSize).ok()) fail(AE_READ_FAILED, "Cannot read table header");
     version_ = static_cast<uint8_t>(fixed[kOffVersion]);
     const uint8_t level = version_ & 0x07;
-    if (!(level == 3 || level == 4 || level == 5 || version_ == 0x30 || version_ == 0x31 ||
-          version_ == 0x32 || version_ == 0xF5 || version_ == 0xFB || version_ == 0x02))
+    if (!(level == 3 || level == 4 || level == 5 || isVisualFoxPro(version_) || version_ == 0xF5 ||
+          version_ == 0xFB || version_ == 0x02))
         fail(AE_CORRUPT_TABLE, "Not a DBF table (unknown version byte)");
     recordCountOnDisk_ = getLe32(fixed + kOffRecordCount);
     headerLength_ = getLe16(fixed + kOffHeaderLength);
@@ -242,7 +241,7 @@ void DbfFile::readAll() {
         f.length = static_cast<uint8_t>(d[kOffFieldLength]);
         f.decimals = static_cast<uint8_t>(d[kOffFieldDecimals]);
         // Clipper stores character fields wider than 255 with the high byte in the decimals.
-        if (f.type == 'C' && f.decimals > 0 && version_ != 0x30 && version_ != 0x31) {
+        if (f.type == 'C' && f.decimals > 0 && !isVisualFoxPro(version_)) {
             f.length = static_cast<uint16_t>(f.length | (f.decimals << 8));
             f.decimals = 0;
         }
@@ -250,6 +249,7 @@ void DbfFile::readAll() {
         if (!knownFieldType(f.type))
             fail(AE_CORRUPT_TABLE, "Field " + f.name + " has an unknown type");
         if (f.length == 0) fail(AE_CORRUPT_TABLE, "Field " + f.name + " has length 0");
+        f.form = fieldFormOf(f.type, f.length, version_);
         f.offset = offset;
         offset += f.length;
         fields_.push_back(f);
