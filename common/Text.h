@@ -29,21 +29,21 @@ inline constexpr size_t kLongestWholeNumber = 20;
 // the number fits in them, never more than the larger of `width` and
 // kLongestWholeNumber.
 inline size_t zeroPadInto(char* out, int64_t value, int width) {
-    char digits[kLongestWholeNumber];
-    char* first = digits + sizeof digits;
-    uint64_t magnitude =
+    const uint64_t magnitude =
         value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    do {
-        *--first = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) *--first = '-';
-    const size_t length = static_cast<size_t>(digits + sizeof digits - first);
+    size_t digits = 1;
+    for (uint64_t rest = magnitude; rest >= 10; rest /= 10)
+        ++digits;
+    const size_t length = digits + (value < 0 ? 1 : 0);
     const size_t zeros =
         width > 0 && static_cast<size_t>(width) > length ? static_cast<size_t>(width) - length : 0;
     for (size_t i = 0; i < zeros; ++i)
         out[i] = '0';
-    std::memcpy(out + zeros, first, length);
+    if (value < 0) out[zeros] = '-';
+    char* last = out + zeros + length - 1;
+    uint64_t rest = magnitude;
+    for (size_t i = 0; i < digits; ++i, rest /= 10)
+        *last-- = static_cast<char>('0' + rest % 10);
     return zeros + length;
 }
 

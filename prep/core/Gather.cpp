@@ -505,8 +505,10 @@ void Gathering::processRecords() {
                                               value))
                             value = (rule.scoreCode ? scoreField : correctField).At(r).AsInteger();
                         char text[kes::kLongestWholeNumber];
-                        putText(record, testScore,
-                                std::string_view(text, kes::zeroPadInto(text, value, 4)), cp);
+                        const size_t n =
+                            std::min(kes::zeroPadInto(text, value, 4), testScore.length);
+                        std::memcpy(record + testScore.offset, text, n);
+                        std::memset(record + testScore.offset + n, ' ', testScore.length - n);
                     }
                 }
             }
