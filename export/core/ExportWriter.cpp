@@ -194,7 +194,9 @@ class Stager {
     void putText(std::string_view text, char* to, const xbase::FieldDef& target) {
         char* out = to + target.offset;
         if (kes::isAscii(text)) {
-            std::memcpy(out, text.data(), std::min<size_t>(text.size(), target.length));
+            // An empty text (an empty date) may point nowhere: nothing is copied from it.
+            if (!text.empty())
+                std::memcpy(out, text.data(), std::min<size_t>(text.size(), target.length));
             return;
         }
         const std::string bytes = kes::fromUtf8(text, staging_.CodePage());
