@@ -1,8 +1,6 @@
-// Work shared out over the machine's two cores: two halves side by side, a
-// list of jobs that two workers take in turn, or one task started now and
-// waited for later. An error thrown on the other thread is carried back and
-// rethrown on the calling thread once the work has ended; nothing is left
-// running when a call returns or throws.
+// Work shared out over the machine's two cores: two halves side by side, a list
+// of jobs two workers take in turn, or a task started now and waited for later.
+// The other thread's error is rethrown to the caller; nothing runs on after a call.
 #pragma once
 
 #include <atomic>

@@ -1,7 +1,6 @@
-// TAdsTable's index orders: built from the records and checked against
-// them, the structural index written, NTX files opened and tags created, and
-// the exact, prefix and batch seeks, which go through a hash of each order's
-// keys.
+// TAdsTable's index orders: built from the records and checked against them,
+// the structural index written, NTX files opened and tags created, and the
+// exact, prefix and batch seeks through a hash of each order's keys.
 #include "data/AdsTablePrivate.h"
 
 #include "common/Parallel.h"

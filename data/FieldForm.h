@@ -1,8 +1,8 @@
-// How a DBF field's bytes hold its value: as text (C, D, L, N, F), or in one
-// of the binary forms of Visual FoxPro tables (I, Y, B, T), decided by the
-// type letter and, for B, the table's version byte. Fields (TField) and
-// expressions read binary fields through these decoders only, so that both
-// see one value. docs/formats.md, "Binary fields", gives every reading.
+// How a DBF field's bytes hold its value: as text, or in a binary form of Visual
+// FoxPro tables (I, Y, B, T) that the type letter and, for B, the version byte
+// decide. Fields and expressions read binary fields through these decoders only.
+//
+// docs/formats.md, "Binary fields", gives every reading.
 #pragma once
 
 #include "data/Coding.h"

@@ -1,8 +1,6 @@
-// Index files (NTX, CDX) on disk: read whole into memory or viewed in place,
-// and written whole through the replace routine, so that readers see the old
-// file or the new one. A failure of the operating system ends in one
-// EADSDatabaseError naming the file, worded and numbered alike for both
-// formats.
+// Index files (NTX, CDX) on disk: read whole or viewed in place, and written
+// whole through the replace routine (readers see the old file or the new one).
+// The system's failures end in one EADSDatabaseError, alike for both formats.
 #pragma once
 
 #include "data/keys.h"

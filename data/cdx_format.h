@@ -1,7 +1,6 @@
-// The layout of a FoxPro compact compound index (structural CDX) that its
-// reader (cdx_read.cpp) and its writer (cdx_write.cpp) share: page and header
-// sizes, offsets, attribute and option bits. Nothing outside those two files
-// includes this.
+// The layout of a structural CDX that its reader (cdx_read.cpp) and writer
+// (cdx_write.cpp) share: page and header sizes, offsets, attribute and option
+// bits. Nothing outside those two files includes this.
 //
 // File layout (all integers little-endian unless noted):
 //   offset 0     file header (1,024 bytes): the tag directory's own tag header

@@ -1,7 +1,6 @@
 // Writing a structural CDX: the tags checked, every tree laid out in memory
-// (large tags two at a time), the whole file written through the replace
-// routine; and the key bytes the format stores for a value. Layout:
-// data/cdx_format.h and docs/formats.md.
+// (large tags two at a time), the file written whole; and the key bytes the
+// format stores for a value. Layout: cdx_format.h, docs/formats.md.
 #include "data/cdx.h"
 
 #include "common/Parallel.h"
