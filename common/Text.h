@@ -29,10 +29,25 @@ inline constexpr size_t kLongestWholeNumber = 20;
 // the number fits in them, never more than the larger of `width` and
 // kLongestWholeNumber.
 inline size_t zeroPadInto(char* out, int64_t value, int width) {
+    // The usual case, a number of 0 or more that fits in `width` digits: the
+    // digits right to left, a loop the compiler unrolls for a constant width.
+    if (value >= 0 && width > 0 && width <= 18) {
+        uint64_t limit = 10;
+        for (int i = 1; i < width; ++i)
+            limit *= 10;
+        if (static_cast<uint64_t>(value) < limit) {
+            uint64_t rest = static_cast<uint64_t>(value);
+            for (int i = width - 1; i >= 0; --i) {
+                out[i] = static_cast<char>('0' + rest % 10);
+                rest /= 10;
+            }
+            return static_cast<size_t>(width);
+        }
+    }
     const uint64_t magnitude =
         value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     size_t digits = 1;
-    for (uint64_t rest = magnitude; rest >= 10; rest /= 10)
+    for (uint64_t power = 10; digits < 20 && magnitude >= power; power *= 10)
         ++digits;
     const size_t length = digits + (value < 0 ? 1 : 0);
     const size_t zeros =
@@ -40,10 +55,12 @@ inline size_t zeroPadInto(char* out, int64_t value, int width) {
     for (size_t i = 0; i < zeros; ++i)
         out[i] = '0';
     if (value < 0) out[zeros] = '-';
-    char* last = out + zeros + length - 1;
+    char* next = out + zeros + length;
     uint64_t rest = magnitude;
-    for (size_t i = 0; i < digits; ++i, rest /= 10)
-        *last-- = static_cast<char>('0' + rest % 10);
+    do {
+        *--next = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
     return zeros + length;
 }
 
