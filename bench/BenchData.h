@@ -5,7 +5,7 @@
 // alike: the steps a run timed, and its peak memory.
 #pragma once
 
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 #include "os/Os.h"
 
 #include <cstdio>

@@ -5,7 +5,7 @@
 // the upload file, in Fixed Format without and with all optional fields and
 // Comma Delimited with them. Each case runs in a process of its own so that
 // its peak memory is its own, and prints its steps.
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 #include "export/core/ExportWriter.h"
 #include "os/Os.h"
 #include "prep/core/Gather.h"

@@ -7,7 +7,7 @@
 
 #include "prep/core/Gather.h"
 #include "common/Paths.h"
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 #include "os/Os.h"
 
 #include "BenchData.h"

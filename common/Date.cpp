@@ -1,6 +1,7 @@
 #include "common/Date.h"
 
 #include "common/Clock.h"
+#include "common/Text.h"
 
 #include <cstdio>
 
@@ -8,20 +9,6 @@ namespace kes {
 namespace {
 
 constexpr int64_t kEpoch = kDayZeroCivil;
-
-bool allDigits(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
-
-int toInt(std::string_view s) {
-    int v = 0;
-    for (char c : s)
-        v = v * 10 + (c - '0');
-    return v;
-}
 
 } // namespace
 
@@ -51,18 +38,6 @@ void Date::toYmd(int& year, int& month, int& day) const {
     civilFromDays(kEpoch + days_, year, month, day);
 }
 
-namespace {
-
-// Writes `value` (0 to 10^width - 1) as `width` digits.
-void putDigits(char* out, int value, int width) {
-    for (int i = width - 1; i >= 0; --i) {
-        out[i] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    }
-}
-
-} // namespace
-
 std::string Date::toYyyymmdd() const {
     int y, m, d;
     toYmd(y, m, d);
@@ -72,15 +47,18 @@ std::string Date::toYyyymmdd() const {
         return buf;
     }
     std::string text(8, '0');
-    putDigits(text.data(), y, 4);
-    putDigits(text.data() + 4, m, 2);
-    putDigits(text.data() + 6, d, 2);
+    zeroPadInto(text.data(), y, 4);
+    zeroPadInto(text.data() + 4, m, 2);
+    zeroPadInto(text.data() + 6, d, 2);
     return text;
 }
 
 std::optional<Date> Date::fromYyyymmdd(std::string_view text) {
-    if (text.size() != 8 || !allDigits(text)) return std::nullopt;
-    return fromYmd(toInt(text.substr(0, 4)), toInt(text.substr(4, 2)), toInt(text.substr(6, 2)));
+    int64_t y, m, d;
+    if (text.size() != 8 || !parseDigits(text.substr(0, 4), y) ||
+        !parseDigits(text.substr(4, 2), m) || !parseDigits(text.substr(6, 2), d))
+        return std::nullopt;
+    return fromYmd(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
 }
 
 std::string Date::toShortText() const {
@@ -92,9 +70,9 @@ std::string Date::toShortText() const {
         return buf;
     }
     std::string text = "00/00/0000";
-    putDigits(text.data(), m, 2);
-    putDigits(text.data() + 3, d, 2);
-    putDigits(text.data() + 6, y, 4);
+    zeroPadInto(text.data(), m, 2);
+    zeroPadInto(text.data() + 3, d, 2);
+    zeroPadInto(text.data() + 6, y, 4);
     return text;
 }
 
@@ -110,11 +88,12 @@ std::optional<Date> Date::fromShortText(std::string_view text) {
     if (b == std::string_view::npos) return std::nullopt;
     std::string_view ms = text.substr(0, a), ds = text.substr(a + 1, b - a - 1),
                      ys = text.substr(b + 1);
-    if (!allDigits(ms) || !allDigits(ds) || !allDigits(ys)) return std::nullopt;
     if (ms.size() > 2 || ds.size() > 2 || ys.size() > 4 || ys.size() == 3) return std::nullopt;
-    int year = toInt(ys);
+    int64_t m, d, y;
+    if (!parseDigits(ms, m) || !parseDigits(ds, d) || !parseDigits(ys, y)) return std::nullopt;
+    int year = static_cast<int>(y);
     if (ys.size() <= 2) year += year < 50 ? 2000 : 1900;
-    return fromYmd(year, toInt(ms), toInt(ds));
+    return fromYmd(year, static_cast<int>(m), static_cast<int>(d));
 }
 
 } // namespace kes

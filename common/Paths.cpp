@@ -135,7 +135,7 @@ std::string temporaryNameBeside(const std::string& target, unsigned number) {
     return target + ".~" + std::to_string(number) + ".tmp";
 }
 
-void removeStaleTemporaries(const std::string& target) {
+void removeStaleNumberedAndReplacementTemporaries(const std::string& target) {
     const std::string prefix = fileNameOf(target) + ".~";
     const std::string suffix = ".tmp";
     const std::string dir = directoryOf(target);
@@ -153,7 +153,7 @@ void removeStaleTemporaries(const std::string& target) {
         }
     }
     // And those of the replace routine.
-    os::removeStaleTemporaries(target);
+    os::removeStaleReplacementTemporaries(target);
 }
 
 } // namespace kes

@@ -48,8 +48,9 @@ bool hasExtension(const std::string& path);
 // The name of a temporary file beside `target` that replaces it when complete:
 // the target's name, ".~", a number, ".tmp".
 std::string temporaryNameBeside(const std::string& target, unsigned number);
-// Removes the temporary files such a replacement left beside `target` when
-// its run was killed before the rename.
-void removeStaleTemporaries(const std::string& target);
+// Removes the temporary files that runs killed before their rename left
+// beside `target`: the numbered ones named as above, and those of the OS
+// layer's replace routine (os::removeStaleReplacementTemporaries).
+void removeStaleNumberedAndReplacementTemporaries(const std::string& target);
 
 } // namespace kes

@@ -1,9 +1,12 @@
 #include "common/Text.h"
 
+#include <algorithm>
+
 std::string ZeroPad(int64_t value, int width) {
-    std::string text = std::to_string(value);
-    if (static_cast<int>(text.size()) < width)
-        text.insert(0, static_cast<size_t>(width) - text.size(), '0');
+    std::string text(
+        std::max<size_t>(width > 0 ? static_cast<size_t>(width) : 0, kes::kLongestWholeNumber),
+        '0');
+    text.resize(kes::zeroPadInto(text.data(), value, width));
     return text;
 }
 
@@ -43,18 +46,6 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
         if (x != y) return false;
     }
     return true;
-}
-
-std::string_view trimRight(std::string_view s) {
-    while (!s.empty() && s.back() == ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
-std::string_view trimLeft(std::string_view s) {
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
-    return s;
 }
 
 std::string_view trimBlanksAndControls(std::string_view s) {

@@ -1,13 +1,12 @@
 #include "data/AdsTablePrivate.h"
 
 #include "common/CodePage.h"
-#include "common/StepTimes.h"
+#include "common/Parallel.h"
+#include "common/StepTimer.h"
 #include "common/Text.h"
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
-#include <thread>
 
 using xbase::FieldDef;
 using xbase::RecordView;
@@ -73,7 +72,17 @@ void convertInto(const FieldCopy& c, const char* sourceRecord, kes::CodePage sou
             text.assign(1, logicalFromByte(raw[0]) ? 'T' : 'F');
             break;
         default:
-            text = std::string(kes::trimBlanksAndControls(raw));
+            switch (s.form) {
+            case xbase::FieldForm::Text:
+                text = std::string(kes::trimBlanksAndControls(raw));
+                break;
+            case xbase::FieldForm::DateTime:
+                text = xbase::binaryDateTimeText(raw.data());
+                break;
+            default: // binary numbers as their text; nothing of what is not read
+                text = xbase::binaryNumberText(s.form, raw.data(), s.decimals);
+                break;
+            }
             break;
         }
         if (s.type == 'C' && sourceCp != targetCp)
@@ -86,7 +95,13 @@ void convertInto(const FieldCopy& c, const char* sourceRecord, kes::CodePage sou
     case 'N':
     case 'F': {
         double v;
-        if (xbase::parseNumberText(raw, v))
+        const bool binaryNumber = s.form == xbase::FieldForm::Integer ||
+                                  s.form == xbase::FieldForm::Currency ||
+                                  s.form == xbase::FieldForm::Double;
+        if (binaryNumber)
+            xbase::formatNumberField(xbase::binaryNumber(s.form, raw.data()), t.length, t.decimals,
+                                     out);
+        else if (s.form == xbase::FieldForm::Text && xbase::parseNumberText(raw, v))
             xbase::formatNumberField(v, t.length, t.decimals, out);
         else
             std::memset(out, ' ', t.length);
@@ -95,6 +110,11 @@ void convertInto(const FieldCopy& c, const char* sourceRecord, kes::CodePage sou
     case 'D': {
         bool empty = false;
         kes::Date d = dateFromRaw(raw, &empty);
+        if (s.form == xbase::FieldForm::DateTime) {
+            const xbase::BinaryDateTime moment = xbase::binaryDateTime(raw.data());
+            d = kes::Date(moment.day);
+            empty = moment.empty;
+        }
         if (s.type == 'C' && empty) {
             auto parsed = kes::Date::fromShortText(kes::trimRight(raw));
             if (parsed) {
@@ -207,22 +227,8 @@ void TAdsTable::AdsCopyTableContents(TAdsTable& destination) {
             const uint32_t middle = from + (to - from + 1) / 2;
             char* secondArea = area + static_cast<size_t>(middle - from) * targetLength;
             size_t secondFilled = 0;
-            std::exception_ptr error;
-            std::thread second([&] {
-                try {
-                    secondFilled = fill(middle, to, secondArea);
-                } catch (...) {
-                    error = std::current_exception();
-                }
-            });
-            try {
-                filled = fill(from, middle - 1, area);
-            } catch (...) {
-                second.join();
-                throw;
-            }
-            second.join();
-            if (error) std::rethrow_exception(error);
+            kes::runBoth([&] { filled = fill(from, middle - 1, area); },
+                         [&] { secondFilled = fill(middle, to, secondArea); });
             if (filled < middle - from)
                 std::memmove(area + filled * targetLength, secondArea, secondFilled * targetLength);
             filled += secondFilled;
@@ -253,23 +259,12 @@ void TAdsTable::AdsPackTable() {
     }
     markOrdersDirty();
     if (writeAside) {
-        std::exception_ptr writeError;
-        std::thread writer([&] {
-            try {
-                dbf_.flush();
-            } catch (...) {
-                writeError = std::current_exception();
-            }
-        });
-        try {
-            if (cdxDirty_) writeStructuralIndex();
-        } catch (...) {
-            writer.join();
-            if (writeError) std::rethrow_exception(writeError); // the records' error first
-            throw;
-        }
-        writer.join();
-        if (writeError) std::rethrow_exception(writeError);
+        // When both fail, the records' error is the one reported.
+        kes::runBoth(
+            [&] {
+                if (cdxDirty_) writeStructuralIndex();
+            },
+            [&] { dbf_.flush(); }, kes::WhenBothFail::OtherThreadWins);
     } else if (cdxDirty_) {
         writeStructuralIndex();
     }

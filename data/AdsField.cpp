@@ -63,10 +63,12 @@ TFieldType TField::DataType() const {
     case 'N':
         return f.decimals == 0 && f.length < 10 ? ftInteger : ftFloat;
     case 'F':
-    case 'B':
     case 'Y':
         return ftFloat;
+    case 'B': // a double in Visual FoxPro tables, a binary memo in dBASE ones
+        return f.form == xbase::FieldForm::Double ? ftFloat : ftBlob;
     case 'I':
+    case '+':
         return ftInteger;
     case 'M':
         return ftMemo;
@@ -93,6 +95,18 @@ int TField::DisplayWidth() const {
 std::string TField::AsString() const {
     const FieldDef& f = def();
     std::string_view r = raw();
+    switch (f.form) {
+    case xbase::FieldForm::Integer:
+    case xbase::FieldForm::Currency:
+    case xbase::FieldForm::Double:
+        return xbase::binaryNumberText(f.form, r.data(), f.decimals);
+    case xbase::FieldForm::DateTime:
+        return xbase::binaryDateTimeText(r.data());
+    case xbase::FieldForm::NotRead:
+        return std::string(); // memo contents and the like are not read
+    case xbase::FieldForm::Text:
+        break;
+    }
     switch (f.type) {
     case 'C':
         return kes::toUtf8(kes::trimRight(r), table_->CodePage());
@@ -109,12 +123,6 @@ std::string TField::AsString() const {
         return xbase::parseNumberText(r, v) ? std::string(kes::trimBlanksAndControls(r))
                                             : std::string();
     }
-    case 'M':
-    case 'G':
-    case 'B':
-    case 'I':
-    case 'T':
-        return std::string();
     default:
         return kes::toUtf8(kes::trimRight(r), table_->CodePage());
     }
@@ -127,12 +135,12 @@ int64_t TField::AsInteger() const {
 double TField::AsFloat() const {
     const FieldDef& f = def();
     std::string_view r = raw();
-    if (f.type == 'I' && f.length == 4) {
-        int32_t v;
-        std::memcpy(&v, r.data(), 4);
-        return v;
+    switch (f.form) {
+    case xbase::FieldForm::Text:
+        return numberValue(r);
+    default:
+        return xbase::binaryNumber(f.form, r.data()); // 0 for datetimes and the unread
     }
-    return numberValue(r);
 }
 
 bool TField::AsBoolean() const {
@@ -141,25 +149,51 @@ bool TField::AsBoolean() const {
 }
 
 kes::Date TField::AsDateTime() const {
+    if (def().form == xbase::FieldForm::DateTime)
+        return kes::Date(xbase::binaryDateTime(raw().data()).day); // its day; day zero when empty
     return dateFromRaw(raw());
 }
 
 bool TField::IsNull() const {
-    return kes::trimBlanksAndControls(raw()).empty();
+    switch (def().form) {
+    case xbase::FieldForm::Integer:
+    case xbase::FieldForm::Currency:
+    case xbase::FieldForm::Double:
+        return false; // every byte pattern is a number
+    case xbase::FieldForm::DateTime:
+        return xbase::binaryDateTime(raw().data()).empty;
+    default:
+        return kes::trimBlanksAndControls(raw()).empty();
+    }
 }
 
 Value TField::AsValue() const {
     const FieldDef& f = def();
     std::string_view r = raw();
-    switch (typeOfField(f.type)) {
-    case ValueType::Date: {
+    switch (f.form) {
+    case xbase::FieldForm::Integer:
+    case xbase::FieldForm::Currency:
+    case xbase::FieldForm::Double:
+        return Value::numeric(xbase::binaryNumber(f.form, r.data()));
+    case xbase::FieldForm::DateTime: {
+        const xbase::BinaryDateTime moment = xbase::binaryDateTime(r.data());
+        return Value::fromDate(moment.day, moment.empty);
+    }
+    case xbase::FieldForm::NotRead:
+        return Value::character(std::string());
+    case xbase::FieldForm::Text:
+        break;
+    }
+    switch (f.type) {
+    case 'D': {
         bool empty = false;
         kes::Date d = dateFromRaw(r, &empty);
         return Value::fromDate(d.days(), empty);
     }
-    case ValueType::Logical:
+    case 'L':
         return Value::boolean(AsBoolean());
-    case ValueType::Numeric:
+    case 'N':
+    case 'F':
         return Value::numeric(AsFloat());
     default:
         return Value::character(std::string(r));

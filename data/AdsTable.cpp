@@ -1,7 +1,8 @@
 #include "data/AdsTablePrivate.h"
 
+#include "common/Parallel.h"
 #include "common/Paths.h"
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 #include "common/Text.h"
 #include "data/cdx.h"
 #include "data/ntx.h"
@@ -140,17 +141,11 @@ void TAdsTable::Close() {
     if (!Active()) return;
     buffer_.clear();
     state_ = dsInactive;
-    std::exception_ptr error;
-    try {
+    kes::FirstError error;
+    error.run([&] {
         if (cdxDirty_) writeStructuralIndex();
-    } catch (...) {
-        error = std::current_exception();
-    }
-    try {
-        dbf_.close();
-    } catch (...) {
-        if (!error) error = std::current_exception();
-    }
+    });
+    error.run([&] { dbf_.close(); });
     orders_.clear();
     active_ = nullptr;
     fieldObjects_.clear();
@@ -159,7 +154,7 @@ void TAdsTable::Close() {
     recno_ = 0;
     eof_ = bof_ = true;
     notify(TableEvent::DataSetChanged);
-    if (error) std::rethrow_exception(error);
+    error.rethrow();
 }
 
 const char* TAdsTable::currentRecord() const {

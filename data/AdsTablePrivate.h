@@ -63,23 +63,6 @@ inline TAdsSettings& settings() {
     return current;
 }
 
-inline ValueType typeOfField(char t) {
-    switch (t) {
-    case 'D':
-        return ValueType::Date;
-    case 'L':
-        return ValueType::Logical;
-    case 'N':
-    case 'F':
-    case 'I':
-    case 'B':
-    case 'Y':
-        return ValueType::Numeric;
-    default:
-        return ValueType::Character;
-    }
-}
-
 // The value of numeric field text; blank or unreadable text reads as 0.
 inline double numberValue(std::string_view text) {
     double v;
@@ -95,6 +78,15 @@ inline kes::Date dateFromRaw(std::string_view raw, bool* empty = nullptr) {
 
 inline bool logicalFromByte(char c) {
     return c == 'T' || c == 't' || c == 'Y' || c == 'y' || c == '1';
+}
+
+// Asks the processor to fetch the memory at `address` ahead of its use.
+inline void prefetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
 }
 
 } // namespace xbase::tabledetail

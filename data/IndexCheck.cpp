@@ -1,8 +1,8 @@
 #include "data/IndexCheck.h"
 
+#include "common/Parallel.h"
+
 #include <cstring>
-#include <exception>
-#include <thread>
 #include <vector>
 
 namespace xbase {
@@ -21,27 +21,6 @@ size_t outOfOrderIn(const KeyEntries& entries, bool descending, size_t from, siz
 
 std::string entry(size_t i) {
     return "entry " + std::to_string(i + 1);
-}
-
-// Runs `first()` here and `second()` on a thread of its own; an error of
-// either is rethrown once both have ended, the first one's before the other's.
-template <class First, class Second> void runBoth(const First& first, const Second& second) {
-    std::exception_ptr error;
-    std::thread other([&] {
-        try {
-            second();
-        } catch (...) {
-            error = std::current_exception();
-        }
-    });
-    try {
-        first();
-    } catch (...) {
-        other.join();
-        throw;
-    }
-    other.join();
-    if (error) std::rethrow_exception(error);
 }
 
 } // namespace
@@ -89,7 +68,7 @@ std::string indexDisagreement(const KeyEntries& entries, const IndexShape& shape
     size_t outOfOrder = 0;
     auto checkOrder = [&] { outOfOrder = firstEntryOutOfOrder(entries, shape.descending); };
     if (twoThreads) {
-        runBoth(mapEntries, checkOrder);
+        kes::runBoth(mapEntries, checkOrder);
     } else {
         checkOrder();
         if (outOfOrder == 0) mapEntries();
@@ -124,8 +103,8 @@ std::string indexDisagreement(const KeyEntries& entries, const IndexShape& shape
     if (twoThreads) {
         const uint32_t half = recordCount / 2 + 1;
         std::string later;
-        runBoth([&] { bad = checkRecords(1, half, 0); },
-                [&] { later = checkRecords(half, recordCount + 1, 1); });
+        kes::runBoth([&] { bad = checkRecords(1, half, 0); },
+                     [&] { later = checkRecords(half, recordCount + 1, 1); });
         if (bad.empty()) bad = std::move(later);
     } else {
         bad = checkRecords(1, recordCount + 1, 0);

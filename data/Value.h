@@ -9,6 +9,10 @@ namespace xbase {
 
 enum class ValueType { Character, Numeric, Date, Logical };
 
+// The Julian day number of 30 December 1899, day zero of Value::date (FoxPro
+// stores dates as Julian day numbers in datetime fields and index keys).
+inline constexpr int32_t kJulianDayZero = 2415019;
+
 struct Value {
     ValueType type = ValueType::Character;
     std::string str;        // Character

@@ -1,6 +1,7 @@
 // FoxPro compact compound (CDX) index files: every tag of a structural CDX
 // read into memory, and a writer that rebuilds the whole file from the tags.
-// Layout notes: docs/formats.md.
+// The reader lives in cdx_read.cpp, the writer in cdx_write.cpp. Layout
+// notes: docs/formats.md.
 #pragma once
 
 #include "data/Value.h"

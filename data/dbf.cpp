@@ -1,10 +1,10 @@
 #include "data/dbf.h"
 
 #include "common/Clock.h"
+#include "common/Parallel.h"
 #include "common/Paths.h"
 #include "common/Text.h"
-
-#include "os/Coding.h"
+#include "data/Coding.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,10 +12,10 @@
 namespace xbase {
 
 using namespace dbfformat;
-using kes::coding::getLe16;
-using kes::coding::getLe32;
-using kes::coding::putLe16;
-using kes::coding::putLe32;
+using coding::getLe16;
+using coding::getLe32;
+using coding::putLe16;
+using coding::putLe32;
 
 namespace {
 
@@ -93,10 +93,10 @@ std::vector<FieldDef> parseFieldList(std::string_view text) {
         if (std::strchr("CDLN", f.type) == nullptr)
             throw bad("unsupported field type \"" + parts[1] + "\" " + where);
         auto number = [&](const std::string& s, const char* what) {
-            if (s.empty() || s.size() > 5 ||
-                !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            int64_t value = 0;
+            if (s.size() > 5 || !kes::parseDigits(s, value))
                 throw bad(std::string("the ") + what + " is not a whole number " + where);
-            return std::stoi(s);
+            return static_cast<int>(value);
         };
         int width = number(parts[2], "width");
         int decimals = number(parts[3], "decimals");
@@ -189,10 +189,9 @@ bool DbfFile::headerEndsAtTerminator(size_t terminatorPos) const {
     const size_t afterTerminator = terminatorPos + 1;
     if (headerLength_ < afterTerminator) return false;
     const size_t extra = headerLength_ - afterTerminator;
-    const bool visualFoxPro = version_ == 0x30 || version_ == 0x31 || version_ == 0x32;
     if (extra == 0) return true;
     if (extra == 1) return header_[afterTerminator] == 0;
-    return visualFoxPro && extra == kVfpBacklinkSize;
+    return isVisualFoxPro(version_) && extra == kVfpBacklinkSize;
 }
 
 void DbfFile::readAll() {
@@ -205,8 +204,8 @@ void DbfFile::readAll() {
     if (!file_.readAt(0, fixed, kHeaderSize).ok()) fail(AE_READ_FAILED, "Cannot read table header");
     version_ = static_cast<uint8_t>(fixed[kOffVersion]);
     const uint8_t level = version_ & 0x07;
-    if (!(level == 3 || level == 4 || level == 5 || version_ == 0x30 || version_ == 0x31 ||
-          version_ == 0x32 || version_ == 0xF5 || version_ == 0xFB || version_ == 0x02))
+    if (!(level == 3 || level == 4 || level == 5 || isVisualFoxPro(version_) || version_ == 0xF5 ||
+          version_ == 0xFB || version_ == 0x02))
         fail(AE_CORRUPT_TABLE, "Not a DBF table (unknown version byte)");
     recordCountOnDisk_ = getLe32(fixed + kOffRecordCount);
     headerLength_ = getLe16(fixed + kOffHeaderLength);
@@ -242,7 +241,7 @@ void DbfFile::readAll() {
         f.length = static_cast<uint8_t>(d[kOffFieldLength]);
         f.decimals = static_cast<uint8_t>(d[kOffFieldDecimals]);
         // Clipper stores character fields wider than 255 with the high byte in the decimals.
-        if (f.type == 'C' && f.decimals > 0 && version_ != 0x30 && version_ != 0x31) {
+        if (f.type == 'C' && f.decimals > 0 && !isVisualFoxPro(version_)) {
             f.length = static_cast<uint16_t>(f.length | (f.decimals << 8));
             f.decimals = 0;
         }
@@ -250,6 +249,7 @@ void DbfFile::readAll() {
         if (!knownFieldType(f.type))
             fail(AE_CORRUPT_TABLE, "Field " + f.name + " has an unknown type");
         if (f.length == 0) fail(AE_CORRUPT_TABLE, "Field " + f.name + " has length 0");
+        f.form = fieldFormOf(f.type, f.length, version_);
         f.offset = offset;
         offset += f.length;
         fields_.push_back(f);
@@ -540,17 +540,13 @@ void DbfFile::pack(bool writeNow) {
 
 void DbfFile::close() {
     if (!file_.isOpen()) return;
-    std::exception_ptr error;
-    try {
-        flush();
-    } catch (...) {
-        error = std::current_exception();
-    }
+    kes::FirstError error;
+    error.run([&] { flush(); });
     file_.close(); // releases the lock first
     writable_ = false;
     records_.release();
     unmap();
-    if (error) std::rethrow_exception(error);
+    error.rethrow();
 }
 
 void DbfFile::create(const std::string& path, const std::vector<FieldDef>& fields,
@@ -598,7 +594,7 @@ void DbfFile::create(const std::string& path, const std::vector<FieldDef>& field
         throw EADSDatabaseError(AE_LOCK_FAILED,
                                 "The table is in use and cannot be created anew: " + path);
     // What a killed run left beside the table goes first.
-    kes::os::removeStaleTemporaries(target);
+    kes::os::removeStaleReplacementTemporaries(target);
     kes::os::ReplacingWriter writer;
     kes::os::Status status = writer.open(target);
     if (status.ok()) status = writer.write(file.data(), file.size());

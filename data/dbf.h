@@ -11,6 +11,7 @@
 
 #include "common/CodePage.h"
 #include "data/Error.h"
+#include "data/FieldForm.h"
 #include "data/buffer.h"
 #include "os/Os.h"
 
@@ -55,6 +56,7 @@ struct FieldDef {
     uint32_t offset = 0; // from the start of the record (byte 0 is the deletion flag)
     uint16_t length = 0;
     uint8_t decimals = 0;
+    FieldForm form = FieldForm::Text; // how the bytes hold the value (fieldFormOf)
 };
 
 // A record as expressions and index keys see it: its raw bytes, byte 0 the

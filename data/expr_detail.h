@@ -40,9 +40,10 @@ enum class Op : uint8_t {
     CDtoc,
     CIif,
     // numeric
-    NField,    // N, F: text read as a number
-    NFieldInt, // I, +: 4-byte little-endian signed integer
-    NFieldCur, // Y: 8-byte little-endian integer / 10000
+    NField,       // N, F: text read as a number
+    NFieldInt,    // I, +: 4-byte little-endian signed integer
+    NFieldCur,    // Y: 8-byte little-endian integer / 10000
+    NFieldDouble, // B of a Visual FoxPro table: 8-byte little-endian double
     NLit,
     NNeg,
     NAdd,

@@ -1,6 +1,7 @@
 // The expression evaluator: four small recursive functions, one per result
 // type, reading values straight from the raw record bytes (see expr.cpp).
 #include "common/Date.h"
+#include "data/FieldForm.h"
 #include "data/NumberText.h"
 #include "data/expr_detail.h"
 
@@ -214,18 +215,12 @@ double evalN(const Ctx& x, int32_t i) {
     switch (n.op) {
     case Op::NField:
         return readNumberPrefix(x.rec + n.off, n.len);
-    case Op::NFieldInt: {
-        const auto* p = reinterpret_cast<const unsigned char*>(x.rec + n.off);
-        const uint32_t u = p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-        return static_cast<int32_t>(u);
-    }
-    case Op::NFieldCur: {
-        const auto* p = reinterpret_cast<const unsigned char*>(x.rec + n.off);
-        uint64_t u = 0;
-        for (int k = 7; k >= 0; --k)
-            u = (u << 8) | p[k];
-        return static_cast<double>(static_cast<int64_t>(u)) / 10000.0;
-    }
+    case Op::NFieldInt:
+        return binaryNumber(FieldForm::Integer, x.rec + n.off);
+    case Op::NFieldCur:
+        return binaryNumber(FieldForm::Currency, x.rec + n.off);
+    case Op::NFieldDouble:
+        return binaryNumber(FieldForm::Double, x.rec + n.off);
     case Op::NLit:
         return n.num;
     case Op::NNeg:

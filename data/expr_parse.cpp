@@ -683,6 +683,14 @@ class Parser {
             n.type = ValueType::Numeric;
             n.dec = 4;
             break;
+        case 'B':
+            // A double in Visual FoxPro tables; elsewhere a binary memo.
+            if (f.form != FieldForm::Double)
+                fail(t.pos, "field \"" + f.name + "\" has type B, which expressions cannot use");
+            n.op = Op::NFieldDouble;
+            n.type = ValueType::Numeric;
+            n.dec = f.decimals;
+            break;
         case 'D':
             if (f.length != 8) badLength("8");
             n.op = Op::DField;
@@ -907,6 +915,7 @@ Expression Expression::compile(std::string_view text, const std::vector<FieldDef
     case Op::NField:
     case Op::NFieldInt:
     case Op::NFieldCur:
+    case Op::NFieldDouble:
     case Op::DField:
     case Op::LField:
         impl->singleField = root.field;

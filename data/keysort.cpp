@@ -1,12 +1,11 @@
 #include "data/keysort.h"
 
+#include "common/Parallel.h"
 #include "data/buffer.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <exception>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,31 +32,6 @@ namespace {
 template <size_t S> struct Packed { unsigned char b[S]; };
 
 using Counts = std::array<uint32_t, 256>;
-
-// Runs `work(part)` for part 0 and 1, the second on a thread of its own when
-// `parts` is 2; the first error is rethrown once both have ended.
-template <class Work> void runParts(int parts, const Work& work) {
-    if (parts < 2) {
-        work(0);
-        return;
-    }
-    std::exception_ptr error;
-    std::thread second([&] {
-        try {
-            work(1);
-        } catch (...) {
-            error = std::current_exception();
-        }
-    });
-    try {
-        work(0);
-    } catch (...) {
-        second.join();
-        throw;
-    }
-    second.join();
-    if (error) std::rethrow_exception(error);
-}
 
 // One pass of the sort: the byte positions it reads as one digit, least
 // significant first. Each byte value present at a position stands for its
@@ -105,7 +79,7 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
 
     // The halves the work splits into when two threads share it.
     const size_t half = parts > 1 ? n / 2 : n;
-    auto rangeOf = [&](int part) {
+    auto rangeOf = [&](size_t part) {
         return part == 0 ? std::pair<size_t, size_t>{0, half} : std::pair<size_t, size_t>{half, n};
     };
 
@@ -118,9 +92,9 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
 
     // Which byte values stand at each position.
     std::vector<std::vector<Counts>> seen(2, std::vector<Counts>(positions.size()));
-    runParts(parts, [&](int part) {
+    kes::runJobs(size_t(parts), parts > 1, [&](size_t part) {
         auto [lo, hi] = rangeOf(part);
-        std::vector<Counts>& c = seen[static_cast<size_t>(part)];
+        std::vector<Counts>& c = seen[part];
         for (size_t i = lo; i < hi; ++i)
             for (size_t p = 0; p < positions.size(); ++p)
                 ++c[p][from[i].b[positions[p]]];
@@ -162,9 +136,9 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
         const Pass& pass = plan[q];
         std::array<std::vector<uint32_t>, 2> mine;
         if (parts > 1)
-            runParts(parts, [&](int part) {
+            kes::runJobs(size_t(parts), parts > 1, [&](size_t part) {
                 auto [lo, hi] = rangeOf(part);
-                std::vector<uint32_t>& c = mine[static_cast<size_t>(part)];
+                std::vector<uint32_t>& c = mine[part];
                 c.assign(pass.buckets, 0);
                 for (size_t i = lo; i < hi; ++i)
                     ++c[pass.digitOf(from[i].b)];
@@ -184,9 +158,9 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
             slot[1][v] = static_cast<uint32_t>(at);
             at += mine[1][v];
         }
-        runParts(parts, [&](int part) {
+        kes::runJobs(size_t(parts), parts > 1, [&](size_t part) {
             auto [lo, hi] = rangeOf(part);
-            uint32_t* s = slot[static_cast<size_t>(part)].data();
+            uint32_t* s = slot[part].data();
             const Rec* src = from;
             Rec* dst = to;
             for (size_t i = lo; i < hi; ++i)
@@ -209,7 +183,7 @@ void radixSort(ByteBuffer& records, size_t n, size_t len, size_t recnoBytes, boo
     out.keys.resize(n * len);
     out.recnos.resize(n);
     const unsigned char flip = descending ? 0xFF : 0x00;
-    runParts(parts, [&](int part) {
+    kes::runJobs(size_t(parts), parts > 1, [&](size_t part) {
         auto [lo, hi] = rangeOf(part);
         for (size_t i = lo; i < hi; ++i) {
             const Rec& r = from[i];
@@ -307,7 +281,7 @@ void KeySorter::sortInto(KeyEntries& out, bool descending, int threads) {
     const int parts = threads > 1 && n >= 2 ? 2 : 1;
     // Descending order is ascending order of the inverted bytes.
     if (descending)
-        runParts(parts, [&](int part) {
+        kes::runJobs(size_t(parts), parts > 1, [&](size_t part) {
             const size_t lo = part == 0 ? 0 : n / 2, hi = part == 0 && parts > 1 ? n / 2 : n;
             for (size_t i = lo; i < hi; ++i) {
                 unsigned char* r = reinterpret_cast<unsigned char*>(records_.data()) + i * stride_;

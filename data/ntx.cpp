@@ -5,25 +5,24 @@
 #include "data/ntx.h"
 
 #include "common/Date.h"
+#include "data/Coding.h"
 #include "data/Error.h"
 #include "data/IndexCheck.h"
+#include "data/IndexFile.h"
 #include "data/NumberText.h"
-#include "os/Coding.h"
-#include "os/Os.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 namespace xbase {
 namespace {
 
-using kes::coding::getLe16;
-using kes::coding::getLe32;
-using kes::coding::putLe16;
-using kes::coding::putLe32;
+using coding::getLe16;
+using coding::getLe32;
+using coding::putLe16;
+using coding::putLe32;
 
 // Header (page 0) offsets and the page layout.
 constexpr size_t kPageSize = 1024;
@@ -75,46 +74,12 @@ std::string headerText(const unsigned char* p, size_t size) {
                             "The index file " + path + " is damaged: " + problem + ".");
 }
 
-RawVector<unsigned char> readWholeFile(const std::string& path) {
-    switch (kes::os::fileKind(path)) {
-    case kes::os::FileKind::Missing:
-        throw EADSDatabaseError(AE_FILE_NOT_FOUND, "The index file " + path + " does not exist.");
-    case kes::os::FileKind::Regular:
-        break;
-    default:
-        throw EADSDatabaseError(AE_FILE_OPEN_FAILED,
-                                "The index file " + path + " is not a regular file.");
-    }
-    kes::os::File file;
-    kes::os::Status status = kes::os::File::openRead(path, file);
-    if (!status.ok())
-        throw EADSDatabaseError(AE_FILE_OPEN_FAILED, "The index file " + path +
-                                                         " cannot be opened: " + status.reason() +
-                                                         ".");
-    uint64_t size = 0;
-    RawVector<unsigned char> data;
-    status = file.size(size);
-    if (status.ok()) {
-        data.resize(static_cast<size_t>(size));
-        status = file.readAt(0, data.data(), data.size());
-    }
-    if (!status.ok())
-        throw EADSDatabaseError(AE_READ_FAILED, "The index file " + path + " cannot be read.");
-    return data;
-}
-
-std::string hex(uint64_t v) {
-    char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 // ---------------------------------------------------------------------------
 // Reading
 
 class TreeReader {
   public:
-    TreeReader(const std::string& path, const RawVector<unsigned char>& data, uint16_t keyLength,
+    TreeReader(const std::string& path, const IndexFileBytes& data, uint16_t keyLength,
                uint16_t maxItems, bool largeFile)
         : path_(path), data_(data), keyLength_(keyLength), itemSize_(keyLength + kItemHead),
           maxItems_(maxItems), largeFile_(largeFile), visited_(data.size() / kPageSize, 0) {}
@@ -124,12 +89,12 @@ class TreeReader {
     uint64_t pageOffset(uint32_t ref, const char* what) const {
         const uint64_t off = largeFile_ ? static_cast<uint64_t>(ref) * kPageSize : ref;
         if (off % kPageSize != 0)
-            corrupt(path_, std::string(what) + " offset " + hex(off) + " is not a multiple of " +
-                               std::to_string(kPageSize));
+            corrupt(path_, std::string(what) + " offset " + hexText(off) +
+                               " is not a multiple of " + std::to_string(kPageSize));
         if (off < kPageSize)
-            corrupt(path_, std::string(what) + " offset " + hex(off) + " points at the header");
+            corrupt(path_, std::string(what) + " offset " + hexText(off) + " points at the header");
         if (off + kPageSize > data_.size())
-            corrupt(path_, std::string(what) + " offset " + hex(off) +
+            corrupt(path_, std::string(what) + " offset " + hexText(off) +
                                " lies past the end of the file (" + std::to_string(data_.size()) +
                                " bytes): the file is truncated");
         return off;
@@ -150,13 +115,13 @@ class TreeReader {
             const uint64_t off = pageOffset(ref, what);
             unsigned char& seen = visited_[off / kPageSize];
             if (seen)
-                corrupt(path_, "the page at offset " + hex(off) +
+                corrupt(path_, "the page at offset " + hexText(off) +
                                    " is reached twice: the tree has a loop");
             seen = 1;
             const unsigned char* page = data_.data() + off;
             const uint16_t count = getLe16(page);
             if (count > maxItems_)
-                corrupt(path_, "the page at offset " + hex(off) + " holds " +
+                corrupt(path_, "the page at offset " + hexText(off) + " holds " +
                                    std::to_string(count) + " keys, more than the " +
                                    std::to_string(maxItems_) + " a page can hold");
             // The offset table has count + 1 entries: the items, then the slot
@@ -167,7 +132,7 @@ class TreeReader {
                 const size_t need = s < count ? itemSize_ : 4;
                 if (itemOff < tableEnd || itemOff + need > kPageSize)
                     corrupt(path_, "item " + std::to_string(s) + " of the page at offset " +
-                                       hex(off) + " lies outside the page (at " +
+                                       hexText(off) + " lies outside the page (at " +
                                        std::to_string(itemOff) + ")");
             }
             stack.push_back(Frame{page, off, count, 0});
@@ -178,7 +143,7 @@ class TreeReader {
             const uint32_t recno = getLe32(item + 4);
             if (recno == 0)
                 corrupt(path_, "key " + std::to_string(slot) + " of the page at offset " +
-                                   hex(f.offset) + " has record number 0");
+                                   hexText(f.offset) + " has record number 0");
             const unsigned char* key = item + kItemHead;
             if (unique && lastKey && std::memcmp(lastKey, key, keyLength_) == 0) return;
             keys.insert(keys.end(), key, key + keyLength_);
@@ -211,7 +176,7 @@ class TreeReader {
 
   private:
     const std::string& path_;
-    const RawVector<unsigned char>& data_;
+    const IndexFileBytes& data_;
     size_t keyLength_;
     size_t itemSize_;
     uint16_t maxItems_;
@@ -390,7 +355,7 @@ std::string fitted(std::string s, size_t length) {
 } // namespace
 
 NtxInfo readNtx(const std::string& path, KeyEntries& out) {
-    const RawVector<unsigned char> data = readWholeFile(path);
+    const IndexFileBytes data = readIndexFile(path);
     if (data.size() < kPageSize)
         corrupt(path, "the file has " + std::to_string(data.size()) +
                           " bytes, less than its 1024-byte header");
@@ -398,11 +363,11 @@ NtxInfo readNtx(const std::string& path, KeyEntries& out) {
 
     const uint16_t signature = getLe16(h + kOffSignature);
     if (signature & kFlagCompound)
-        corrupt(path, "it is a multi-tag index (signature " + hex(signature) +
+        corrupt(path, "it is a multi-tag index (signature " + hexText(signature) +
                           "), not a single-key NTX file");
     if ((signature & ~kFlagKnown) != 0 ||
         ((signature & kFlagDefault) != kFlagDefault && signature != kFlagOldDefault))
-        corrupt(path, "the signature " + hex(signature) + " is not that of an NTX index");
+        corrupt(path, "the signature " + hexText(signature) + " is not that of an NTX index");
     const bool largeFile = (signature & kFlagLargeFile) != 0;
 
     NtxInfo info;
@@ -515,15 +480,8 @@ void writeNtx(const std::string& path, const NtxInfo& info, const KeyEntries& en
     putText(h + kOffTagName, info.tagName);
 
     // The complete file replaces the old one at once: readers see the old
-    // file or the new one, never a part. What a killed run left beside it
-    // goes first.
-    kes::os::removeStaleTemporaries(path);
-    const kes::os::Status written = kes::os::writeFileReplacing(
-        path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
-    if (!written.ok())
-        throw EADSDatabaseError(
-            written.kind() == kes::os::ErrorKind::NotFound ? AE_CREATE_FAILED : AE_WRITE_FAILED,
-            "The index file " + path + " cannot be written: " + written.reason() + ".");
+    // file or the new one, never a part.
+    writeIndexFile(path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
 }
 
 std::string ntxKey(const Value& value, uint16_t keyLength, uint16_t keyDecimals) {

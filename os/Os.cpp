@@ -1,4 +1,5 @@
-// The platform-independent part of the OS layer: replacing a file whole,
+// The platform-independent part of the OS layer: File's life (moves, lock
+// release and close over the platform's handle), replacing a file whole,
 // copying, reading a whole file, and the temporaries of the replace routine.
 #include "os/Os.h"
 
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <random>
+#include <utility>
 
 namespace kes::os {
 
@@ -56,6 +58,45 @@ std::string randomPart() {
 }
 
 } // namespace
+
+// File ----------------------------------------------------------------------
+
+File::~File() {
+    close();
+}
+
+File::File(File&& other) noexcept
+    : handle_(std::exchange(other.handle_, detail::kNoHandle)),
+      locked_(std::exchange(other.locked_, false)), path_(std::move(other.path_)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = std::exchange(other.handle_, detail::kNoHandle);
+        locked_ = std::exchange(other.locked_, false);
+        path_ = std::move(other.path_);
+    }
+    return *this;
+}
+
+bool File::isOpen() const {
+    return handle_ != detail::kNoHandle;
+}
+
+void File::unlock() {
+    if (locked_ && isOpen()) detail::releaseLock(handle_);
+    locked_ = false;
+}
+
+Status File::close() {
+    if (!isOpen()) return Status();
+    // The lock goes before the handle: Windows releases a lock only some
+    // time after its handle closes, and the next open must find it free.
+    unlock();
+    return detail::closeHandle(std::exchange(handle_, detail::kNoHandle), path_);
+}
+
+// Replacing a file whole ------------------------------------------------------
 
 ReplacingWriter::~ReplacingWriter() {
     abort();
@@ -198,7 +239,7 @@ bool isReplacementTemporary(std::string_view name, std::string_view targetName) 
     return true;
 }
 
-int removeStaleTemporaries(const std::string& target) {
+int removeStaleReplacementTemporaries(const std::string& target) {
     const std::string directory = directoryPart(target);
     const std::string targetName = target.substr(directory.size());
     std::vector<std::string> names;

@@ -176,7 +176,7 @@ class ReplacingWriter {
 bool isReplacementTemporary(std::string_view name, std::string_view targetName);
 // Removes temporary files that an interrupted replacement of `target` left
 // beside it (any letter case of the target's name). Returns how many went.
-int removeStaleTemporaries(const std::string& target);
+int removeStaleReplacementTemporaries(const std::string& target);
 
 // Memory for large growing buffers, straight from the system: zero-filled,
 // page-aligned, grown without copying where the platform can.

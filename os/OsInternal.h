@@ -1,11 +1,31 @@
-// What the shared part of the OS layer needs from each platform's part.
+// What the shared part of the OS layer and each platform's part need from
+// each other: File's handle, and the few calls that differ by platform.
 #pragma once
 
 #include "os/Os.h"
 
+#include <cstdint>
 #include <string>
 
 namespace kes::os::detail {
+
+// File's handle when no file is open.
+inline constexpr intptr_t kNoHandle = -1;
+
+// What each platform's part may do to a File.
+struct FileAccess {
+    static void assign(File& file, intptr_t handle, const std::string& path) {
+        file.handle_ = handle;
+        file.locked_ = false;
+        file.path_ = path;
+    }
+    static intptr_t handle(const File& file) { return file.handle_; }
+};
+
+// Releases the lock taken through `handle`.
+void releaseLock(intptr_t handle);
+// Closes `handle`; a failure names `path`.
+Status closeHandle(intptr_t handle, const std::string& path);
 
 // Flushes the folder that holds `path`, so that a rename in it is on the
 // disk too. Does nothing where the platform offers no such thing.

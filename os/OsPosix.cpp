@@ -28,17 +28,6 @@ extern char** environ;
 
 namespace kes::os {
 
-namespace detail {
-struct FileAccess {
-    static void assign(File& file, int fd, const std::string& path) {
-        file.handle_ = fd;
-        file.locked_ = false;
-        file.path_ = path;
-    }
-    static intptr_t handle(const File& file) { return file.handle_; }
-};
-} // namespace detail
-
 namespace {
 
 ErrorKind kindOf(int error) {
@@ -115,28 +104,6 @@ void adoptPermissions(File& replacement, const std::string& target) {
 
 // File ----------------------------------------------------------------------
 
-File::~File() {
-    close();
-}
-
-File::File(File&& other) noexcept
-    : handle_(other.handle_), locked_(other.locked_), path_(std::move(other.path_)) {
-    other.handle_ = -1;
-    other.locked_ = false;
-}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        locked_ = other.locked_;
-        path_ = std::move(other.path_);
-        other.handle_ = -1;
-        other.locked_ = false;
-    }
-    return *this;
-}
-
 Status File::openRead(const std::string& path, File& out) {
     return openWith(path, O_RDONLY, out, "open");
 }
@@ -155,10 +122,6 @@ Status File::openOrCreate(const std::string& path, File& out) {
 
 Status File::createOrTruncate(const std::string& path, File& out) {
     return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, out, "create");
-}
-
-bool File::isOpen() const {
-    return handle_ >= 0;
 }
 
 Status File::readAt(uint64_t offset, void* buffer, size_t size) const {
@@ -237,19 +200,18 @@ Status File::lock(LockKind kind) {
     return Status();
 }
 
-void File::unlock() {
-    if (locked_ && handle_ >= 0) ::flock(fdOf(handle_), LOCK_UN);
-    locked_ = false;
+namespace detail {
+
+void releaseLock(intptr_t handle) {
+    ::flock(fdOf(handle), LOCK_UN);
 }
 
-Status File::close() {
-    if (handle_ < 0) return Status();
-    unlock();
-    const int rc = ::close(fdOf(handle_));
-    handle_ = -1;
-    if (rc != 0 && errno != EINTR) return failure("Cannot close " + path_);
+Status closeHandle(intptr_t handle, const std::string& path) {
+    if (::close(fdOf(handle)) != 0 && errno != EINTR) return failure("Cannot close " + path);
     return Status();
 }
+
+} // namespace detail
 
 // Files and folders -----------------------------------------------------------
 

@@ -22,17 +22,6 @@
 
 namespace kes::os {
 
-namespace detail {
-struct FileAccess {
-    static void assign(File& file, HANDLE handle, const std::string& path) {
-        file.handle_ = reinterpret_cast<intptr_t>(handle);
-        file.locked_ = false;
-        file.path_ = path;
-    }
-    static intptr_t handle(const File& file) { return file.handle_; }
-};
-} // namespace detail
-
 namespace {
 
 // The lock is one byte far beyond any data: Windows locks are mandatory for
@@ -133,7 +122,7 @@ Status openWith(const std::string& path, DWORD access, DWORD disposition, DWORD 
                 .withReason("it is a folder");
         return failure(std::string("Cannot ") + verb + " " + path, error);
     }
-    detail::FileAccess::assign(out, h, path);
+    detail::FileAccess::assign(out, reinterpret_cast<intptr_t>(h), path);
     return Status();
 }
 
@@ -162,28 +151,6 @@ void adoptPermissions(File&, const std::string&) {}
 
 // File ----------------------------------------------------------------------
 
-File::~File() {
-    close();
-}
-
-File::File(File&& other) noexcept
-    : handle_(other.handle_), locked_(other.locked_), path_(std::move(other.path_)) {
-    other.handle_ = -1;
-    other.locked_ = false;
-}
-
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        locked_ = other.locked_;
-        path_ = std::move(other.path_);
-        other.handle_ = -1;
-        other.locked_ = false;
-    }
-    return *this;
-}
-
 Status File::openRead(const std::string& path, File& out) {
     return openWith(path, GENERIC_READ, OPEN_EXISTING, 0, out, "open");
 }
@@ -204,10 +171,6 @@ Status File::openOrCreate(const std::string& path, File& out) {
 
 Status File::createOrTruncate(const std::string& path, File& out) {
     return openWith(path, GENERIC_WRITE, CREATE_ALWAYS, 0, out, "create");
-}
-
-bool File::isOpen() const {
-    return handle_ != -1;
 }
 
 Status File::readAt(uint64_t offset, void* buffer, size_t size) const {
@@ -291,24 +254,19 @@ Status File::lock(LockKind kind) {
     return Status();
 }
 
-void File::unlock() {
-    if (locked_ && handle_ != -1) {
-        OVERLAPPED o = at(kLockOffset);
-        UnlockFileEx(handleOf(handle_), 0, 1, 0, &o);
-    }
-    locked_ = false;
+namespace detail {
+
+void releaseLock(intptr_t handle) {
+    OVERLAPPED o = at(kLockOffset);
+    UnlockFileEx(handleOf(handle), 0, 1, 0, &o);
 }
 
-Status File::close() {
-    if (handle_ == -1) return Status();
-    // Windows releases a lock some time after the handle closes; released
-    // here, it is free at once for the next open.
-    unlock();
-    const BOOL ok = CloseHandle(handleOf(handle_));
-    handle_ = -1;
-    if (!ok) return failure("Cannot close " + path_);
+Status closeHandle(intptr_t handle, const std::string& path) {
+    if (!CloseHandle(handleOf(handle))) return failure("Cannot close " + path);
     return Status();
 }
+
+} // namespace detail
 
 // Files and folders -----------------------------------------------------------
 

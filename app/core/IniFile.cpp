@@ -237,7 +237,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
         out += l.text + l.ending;
     // The whole file is replaced at once: the old one stays whole when anything
     // fails. What a killed run left beside it goes first.
-    kes::os::removeStaleTemporaries(path_);
+    kes::os::removeStaleReplacementTemporaries(path_);
     if (!kes::os::writeFileReplacing(path_, out).ok())
         throw std::runtime_error("Unable to write to " + path_);
 }

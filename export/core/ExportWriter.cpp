@@ -2,8 +2,9 @@
 #include "export/core/UploadPath.h"
 
 #include "common/CodePage.h"
+#include "common/Parallel.h"
 #include "common/Paths.h"
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
 
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <exception>
 #include <optional>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -46,32 +46,13 @@ class BusyCursor {
 // Writes a table's indexes on a thread of its own while the caller reads the
 // table in natural order. wait() passes on the thread's error; the end of
 // its life waits too, and drops the error.
-class IndexWriter {
+class IndexWriter : public kes::BackgroundTask {
   public:
     explicit IndexWriter(TAdsTable& table)
-        : thread_([this, &table] {
-              try {
-                  kes::StepTimer step("staging index");
-                  table.WriteIndexes();
-              } catch (...) {
-                  error_ = std::current_exception();
-              }
+        : kes::BackgroundTask([&table] {
+              kes::StepTimer step("staging index");
+              table.WriteIndexes();
           }) {}
-    ~IndexWriter() { join(); }
-    IndexWriter(const IndexWriter&) = delete;
-    IndexWriter& operator=(const IndexWriter&) = delete;
-
-    void wait() {
-        join();
-        if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-    }
-
-  private:
-    void join() {
-        if (thread_.joinable()) thread_.join();
-    }
-    std::exception_ptr error_; // before the thread, which may set it at once
-    std::thread thread_;
 };
 
 // A stored date's text: a valid date is its own text; an empty or
@@ -88,18 +69,10 @@ std::string_view dateText(std::string_view stored) {
 // reads it.
 int64_t wholeNumber(const TField& field, const xbase::FieldDef& def, const char* record,
                     uint32_t recno) {
-    if (def.type == 'N' || def.type == 'F') {
-        const char* p = record + def.offset;
-        const char* end = p + def.length;
-        while (p < end && *p == ' ')
-            ++p;
-        if (p < end && end - p <= 15) {
-            int64_t value = 0;
-            for (; p < end && *p >= '0' && *p <= '9'; ++p)
-                value = value * 10 + (*p - '0');
-            if (p == end) return value;
-        }
-    }
+    int64_t value;
+    if ((def.type == 'N' || def.type == 'F') &&
+        kes::parseDigits(kes::trimLeft(std::string_view(record + def.offset, def.length)), value))
+        return value;
     return field.At(recno).AsInteger();
 }
 
@@ -169,29 +142,7 @@ class Stager {
     struct Digits {
         char bytes[10 * 24];
         size_t size = 0;
-        void add(int64_t value, int width) {
-            if (width == 2 && value >= 0 && value < 100) { // a subscore
-                bytes[size++] = static_cast<char>('0' + value / 10);
-                bytes[size++] = static_cast<char>('0' + value % 10);
-                return;
-            }
-            if (value < 0 || value >= 100000000) {
-                const std::string text = ZeroPad(value, width);
-                std::memcpy(bytes + size, text.data(), text.size());
-                size += text.size();
-                return;
-            }
-            char digits[8];
-            int n = 0;
-            do {
-                digits[n++] = static_cast<char>('0' + value % 10);
-                value /= 10;
-            } while (value > 0);
-            for (int i = n; i < width; ++i)
-                bytes[size++] = '0';
-            while (n > 0)
-                bytes[size++] = digits[--n];
-        }
+        void add(int64_t value, int width) { size += kes::zeroPadInto(bytes + size, value, width); }
         std::string_view view() const { return std::string_view(bytes, size); }
     };
 
@@ -243,7 +194,7 @@ class Stager {
     void putText(std::string_view text, char* to, const xbase::FieldDef& target) {
         char* out = to + target.offset;
         if (kes::isAscii(text)) {
-            // An empty text may have no bytes at all to copy from.
+            // An empty text (an empty date) may point nowhere: nothing is copied from it.
             if (!text.empty())
                 std::memcpy(out, text.data(), std::min<size_t>(text.size(), target.length));
             return;
@@ -399,22 +350,8 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                         stageRows(stager, area, first, first, end, true);
                     } else {
                         const int middle = first + (end - first) / 2;
-                        std::exception_ptr failure;
-                        std::thread other([&] {
-                            try {
-                                stageRows(second, area, first, middle, end, false);
-                            } catch (...) {
-                                failure = std::current_exception();
-                            }
-                        });
-                        try {
-                            stageRows(stager, area, first, first, middle, true);
-                        } catch (...) {
-                            other.join();
-                            throw;
-                        }
-                        other.join();
-                        if (failure) std::rethrow_exception(failure);
+                        kes::runBoth([&] { stageRows(stager, area, first, first, middle, true); },
+                                     [&] { stageRows(second, area, first, middle, end, false); });
                     }
                     AdsTable6.CommitAppended(static_cast<size_t>(end - first));
                 }

@@ -364,7 +364,7 @@ void TCSVExport::writeLine(const std::string& bytes) {
 bool TCSVExport::OpenOutput() {
     try {
         // Leftovers of a killed run go first.
-        if (ReplaceWhenComplete) kes::removeStaleTemporaries(OutputFile);
+        if (ReplaceWhenComplete) kes::removeStaleNumberedAndReplacementTemporaries(OutputFile);
         directWritten_ = 0;
         const kes::os::Status opened = ReplaceWhenComplete
                                            ? replacement_.open(OutputFile)

@@ -1,8 +1,9 @@
 #include "prep/core/Gather.h"
 
 #include "common/CodePage.h"
+#include "common/Parallel.h"
 #include "common/Paths.h"
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 #include "common/Text.h"
 #include "data/OpenTableWithRetry.h"
 #include "os/Os.h"
@@ -18,7 +19,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -129,21 +129,6 @@ std::string textBytes(const FieldSpan& field, std::string_view text, kes::CodePa
     return bytes.substr(1);
 }
 
-// A numeric field's value when its text is blanks followed by digits alone,
-// the usual case; -1 for anything else.
-int64_t plainWholeNumber(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
-    if (i == text.size() || text.size() - i > 18) return -1;
-    int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return -1;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
-
 // SsnToId of a plain ASCII SSN straight into the ID field: its characters
 // 1-3, 5-6 and 8-11, cut to the field and padded with blanks.
 void putAsciiId(char* field, size_t length, std::string_view ssn) {
@@ -152,23 +137,6 @@ void putAsciiId(char* field, size_t length, std::string_view ssn) {
         for (size_t i = from; i < from + count && i < ssn.size() && n < length; ++i)
             field[n++] = ssn[i];
     std::memset(field + n, ' ', length - n);
-}
-
-// ZeroPad of a value of 0 or more straight into a text field, cut to the
-// field and padded with blanks.
-void putZeroPadded(char* field, size_t length, int64_t value, size_t width) {
-    char digits[24];
-    size_t n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    while (n < width)
-        digits[n++] = '0';
-    size_t out = 0;
-    for (; out < n && out < length; ++out)
-        field[out] = digits[n - 1 - out];
-    std::memset(field + out, ' ', length - out);
 }
 
 // What a testing code does to the records that carry it. The code tables do
@@ -528,18 +496,19 @@ void Gathering::processRecords() {
                         std::memcpy(record + testScore.offset, rule.testScore.data(),
                                     testScore.length);
                     } else {
+                        // The points straight from the field's digits, the
+                        // usual case; through the field when it holds more.
                         const FieldSpan& points = rule.scoreCode ? score : correct;
-                        const int64_t value = plainWholeNumber(
-                            std::string_view(record + points.offset, points.length));
-                        if (value >= 0)
-                            putZeroPadded(record + testScore.offset, testScore.length, value, 4);
-                        else
-                            putText(
-                                record, testScore,
-                                ZeroPad(
-                                    (rule.scoreCode ? scoreField : correctField).At(r).AsInteger(),
-                                    4),
-                                cp);
+                        int64_t value;
+                        if (!kes::parseDigits(kes::trimLeft(std::string_view(record + points.offset,
+                                                                             points.length)),
+                                              value))
+                            value = (rule.scoreCode ? scoreField : correctField).At(r).AsInteger();
+                        char text[kes::kLongestWholeNumber];
+                        const size_t n =
+                            std::min(kes::zeroPadInto(text, value, 4), testScore.length);
+                        std::memcpy(record + testScore.offset, text, n);
+                        std::memset(record + testScore.offset + n, ' ', testScore.length - n);
                     }
                 }
             }
@@ -577,22 +546,8 @@ void Gathering::processRecords() {
             pass(1, recordCount, halves[0], &halves[1]);
         } else {
             const uint32_t middle = recordCount / 2;
-            std::exception_ptr error;
-            std::thread second([&] {
-                try {
-                    pass(middle + 1, recordCount, halves[1], nullptr);
-                } catch (...) {
-                    error = std::current_exception();
-                }
-            });
-            try {
-                pass(1, middle, halves[0], &halves[1]);
-            } catch (...) {
-                second.join();
-                throw;
-            }
-            second.join();
-            if (error) std::rethrow_exception(error);
+            kes::runBoth([&] { pass(1, middle, halves[0], &halves[1]); },
+                         [&] { pass(middle + 1, recordCount, halves[1], nullptr); });
             op_.SetProgress(static_cast<int>(recordCount));
         }
         for (const Half& half : halves) {

@@ -18,7 +18,7 @@ namespace {
 std::string copyOver(const std::string& from, const std::string& to) {
     const std::string source = kes::resolveCaseInsensitive(from);
     if (source.empty() || !kes::fileExists(source)) return from + " does not exist";
-    kes::os::removeStaleTemporaries(to);
+    kes::os::removeStaleReplacementTemporaries(to);
     const kes::os::Status status = kes::os::copyFileReplacing(source, to);
     return status.ok() ? std::string() : status.reason();
 }

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -19,11 +21,63 @@ TEST(ZeroPad, PadsInFrontOfTheSignAndNeverShortens) {
         int width;
         const char* expected;
     } cases[] = {
-        {7, 4, "0007"}, {512, 4, "0512"}, {-5, 4, "00-5"}, {12345, 4, "12345"},
-        {0, 3, "000"},  {12, 3, "012"},   {7, 0, "7"},     {-1234, 4, "-1234"},
+        {7, 4, "0007"},
+        {512, 4, "0512"},
+        {-5, 4, "00-5"},
+        {12345, 4, "12345"},
+        {0, 3, "000"},
+        {12, 3, "012"},
+        {7, 0, "7"},
+        {7, -3, "7"},
+        {-1234, 4, "-1234"},
+        {0, 25, "0000000000000000000000000"},
+        {999999999999999999, 18, "999999999999999999"},
+        {1000000000000000000, 18, "1000000000000000000"},
+        {5, 18, "000000000000000005"},
+        {INT64_MAX, 4, "9223372036854775807"},
+        {INT64_MIN, 4, "-9223372036854775808"},
+        {INT64_MIN, 22, "00-9223372036854775808"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(ZeroPad(c.value, c.width), c.expected) << c.value;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.value) + " width " + std::to_string(c.width));
+        EXPECT_EQ(ZeroPad(c.value, c.width), c.expected);
+        // The buffer form writes the same bytes and nothing beyond them.
+        char buffer[40];
+        std::memset(buffer, '#', sizeof buffer);
+        const size_t n = kes::zeroPadInto(buffer, c.value, c.width);
+        EXPECT_EQ(std::string(buffer, n), c.expected);
+        EXPECT_EQ(buffer[n], '#');
+    }
+}
+
+TEST(ParseDigits, ReadsDigitsAloneAndNothingElse) {
+    constexpr int64_t kRefused = -1;
+    struct Case {
+        const char* text;
+        int64_t expected;
+    } cases[] = {
+        {"0042", 42},
+        {"7", 7},
+        {"0", 0},
+        {"999999999999999999", 999999999999999999}, // 18 digits, the most
+        {"1000000000000000000", kRefused},          // 19
+        {"", kRefused},
+        {" 42", kRefused},
+        {"42 ", kRefused},
+        {"4 2", kRefused},
+        {"-5", kRefused},
+        {"+5", kRefused},
+        {"4.2", kRefused},
+        {"/", kRefused}, // the bytes either side of the digits
+        {":", kRefused},
+        {"\xB2", kRefused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        int64_t value = kRefused;
+        EXPECT_EQ(kes::parseDigits(c.text, value), c.expected != kRefused);
+        EXPECT_EQ(value, c.expected); // untouched when refused
+    }
 }
 
 TEST(SsnToId, DropsTheHyphensAndToleratesShortTexts) {

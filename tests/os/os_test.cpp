@@ -1,4 +1,3 @@
-#include "os/Coding.h"
 #include "os/Os.h"
 
 #include <gtest/gtest.h>
@@ -166,7 +165,7 @@ TEST_F(OsTest, StaleTemporariesOfOneTargetAreRemoved) {
          {"T.DBF", "T.DBF.kes-ab12cd.tmp", "t.dbf.kes-zz99zz.tmp", "T.DBF.kes-ab1.tmp",
           "T.DBF.kes-AB34CD.tmp", "U.DBF.kes-ab12cd.tmp", "T.DBF.kes-ab12cd.tmp.keep"})
         put(name, "x");
-    EXPECT_EQ(os::removeStaleTemporaries(path("T.DBF")), 2);
+    EXPECT_EQ(os::removeStaleReplacementTemporaries(path("T.DBF")), 2);
     EXPECT_EQ(names(),
               (std::vector<std::string>{"T.DBF", "T.DBF.kes-AB34CD.tmp", "T.DBF.kes-ab1.tmp",
                                         "T.DBF.kes-ab12cd.tmp.keep", "U.DBF.kes-ab12cd.tmp"}));
@@ -243,6 +242,46 @@ TEST_F(OsTest, LocksConflictBetweenOpensAndProcesses) {
     EXPECT_TRUE(after.lock(os::LockKind::Exclusive).ok());
 }
 
+// A File's handle and lock travel with it when it moves; the one moved from
+// is closed, and a File given another closes its own first (its lock free).
+TEST_F(OsTest, MovesCarryTheHandleAndTheLock) {
+    put("a", "a");
+    put("b", "b");
+    auto exclusiveTaken = [&](const char* name) {
+        os::File probe;
+        EXPECT_TRUE(os::File::openRead(path(name), probe).ok());
+        return probe.lock(os::LockKind::Exclusive).ok();
+    };
+    os::File first;
+    ASSERT_TRUE(os::File::openRead(path("a"), first).ok());
+    ASSERT_TRUE(first.lock(os::LockKind::Exclusive).ok());
+
+    os::File moved(std::move(first));
+    EXPECT_FALSE(first.isOpen());
+    EXPECT_FALSE(first.locked());
+    EXPECT_TRUE(first.close().ok()); // closing a closed file does nothing
+    EXPECT_TRUE(moved.isOpen());
+    EXPECT_TRUE(moved.locked());
+    EXPECT_EQ(moved.path(), path("a"));
+    char byte = 0;
+    EXPECT_TRUE(moved.readAt(0, &byte, 1).ok());
+    EXPECT_EQ(byte, 'a');
+    EXPECT_FALSE(exclusiveTaken("a")); // still held, through the new owner
+
+    os::File other;
+    ASSERT_TRUE(os::File::openRead(path("b"), other).ok());
+    ASSERT_TRUE(other.lock(os::LockKind::Exclusive).ok());
+    other = std::move(moved); // b is closed and its lock let go
+    EXPECT_TRUE(exclusiveTaken("b"));
+    EXPECT_FALSE(exclusiveTaken("a"));
+    EXPECT_TRUE(other.readAt(0, &byte, 1).ok());
+    EXPECT_EQ(byte, 'a');
+
+    EXPECT_TRUE(other.close().ok());
+    EXPECT_FALSE(other.isOpen());
+    EXPECT_TRUE(exclusiveTaken("a"));
+}
+
 TEST_F(OsTest, ProgramsRunWithoutAShell) {
     const std::string probe = os::executableDirectory() + KES_LOCK_PROBE_NAME;
     put("with space & 'quote'", "x");
@@ -300,26 +339,6 @@ TEST_F(OsTest, FileKindsAndMissingFiles) {
     EXPECT_EQ(os::removeFile(path("absent")).kind(), os::ErrorKind::NotFound);
     EXPECT_TRUE(os::removeFile(path("file")).ok());
     EXPECT_EQ(os::fileKind(path("file")), os::FileKind::Missing);
-}
-
-TEST(Coding, LittleAndBigEndianRoundTrip) {
-    unsigned char b[8];
-    kes::coding::putLe16(b, 0xBEEF);
-    EXPECT_EQ(b[0], 0xEF);
-    EXPECT_EQ(kes::coding::getLe16(b), 0xBEEF);
-    kes::coding::putLe32(b, 0x89ABCDEFu);
-    EXPECT_EQ(b[0], 0xEF);
-    EXPECT_EQ(b[3], 0x89);
-    EXPECT_EQ(kes::coding::getLe32(b), 0x89ABCDEFu);
-    kes::coding::putLe64(b, 0x0123456789ABCDEFull);
-    EXPECT_EQ(b[7], 0x01);
-    EXPECT_EQ(kes::coding::getLe64(b), 0x0123456789ABCDEFull);
-    kes::coding::putBe32(b, 0x89ABCDEFu);
-    EXPECT_EQ(b[0], 0x89);
-    EXPECT_EQ(kes::coding::getBe32(b), 0x89ABCDEFu);
-    char c[2];
-    kes::coding::putLe16(c, 0xFF80);
-    EXPECT_EQ(kes::coding::getLe16(c), 0xFF80); // signed char storage reads back unsigned
 }
 
 TEST(LocalTime, BreaksAMomentDown) {

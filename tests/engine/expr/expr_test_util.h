@@ -28,6 +28,7 @@ struct Layout {
         f.offset = recordLength;
         f.length = length;
         f.decimals = decimals;
+        f.form = xbase::fieldFormOf(type, length, 0x30); // as a Visual FoxPro table has it
         recordLength += length;
         fields.push_back(f);
         return *this;

@@ -6,6 +6,7 @@
 #include "common/CodePage.h"
 #include "data/AdsTable.h"
 #include "data/dbf.h"
+#include "data/expr.h"
 #include "os/Os.h"
 
 #include <cmath>
@@ -182,12 +183,13 @@ std::string le64(double v) {
 } // namespace
 
 TEST(DbfVersions, ReadsDbaseClipperAndFoxProHeadersWithOtherFieldTypes) {
-    // C, D, L, N are read; F, I, B, M, T are tolerated. 0x30/0x31 carry the
-    // Visual FoxPro back-link after the field terminator.
+    // C, D, L, N, F, I and T are read; M is tolerated. B is a double in a
+    // Visual FoxPro table (0x30 to 0x32, which carry the back-link after the
+    // field terminator) and a binary memo elsewhere, whose bytes are not read.
     struct Case {
         uint8_t version;
         size_t backlink;
-    } cases[] = {{0x03, 0}, {0x83, 0}, {0xF5, 0}, {0x30, 263}, {0x31, 263}};
+    } cases[] = {{0x03, 0}, {0x83, 0}, {0x8B, 0}, {0xF5, 0}, {0x30, 263}, {0x31, 263}, {0x32, 263}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.version);
         TempDir tmp;
@@ -221,6 +223,20 @@ TEST(DbfVersions, ReadsDbaseClipperAndFoxProHeadersWithOtherFieldTypes) {
         EXPECT_EQ(t.FieldByName("COUNT").AsInteger(), 42);
         EXPECT_EQ(t.FieldByName("NOTES").AsString(), ""); // memo contents are not read
         EXPECT_EQ(t.FieldByName("STAMP").DataType(), ftDateTime);
+        EXPECT_EQ(t.FieldByName("STAMP").AsDateTime().toYyyymmdd(), "20060915");
+        EXPECT_EQ(t.FieldByName("STAMP").AsString(), "09/15/2006 00:00:00");
+        const bool visualFoxPro = c.version >= 0x30 && c.version <= 0x32;
+        const TField& dbl = t.FieldByName("DBL");
+        EXPECT_EQ(dbl.DataType(), visualFoxPro ? ftFloat : ftBlob);
+        EXPECT_EQ(dbl.AsFloat(), visualFoxPro ? 1.5 : 0);
+        EXPECT_EQ(dbl.AsString(), visualFoxPro ? "1.5" : "");
+        try {
+            const auto e = xbase::Expression::compile("DBL * 2", t.FieldDefs(), t.CodePage());
+            EXPECT_TRUE(visualFoxPro);
+            EXPECT_EQ(e.evaluate(xbase::RecordView{t.File().record(1), 1}).num, 3);
+        } catch (const EADSDatabaseError& e) {
+            EXPECT_FALSE(visualFoxPro) << e.what();
+        }
     }
 }
 

@@ -1,4 +1,4 @@
-#include "common/StepTimes.h"
+#include "common/StepTimer.h"
 
 #include "os/Os.h"
 

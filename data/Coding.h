@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace kes::coding {
+namespace xbase::coding {
 
 template <class Byte> uint16_t getLe16(const Byte* p) {
     return static_cast<uint16_t>(static_cast<uint8_t>(p[0]) |
@@ -50,4 +50,4 @@ template <class Byte> void putBe32(Byte* p, uint32_t v) {
         p[3 - i] = static_cast<Byte>((v >> (8 * i)) & 0xFF);
 }
 
-} // namespace kes::coding
+} // namespace xbase::coding
