@@ -7,6 +7,7 @@
 // The program is three steps: the command line becomes the choices of a
 // PreparationPlan (app/core), the plan is checked, and a Preparation runs it
 // with a TerminalOperator for everything it has to say.
+#include "app/Version.h"
 #include "app/core/IniFile.h"
 #include "app/core/Preparation.h"
 #include "app/core/PreparationHistory.h"
@@ -87,6 +88,7 @@ beside the executable (or the file given with --ini):
                     with its size and SHA-256 checksum, and whether it was
                     prepared or why not
   --help            this text
+  --version         the program's version
 
 On success the last line names the upload file and the number of records
 written to it.
@@ -134,6 +136,7 @@ const OptionSpec kOptions[] = {
     {"fields", ValueUse::Required},        {"records", ValueUse::Required},
     {"output", ValueUse::Required},        {"help", ValueUse::None},
     {"layout-report", ValueUse::Required}, {"history", ValueUse::Optional},
+    {"version", ValueUse::None},
 };
 
 class CommandLine {
@@ -440,6 +443,10 @@ int main(int argc, char** nativeArgv) {
     PreparationPlan plan;
     try {
         const CommandLine cl = CommandLine::parse(argc, argv);
+        if (cl.has("version")) {
+            std::cout << "kesprep-batch (KesPrep) " KES_VERSION "\n";
+            return kExitPrepared;
+        }
         if (cl.has("help")) {
             std::cout << kUsage;
             return kExitPrepared;

@@ -405,8 +405,15 @@ TEST_F(BatchTest, HelpExplainsEveryOption) {
     RunResult r = run("--help");
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"--ini", "--data", "--period", "--set", "--dates", "--layout",
-                               "--fields", "--records", "--output", "Exit status"})
+                               "--fields", "--records", "--output", "--version", "Exit status"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+TEST_F(BatchTest, VersionIsTheProjectsVersion) {
+    RunResult r = run("--version");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "kesprep-batch (KesPrep) " KES_TEST_PROJECT_VERSION "\n");
+    EXPECT_EQ(r.err, "");
 }
 
 } // namespace
