@@ -45,7 +45,9 @@ KESTABLE, selects every record in SSN order and writes the upload file, as the
 automatic preparation window's "Prepare Export File" does.
 
 Every option left out takes its value from the settings file KesPrep.ini
-beside the executable (or the file given with --ini):
+(or the file given with --ini). It lies beside the program; a copy installed
+on Linux keeps it in $XDG_CONFIG_HOME/kesprep/, or ~/.config/kesprep/ when that
+is not set. This copy's settings file: {settings}
 
   --ini FILE        the settings file to read
   --data DIR        the data directory of the testing system
@@ -112,7 +114,8 @@ bool stdoutIsTerminal() {
     return kes::os::stdoutIsTerminal();
 }
 
-// The settings file lies beside the program, wherever it was started from.
+// The folder the program runs from; SettingsFilePath says where the settings
+// file lies for it.
 std::string executableDir(const char* argv0) {
     const std::string dir = kes::os::executableDirectory();
     return dir.empty() ? kes::directoryOf(argv0 ? argv0 : "") : dir;
@@ -447,14 +450,17 @@ int main(int argc, char** nativeArgv) {
             std::cout << "kesprep-batch (KesPrep) " KES_VERSION "\n";
             return kExitPrepared;
         }
+        const std::string ownSettingsFile =
+            SettingsFilePath(executableDir(argc > 0 ? argv[0] : nullptr));
         if (cl.has("help")) {
-            std::cout << kUsage;
+            std::string usage = kUsage;
+            const std::string slot = "{settings}";
+            usage.replace(usage.find(slot), slot.size(), ownSettingsFile);
+            std::cout << usage;
             return kExitPrepared;
         }
         const PlanChoices choices = choicesFrom(cl);
-        const std::string settingsFile =
-            cl.value("ini") ? *cl.value("ini")
-                            : SettingsFilePath(executableDir(argc > 0 ? argv[0] : nullptr));
+        const std::string settingsFile = cl.value("ini") ? *cl.value("ini") : ownSettingsFile;
         if (cl.has("ini") && !kes::fileExists(settingsFile))
             throw UsageError("--ini: no settings file \"" + settingsFile + "\"");
         if (auto history = cl.value("history")) {
