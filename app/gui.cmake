@@ -17,4 +17,5 @@ if(KES_BUILD_GUI)
   # A window program on Windows: no console window opens beside it.
   set_target_properties(kesprep PROPERTIES WIN32_EXECUTABLE TRUE)
   kes_add_windows_resource(kesprep "Prepare ORVA Upload File for Kestal")
+  install(TARGETS kesprep RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
