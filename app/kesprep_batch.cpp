@@ -7,6 +7,7 @@
 // The program is three steps: the command line becomes the choices of a
 // PreparationPlan (app/core), the plan is checked, and a Preparation runs it
 // with a TerminalOperator for everything it has to say.
+#include "app/Version.h"
 #include "app/core/IniFile.h"
 #include "app/core/Preparation.h"
 #include "app/core/PreparationHistory.h"
@@ -44,7 +45,9 @@ KESTABLE, selects every record in SSN order and writes the upload file, as the
 automatic preparation window's "Prepare Export File" does.
 
 Every option left out takes its value from the settings file KesPrep.ini
-beside the executable (or the file given with --ini):
+(or the file given with --ini). It lies beside the program; a copy installed
+on Linux keeps it in $XDG_CONFIG_HOME/kesprep/, or ~/.config/kesprep/ when that
+is not set. This copy's settings file: {settings}
 
   --ini FILE        the settings file to read
   --data DIR        the data directory of the testing system
@@ -87,6 +90,7 @@ beside the executable (or the file given with --ini):
                     with its size and SHA-256 checksum, and whether it was
                     prepared or why not
   --help            this text
+  --version         the program's version
 
 On success the last line names the upload file and the number of records
 written to it.
@@ -110,7 +114,8 @@ bool stdoutIsTerminal() {
     return kes::os::stdoutIsTerminal();
 }
 
-// The settings file lies beside the program, wherever it was started from.
+// The folder the program runs from; SettingsFilePath says where the settings
+// file lies for it.
 std::string executableDir(const char* argv0) {
     const std::string dir = kes::os::executableDirectory();
     return dir.empty() ? kes::directoryOf(argv0 ? argv0 : "") : dir;
@@ -134,6 +139,7 @@ const OptionSpec kOptions[] = {
     {"fields", ValueUse::Required},        {"records", ValueUse::Required},
     {"output", ValueUse::Required},        {"help", ValueUse::None},
     {"layout-report", ValueUse::Required}, {"history", ValueUse::Optional},
+    {"version", ValueUse::None},
 };
 
 class CommandLine {
@@ -440,14 +446,21 @@ int main(int argc, char** nativeArgv) {
     PreparationPlan plan;
     try {
         const CommandLine cl = CommandLine::parse(argc, argv);
+        if (cl.has("version")) {
+            std::cout << "kesprep-batch (KesPrep) " KES_VERSION "\n";
+            return kExitPrepared;
+        }
+        const std::string ownSettingsFile =
+            SettingsFilePath(executableDir(argc > 0 ? argv[0] : nullptr));
         if (cl.has("help")) {
-            std::cout << kUsage;
+            std::string usage = kUsage;
+            const std::string slot = "{settings}";
+            usage.replace(usage.find(slot), slot.size(), ownSettingsFile);
+            std::cout << usage;
             return kExitPrepared;
         }
         const PlanChoices choices = choicesFrom(cl);
-        const std::string settingsFile =
-            cl.value("ini") ? *cl.value("ini")
-                            : SettingsFilePath(executableDir(argc > 0 ? argv[0] : nullptr));
+        const std::string settingsFile = cl.value("ini") ? *cl.value("ini") : ownSettingsFile;
         if (cl.has("ini") && !kes::fileExists(settingsFile))
             throw UsageError("--ini: no settings file \"" + settingsFile + "\"");
         if (auto history = cl.value("history")) {

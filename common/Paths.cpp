@@ -3,7 +3,6 @@
 #include "common/Text.h"
 #include "os/Os.h"
 
-#include <cstdlib>
 #include <vector>
 
 std::string NormalizePath(std::string_view path) {
@@ -22,10 +21,8 @@ std::string defaultDataDir() {
 #ifdef _WIN32
     return "C:\\VIRN\\";
 #else
-    const char* home = std::getenv("HOME");
-    std::string h = home && *home ? home : "/";
-    if (h.back() != '/') h += '/';
-    return h + "VIRN/";
+    const std::string home = os::homeDirectory();
+    return (home.empty() ? "/" : home) + "VIRN/";
 #endif
 }
 

@@ -218,6 +218,12 @@ CalendarTime localTime(std::time_t moment);
 std::string executableDirectory();
 // The folder for temporary files, with a trailing separator.
 std::string temporaryDirectory();
+// The value of an environment variable as UTF-8 text; "" when it is not set
+// (a variable set to nothing reads the same).
+std::string environmentVariable(const std::string& name);
+// The user's home folder with a trailing separator: $HOME, else the account's
+// entry in the user database; %USERPROFILE% on Windows. "" when unknown.
+std::string homeDirectory();
 int processId();
 // The name of the user the program runs as, as the system knows it ("jdoe";
 // on Windows the logon name, without the domain); "" when it cannot be had.

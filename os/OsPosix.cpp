@@ -369,6 +369,26 @@ std::string temporaryDirectory() {
     return out;
 }
 
+std::string environmentVariable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value ? value : "";
+}
+
+std::string homeDirectory() {
+    std::string home = environmentVariable("HOME");
+    if (home.empty()) {
+        long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+        std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+        passwd entry{};
+        passwd* found = nullptr;
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir)
+            home = found->pw_dir;
+    }
+    if (!home.empty() && home.back() != '/') home += '/';
+    return home;
+}
+
 int processId() {
     return static_cast<int>(::getpid());
 }

@@ -416,6 +416,24 @@ std::string temporaryDirectory() {
     return out;
 }
 
+std::string environmentVariable(const std::string& name) {
+    const std::wstring key = wide(name);
+    std::wstring value(64, L'\0');
+    while (true) {
+        const DWORD n =
+            GetEnvironmentVariableW(key.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        if (n == 0) return {}; // not set, or set to nothing
+        if (n < value.size()) return narrow(value.data(), n);
+        value.resize(n); // n counts the terminating zero here
+    }
+}
+
+std::string homeDirectory() {
+    std::string home = environmentVariable("USERPROFILE");
+    if (!home.empty() && !detail::isSeparator(home.back())) home += '\\';
+    return home;
+}
+
 int processId() {
     return static_cast<int>(GetCurrentProcessId());
 }

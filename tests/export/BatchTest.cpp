@@ -40,8 +40,8 @@ class BatchTest : public ::testing::Test {
     }
 
     // Runs the program with blank-separated arguments; '...' keeps blanks in one.
-    RunResult run(const std::string& args) {
-        std::vector<std::string> argv{KES_BATCH_PROGRAM};
+    RunResult run(const std::string& args, const std::string& program = KES_BATCH_PROGRAM) {
+        std::vector<std::string> argv{program};
         bool inQuotes = false, inWord = false;
         for (char c : args) {
             if (c == '\'') {
@@ -405,8 +405,54 @@ TEST_F(BatchTest, HelpExplainsEveryOption) {
     RunResult r = run("--help");
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"--ini", "--data", "--period", "--set", "--dates", "--layout",
-                               "--fields", "--records", "--output", "Exit status"})
+                               "--fields", "--records", "--output", "--version", "Exit status"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+TEST_F(BatchTest, VersionIsTheProjectsVersion) {
+    RunResult r = run("--version");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "kesprep-batch (KesPrep) " KES_TEST_PROJECT_VERSION "\n");
+    EXPECT_EQ(r.err, "");
+}
+
+// A program run from its build folder, or from a folder it was copied or
+// unpacked into, keeps its settings file beside itself: --help names the
+// file, and a copy prepares with the settings that lie beside the copy.
+TEST_F(BatchTest, SettingsFileLiesBesideTheProgramItRunsFrom) {
+#ifndef _WIN32
+    const RunResult help = run("--help");
+    const std::string label = "This copy's settings file: ";
+    const size_t at = help.out.find(label);
+    ASSERT_NE(at, std::string::npos) << help.out;
+    const size_t from = at + label.size();
+    EXPECT_EQ(help.out.substr(from, help.out.find('\n', from) - from),
+              (fs::canonical(fs::path(KES_BATCH_PROGRAM).parent_path()) / "KesPrep.ini").string());
+#endif
+    const fs::path unpacked = scratch_.path() / "unpacked";
+    fs::create_directory(unpacked);
+    const fs::path original(KES_BATCH_PROGRAM);
+    const fs::path copy = unpacked / original.filename();
+    fs::copy_file(original, copy);
+    // A Windows build linked with the compiler's runtime as DLLs needs them beside it.
+    for (const auto& entry : fs::directory_iterator(original.parent_path()))
+        if (entry.path().extension() == ".dll")
+            fs::copy_file(entry.path(), unpacked / entry.path().filename());
+
+    const std::string upload = scratch_.dir() + "unpacked.asc";
+    writeFile((unpacked / "KesPrep.ini").string(),
+              "[Directories]\r\nORVA Path=" + data_ +
+                  "\r\n[Testing Periods]\r\nORVA From=1\r\n"
+                  "[ORVA Export]\r\nSearch=0\r\nSelected Dates=1\r\n"
+                  "Begin Date=09/01/2005\r\nEnd Date=09/30/2005\r\n"
+                  "Include Placement Records=1\r\nInclude Assessment Records=0\r\n"
+                  "Include Score Records=0\r\nInclude Purpose and Accommodation=1\r\n"
+                  "Include Attempted=1\r\nInclude Subscores=1\r\nInclude Site Code=1\r\n"
+                  "File Format=1\r\n[ORVA Auto Export]\r\nFilename=" +
+                  upload + "\r\nDate=1\r\n");
+    const RunResult r = run("", copy.string());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(upload), golden("batch_virntp1_placement_pipe_all.txt"));
 }
 
 } // namespace

@@ -4,6 +4,11 @@
 // With --argument it checks instead that one argument full of what a command
 // line quotes arrived whole: 0 when it did, 4 when not.
 //   kes_lock_probe --argument <text>
+// With --environment it checks what the OS layer reads from its environment:
+// 0 when the variable (or, for --home, the home folder) is the text given, 5
+// when not.
+//   kes_lock_probe --environment <name> <text>
+//   kes_lock_probe --home <text>
 #include "os/Os.h"
 
 #include <string>
@@ -13,8 +18,11 @@
 constexpr const char* kAwkwardArgument = "say \"hi\" & a\\\"b c:\\dir\\ $HOME|* c:\\dir\\";
 
 int main(int argc, char** argv) {
-    if (argc != 3) return 2;
     const std::vector<std::string> args = kes::os::commandLineArguments(argc, argv);
+    if (argc == 4 && args[1] == "--environment")
+        return kes::os::environmentVariable(args[2]) == args[3] ? 0 : 5;
+    if (argc == 3 && args[1] == "--home") return kes::os::homeDirectory() == args[2] ? 0 : 5;
+    if (argc != 3) return 2;
     if (args[1] == "--argument") return args[2] == kAwkwardArgument ? 0 : 4;
     kes::os::File file;
     if (!kes::os::File::openRead(args[1], file).ok()) return 2;
