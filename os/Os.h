@@ -53,6 +53,15 @@ class Status {
     std::string reason_;
 };
 
+// True where an open refused as AccessDenied may mean that another program
+// holds the file (Windows reports its sharing violations so); elsewhere it
+// means the permissions alone.
+#ifdef _WIN32
+inline constexpr bool kAccessDeniedMayMeanInUse = true;
+#else
+inline constexpr bool kAccessDeniedMayMeanInUse = false;
+#endif
+
 enum class LockKind { Shared, Exclusive };
 
 namespace detail {
