@@ -181,10 +181,13 @@ class ReplacingWriter {
 };
 
 // True when `name` has the form of a temporary file of the replace routine
-// for the target file name `targetName` (both without folders).
+// for the target file name `targetName` (both without folders). A writer
+// holds an exclusive lock on its temporary from its creation until it is
+// renamed into place.
 bool isReplacementTemporary(std::string_view name, std::string_view targetName);
 // Removes temporary files that an interrupted replacement of `target` left
-// beside it (any letter case of the target's name). Returns how many went.
+// beside it (any letter case of the target's name): those whose lock no
+// process holds. Returns how many went.
 int removeStaleReplacementTemporaries(const std::string& target);
 
 // Memory for large growing buffers, straight from the system: zero-filled,
