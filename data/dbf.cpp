@@ -713,6 +713,13 @@ void DbfFile::create(const std::string& path, const std::vector<FieldDef>& field
     };
     // A table that somebody holds open is not replaced under them: their
     // changes would go to a file that no longer has a name.
+    // Only a regular file is replaced: opening a pipe would wait forever,
+    // and a device or a folder is no table.
+    const kes::os::FileKind kind = kes::os::fileKind(target);
+    if (kind != kes::os::FileKind::Missing && kind != kes::os::FileKind::Regular)
+        throw EADSDatabaseError(AE_NOT_A_FILE, "Cannot create table: a folder, a pipe or a device "
+                                               "has its name: " +
+                                                   path);
     kes::os::File held;
     if (kes::os::File::openRead(target, held).ok() && !held.lock(kes::os::LockKind::Exclusive).ok())
         throw EADSDatabaseError(AE_LOCK_FAILED,

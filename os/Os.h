@@ -130,6 +130,10 @@ enum class FileKind { Missing, Regular, Directory, Other };
 
 // What the path names, symbolic links followed.
 FileKind fileKind(const std::string& path);
+// True when the file exists and is marked read-only: no write permission for
+// anyone (POSIX), the read-only attribute (Windows). The mark, not whether
+// this process could write anyway (root can).
+bool isMarkedReadOnly(const std::string& path);
 // The entries of a folder, without "." and "..", in no particular order.
 Status listDirectory(const std::string& directory, std::vector<std::string>& names);
 Status removeFile(const std::string& path);
