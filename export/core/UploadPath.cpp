@@ -50,6 +50,20 @@ bool isPeriodFolderName(const std::string& name) {
     return true;
 }
 
+// A name no upload file may have in any folder: another data folder's
+// tables and indexes, a backup's, a lock file.
+std::string endingProblem(const fs::path& upload, const std::string& quoted) {
+    const std::string lowerName = kes::toLowerAscii(upload.filename().string());
+    for (const char* ending : kForeignEndings) {
+        const std::string end = ending;
+        if (lowerName.size() > end.size() &&
+            lowerName.compare(lowerName.size() - end.size(), end.size(), end) == 0)
+            return "The upload file " + quoted + " has the name of a table, index or lock file (" +
+                   end + "), which an upload file may not replace; choose another name.";
+    }
+    return {};
+}
+
 } // namespace
 
 std::string UploadPathProblem(const std::string& uploadFile, const std::string& dataDir,
@@ -72,37 +86,28 @@ std::string UploadPathProblem(const std::string& uploadFile, const std::string& 
     case kes::os::FileKind::Missing:
         break;
     }
-    const std::string lowerName = kes::toLowerAscii(upload.filename().string());
-    for (const char* ending : kForeignEndings) {
-        const std::string end = ending;
-        if (lowerName.size() > end.size() &&
-            lowerName.compare(lowerName.size() - end.size(), end.size(), end) == 0)
-            return "The upload file " + quoted + " has the name of a table, index or lock file (" +
-                   end + "), which an upload file may not replace; choose another name.";
-    }
     if (!settingsFile.empty() && sameFile(upload, settingsFile))
         return "The upload file " + quoted + " is the settings file " + settingsFile +
                "; choose another name.";
-    // Inside any testing-period folder, of this data folder or another one:
-    // every file there belongs to the testing system.
-    {
-        const fs::path uploadResolved = fs::weakly_canonical(fs::absolute(upload, ec), ec);
-        for (fs::path folder = uploadResolved.parent_path(); !folder.empty();
-             folder = folder.parent_path()) {
-            if (isPeriodFolderName(folder.filename().string()))
-                return "The upload file " + quoted + " lies in the testing period folder " +
-                       folder.string() +
-                       ", which belongs to the testing system; choose another "
-                       "folder.";
-            if (folder == folder.root_path()) break;
-        }
-    }
-    if (dataDir.empty()) return {};
+    if (dataDir.empty()) return endingProblem(upload, quoted);
     const fs::path data(dataDir);
     for (const char* name : kDataDirFiles)
         if (sameFile(upload, data / name))
             return "The upload file " + quoted + " is " + name +
                    " of the data folder, which the preparation reads or writes; choose another "
                    "name.";
-    return {};
+    // Inside a testing-period folder: every file there belongs to the testing system.
+    const std::string dataResolved = resolved(data);
+    const fs::path uploadResolved = fs::weakly_canonical(fs::absolute(upload, ec), ec);
+    for (fs::path folder = uploadResolved.parent_path(); !folder.empty();
+         folder = folder.parent_path()) {
+        if (isPeriodFolderName(folder.filename().string()) &&
+            resolved(folder.parent_path()) == dataResolved)
+            return "The upload file " + quoted + " lies in the testing period folder " +
+                   folder.string() +
+                   ", which belongs to the testing system; choose another "
+                   "folder.";
+        if (folder == folder.root_path()) break;
+    }
+    return endingProblem(upload, quoted);
 }

@@ -600,7 +600,7 @@ const CarelessUse kCarelessUses[] = {
      "none", 2, "which belongs to the testing system"},
     {"TheLockFile",
      [](const std::string& data, const std::string&) { return data + "KESPREP.LCK"; }, "none", 2,
-     "has the name of a table, index or lock file"},
+     "is KESPREP.LCK of the data folder"},
     {"ReadOnlyUploadFile",
      [](const std::string&, const std::string& scratch) {
          writeFile(scratch + "upload.txt", "the last upload\r\n");
