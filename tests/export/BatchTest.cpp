@@ -626,6 +626,6 @@ const CarelessUse kCarelessUses[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, CarelessUses, ::testing::ValuesIn(kCarelessUses),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace
