@@ -223,6 +223,12 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Other;
 }
 
+bool isMarkedReadOnly(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 Status listDirectory(const std::string& directory, std::vector<std::string>& names) {
     names.clear();
     DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());

@@ -278,6 +278,11 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Regular;
 }
 
+bool isMarkedReadOnly(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 Status listDirectory(const std::string& directory, std::vector<std::string>& names) {
     names.clear();
     std::string pattern = directory.empty() ? "." : directory;
