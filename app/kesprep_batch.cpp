@@ -67,7 +67,8 @@ is not set. This copy's settings file: {settings}
                     "End Date", or all dates when "Selected Dates" is 0)
   --layout fixed|pipe|comma|tab
                     the layout of the upload file
-                    (default: "ORVA Export" / "File Format" 0, 1, 2, 3)
+                    (default: "ORVA Export" / "File Format" 0, 1, 2, 3;
+                    any other value there is refused)
   --fields none|LIST
                     the optional trailing fields, LIST a comma-separated choice
                     of attempted, subscores, panda, sitecode
