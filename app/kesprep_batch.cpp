@@ -459,6 +459,9 @@ int main(int argc, char** nativeArgv) {
     argvUtf8.push_back(nullptr);
     argc = static_cast<int>(arguments.size());
     char** argv = argvUtf8.data();
+    // Stopped from outside (a scheduler's time limit, Ctrl+C), the run leaves
+    // the previous files and no half-written temporary behind.
+    kes::os::removeTemporariesOnTermination();
     PreparationPlan plan;
     try {
         const CommandLine cl = CommandLine::parse(argc, argv);

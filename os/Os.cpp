@@ -57,7 +57,33 @@ std::string randomPart() {
     return out;
 }
 
+// Makes the temporary at `path` known to a termination request; -1 when
+// every slot is taken or the path is too long (the temporary is then only
+// left to the next clean-up, as after a power cut).
+int addLiveTemporary(const std::string& path) {
+    if (path.size() >= detail::kLiveTemporaryPathMax) return -1;
+    for (int i = 0; i < detail::kLiveTemporarySlots; ++i) {
+        detail::LiveTemporary& slot = detail::liveTemporaries[i];
+        int expected = 0;
+        if (!slot.state.compare_exchange_strong(expected, 1)) continue;
+        path.copy(slot.path, path.size());
+        slot.path[path.size()] = '\0';
+        slot.state.store(2);
+        return i;
+    }
+    return -1;
+}
+
+void dropLiveTemporary(int& slot) {
+    if (slot >= 0) detail::liveTemporaries[slot].state.store(0);
+    slot = -1;
+}
+
 } // namespace
+
+namespace detail {
+LiveTemporary liveTemporaries[kLiveTemporarySlots];
+} // namespace detail
 
 // File ----------------------------------------------------------------------
 
@@ -120,6 +146,7 @@ Status ReplacingWriter::open(const std::string& target) {
             file_.lock(LockKind::Exclusive);
             target_ = target;
             tempPath_ = std::move(temp);
+            liveSlot_ = addLiveTemporary(tempPath_);
             written_ = 0;
             writtenBack_ = 0;
             detail::adoptPermissions(file_, target_);
@@ -166,6 +193,9 @@ Status ReplacingWriter::commit() {
         return Status(status.kind(), "Cannot write " + target + ": " + reason).withReason(reason);
     }
     detail::syncDirectoryOf(target_);
+    // Only now: a request that came meanwhile tried to remove a name that no
+    // longer exists, which does no harm.
+    dropLiveTemporary(liveSlot_);
     tempPath_.clear();
     return status;
 }
@@ -173,6 +203,7 @@ Status ReplacingWriter::commit() {
 void ReplacingWriter::abort() {
     if (file_.isOpen()) file_.close();
     if (!tempPath_.empty()) removeFile(tempPath_);
+    dropLiveTemporary(liveSlot_);
     tempPath_.clear();
 }
 

@@ -181,8 +181,16 @@ class ReplacingWriter {
     std::string tempPath_;
     uint64_t written_ = 0;
     uint64_t writtenBack_ = 0; // the bytes before it are on their way to disk
+    int liveSlot_ = -1;        // where a termination request finds the temporary
     static constexpr uint64_t kWriteBackStep = 4u << 20;
 };
+
+// From the call on, a request to end the program from outside (SIGTERM,
+// SIGINT, SIGHUP; on Windows a console's Ctrl+C, Ctrl+Break, close, log-off
+// or shut-down) first removes the replace routine's temporaries that exist at
+// that moment, then ends the program as the request would have: the previous
+// files stay as they were and no half-written temporary is left behind.
+void removeTemporariesOnTermination();
 
 // True when `name` has the form of a temporary file of the replace routine
 // for the target file name `targetName` (both without folders). A writer

@@ -399,6 +399,33 @@ int processId() {
     return static_cast<int>(::getpid());
 }
 
+namespace {
+
+// Only what a signal handler may do: unlink, then the signal's own ending.
+void removeLiveTemporariesAndEnd(int signal) {
+    for (detail::LiveTemporary& slot : detail::liveTemporaries)
+        if (slot.state.load() == 2) ::unlink(slot.path);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    ::sigaction(signal, &standard, nullptr);
+    ::raise(signal);
+}
+
+} // namespace
+
+void removeTemporariesOnTermination() {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction current {};
+        // A signal the program was started to ignore stays ignored (nohup).
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        struct sigaction handler {};
+        handler.sa_handler = removeLiveTemporariesAndEnd;
+        sigemptyset(&handler.sa_mask);
+        ::sigaction(signal, &handler, nullptr);
+    }
+}
+
 std::string userName() {
     // The account of the effective user id; the login variables only where
     // the user database does not know the id (a container's bare uid).

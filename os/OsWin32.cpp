@@ -443,6 +443,23 @@ int processId() {
     return static_cast<int>(GetCurrentProcessId());
 }
 
+namespace {
+
+// Runs on a thread of its own while the program goes on; a temporary still
+// open is deleted when its last handle closes, at the latest as the process
+// ends. The default handler then ends the program.
+BOOL WINAPI removeLiveTemporaries(DWORD) {
+    for (detail::LiveTemporary& slot : detail::liveTemporaries)
+        if (slot.state.load() == 2) DeleteFileW(wide(slot.path).c_str());
+    return FALSE;
+}
+
+} // namespace
+
+void removeTemporariesOnTermination() {
+    SetConsoleCtrlHandler(removeLiveTemporaries, TRUE);
+}
+
 std::string userName() {
     wchar_t buffer[257]; // a logon name has at most 256 characters
     DWORD size = sizeof buffer / sizeof buffer[0];
