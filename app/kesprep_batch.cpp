@@ -33,8 +33,10 @@ enum ExitCode {
     kExitUsage = 2,     // a bad command line, a missing setting or folder; nothing
                         // was gathered
     kExitNoData = 3,    // no record in the date range
-    kExitCancelled = 4, // a table could not be opened
+    kExitCancelled = 4, // a table could not be opened: another program holds it
     kExitBusy = 5,      // another preparation runs on the same data folder
+    kExitWarnings = 6,  // prepared, with warnings the operator must read
+    kExitDamaged = 7,   // a table or index is damaged, or is no file at all
 };
 
 const char* const kUsage = R"(Usage: kesprep-batch [options]
@@ -65,7 +67,8 @@ is not set. This copy's settings file: {settings}
                     "End Date", or all dates when "Selected Dates" is 0)
   --layout fixed|pipe|comma|tab
                     the layout of the upload file
-                    (default: "ORVA Export" / "File Format" 0, 1, 2, 3)
+                    (default: "ORVA Export" / "File Format" 0, 1, 2, 3;
+                    any other value there is refused)
   --fields none|LIST
                     the optional trailing fields, LIST a comma-separated choice
                     of attempted, subscores, panda, sitecode
@@ -95,14 +98,26 @@ is not set. This copy's settings file: {settings}
 On success the last line names the upload file and the number of records
 written to it.
 
-Exit status: 0 the file was prepared; 1 it was not prepared (the reason is
-printed) or a table could not be read; 2 a bad option, a missing period or
-output file, settings dates that the main window would refuse, a data
-directory or period folder that does not exist, or a period folder without
-the tables to gather (nothing is gathered); 3 no record in the date range (the
-file is left as it was); 4 a table could not be opened (another program holds
-it); 5 another preparation (kesprep or kesprep-batch) is running on the same
-data folder (nothing is gathered).
+Exit status:
+  0  the file was prepared
+  1  it was not prepared (the reason is printed), or a table could not be
+     read (a file we may not read, two files of one name in different
+     letter case, a full disk)
+  2  a bad option, a missing period or output file, settings dates that the
+     main window would refuse, a data directory or period folder that does
+     not exist, or a period folder without the tables to gather (nothing is
+     gathered)
+  3  no record in the date range (the file is left as it was)
+  4  a table could not be opened: another program holds it (or kept
+     writing it while it was read), or it is missing; the run was given up
+  5  another preparation (kesprep or kesprep-batch) is running on the same
+     data folder (nothing is gathered)
+  6  the file was prepared, with warnings the operator must read (printed
+     after "Warning:", on the error output too): records lying past the end
+     a table's header states, which the testing system may be adding
+  7  a table or index is damaged, or is no file (a pipe, a device, a
+     folder): the message names it and what is wrong; the upload file is
+     left as it was
 )";
 
 class UsageError : public std::runtime_error {
@@ -412,8 +427,9 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     switch (written.Outcome) {
     case ExportOutcome::Prepared:
         std::cout << "Wrote " << written.Rows << (written.Rows == 1 ? " record" : " records")
-                  << " to " << plan.OutputFile << std::endl;
-        exitCode = kExitPrepared;
+                  << " to " << plan.OutputFile
+                  << (written.Warnings.empty() ? "" : ", with warnings") << std::endl;
+        exitCode = written.Warnings.empty() ? kExitPrepared : kExitWarnings;
         break;
     case ExportOutcome::NoData:
         exitCode = kExitNoData;
@@ -443,6 +459,9 @@ int main(int argc, char** nativeArgv) {
     argvUtf8.push_back(nullptr);
     argc = static_cast<int>(arguments.size());
     char** argv = argvUtf8.data();
+    // Stopped from outside (a scheduler's time limit, Ctrl+C), the run leaves
+    // the previous files and no half-written temporary behind.
+    kes::os::removeTemporariesOnTermination();
     PreparationPlan plan;
     try {
         const CommandLine cl = CommandLine::parse(argc, argv);
@@ -499,6 +518,9 @@ int main(int argc, char** nativeArgv) {
     TerminalOperator op(std::cout, std::cerr, stdoutIsTerminal());
     try {
         return prepare(plan, op);
+    } catch (const EADSDatabaseError& e) {
+        op.ShowError(e.what());
+        return IsDamageError(e.Number()) ? kExitDamaged : kExitFailed;
     } catch (const std::exception& e) {
         op.ShowError(e.what());
         return kExitFailed;

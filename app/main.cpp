@@ -3,12 +3,16 @@
 // understood by Qt and everything else is ignored).
 #include "app/KesPrepu.h"
 #include "app/Version.h"
+#include "os/Os.h"
 #include "ui/Application.h"
 
 #include <QIcon>
 
 int main(int argc, char** argv) {
     ui::Application application(argc, argv);
+    // Ended by the session (log-off, a kill), the program leaves no
+    // half-written temporary behind.
+    kes::os::removeTemporariesOnTermination();
     ui::setApplicationTitle("Prepare ORVA Upload File for Kestal");
     QApplication::setApplicationVersion(QStringLiteral(KES_VERSION));
     // The installed desktop entry and icon (kesprep.desktop, the hicolor

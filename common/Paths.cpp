@@ -96,6 +96,17 @@ std::string resolveForWriting(const std::string& path) {
     return r.empty() ? path : r;
 }
 
+std::vector<std::string> spellingsOf(const std::string& path) {
+    std::vector<std::string> found;
+    const std::string dir = directoryOf(path);
+    const std::string name = fileNameOf(path);
+    std::vector<std::string> entries;
+    if (name.empty() || !os::listDirectory(dir.empty() ? "." : dir, entries).ok()) return found;
+    for (const std::string& entry : entries)
+        if (equalsIgnoreCase(entry, name)) found.push_back(dir + entry);
+    return found;
+}
+
 bool fileExists(const std::string& path) {
     std::string found = resolveCaseInsensitive(path);
     return !found.empty() && os::fileKind(found) == os::FileKind::Regular;

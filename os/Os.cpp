@@ -57,7 +57,33 @@ std::string randomPart() {
     return out;
 }
 
+// Makes the temporary at `path` known to a termination request; -1 when
+// every slot is taken or the path is too long (the temporary is then only
+// left to the next clean-up, as after a power cut).
+int addLiveTemporary(const std::string& path) {
+    if (path.size() >= detail::kLiveTemporaryPathMax) return -1;
+    for (int i = 0; i < detail::kLiveTemporarySlots; ++i) {
+        detail::LiveTemporary& slot = detail::liveTemporaries[i];
+        int expected = 0;
+        if (!slot.state.compare_exchange_strong(expected, 1)) continue;
+        path.copy(slot.path, path.size());
+        slot.path[path.size()] = '\0';
+        slot.state.store(2);
+        return i;
+    }
+    return -1;
+}
+
+void dropLiveTemporary(int& slot) {
+    if (slot >= 0) detail::liveTemporaries[slot].state.store(0);
+    slot = -1;
+}
+
 } // namespace
+
+namespace detail {
+LiveTemporary liveTemporaries[kLiveTemporarySlots];
+} // namespace detail
 
 // File ----------------------------------------------------------------------
 
@@ -115,8 +141,12 @@ Status ReplacingWriter::open(const std::string& target) {
             target + std::string(kTempMarker) + randomPart() + std::string(kTempSuffix);
         status = File::createExclusive(temp, file_);
         if (status.ok()) {
+            // The lock tells a clean-up that the temporary is at work; the
+            // system lets it go with the process, however that ends.
+            file_.lock(LockKind::Exclusive);
             target_ = target;
             tempPath_ = std::move(temp);
+            liveSlot_ = addLiveTemporary(tempPath_);
             written_ = 0;
             writtenBack_ = 0;
             detail::adoptPermissions(file_, target_);
@@ -151,9 +181,11 @@ Status ReplacingWriter::write(const void* data, size_t size) {
 Status ReplacingWriter::commit() {
     if (!file_.isOpen())
         return Status(ErrorKind::Other, "Cannot write " + target_ + ": nothing is open");
+    // Renamed while still open and locked: a clean-up never finds the
+    // temporary unlocked before it is in place.
     Status status = file_.sync();
-    if (status.ok()) status = file_.close();
     if (status.ok()) status = renameReplacing(tempPath_, target_);
+    if (status.ok()) status = file_.close();
     if (!status.ok()) {
         std::string reason = status.reason();
         const std::string target = target_;
@@ -161,6 +193,9 @@ Status ReplacingWriter::commit() {
         return Status(status.kind(), "Cannot write " + target + ": " + reason).withReason(reason);
     }
     detail::syncDirectoryOf(target_);
+    // Only now: a request that came meanwhile tried to remove a name that no
+    // longer exists, which does no harm.
+    dropLiveTemporary(liveSlot_);
     tempPath_.clear();
     return status;
 }
@@ -168,6 +203,7 @@ Status ReplacingWriter::commit() {
 void ReplacingWriter::abort() {
     if (file_.isOpen()) file_.close();
     if (!tempPath_.empty()) removeFile(tempPath_);
+    dropLiveTemporary(liveSlot_);
     tempPath_.clear();
 }
 
@@ -245,10 +281,17 @@ int removeStaleReplacementTemporaries(const std::string& target) {
     std::vector<std::string> names;
     if (!listDirectory(directory.empty() ? "." : directory, names).ok()) return 0;
     int removed = 0;
-    for (const std::string& name : names)
-        if (isReplacementTemporary(name, targetName) &&
-            fileKind(directory + name) == FileKind::Regular && removeFile(directory + name).ok())
-            ++removed;
+    for (const std::string& name : names) {
+        if (!isReplacementTemporary(name, targetName) ||
+            fileKind(directory + name) != FileKind::Regular)
+            continue;
+        // A writer at work holds its temporary's lock; only one nobody
+        // holds was left by a run that ended without finishing it.
+        File held;
+        if (!File::openRead(directory + name, held).ok() || !held.lock(LockKind::Exclusive).ok())
+            continue;
+        if (removeFile(directory + name).ok()) ++removed;
+    }
     return removed;
 }
 

@@ -53,6 +53,15 @@ class Status {
     std::string reason_;
 };
 
+// True where an open refused as AccessDenied may mean that another program
+// holds the file (Windows reports its sharing violations so); elsewhere it
+// means the permissions alone.
+#ifdef _WIN32
+inline constexpr bool kAccessDeniedMayMeanInUse = true;
+#else
+inline constexpr bool kAccessDeniedMayMeanInUse = false;
+#endif
+
 enum class LockKind { Shared, Exclusive };
 
 namespace detail {
@@ -121,6 +130,10 @@ enum class FileKind { Missing, Regular, Directory, Other };
 
 // What the path names, symbolic links followed.
 FileKind fileKind(const std::string& path);
+// True when the file exists and is marked read-only: no write permission for
+// anyone (POSIX), the read-only attribute (Windows). The mark, not whether
+// this process could write anyway (root can).
+bool isMarkedReadOnly(const std::string& path);
 // The entries of a folder, without "." and "..", in no particular order.
 Status listDirectory(const std::string& directory, std::vector<std::string>& names);
 Status removeFile(const std::string& path);
@@ -168,14 +181,25 @@ class ReplacingWriter {
     std::string tempPath_;
     uint64_t written_ = 0;
     uint64_t writtenBack_ = 0; // the bytes before it are on their way to disk
+    int liveSlot_ = -1;        // where a termination request finds the temporary
     static constexpr uint64_t kWriteBackStep = 4u << 20;
 };
 
+// From the call on, a request to end the program from outside (SIGTERM,
+// SIGINT, SIGHUP; on Windows a console's Ctrl+C, Ctrl+Break, close, log-off
+// or shut-down) first removes the replace routine's temporaries that exist at
+// that moment, then ends the program as the request would have: the previous
+// files stay as they were and no half-written temporary is left behind.
+void removeTemporariesOnTermination();
+
 // True when `name` has the form of a temporary file of the replace routine
-// for the target file name `targetName` (both without folders).
+// for the target file name `targetName` (both without folders). A writer
+// holds an exclusive lock on its temporary from its creation until it is
+// renamed into place.
 bool isReplacementTemporary(std::string_view name, std::string_view targetName);
 // Removes temporary files that an interrupted replacement of `target` left
-// beside it (any letter case of the target's name). Returns how many went.
+// beside it (any letter case of the target's name): those whose lock no
+// process holds. Returns how many went.
 int removeStaleReplacementTemporaries(const std::string& target);
 
 // Memory for large growing buffers, straight from the system: zero-filled,

@@ -4,6 +4,7 @@
 
 #include "os/Os.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -35,5 +36,18 @@ void syncDirectoryOf(const std::string& path);
 void adoptPermissions(File& replacement, const std::string& target);
 // True for the separators of the platform's paths.
 bool isSeparator(char c);
+
+// The replace routine's temporaries that exist at this moment, so that a
+// termination request can remove them before the program ends. A slot is
+// written by the thread that creates the temporary and read by the handler
+// of the request, which may run at any moment (a signal) or on a thread of
+// its own (Windows): a path is readable once its slot is marked live.
+inline constexpr int kLiveTemporarySlots = 64;
+inline constexpr size_t kLiveTemporaryPathMax = 4096;
+struct LiveTemporary {
+    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 live
+    char path[kLiveTemporaryPathMax];
+};
+extern LiveTemporary liveTemporaries[kLiveTemporarySlots];
 
 } // namespace kes::os::detail

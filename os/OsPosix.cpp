@@ -223,6 +223,12 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Other;
 }
 
+bool isMarkedReadOnly(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 Status listDirectory(const std::string& directory, std::vector<std::string>& names) {
     names.clear();
     DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
@@ -391,6 +397,33 @@ std::string homeDirectory() {
 
 int processId() {
     return static_cast<int>(::getpid());
+}
+
+namespace {
+
+// Only what a signal handler may do: unlink, then the signal's own ending.
+void removeLiveTemporariesAndEnd(int signal) {
+    for (detail::LiveTemporary& slot : detail::liveTemporaries)
+        if (slot.state.load() == 2) ::unlink(slot.path);
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    sigemptyset(&standard.sa_mask);
+    ::sigaction(signal, &standard, nullptr);
+    ::raise(signal);
+}
+
+} // namespace
+
+void removeTemporariesOnTermination() {
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction current {};
+        // A signal the program was started to ignore stays ignored (nohup).
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+        struct sigaction handler {};
+        handler.sa_handler = removeLiveTemporariesAndEnd;
+        sigemptyset(&handler.sa_mask);
+        ::sigaction(signal, &handler, nullptr);
+    }
 }
 
 std::string userName() {

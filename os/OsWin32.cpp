@@ -278,6 +278,11 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Regular;
 }
 
+bool isMarkedReadOnly(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 Status listDirectory(const std::string& directory, std::vector<std::string>& names) {
     names.clear();
     std::string pattern = directory.empty() ? "." : directory;
@@ -436,6 +441,23 @@ std::string homeDirectory() {
 
 int processId() {
     return static_cast<int>(GetCurrentProcessId());
+}
+
+namespace {
+
+// Runs on a thread of its own while the program goes on; a temporary still
+// open is deleted when its last handle closes, at the latest as the process
+// ends. The default handler then ends the program.
+BOOL WINAPI removeLiveTemporaries(DWORD) {
+    for (detail::LiveTemporary& slot : detail::liveTemporaries)
+        if (slot.state.load() == 2) DeleteFileW(wide(slot.path).c_str());
+    return FALSE;
+}
+
+} // namespace
+
+void removeTemporariesOnTermination() {
+    SetConsoleCtrlHandler(removeLiveTemporaries, TRUE);
 }
 
 std::string userName() {

@@ -12,6 +12,13 @@ namespace keys = settings_keys;
 
 namespace {
 
+// A stored value as a message shows it: a long one by its start.
+std::string shownValue(const std::string& value) {
+    constexpr size_t kShown = 20;
+    if (value.size() <= kShown) return value;
+    return value.substr(0, kShown) + "...";
+}
+
 const std::string kRangeSettings = std::string("\"") + keys::OrvaExport + "\" / \"" +
                                    keys::BeginDate + "\" and \"" + keys::EndDate + "\"";
 
@@ -138,6 +145,12 @@ PreparationPlan MakePreparationPlan(const std::string& settingsFile, const PlanC
     if (use == PlanUse::Windows) return plan;
 
     // Any other number would run the values together.
+    if (!choices.Layout && !stored.FileFormatUnreadable.empty())
+        throw PlanError(PlanItem::Layout,
+                        "the layout \"" + shownValue(stored.FileFormatUnreadable) +
+                            "\" is not 0 (Fixed Format), 1 (Pipe Delimited), 2 (Comma "
+                            "Delimited) or 3 (Tab Delimited)",
+                        quotedKey(keys::OrvaExport, keys::FileFormat));
     if (!IsKnownLayout(plan.Layout))
         throw PlanError(PlanItem::Layout,
                         "the layout " + std::to_string(static_cast<int>(plan.Layout)) +

@@ -2,6 +2,7 @@
 
 #include "app/core/IniFile.h"
 #include "common/Paths.h"
+#include "common/Text.h"
 
 namespace keys = settings_keys;
 
@@ -36,6 +37,12 @@ SettingsValues ReadSettings(const std::string& settingsFile) {
     s.Fields.Subscores = ini.ReadBool(keys::OrvaExport, keys::IncludeSubscores, false);
     s.Fields.SiteCode = ini.ReadBool(keys::OrvaExport, keys::IncludeSiteCode, false);
     s.FileFormat = ini.ReadInteger(keys::OrvaExport, keys::FileFormat, 0);
+    // A text that reads as the default whatever the default is is no number.
+    const std::string storedFormat = ini.ReadString(keys::OrvaExport, keys::FileFormat, "");
+    const std::string formatText(kes::trimBlanksAndControls(storedFormat));
+    if (!formatText.empty() && s.FileFormat == 0 &&
+        ini.ReadInteger(keys::OrvaExport, keys::FileFormat, -1) == -1)
+        s.FileFormatUnreadable = formatText;
     s.ExportFileName = ini.ReadString(keys::OrvaExport, keys::Filename, "");
 
     s.AutoFileName = ini.ReadString(keys::OrvaAutoExport, keys::Filename, "");

@@ -48,6 +48,10 @@ struct SettingsValues {
     RecordKinds Kinds;
     OptionalFields Fields;
     int FileFormat = 0;
+    // The "File Format" text when the key holds something that is no number
+    // (or a number too long for one): the windows take Fixed Format for it, an
+    // unattended run refuses it as it refuses an unknown layout.
+    std::string FileFormatUnreadable;
     std::string ExportFileName; // the selection window's file name
     // "ORVA Auto Export"
     std::string AutoFileName;

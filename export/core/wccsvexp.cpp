@@ -401,6 +401,16 @@ void TCSVExport::CloseOutput(bool complete) {
         buffer_.shrink_to_fit();
         if (ReplaceWhenComplete) {
             // An incomplete file never replaces the previous one.
+            if (complete && status.ok() && BeforeReplace) {
+                try {
+                    BeforeReplace();
+                } catch (...) {
+                    replacement_.abort();
+                    progress_.reset();
+                    columnsReady_ = false;
+                    throw;
+                }
+            }
             if (complete && status.ok())
                 status = replacement_.commit();
             else

@@ -218,6 +218,22 @@ TEST_F(PlanTest, RefusedPlansSayWhatAndWhere) {
          "the layout 7 is not 0 (Fixed Format), 1 (Pipe Delimited), 2 (Comma Delimited) or 3 "
          "(Tab Delimited)",
          true},
+        {"a layout that is no number is no layout either",
+         "[Testing Periods]\r\nORVA From=1\r\n[ORVA Export]\r\nFile Format=Fixed\r\n"
+         "[ORVA Auto Export]\r\nFilename=up.asc\r\n",
+         {},
+         PlanItem::Layout,
+         "the layout \"Fixed\" is not 0 (Fixed Format), 1 (Pipe Delimited), 2 (Comma Delimited) "
+         "or 3 (Tab Delimited)",
+         true},
+        {"a layout too long for a number",
+         "[Testing Periods]\r\nORVA From=1\r\n[ORVA Export]\r\nFile Format=" +
+             std::string(5000, '1') + "\r\n[ORVA Auto Export]\r\nFilename=up.asc\r\n",
+         {},
+         PlanItem::Layout,
+         "the layout \"11111111111111111111...\" is not 0 (Fixed Format), 1 (Pipe Delimited), 2 "
+         "(Comma Delimited) or 3 (Tab Delimited)",
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
