@@ -43,6 +43,12 @@ size_t descriptorOf(const std::string& b, const std::string& name) {
     return 0;
 }
 
+std::string lowered(std::string text) {
+    for (char& ch : text)
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    return text;
+}
+
 using Damage = std::function<void(std::string& bytes)>;
 
 Damage countLoweredBy(uint32_t less) {
@@ -110,7 +116,9 @@ TEST_P(DamagedInputs, EndWithTheirOwnStatusAndMessage) {
                                             "placement,assessment,scores", "--output", output},
                                            &out, &err);
     EXPECT_EQ(rc, c.exitCode) << out << err;
-    EXPECT_NE((out + err).find(c.message), std::string::npos) << out << err;
+    // The file is named as the program opened it: on a file system that
+    // ignores letter case, in the spelling it asked for.
+    EXPECT_NE(lowered(out + err).find(lowered(c.message)), std::string::npos) << out << err;
     EXPECT_EQ(out.find("Unable to open Table"), std::string::npos) << "damage reported as busy";
     EXPECT_EQ(err.find("Unable to open Table"), std::string::npos) << "damage reported as busy";
     if (rc == kPrepared || rc == kWarnings) {
@@ -122,7 +130,7 @@ TEST_P(DamagedInputs, EndWithTheirOwnStatusAndMessage) {
     if (rc == kWarnings) {
         // The warning is in the account and on the error output.
         EXPECT_NE(out.find("Warning: "), std::string::npos) << out;
-        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        EXPECT_NE(lowered(err).find(lowered(c.message)), std::string::npos) << err;
     }
 }
 

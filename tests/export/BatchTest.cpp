@@ -659,8 +659,10 @@ const CarelessUse kCarelessUses[] = {
     {"TwoSpellingsOfOneTable",
      [](const std::string& data, const std::string& scratch) -> std::string {
          const std::string other = data + BatchTest::native("VIRNTP1/Scortemp.dbf");
+         // A file system that ignores letter case has one file only (and
+         // finds it under either spelling).
+         if (fs::exists(other)) return "";
          fs::copy_file(data + BatchTest::native("VIRNTP1/SCORTEMP.DBF"), other);
-         // A file system that ignores letter case has one file only.
          std::vector<std::string> names;
          kes::os::listDirectory(data + "VIRNTP1", names);
          size_t spellings = 0;
