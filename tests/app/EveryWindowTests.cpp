@@ -7,7 +7,7 @@
 //    their controls in the font the window has (measured with its metrics);
 //  - every control has an accessible name (its caption, or what it does),
 //    as Qt's accessibility interface gives it to a screen reader.
-#include "tests/ui/QtTestSupport.h"
+#include "support/QtEnvironment.h"
 
 #include "app/Historyu.h"
 #include "app/KesPrepu.h"
@@ -219,7 +219,7 @@ class EveryWindowTest : public ::testing::Test {
         testsupport::usePrivateRuntimeDir();
         ui::clearTerminationRequest();
         kes::Clock::instance().setSource([] { return kes::LocalTime{2005, 9, 1, 10, 0, 0, 0}; });
-        fs::copy(testsupport::fixture("virn-sample"), data.path(), fs::copy_options::recursive);
+        data.copyFolder("virn-sample");
         for (const char* file : {"KESPLACE.DBF", "KESPLACE.cdx", "KESTEST.DBF", "KESTEST.cdx"})
             fs::copy_file(testsupport::fixture(std::string("formats/cdx/") + file),
                           data.dir() + file);

@@ -1,6 +1,6 @@
 // The single-instance guard: its properties, its place in the chain of
 // application message handlers, and the behaviour between real processes.
-#include "tests/ui/QtTestSupport.h"
+#include "support/QtEnvironment.h"
 
 #include "app/glrunone.h"
 #include "ui/Application.h"

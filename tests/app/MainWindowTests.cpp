@@ -2,7 +2,7 @@
 // settings, the testing period list, the date controls and the settings it
 // saves when it is destroyed. Settings files and data directories are built
 // in temporary directories; every message box is answered by the test.
-#include "tests/ui/QtTestSupport.h"
+#include "support/QtEnvironment.h"
 
 #include "app/Historyu.h"
 #include "app/KesPrepu.h"
@@ -745,11 +745,7 @@ class FindTest : public MainWindowTest {
   protected:
     // The sample data directory as the data folder, period `period` chosen.
     void openOnSample(const std::string& period) {
-        std::filesystem::copy(std::string(KES_TEST_DATA) + "/virn-sample", data.path(),
-                              std::filesystem::copy_options::recursive);
-        for (auto& entry : std::filesystem::recursive_directory_iterator(data.path()))
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
-                                         std::filesystem::perm_options::add);
+        data.copyFolder("virn-sample");
         pointSettingsAtData("[Testing Periods]\nORVA From=" + period + "\n");
         open();
         form->show();

@@ -3,7 +3,7 @@
 // appends the application's display name to every title that does not
 // already end with it; each window of the program must show its own caption
 // and nothing more.
-#include "tests/ui/QtTestSupport.h"
+#include "support/QtEnvironment.h"
 
 #include "app/Historyu.h"
 #include "app/KesPrepu.h"

@@ -2,7 +2,7 @@
 // every other line, and writes that never leave a damaged file behind.
 #include "app/core/IniFile.h"
 #include "os/Os.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -24,13 +24,8 @@ class IniFileTest : public ::testing::Test {
     }
     void TearDown() override { tmp_.reset(); }
 
-    void put(const std::string& content) { std::ofstream(path_, std::ios::binary) << content; }
-    std::string get() const {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    void put(const std::string& content) { testsupport::writeFile(path_, content); }
+    std::string get() const { return testsupport::readFile(path_); }
 
     std::unique_ptr<testsupport::TempDir> tmp_;
     fs::path dir_;
@@ -202,7 +197,7 @@ TEST_F(IniFileTest, WritesKeepEveryOtherLine) {
 TEST_F(IniFileTest, FailedWriteThrowsAndNamesTheFile) {
     // The parent of the path is a file: no file can be created there, not even by root.
     std::string blocker = (dir_ / "plain").string();
-    std::ofstream(blocker) << "x";
+    testsupport::writeFile(blocker, "x");
     std::string path = blocker + "/KesPrep.ini";
     TIniFile ini(path);
     try {
@@ -245,8 +240,8 @@ TEST_F(IniFileTest, AWriteRemovesWhatAKilledWriteLeftBesideTheFile) {
     put("[A]\r\nx=1\r\n");
     const std::string left = path_ + ".kes-k1ll3d.tmp";
     const std::string mine = path_ + ".tmp";
-    std::ofstream(left) << "[A]\r\nx=";
-    std::ofstream(mine) << "a user's file";
+    testsupport::writeFile(left, "[A]\r\nx=");
+    testsupport::writeFile(mine, "a user's file");
     TIniFile(path_).WriteString("A", "y", "2");
     EXPECT_EQ(get(), "[A]\r\nx=1\r\ny=2\r\n");
     EXPECT_FALSE(fs::exists(left));
@@ -258,7 +253,7 @@ TEST_F(IniFileTest, SettingsFilePathFindsAnyLetterCase) {
     fs::remove(path_);
     EXPECT_EQ(SettingsFilePath(dir), dir + "KesPrep.ini");
     EXPECT_EQ(SettingsFilePath(dir_.string()), dir + "KesPrep.ini"); // separator added
-    std::ofstream(dir + "KESPREP.INI") << "[A]\r\nx=5\r\n";
+    testsupport::writeFile(dir + "KESPREP.INI", "[A]\r\nx=5\r\n");
     // Where names ignore case (Windows) the file system finds any spelling.
     if (!testsupport::fileNamesIgnoreCase(dir_)) {
         EXPECT_EQ(SettingsFilePath(dir), dir + "KESPREP.INI");

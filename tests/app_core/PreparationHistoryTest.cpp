@@ -4,7 +4,7 @@
 #include "app/core/PreparationHistory.h"
 
 #include "os/Os.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -16,16 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void writeAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 HistoryEntry entry(const std::string& started, HistoryOutcome outcome = HistoryOutcome::Prepared,
                    PreparationFrontEnd frontEnd = PreparationFrontEnd::Batch) {
@@ -69,7 +61,7 @@ class HistoryFileTest : public ::testing::Test {
         std::string text = kBom + kHeader + "\r\n";
         for (size_t i = 0; i < count; ++i)
             text += HistoryLine(entry(timeOf(i))) + "\r\n";
-        writeAll(file(), text);
+        writeFile(file(), text);
     }
     static std::string timeOf(size_t i) {
         kes::LocalTime t{2004, 6, 1, 0, 0, 0, 0};
@@ -165,7 +157,7 @@ TEST_F(HistoryFileTest, EntriesAreAppendedAfterAHeaderOneLineEach) {
     std::string expected = kBom + kHeader + "\r\n";
     for (const HistoryEntry& e : written)
         expected += HistoryLine(e) + "\r\n";
-    EXPECT_EQ(readAll(file()), expected);
+    EXPECT_EQ(readFile(file()), expected);
 }
 
 // A spreadsheet's reader (Python's csv module, as Excel and LibreOffice read
@@ -182,17 +174,17 @@ TEST_F(HistoryFileTest, ASpreadsheetReaderReadsItAsItIs) {
     append(entry("2004-06-15 02:00:00"));
     append(awkward);
     const std::string script = dir_.dir() + "read.py";
-    writeAll(script,
-             "import csv, sys\n"
-             "rows = list(csv.reader(open(sys.argv[1], encoding='utf-8-sig', newline='')))\n"
-             "print(len(rows), set(len(r) for r in rows))\n"
-             "print(rows[0][0], rows[0][13], rows[0][15])\n"
-             "print(rows[2][11])\n"
-             "print(rows[2][14], '|', rows[2][15])\n");
+    writeFile(script,
+              "import csv, sys\n"
+              "rows = list(csv.reader(open(sys.argv[1], encoding='utf-8-sig', newline='')))\n"
+              "print(len(rows), set(len(r) for r in rows))\n"
+              "print(rows[0][0], rows[0][13], rows[0][15])\n"
+              "print(rows[2][11])\n"
+              "print(rows[2][14], '|', rows[2][15])\n");
     kes::os::RunOptions options;
     options.stdoutFile = dir_.dir() + "out.txt";
     ASSERT_EQ(kes::os::runProgram({"/usr/bin/python3", script, file()}, options), 0);
-    EXPECT_EQ(readAll(options.stdoutFile),
+    EXPECT_EQ(readFile(options.stdoutFile),
               "3 {16}\n"
               "Started SHA-256 Reason\n"
               "/data/Données, \"neu\"/upload.asc\n"
@@ -208,7 +200,7 @@ TEST_F(HistoryFileTest, ALineAKilledAppendLeftIsIgnoredAndCleanedAway) {
     const HistoryEntry third = entry("2004-06-16 02:00:00");
     append(first);
     append(second);
-    const std::string whole = readAll(file());
+    const std::string whole = readFile(file());
     const std::string line = HistoryLine(third) + "\r\n";
     // The killed append wrote an entry longer than the next one.
     HistoryEntry longer = second;
@@ -216,17 +208,17 @@ TEST_F(HistoryFileTest, ALineAKilledAppendLeftIsIgnoredAndCleanedAway) {
     const std::string torn = HistoryLine(longer) + "\r\n";
     for (size_t cut : {size_t(1), line.size() / 2, torn.size() - 1}) {
         SCOPED_TRACE(cut);
-        writeAll(file(), whole + torn.substr(0, cut));
+        writeFile(file(), whole + torn.substr(0, cut));
         EXPECT_EQ(read(), (std::vector<HistoryEntry>{first, second}));
         append(third);
-        EXPECT_EQ(readAll(file()), whole + line);
+        EXPECT_EQ(readFile(file()), whole + line);
     }
 
     // Only a piece of the header: the file starts again.
-    writeAll(file(), kBom + kHeader.substr(0, 20));
+    writeFile(file(), kBom + kHeader.substr(0, 20));
     EXPECT_TRUE(read().empty());
     append(third);
-    EXPECT_EQ(readAll(file()), kBom + kHeader + "\r\n" + line);
+    EXPECT_EQ(readFile(file()), kBom + kHeader + "\r\n" + line);
 }
 
 // Past kHistoryTrimAt entries the file keeps the newest kHistoryKeep; it is
@@ -243,7 +235,8 @@ TEST_F(HistoryFileTest, ALongHistoryKeepsItsNewestEntries) {
     EXPECT_EQ(kept.back(), newest);
     EXPECT_EQ(kept[kHistoryKeep - 2].Started, "2010-01-01 00:00:00");
     EXPECT_EQ(kept.front().Started, timeOf(kHistoryTrimAt - kHistoryKeep + 1));
-    EXPECT_EQ(readAll(file()).substr(0, kBom.size() + kHeader.size() + 2), kBom + kHeader + "\r\n");
+    EXPECT_EQ(readFile(file()).substr(0, kBom.size() + kHeader.size() + 2),
+              kBom + kHeader + "\r\n");
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(dir_.path()))
         names.push_back(e.path().filename().string());

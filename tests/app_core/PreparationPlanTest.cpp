@@ -8,12 +8,11 @@
 #include "common/Clock.h"
 #include "common/Paths.h"
 
-#include "os/Os.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -35,24 +34,18 @@ class PlanTest : public ::testing::Test {
             t.hour = 10;
             return t;
         });
-        dir_ = fs::temp_directory_path() /
-               ("kes_plan_" + std::to_string(kes::os::processId()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = tmp_.path();
         ini_ = (dir_ / "KesPrep.ini").string();
     }
-    void TearDown() override {
-        kes::Clock::instance().setSource(nullptr);
-        fs::remove_all(dir_);
-    }
-    void settings(const std::string& text) { std::ofstream(ini_, std::ios::binary) << text; }
+    void TearDown() override { kes::Clock::instance().setSource(nullptr); }
+    void settings(const std::string& text) { testsupport::writeFile(ini_, text); }
     std::string folder(const std::string& name) {
         fs::create_directories(dir_ / name);
         return (dir_ / name).string() + PathDelim;
     }
-    static void touch(const std::string& path) { std::ofstream(path, std::ios::binary) << ""; }
+    static void touch(const std::string& path) { testsupport::writeFile(path, ""); }
 
+    testsupport::TempDir tmp_{"plan"};
     fs::path dir_;
     std::string ini_;
 };

@@ -10,10 +10,10 @@
 #include "common/Sha256.h"
 #include "os/Os.h"
 #include "prep/core/WorkTable.h"
+#include "support/Files.h"
 #include "support/OtherPreparation.h"
 #include "support/Programs.h"
 #include "support/RecordingOperator.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -26,15 +26,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 size_t lineCount(const std::string& path) {
-    const std::string text = readAll(path);
+    const std::string text = testsupport::readFile(path);
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
@@ -68,9 +61,7 @@ class PreparationRecordsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         kes::Clock::instance().setSource([] { return kes::LocalTime{2004, 6, 15, 2, 0, 5, 0}; });
-        fs::copy(testsupport::fixture("virn-sample"), data_.path(), fs::copy_options::recursive);
-        for (auto& entry : fs::recursive_directory_iterator(data_.path()))
-            fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+        data_.copyFolder("virn-sample");
         plan_.DataDir = data_.dir();
         plan_.Period = "1";
         plan_.SearchTemporary = true;
@@ -127,7 +118,7 @@ TEST_F(PreparationRecordsTest, AnUnattendedRunIsOneEntryWrittenBeforeItsMessage)
     EXPECT_EQ(e.Rows, std::to_string(lineCount(upload())));
     EXPECT_GT(lineCount(upload()), 0u);
     EXPECT_EQ(e.UploadFile, upload());
-    const std::string written = readAll(upload());
+    const std::string written = testsupport::readFile(upload());
     EXPECT_EQ(e.Size, std::to_string(written.size()));
     EXPECT_EQ(e.Sha256, kes::sha256Hex(written));
     EXPECT_EQ(e.Outcome, HistoryOutcome::Prepared);
@@ -158,7 +149,7 @@ TEST_F(PreparationRecordsTest, EachExportOfTheSelectionWindowIsOneEntry) {
     EXPECT_EQ(entries[0].UploadFile, upload());
     EXPECT_EQ(entries[0].Rows, "3");
     EXPECT_EQ(entries[0].Outcome, HistoryOutcome::Prepared);
-    EXPECT_EQ(entries[0].Sha256, kes::sha256Hex(readAll(upload())));
+    EXPECT_EQ(entries[0].Sha256, kes::sha256Hex(testsupport::readFile(upload())));
     EXPECT_EQ(entries[1].UploadFile, missing);
     EXPECT_EQ(entries[1].Rows, "0");
     EXPECT_EQ(entries[1].Size, "");
@@ -230,7 +221,7 @@ TEST_F(PreparationRecordsTest, ARunRefusedForABusyFolderIsOneEntry) {
 // the file's size and checksum, the failed one with the writer's reason.
 TEST_F(PreparationRecordsTest, KesprepBatchRecordsItsRuns) {
     const std::string missing = out_.dir() + "missing" + PathDelim + "upload.asc";
-    std::ofstream(plan_.SettingsFile) << "";
+    testsupport::writeFile(plan_.SettingsFile, "");
     for (const std::string& output : {upload(), missing}) {
         kes::os::RunOptions options;
         options.stdoutFile = out_.dir() + "stdout.txt";
@@ -250,7 +241,7 @@ TEST_F(PreparationRecordsTest, KesprepBatchRecordsItsRuns) {
         EXPECT_LE(e.Started, e.Ended);
         EXPECT_EQ(e.Started.size(), 19u) << e.Started;
     }
-    const std::string written = readAll(upload());
+    const std::string written = testsupport::readFile(upload());
     EXPECT_EQ(entries[0].Outcome, HistoryOutcome::Prepared);
     EXPECT_EQ(entries[0].Rows, std::to_string(lineCount(upload())));
     EXPECT_EQ(entries[0].Size, std::to_string(written.size()));

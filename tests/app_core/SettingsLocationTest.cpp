@@ -4,7 +4,7 @@
 #include "app/core/IniFile.h"
 #include "common/Paths.h"
 #include "os/Os.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 // give its own exit status and a message that names the file and what is
 // wrong with it; a damaged file never gives "successfully prepared", and a
 // failed run leaves no upload file.
+#include "support/Files.h"
 #include "support/Manifest.h"
 #include "support/Programs.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +90,7 @@ TEST_P(DamagedInputs, EndWithTheirOwnStatusAndMessage) {
     const DamageCase& c = GetParam();
     const testsupport::TempDir scratch("damaged");
     const fs::path folder = scratch.path() / "data";
-    fs::copy(testsupport::fixture("virn-sample"), folder, fs::copy_options::recursive);
+    testsupport::copyFolder(testsupport::fixture("virn-sample"), folder);
     // The code tables of the sample, so that codes are translated.
     for (const char* name : {"KESPLACE.DBF", "KESPLACE.cdx", "KESTEST.DBF", "KESTEST.cdx"})
         fs::copy_file(testsupport::fixture(std::string("formats/cdx/") + name), folder / name);

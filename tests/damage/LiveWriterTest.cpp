@@ -9,8 +9,8 @@
 // variable KES_LIVE_WRITER naming the table; its records carry one digit d in
 // every digit of the SSN and in the score of the code ("ENdd"), so a record
 // made of two of its writes shows in the upload line.
+#include "support/Files.h"
 #include "support/Manifest.h"
-#include "support/TempDir.h"
 
 #include "os/Os.h"
 
@@ -125,7 +125,7 @@ TEST(LiveWriter, PreparationsNeverDieNorTakeATornRecord) {
     }
     const testsupport::TempDir scratch("live");
     const fs::path folder = scratch.path() / "data";
-    fs::copy(testsupport::fixture("virn-sample"), folder, fs::copy_options::recursive);
+    testsupport::copyFolder(testsupport::fixture("virn-sample"), folder);
     const std::string data = (folder / "").string();
     const std::string table = (folder / "VIRNTP1" / "PLACTEMP.DBF").string();
     const std::string ini = scratch.dir() + "KesPrep.ini";

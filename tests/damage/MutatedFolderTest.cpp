@@ -12,9 +12,9 @@
 // status 6) when it says so. A name changed into another valid name of a
 // field the preparation does not need leaves a valid table, which no reader
 // can tell from the real thing; one the preparation needs is missed.
+#include "support/Files.h"
 #include "support/Manifest.h"
 #include "support/Programs.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -178,7 +178,7 @@ TEST_P(MutatedFolder, FailsOrWritesTheFileOfTheUndamagedFolder) {
     // Folders are copied by names without a separator at the end, which
     // Windows' file functions refuse.
     const fs::path cleanFolder = scratch.path() / "clean";
-    fs::copy(testsupport::fixture("virn-sample"), cleanFolder, fs::copy_options::recursive);
+    testsupport::copyFolder(testsupport::fixture("virn-sample"), cleanFolder);
     const std::string clean = (cleanFolder / "").string();
 
     // The file of each set from the undamaged folder.
@@ -199,7 +199,7 @@ TEST_P(MutatedFolder, FailsOrWritesTheFileOfTheUndamagedFolder) {
     for (int i = 0; i < kCasesPerKind; ++i) {
         const std::string file = kind.files[random.below(static_cast<uint32_t>(kind.files.size()))];
         const fs::path dataFolder = scratch.path() / ("case" + std::to_string(i));
-        fs::copy(cleanFolder, dataFolder, fs::copy_options::recursive);
+        testsupport::copyFolder(cleanFolder, dataFolder);
         const std::string data = (dataFolder / "").string();
         const std::string path = (dataFolder / "VIRNTP1" / file).string();
         std::string bytes = readFile(path);

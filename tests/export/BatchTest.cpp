@@ -20,9 +20,9 @@
 
 namespace fs = std::filesystem;
 using exporttest::golden;
-using exporttest::readFile;
-using exporttest::ScratchDir;
-using exporttest::writeFile;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
 namespace {
 
@@ -35,8 +35,7 @@ class BatchTest : public ::testing::Test {
   public:
     // (public for the tables of cases below)
     void SetUp() override {
-        fs::copy(std::string(KES_TEST_DATA) + "/virn-sample", scratch_.path() / "data",
-                 fs::copy_options::recursive);
+        testsupport::copyFolder(testsupport::fixture("virn-sample"), scratch_.path() / "data");
         data_ = (scratch_.path() / "data" / "").string();
         ini_ = scratch_.dir() + "KesPrep.ini";
         writeFile(ini_, "");
@@ -83,7 +82,7 @@ class BatchTest : public ::testing::Test {
         return s;
     }
 
-    ScratchDir scratch_;
+    TempDir scratch_;
     std::string data_, ini_;
 };
 
@@ -357,7 +356,7 @@ TEST_F(BatchTest, SecondPreparationOnTheSameDataFolderIsRefused) {
         EXPECT_FALSE(fs::exists(data_ + "KESTABLE.dbf"));
         EXPECT_FALSE(fs::exists(upload));
         // Another data folder is not held.
-        fs::copy(scratch_.path() / "data", scratch_.path() / "other", fs::copy_options::recursive);
+        testsupport::copyFolder(scratch_.path() / "data", scratch_.path() / "other");
         const std::string other = (scratch_.path() / "other" / "").string();
         fs::remove(other + PreparationLock::kFileName);
         EXPECT_EQ(run("--ini " + quoted(ini_) + " --data " + quoted(other) +
@@ -626,8 +625,7 @@ const CarelessUse kCarelessUses[] = {
      "none", 2, "is a device or a pipe"},
     {"AnotherDataFoldersRecordTable",
      [](const std::string&, const std::string& scratch) {
-         fs::copy(std::string(KES_TEST_DATA) + "/virn-sample", scratch + "other",
-                  fs::copy_options::recursive);
+         testsupport::copyFolder(testsupport::fixture("virn-sample"), scratch + "other");
          return scratch + BatchTest::native("other/VIRNTP1/PLACTEMP.DBF");
      },
      "none", 2, "has the name of a table, index or lock file"},

@@ -1,6 +1,6 @@
 // TCSVExport on small tables made for each test: the layouts, the record limit,
 // header and trailer, field lists, dBASE formats, progress updates and failures.
-#include "TestSupport.h"
+#include "support/Files.h"
 
 #include "common/Date.h"
 #include "export/core/wccsvexp.h"
@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <filesystem>
 
-using exporttest::readFile;
-using exporttest::ScratchDir;
+using testsupport::readFile;
+using testsupport::TempDir;
 
 namespace {
 
@@ -100,7 +100,7 @@ class CsvExportTest : public ::testing::Test {
         return result;
     }
 
-    ScratchDir scratch_;
+    TempDir scratch_;
     TAdsTable table_;
     TCSVExport exporter_;
     ProgressLog progress_;
@@ -426,12 +426,12 @@ TEST_F(CsvExportTest, ReplaceWhenCompleteUsesAFreshTemporaryFile) {
     makeTable(3);
     exporter_.OutputFile = scratch_.dir() + "up.txt";
     exporter_.ReplaceWhenComplete = true;
-    exporttest::writeFile(exporter_.OutputFile, "old contents\r\n");
-    exporttest::writeFile(scratch_.dir() + "up.txt.~42.tmp", "half of a killed run");
-    exporttest::writeFile(scratch_.dir() + "victim.txt", "not to be touched");
+    testsupport::writeFile(exporter_.OutputFile, "old contents\r\n");
+    testsupport::writeFile(scratch_.dir() + "up.txt.~42.tmp", "half of a killed run");
+    testsupport::writeFile(scratch_.dir() + "victim.txt", "not to be touched");
     std::error_code noLinks; // Windows without the right to make links: no planted link
     fs::create_symlink(scratch_.dir() + "victim.txt", scratch_.dir() + "up.txt.~43.tmp", noLinks);
-    exporttest::writeFile(scratch_.dir() + "up.txt.~notours.tmp", "kept");
+    testsupport::writeFile(scratch_.dir() + "up.txt.~notours.tmp", "kept");
     EXPECT_EQ(exporter_.Execute(), 3);
     EXPECT_EQ(readFile(exporter_.OutputFile).substr(0, 3), "N1|");
     EXPECT_EQ(readFile(scratch_.dir() + "victim.txt"), "not to be touched");

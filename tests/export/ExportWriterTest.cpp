@@ -19,9 +19,9 @@
 
 namespace fs = std::filesystem;
 using exporttest::golden;
-using exporttest::readFile;
-using exporttest::ScratchDir;
-using exporttest::writeFile;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
 namespace {
 
@@ -153,7 +153,7 @@ class ExportWriterTest : public ::testing::Test {
         return writer_.BuildExportFile(work_, rows, options_, op_);
     }
 
-    ScratchDir scratch_;
+    TempDir scratch_;
     TAdsTable work_;
     TExportWriter writer_;
     ExportOptions options_;
@@ -507,7 +507,7 @@ TEST_F(ExportWriterTest, AStagingIndexThatCannotBeWrittenEndsTheRun) {
         if (position != 1 || fs::is_directory(index)) return;
         fs::remove(index);
         fs::create_directory(index);
-        std::ofstream(index + "/keep") << "not empty";
+        writeFile(index + "/keep", "not empty");
     };
     EXPECT_THROW(run({rec(1), rec(2), rec(3)}), EADSDatabaseError);
     EXPECT_TRUE(fs::is_directory(index));

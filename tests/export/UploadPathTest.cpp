@@ -1,6 +1,6 @@
 // Where the upload file may not go: over a file the preparation reads or
 // writes, or into a testing-period folder, however the name is spelled.
-#include "TestSupport.h"
+#include "support/Files.h"
 
 #include "export/core/UploadPath.h"
 
@@ -9,13 +9,13 @@
 #include <filesystem>
 
 namespace fs = std::filesystem;
-using exporttest::ScratchDir;
-using exporttest::writeFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
 namespace {
 
 TEST(UploadPath, FilesThePreparationUsesAndPeriodFoldersAreRefused) {
-    ScratchDir scratch;
+    TempDir scratch;
     const std::string root = scratch.dir();
     const std::string data = root + "VIRN/";
     fs::create_directories(data + "VIRNTP1");

@@ -2,14 +2,13 @@
 // properties (kept in tests/data/fuzz/<target>/ by scripts/fuzz), and every
 // seed, goes through the target again: it must come back normally.
 #include "fuzz/targets.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -65,9 +64,8 @@ TEST_P(FuzzRegression, EveryKeptInputComesBackNormally) {
     const std::vector<fs::path> inputs = inputsOf(t);
     ASSERT_FALSE(inputs.empty()) << "no inputs for " << t.name;
     for (const fs::path& p : inputs) {
-        std::ifstream in(p, std::ios::binary);
-        const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
-        EXPECT_EQ(t.run(bytes.data(), bytes.size()), 0) << p;
+        const std::string bytes = testsupport::readFile(p);
+        EXPECT_EQ(t.run(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 0) << p;
     }
 }
 

@@ -6,9 +6,9 @@
 #include "data/AdsTable.h"
 #include "prep/core/Gather.h"
 
+#include "support/Files.h"
 #include "support/Manifest.h"
 #include "support/RecordingOperator.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

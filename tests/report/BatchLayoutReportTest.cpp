@@ -3,8 +3,8 @@
 // with pdftotext.
 #include "tests/report/PdfText.h"
 
+#include "support/Files.h"
 #include "support/Programs.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ class BatchLayoutReportTest : public ::testing::Test {
         if (!havePdfToText()) GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
     }
 
-    void writeSettings(const std::string& text) { std::ofstream(ini_, std::ios::binary) << text; }
+    void writeSettings(const std::string& text) { testsupport::writeFile(ini_, text); }
 
     // `words` are kesprep-batch's options separated by blanks, then the
     // report's file name, which may be empty.
@@ -100,17 +100,16 @@ TEST_F(BatchLayoutReportTest, TheReportNeverWritesThroughAFixedTemporaryName) {
     writeSettings("[ORVA Export]\r\nFile Format=2\r\n");
     const std::string pdf = dir_ + "layout.pdf";
     const std::string victim = dir_ + "victim.txt";
-    std::ofstream(victim, std::ios::binary) << "somebody's file";
-    std::ofstream(pdf, std::ios::binary) << "an earlier report";
+    testsupport::writeFile(victim, "somebody's file");
+    testsupport::writeFile(pdf, "an earlier report");
     // Without the right to make links (Windows) a plain file takes the name.
     std::error_code noLinks;
     fs::create_symlink(victim, pdf + ".tmp", noLinks);
-    if (noLinks) std::ofstream(pdf + ".tmp", std::ios::binary) << "somebody's other file";
+    if (noLinks) testsupport::writeFile(pdf + ".tmp", "somebody's other file");
     ASSERT_EQ(run("", pdf), 0);
     EXPECT_EQ(fs::is_symlink(pdf + ".tmp"), !noLinks);
     EXPECT_FALSE(fs::is_symlink(pdf));
-    std::ifstream kept(victim, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "somebody's file");
+    EXPECT_EQ(testsupport::readFile(victim), "somebody's file");
     const PdfLines lines = pdfTextLines(pdf);
     ASSERT_GE(lines.size(), 2u) << describe(lines);
     EXPECT_EQ(lines[1], std::vector<std::string>{"Filetype: Comma Delimited"});

@@ -7,8 +7,8 @@
 #include "export/core/ExportWriter.h"
 #include "prep/core/WorkTable.h"
 #include "settings/core/LayoutReport.h"
+#include "support/Files.h"
 #include "support/Manifest.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -186,11 +186,12 @@ TEST(LayoutReportTest, RowsLocateTheFieldsOfAWrittenFixedLine) {
     }
     // What each field of the upload line holds for that record.
     const std::map<std::string, std::string> values = {
-        {"ID", "123456789"},   {"LNAME", "LASTNAMEABCDE"}, {"FNAME", "FIRSTNAMEXY"},
-        {"MNAME", "M"},        {"BIRTHDATE", "19740102"},  {"TESTCODE", "T123"},
-        {"TESTSCORE", "0456"}, {"DATE", "20050901"},       {"ATTEMPT", "012"},
-        {"SUBSCORES", "01020304050607080910"},             {"PANDA", "A1B2C3"},
-        {"SITECODE", "KC"}};
+        {"ID", "123456789"},       {"LNAME", "LASTNAMEABCDE"},
+        {"FNAME", "FIRSTNAMEXY"},  {"MNAME", "M"},
+        {"BIRTHDATE", "19740102"}, {"TESTCODE", "T123"},
+        {"TESTSCORE", "0456"},     {"DATE", "20050901"},
+        {"ATTEMPT", "012"},        {"SUBSCORES", "01020304050607080910"},
+        {"PANDA", "A1B2C3"},       {"SITECODE", "KC"}};
 
     for (int combination = 0; combination < 16; ++combination) {
         const LayoutReportChoices choices{0, (combination & 1) != 0, (combination & 2) != 0,

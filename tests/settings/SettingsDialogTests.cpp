@@ -3,7 +3,7 @@
 // the dialog's controls, the period choosers, the code grids and the
 // navigator bar, and what OK and Cancel leave behind in the program, the
 // settings file and the code table files.
-#include "tests/ui/QtTestSupport.h"
+#include "support/QtEnvironment.h"
 
 #include "app/KesPrepu.h"
 #include "app/core/IniFile.h"
@@ -480,7 +480,7 @@ TEST_F(SettingsDialogTest, OkKeepsTheEditsAndTheBackupsAndWritesTheSettingsInOrd
 
 TEST_F(SettingsDialogTest, OkWithANewDirectoryNormalisesItAndListsItsPeriods) {
     TempDir other;
-    fs::copy(fixture("virn-sample/VIRNTP1"), other.dir() + "VIRNTP1", fs::copy_options::recursive);
+    testsupport::copyFolder(fixture("virn-sample/VIRNTP1"), other.dir() + "VIRNTP1");
     std::string upper = data.dir();
     for (char& ch : upper)
         ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));

@@ -40,7 +40,7 @@ TEST(CodeTableBackup, RestoreBringsBackEveryByteAndRemovesTheCopies) {
 // otherwise drop every record of the next gathering.
 TEST(CodeTableBackup, TablesMadeInTheDialogAreRemovedAgain) {
     DataDir data;
-    data.copyIn("formats/cdx/KESTEST.DBF", "KESTEST.DBF"); // its index is missing
+    data.copy("formats/cdx/KESTEST.DBF", "KESTEST.DBF"); // its index is missing
     const CodeTableBackup backup = BackUpCodeTables(data.dir());
     EXPECT_FALSE(fs::exists(data.file("KESPLACx.DBF")));
     data.addCodeTables();

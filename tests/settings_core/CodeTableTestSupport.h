@@ -6,9 +6,9 @@
 #include "data/AdsTable.h"
 #include "settings/core/CodeTables.h"
 
+#include "support/Files.h"
 #include "support/Manifest.h"
 #include "support/RecordingOperator.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -30,9 +30,8 @@ class DataDir : public testsupport::TempDir {
     // The sample's KESPLACE.DBF + KESPLACE.cdx and KESTEST.DBF + KESTEST.cdx.
     void addCodeTables() const {
         for (const char* name : {"KESPLACE.DBF", "KESPLACE.cdx", "KESTEST.DBF", "KESTEST.cdx"})
-            copyIn(std::string("formats/cdx/") + name, name);
+            copy(std::string("formats/cdx/") + name, name);
     }
-    void copyIn(const std::string& relative, const std::string& as) const { copy(relative, as); }
 };
 
 struct CodeRow {

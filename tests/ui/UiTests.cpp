@@ -1,7 +1,7 @@
 // The layer over Qt: modal pieces answered by tests, the general error
 // report, the hourglass, the termination request, the retry question of
 // table opens, the date picker, the period list widget and the radio group.
-#include "tests/ui/QtTestSupport.h"
+#include "support/QtEnvironment.h"
 
 #include "common/Clock.h"
 #include "data/AdsTable.h"

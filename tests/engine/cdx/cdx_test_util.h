@@ -5,9 +5,9 @@
 #include "common/Date.h"
 #include "data/Value.h"
 #include "data/cdx.h"
+#include "support/Files.h"
 #include "support/Manifest.h"
 #include "support/Programs.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -29,14 +29,6 @@ namespace cdxtest {
 
 inline std::string fixtureDir() {
     return std::string(KES_TEST_DATA) + "/formats/cdx";
-}
-
-inline std::string readBytes(const std::string& path) {
-    return testsupport::readFile(path);
-}
-
-inline void writeBytes(const std::string& path, const std::string& bytes) {
-    testsupport::writeFile(path, bytes);
 }
 
 using testsupport::readCsv;
@@ -68,8 +60,6 @@ inline xbase::ValueType sampleFieldType(const std::string& expr) {
     if (expr == "ACTIVE") return xbase::ValueType::Logical;
     return xbase::ValueType::Character;
 }
-
-using testsupport::TempDir;
 
 // The number an 8-byte numeric or date key stands for.
 inline double keyToDouble(const unsigned char* k) {

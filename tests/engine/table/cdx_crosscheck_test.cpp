@@ -13,6 +13,7 @@
 #include <sstream>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

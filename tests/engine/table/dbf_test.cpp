@@ -14,6 +14,7 @@
 #include <cstring>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include <functional>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include "data/AdsTable.h"
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

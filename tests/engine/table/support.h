@@ -1,10 +1,9 @@
-// Helpers of the table tests: a temporary folder per test, fixture copies and
-// the manifests' CSV files.
+// Helpers of the table tests: file names in messages, manifest rows.
 #pragma once
 
+#include "support/Files.h"
 #include "support/Manifest.h"
 #include "support/Programs.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace testsupport {
+namespace tabletest {
 
 namespace fs = std::filesystem;
 
@@ -37,4 +36,4 @@ inline std::string rtrim(std::string s) {
     return s;
 }
 
-} // namespace testsupport
+} // namespace tabletest

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

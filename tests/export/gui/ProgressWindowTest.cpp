@@ -3,7 +3,7 @@
 #include "common/Clock.h"
 #include "export/core/wccsvexp.h"
 #include "export/wcprgwnd.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 #include "ui/WindowOperator.h"
 
 #include <QAbstractButton>

@@ -7,8 +7,8 @@
 #include "export/ListKesu.h"
 #include "export/ScoresGrid.h"
 #include "prep/core/WorkTable.h"
+#include "support/QtEnvironment.h"
 #include "ui/Modal.h"
-#include "ui/QtTestSupport.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>

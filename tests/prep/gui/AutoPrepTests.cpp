@@ -3,7 +3,7 @@
 // the timed run at the chosen hour, "Prepare Export File" at once, and what
 // a failed run leaves behind. Message boxes and the save dialog are answered
 // by the tests; the sample data lie in a copy per test.
-#include "tests/ui/QtTestSupport.h"
+#include "support/QtEnvironment.h"
 
 #include "app/core/IniFile.h"
 #include "app/core/PreparationHistory.h"
@@ -54,11 +54,7 @@ class AutoPrepTest : public ::testing::Test {
     void SetUp() override {
         ui::clearTerminationRequest();
         setNow(2004, 6, 15, 10, 30);
-        std::filesystem::copy(std::string(KES_TEST_DATA) + "/virn-sample", data.path(),
-                              std::filesystem::copy_options::recursive);
-        for (auto& entry : std::filesystem::recursive_directory_iterator(data.path()))
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_write,
-                                         std::filesystem::perm_options::add);
+        data.copyFolder("virn-sample");
         // The main window's choices: period 1, temporary tables, all dates.
         choices = PlanChoices{};
         choices.DataDir = data.dir();

@@ -1,12 +1,26 @@
-// Temporary folders and fixture copies for the test programs. A TempDir is a
-// fresh folder of its own under the system temporary folder, removed with
+// Files and folders for the test programs: whole files read and written,
+// folders copied, fixtures of tests/data, and temporary folders. A TempDir is
+// a fresh folder of its own under the system temporary folder, removed with
 // everything in it when the object goes; only its owner may enter it.
 #pragma once
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace testsupport {
+
+// The whole file's bytes; "" for a file that does not exist or cannot be read.
+std::string readFile(const std::filesystem::path& path);
+
+// Makes `path` a file of exactly `bytes`, making its folder first when it is
+// missing. Throws when the file cannot be written: a test must not go on from
+// a set-up that did not happen.
+void writeFile(const std::filesystem::path& path, std::string_view bytes);
+
+// Copies the folder `from` with everything in it into `to` (made when it is
+// missing), every copy writable whatever the original's permissions.
+void copyFolder(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // A fixture file or folder of tests/data, by its path below that folder.
 std::string fixture(const std::string& relative);

@@ -1,4 +1,4 @@
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include "os/Os.h"
 
@@ -8,6 +8,7 @@
 #include <cctype>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
@@ -38,6 +39,27 @@ void makeWritable(const fs::path& path) {
 }
 
 } // namespace
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void writeFile(const fs::path& path, std::string_view bytes) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void copyFolder(const fs::path& from, const fs::path& to) {
+    fs::copy(from, to, fs::copy_options::recursive);
+    for (auto& entry : fs::recursive_directory_iterator(to))
+        makeWritable(entry.path());
+}
 
 bool fileNamesIgnoreCase(const fs::path& folder) {
     const fs::path probe = folder / "kes-case-probe";
@@ -91,9 +113,7 @@ std::string TempDir::copy(const std::string& relative, const std::string& as) co
 }
 
 void TempDir::copyFolder(const std::string& relative) const {
-    fs::copy(fixture(relative), path_, fs::copy_options::recursive);
-    for (auto& entry : fs::recursive_directory_iterator(path_))
-        makeWritable(entry.path());
+    testsupport::copyFolder(fixture(relative), path_);
 }
 
 } // namespace testsupport

@@ -1,13 +1,13 @@
 // What the window tests share: one application object on the offscreen
 // platform, a private HOME and runtime directory for the whole test program
 // (so that nothing of the developer's own settings, data or running copies
-// leaks in), and file helpers.
+// leaks in).
 #pragma once
 
 #include "data/AdsTable.h"
 #include "ui/Application.h"
 
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -15,27 +15,11 @@
 #include <QtGlobal>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace testsupport {
-
-inline void writeFile(const std::string& path, const std::string& content) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Makes the single-instance lock and channel of this process private.
 // The folders stay until the program ends: helper processes may still use them.
