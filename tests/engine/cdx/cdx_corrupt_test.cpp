@@ -1,7 +1,7 @@
 // Damaged copies of the fixtures: every one throws EADSDatabaseError
 // (AE_CORRUPT_INDEX) naming the file, and none crashes, hangs or reads out
 // of bounds (run under AddressSanitizer too).
-#include "cdx_test_util.h"
+#include "cdx_support.h"
 
 #include "data/Error.h"
 

@@ -1,7 +1,7 @@
 // Files written by writeCdx: read back identically by our reader and in the
 // same order by Debian's Perl XBase::Index (index_dump), and laid out as the
 // independent engine lays out the fixtures.
-#include "cdx_test_util.h"
+#include "cdx_support.h"
 
 #include "data/Error.h"
 

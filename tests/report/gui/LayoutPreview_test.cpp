@@ -1,7 +1,7 @@
 // The layout report's preview offscreen: its window, the status texts, and
 // the page saved as PDF and printed (to a PDF file), read back with pdftotext.
+#include "report/report_support.h"
 #include "support/QtEnvironment.h"
-#include "tests/report/PdfText.h"
 
 #include "settings/LayoutPreview.h"
 #include "ui/Modal.h"

@@ -3,10 +3,10 @@
 // them may run beside it, and none may start while a rewrite runs.
 #include "settings/core/CodeTableBackup.h"
 
-#include "CodeTableTestSupport.h"
 #include "common/Paths.h"
 #include "common/PreparationLock.h"
 #include "os/Os.h"
+#include "settings_core_support.h"
 #include "support/OtherPreparation.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // kesprep-batch from end to end on a copy of the sample data directory: the
 // exact upload file, the settings file as the source of every left-out option,
 // and the command-line errors that must stop it before anything is gathered.
-#include "TestSupport.h"
+#include "export_support.h"
 #include "support/Programs.h"
 
 #include "app/core/PreparationHistory.h"

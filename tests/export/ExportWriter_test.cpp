@@ -2,7 +2,7 @@
 // with each optional field (compared with golden files written by hand from the
 // record layout), the order of the lines, the three outcome messages, and
 // failures that must leave the previous upload file as it was.
-#include "TestSupport.h"
+#include "export_support.h"
 
 #include "app/core/PreparationPlan.h"
 #include "common/Date.h"

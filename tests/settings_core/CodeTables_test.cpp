@@ -3,7 +3,7 @@
 // old files aside, Select All / UnSelect and the removal of a row.
 #include "settings/core/CodeTables.h"
 
-#include "CodeTableTestSupport.h"
+#include "settings_core_support.h"
 
 #include "common/Paths.h"
 #include "common/Text.h"

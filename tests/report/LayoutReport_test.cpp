@@ -1,7 +1,7 @@
 // The upload layout report drawn on a recording page: every line with every
 // cell, for the file types and optional fields that change it, and its
 // agreement with a Fixed line that the export writer writes.
-#include "tests/report/RecordingSurface.h"
+#include "report_support.h"
 
 #include "common/Date.h"
 #include "export/core/ExportWriter.h"

@@ -1,6 +1,6 @@
 // The tab-stop page: where a text lands in its stop, how it is cut, how lines
 // and stops advance, and the numbered sets of stops.
-#include "tests/report/RecordingSurface.h"
+#include "report_support.h"
 
 #include <gtest/gtest.h>
 

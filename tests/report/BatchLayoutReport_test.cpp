@@ -1,7 +1,7 @@
 // kesprep-batch --layout-report: the report as a PDF file without Qt, for the
 // layout and fields of the settings file or of the command line, read back
 // with pdftotext.
-#include "tests/report/PdfText.h"
+#include "report_support.h"
 
 #include "support/Files.h"
 #include "support/Programs.h"

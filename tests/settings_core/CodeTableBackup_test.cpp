@@ -1,7 +1,7 @@
 // The copies taken before the settings dialog and put back after a Cancel.
 #include "settings/core/CodeTableBackup.h"
 
-#include "CodeTableTestSupport.h"
+#include "settings_core_support.h"
 
 #include <gtest/gtest.h>
 

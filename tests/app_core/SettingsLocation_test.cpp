@@ -1,7 +1,7 @@
 // Where the settings file lies: beside a program run from its build folder or
 // an unpacked folder, in the user's configuration folder for the installed copy.
-#include "app/core/SettingsLocation.h"
 #include "app/core/IniFile.h"
+#include "app/core/SettingsLocation.h"
 #include "common/Paths.h"
 #include "os/Os.h"
 #include "support/Files.h"

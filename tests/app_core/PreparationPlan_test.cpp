@@ -1,8 +1,8 @@
 // The preparation plan: settings and choices into one value, the date rules
 // and their messages, the windows' plans, and the folder checks before a
 // preparation starts.
-#include "app/core/PreparationPlan.h"
 #include "app/core/Preparation.h"
+#include "app/core/PreparationPlan.h"
 
 #include "app/core/PeriodList.h"
 #include "common/Clock.h"
