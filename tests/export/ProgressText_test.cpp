@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-using kes::ProgressTexts;
-
 namespace {
 
 constexpr int64_t kStart = 1'000'000'000; // any origin
@@ -80,12 +78,12 @@ TEST(ProgressTextTest, NumberFormats) {
                  {1234567.89, "1,234,567.9"},
                  {12.34, "12.3"}};
     for (const Case& c : cases)
-        EXPECT_EQ(kes::FormatKilobytes(c.value), c.expected) << c.value;
-    EXPECT_EQ(kes::FormatKilobytes(1234.5, '.', ','), "1.234,5");
-    EXPECT_EQ(kes::FormatWholeNumber(33.333), "33");
-    EXPECT_EQ(kes::FormatWholeNumber(66.5), "67");
-    EXPECT_EQ(kes::FormatTimeOfDay(25LL * 3600 * 1000), "01:00:00");
-    EXPECT_EQ(kes::FormatTimeOfDay(59'999), "00:00:59");
+        EXPECT_EQ(FormatKilobytes(c.value), c.expected) << c.value;
+    EXPECT_EQ(FormatKilobytes(1234.5, '.', ','), "1.234,5");
+    EXPECT_EQ(FormatWholeNumber(33.333), "33");
+    EXPECT_EQ(FormatWholeNumber(66.5), "67");
+    EXPECT_EQ(FormatTimeOfDay(25LL * 3600 * 1000), "01:00:00");
+    EXPECT_EQ(FormatTimeOfDay(59'999), "00:00:59");
 }
 
 TEST(ProgressTextTest, ZeroTotalShowsNothingDone) {
