@@ -4,7 +4,7 @@
 #include "table_support.h"
 
 #include "data/AdsTable.h"
-#include "data/keysort.h"
+#include "data/KeySorter.h"
 
 #include <algorithm>
 #include <string>

@@ -1,5 +1,5 @@
-#include "data/buffer.h"
-#include "data/keys.h"
+#include "data/ByteBuffer.h"
+#include "data/KeyEntries.h"
 
 #include "data/Error.h"
 #include "os/Os.h"

@@ -1,7 +1,7 @@
-#include "data/keysort.h"
+#include "data/KeySorter.h"
 
 #include "common/Parallel.h"
-#include "data/buffer.h"
+#include "data/ByteBuffer.h"
 
 #include <algorithm>
 #include <array>

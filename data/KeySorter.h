@@ -2,8 +2,8 @@
 // searched.
 #pragma once
 
-#include "data/buffer.h"
-#include "data/keys.h"
+#include "data/ByteBuffer.h"
+#include "data/KeyEntries.h"
 
 #include <cstddef>
 #include <cstdint>
