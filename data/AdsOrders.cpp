@@ -7,10 +7,10 @@
 #include "common/Paths.h"
 #include "common/StepTimer.h"
 #include "common/Text.h"
+#include "data/ByteBuffer.h"
 #include "data/IndexCheck.h"
-#include "data/buffer.h"
+#include "data/KeySorter.h"
 #include "data/cdx.h"
-#include "data/keysort.h"
 #include "data/ntx.h"
 
 #include <algorithm>

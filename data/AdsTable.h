@@ -7,10 +7,10 @@
 
 #include "common/Date.h"
 #include "data/Error.h"
+#include "data/KeyEntries.h"
 #include "data/Value.h"
 #include "data/dbf.h"
 #include "data/expr.h"
-#include "data/keys.h"
 
 #include <cstdint>
 #include <functional>

@@ -5,11 +5,11 @@
 
 #include "common/Date.h"
 #include "data/AdsTable.h"
+#include "data/KeyEntries.h"
 #include "data/NumberText.h"
 #include "data/Value.h"
 #include "data/cdx.h"
 #include "data/expr.h"
-#include "data/keys.h"
 
 #include <cstdint>
 #include <memory>

@@ -5,7 +5,7 @@
 // record (once; a unique index once per distinct key).
 #pragma once
 
-#include "data/keys.h"
+#include "data/KeyEntries.h"
 
 #include <cstdint>
 #include <functional>

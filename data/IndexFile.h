@@ -3,7 +3,7 @@
 // The system's failures end in one EADSDatabaseError, alike for both formats.
 #pragma once
 
-#include "data/keys.h"
+#include "data/KeyEntries.h"
 
 #include <cstddef>
 #include <cstdint>

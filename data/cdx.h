@@ -4,8 +4,8 @@
 // notes: docs/formats.md.
 #pragma once
 
+#include "data/KeyEntries.h"
 #include "data/Value.h"
-#include "data/keys.h"
 
 #include <functional>
 #include <memory>

@@ -4,10 +4,10 @@
 #include "data/cdx.h"
 
 #include "common/Parallel.h"
+#include "data/ByteBuffer.h"
 #include "data/Coding.h"
 #include "data/Error.h"
 #include "data/IndexFile.h"
-#include "data/buffer.h"
 #include "data/cdx_format.h"
 
 #include <algorithm>

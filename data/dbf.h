@@ -10,9 +10,9 @@
 #pragma once
 
 #include "common/CodePage.h"
+#include "data/ByteBuffer.h"
 #include "data/Error.h"
 #include "data/FieldForm.h"
-#include "data/buffer.h"
 #include "os/Os.h"
 
 #include <cstdint>

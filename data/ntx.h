@@ -3,8 +3,8 @@
 // Layout notes: docs/formats.md.
 #pragma once
 
+#include "data/KeyEntries.h"
 #include "data/Value.h"
-#include "data/keys.h"
 
 #include <string>
 #include <string_view>

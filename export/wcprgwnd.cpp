@@ -93,7 +93,7 @@ void TProgressWindow::showTexts() {
 
 void TProgressWindow::Initialize(int mode, int basis, const std::string& fileName,
                                  int64_t totalRecords, int64_t totalBytes) {
-    texts_.Initialize(mode, basis, fileName, totalRecords, totalBytes, kes::ClockMilliseconds());
+    texts_.Initialize(mode, basis, fileName, totalRecords, totalBytes, ClockMilliseconds());
     showTexts();
 }
 
@@ -104,7 +104,7 @@ void TProgressWindow::Show() {
 }
 
 void TProgressWindow::UpdateProgress(int64_t recordsDone, int64_t bytesDone) {
-    texts_.UpdateProgress(recordsDone, bytesDone, kes::ClockMilliseconds());
+    texts_.UpdateProgress(recordsDone, bytesDone, ClockMilliseconds());
     showTexts();
     // The caller runs no event loop while it works: paint now.
     for (QWidget* w : {static_cast<QWidget*>(lbRecords), static_cast<QWidget*>(lbBytes),
@@ -115,7 +115,7 @@ void TProgressWindow::UpdateProgress(int64_t recordsDone, int64_t bytesDone) {
 }
 
 std::string TProgressWindow::RemainingText() const {
-    return texts_.RemainingText(kes::ClockMilliseconds());
+    return texts_.RemainingText(ClockMilliseconds());
 }
 
 std::unique_ptr<TExportProgress> NewProgressWindow() {

@@ -2,7 +2,7 @@
 // how far a file transfer has come: the file, the records and kilobytes done,
 // the rate, the time remaining and a percentage with a bar. It repaints itself
 // inside the caller's loop; no event loop needs to run. The texts come from
-// kes::ProgressTexts, which holds all of the window's logic.
+// ProgressTexts, which holds all of the window's logic.
 #pragma once
 
 #include "common/Operator.h"
@@ -43,7 +43,7 @@ class TProgressWindow : public QDialog, public TExportProgress {
 
   private:
     void showTexts();
-    kes::ProgressTexts texts_;
+    ProgressTexts texts_;
 };
 
 // A new progress window for an operator to hand the export component (not a

@@ -6,8 +6,6 @@
 #include <cmath>
 #include <cstdio>
 
-namespace kes {
-
 namespace {
 constexpr int64_t kMsPerDay = 86400000;
 } // namespace
@@ -46,8 +44,8 @@ std::string FormatTimeOfDay(int64_t milliseconds) {
 }
 
 int64_t ClockMilliseconds() {
-    LocalTime t = Clock::instance().now();
-    auto d = Date::fromYmd(t.year, t.month, t.day);
+    kes::LocalTime t = kes::Clock::instance().now();
+    auto d = kes::Date::fromYmd(t.year, t.month, t.day);
     int64_t days = d ? d->days() : 0;
     return days * kMsPerDay + ((t.hour * 60LL + t.minute) * 60 + t.second) * 1000 + t.millisecond;
 }
@@ -124,5 +122,3 @@ void ProgressTexts::UpdateProgress(int64_t recordsDone, int64_t bytesDone, int64
     PercentText = FormatWholeNumber(percentDone()) + "%";
     BarPosition = amountDone();
 }
-
-} // namespace kes

@@ -5,8 +5,6 @@
 #include <cstdint>
 #include <string>
 
-namespace kes {
-
 // "###,##0.0": thousands grouped, one decimal, rounded half away from zero.
 std::string FormatKilobytes(double kilobytes, char groupSeparator = ',', char decimalPoint = '.');
 // "##0": the whole number nearest the value, no grouping.
@@ -56,5 +54,3 @@ class ProgressTexts {
     int64_t totalRecords_ = 0, totalBytes_ = 0;
     int64_t recordsDone_ = 0, bytesDone_ = 0;
 };
-
-} // namespace kes

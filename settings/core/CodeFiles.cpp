@@ -3,9 +3,7 @@
 #include "common/Paths.h"
 #include "os/Os.h"
 
-namespace codefiles {
-
-std::string renameFile(const std::string& from, const std::string& to) {
+std::string RenameCodeFile(const std::string& from, const std::string& to) {
     const kes::os::Status status = kes::os::renameReplacing(from, to);
     return status.ok() ? std::string() : status.reason();
 }
@@ -25,18 +23,16 @@ std::string copyOver(const std::string& from, const std::string& to) {
 
 } // namespace
 
-std::string copyFileReplacing(const std::string& from, const std::string& to) {
+std::string CopyCodeFileReplacing(const std::string& from, const std::string& to) {
     return copyOver(from, kes::resolveForWriting(to));
 }
 
-std::string copyFileToExactName(const std::string& from, const std::string& to) {
+std::string CopyCodeFileToExactName(const std::string& from, const std::string& to) {
     return copyOver(from, to);
 }
 
-void deleteEverySpelling(const std::string& path) {
+void DeleteEverySpelling(const std::string& path) {
     // Each round removes one spelling; a file that cannot be removed ends it.
     while (kes::deleteFile(path)) {
     }
 }
-
-} // namespace codefiles

@@ -5,21 +5,17 @@
 
 #include <string>
 
-namespace codefiles {
-
 // Renames the file `from` to `to`, both spelled exactly as on disk (resolve
 // them first); an empty text on success, otherwise what went wrong.
-std::string renameFile(const std::string& from, const std::string& to);
+std::string RenameCodeFile(const std::string& from, const std::string& to);
 
 // Copies `from` over `to`, replacing it (any letter case); an empty text on
 // success, otherwise what went wrong.
-std::string copyFileReplacing(const std::string& from, const std::string& to);
+std::string CopyCodeFileReplacing(const std::string& from, const std::string& to);
 
 // Copies `from` (any letter case) to exactly `to`, replacing a file of that
 // spelling; an empty text on success, otherwise what went wrong.
-std::string copyFileToExactName(const std::string& from, const std::string& to);
+std::string CopyCodeFileToExactName(const std::string& from, const std::string& to);
 
 // Deletes the file under every letter case it exists in.
-void deleteEverySpelling(const std::string& path);
-
-} // namespace codefiles
+void DeleteEverySpelling(const std::string& path);

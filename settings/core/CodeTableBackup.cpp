@@ -17,7 +17,7 @@ CodeTableBackup BackUpCodeTables(const std::string& dataDir) {
         if (!backup.existed[i]) continue;
         backup.spelling[i] = kes::resolveCaseInsensitive(file);
         backup.backedUp[i] =
-            codefiles::copyFileReplacing(file, dataDir + kCodeTableFiles[i].backup).empty();
+            CopyCodeFileReplacing(file, dataDir + kCodeTableFiles[i].backup).empty();
     }
     return backup;
 }
@@ -31,7 +31,7 @@ std::vector<std::string> RestoreCodeTables(const CodeTableBackup& backup) {
         const std::string copy = dir + kCodeTableFiles[i].backup;
         if (backup.backedUp[i]) {
             const std::string now = kes::resolveCaseInsensitive(file);
-            const std::string error = codefiles::copyFileToExactName(copy, backup.spelling[i]);
+            const std::string error = CopyCodeFileToExactName(copy, backup.spelling[i]);
             if (!error.empty()) {
                 problems.push_back(file + " could not be put back (" + error +
                                    "); its copy is kept as " + copy);
@@ -42,11 +42,11 @@ std::vector<std::string> RestoreCodeTables(const CodeTableBackup& backup) {
             problems.push_back(file + " could not be put back: it could not be copied when "
                                       "the dialog opened");
         } else {
-            codefiles::deleteEverySpelling(file);
+            DeleteEverySpelling(file);
             if (kes::fileExists(file))
                 problems.push_back(file + " was made in the dialog and could not be deleted");
         }
-        codefiles::deleteEverySpelling(copy);
+        DeleteEverySpelling(copy);
     }
     return problems;
 }

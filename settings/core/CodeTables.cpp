@@ -135,7 +135,7 @@ bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& data
     if (!kes::fileExists(fileIn(dataDir, design.tableName, ".dbf"))) {
         const auto held = HoldCodeTables(dataDir);
         // An index without its table belongs to a table that is gone.
-        codefiles::deleteEverySpelling(fileIn(dataDir, design.tableName, ".cdx"));
+        DeleteEverySpelling(fileIn(dataDir, design.tableName, ".cdx"));
         TAdsTable::AdsCreateTable(fileIn(dataDir, design.tableName, ".dbf"), ttAdsCDX, OEM, 0,
                                   design.fieldList);
         if (!OpenTableWithRetry(table, op)) return false;
@@ -203,24 +203,24 @@ std::string moveAside(const std::string& dataDir, const CodeTableDesign& design)
 
     bool cdxMoved = false;
     if (!cdx.empty() && kes::fileExists(cdx)) {
-        std::string error = codefiles::renameFile(cdx, tempCdx);
+        std::string error = RenameCodeFile(cdx, tempCdx);
         if (!error.empty())
             return indexFile + " could not be renamed to " + kPreviousCodeTable + ".CDX (" + error +
                    ")";
         cdxMoved = true;
     }
-    std::string error = dbf.empty() ? "it does not exist" : codefiles::renameFile(dbf, tempDbf);
+    std::string error = dbf.empty() ? "it does not exist" : RenameCodeFile(dbf, tempDbf);
     if (error.empty() && kes::fileExists(dataDir + tableFile)) {
         // A second file of the table's name in another letter case is still
         // there; the new table would be appended to it.
         error = "another " + tableFile + " in other letters is still there";
-        codefiles::renameFile(tempDbf, dbf);
+        RenameCodeFile(tempDbf, dbf);
     } else if (!error.empty()) {
         error =
             tableFile + " could not be renamed to " + kPreviousCodeTable + ".DBF (" + error + ")";
     }
     if (error.empty()) return {};
-    if (cdxMoved && !codefiles::renameFile(tempCdx, cdx).empty())
+    if (cdxMoved && !RenameCodeFile(tempCdx, cdx).empty())
         error += "; its index file is now " + tempCdx;
     return error;
 }
@@ -281,8 +281,8 @@ RebuildResult RebuildCodeTable(TAdsTable& table, CodeTableKind kind, const std::
     postPending(table);
     table.SetIndexName("");
     table.Close();
-    codefiles::deleteEverySpelling(fileIn(dataDir, kPreviousCodeTable, ".cdx"));
-    codefiles::deleteEverySpelling(fileIn(dataDir, kPreviousCodeTable, ".dbf"));
+    DeleteEverySpelling(fileIn(dataDir, kPreviousCodeTable, ".cdx"));
+    DeleteEverySpelling(fileIn(dataDir, kPreviousCodeTable, ".dbf"));
 
     const std::string error = moveAside(dataDir, design);
     if (!error.empty()) {

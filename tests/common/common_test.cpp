@@ -3,7 +3,7 @@
 #include "common/Paths.h"
 #include "common/Sha256.h"
 #include "common/Text.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -182,7 +182,7 @@ class CaseInsensitiveFiles : public ::testing::Test {
         tmp = std::make_unique<testsupport::TempDir>();
         dir = tmp->path();
         fs::create_directories(dir / "VIRNTP2");
-        std::ofstream(dir / "VIRNTP2" / "PlacTemp.dbf") << "x";
+        testsupport::writeFile(dir / "VIRNTP2" / "PlacTemp.dbf", "x");
         root = dir.string() + "/";
     }
     void TearDown() override { tmp.reset(); }
@@ -263,7 +263,7 @@ TEST(Sha256, AFileIsDigestedWithItsSize) {
     std::string bytes;
     for (int i = 0; i < 300000; ++i)
         bytes += static_cast<char>('A' + i % 26);
-    std::ofstream(path, std::ios::binary) << bytes;
+    testsupport::writeFile(path, bytes);
     kes::FileDigest digest;
     std::string error;
     ASSERT_TRUE(kes::digestFile(path, digest, error)) << error;

@@ -3,7 +3,7 @@
 // The expected rows come from the sample's CSV manifests and the rules of the
 // fixture description, never from the gathering's own code.
 
-#include "gather_support.h"
+#include "prep_support.h"
 
 #include <optional>
 #include <set>

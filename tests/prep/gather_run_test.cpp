@@ -1,7 +1,7 @@
 // How a gathering runs: what it tells the operator, how it ends when a table
 // is broken or an open is given up, and that it leaves no table open.
 
-#include "gather_support.h"
+#include "prep_support.h"
 
 #include "common/Paths.h"
 #include "common/Text.h"

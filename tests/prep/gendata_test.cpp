@@ -1,7 +1,7 @@
 // The demo data generator: its directories are what the gathering reads, the
 // same seed gives the same files, and its SSN indexes find every student.
 
-#include "gather_support.h"
+#include "prep_support.h"
 
 #include "common/Paths.h"
 #include "support/Programs.h"

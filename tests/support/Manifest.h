@@ -1,26 +1,14 @@
-// The fixtures' CSV manifests and whole-file access, shared by the test
-// programs. Manifest values are the stored bytes (code page 437, blank
-// padding kept); a quoted value may hold commas, and "" inside quotes is one ".
+// The fixtures' CSV manifests, shared by the test programs. Manifest values
+// are the stored bytes (code page 437, blank padding kept); a quoted value may
+// hold commas, and "" inside quotes is one ".
 #pragma once
 
-#include <fstream>
-#include <sstream>
+#include "support/Files.h"
+
 #include <string>
 #include <vector>
 
 namespace testsupport {
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 struct CsvTable {
     std::vector<std::string> header;

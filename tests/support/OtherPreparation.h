@@ -3,7 +3,7 @@
 // object's construction until its destruction.
 #pragma once
 
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include "os/Os.h"
 

@@ -1,7 +1,7 @@
 #include "support/Programs.h"
 
 #include "os/Os.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,7 @@
 // Damaged copies of the fixtures: every one throws EADSDatabaseError
 // (AE_CORRUPT_INDEX) naming the file, and none crashes, hangs or reads out
 // of bounds (run under AddressSanitizer too).
-#include "cdx_test_util.h"
+#include "cdx_support.h"
 
 #include "data/Error.h"
 
@@ -98,15 +98,15 @@ const Damage kDamages[] = {
 };
 
 TEST(CdxCorrupt, DamagedFilesThrowNamingTheFile) {
-    cdxtest::TempDir dir;
+    testsupport::TempDir dir;
     int n = 0;
     for (const Damage& d : kDamages) {
         SCOPED_TRACE(d.what);
-        std::string bytes = cdxtest::readBytes(cdxtest::fixtureDir() + "/" + d.file);
+        std::string bytes = testsupport::readFile(cdxtest::fixtureDir() + "/" + d.file);
         ASSERT_FALSE(bytes.empty());
         d.apply(bytes);
         const std::string path = dir.file("damaged" + std::to_string(++n) + ".cdx");
-        cdxtest::writeBytes(path, bytes);
+        testsupport::writeFile(path, bytes);
         try {
             readCdx(path, cdxtest::sampleFieldType);
             ADD_FAILURE() << "no error";

@@ -1,6 +1,6 @@
 // Reading the fixture CDX files written by an independent engine: every tag
 // in the order of its manifest, key bytes as cdxKey builds them, and seeks.
-#include "cdx_test_util.h"
+#include "cdx_support.h"
 
 #include "data/Error.h"
 

@@ -1,7 +1,7 @@
 // Files written by writeCdx: read back identically by our reader and in the
 // same order by Debian's Perl XBase::Index (index_dump), and laid out as the
 // independent engine lays out the fixtures.
-#include "cdx_test_util.h"
+#include "cdx_support.h"
 
 #include "data/Error.h"
 
@@ -40,7 +40,7 @@ CdxTag makeTag(const std::string& field, ValueType type, uint16_t keyLength,
 // Depth of a tag's B-tree in a file we wrote (leftmost path from the root);
 // an empty tag name gives the depth of the tag directory.
 int treeLevels(const std::string& file, const std::string& tag) {
-    const std::string f = cdxtest::readBytes(file);
+    const std::string f = testsupport::readFile(file);
     auto u16 = [&](size_t o) { return unsigned(uint8_t(f[o])) | unsigned(uint8_t(f[o + 1])) << 8; };
     auto u32 = [&](size_t o) { return uint32_t(u16(o)) | uint32_t(u16(o + 2)) << 16; };
     auto be32 = [&](size_t o) {
@@ -199,7 +199,7 @@ ValueType typeOfCase(const WriteCase& c, const std::string& expr) {
 }
 
 TEST(CdxWrite, FilesWeWriteReadBackIdentically) {
-    cdxtest::TempDir dir;
+    testsupport::TempDir dir;
     const bool dump = cdxtest::haveIndexDump();
     for (const WriteCase& c : writeCases()) {
         SCOPED_TRACE(c.name);
@@ -233,7 +233,7 @@ TEST(CdxWrite, FilesWeWriteReadBackIdentically) {
 // files are byte for byte what the independent engine wrote, apart from its
 // own marks in reserved header bytes (header and page length, "RCHB").
 TEST(CdxWrite, RewrittenFixturesMatch) {
-    cdxtest::TempDir dir;
+    testsupport::TempDir dir;
     for (const char* file : {"BIG.cdx", "KESPLACE.cdx", "KESTEST.cdx"}) {
         SCOPED_TRACE(file);
         const std::string source = fixtureDir() + "/" + file;
@@ -245,8 +245,8 @@ TEST(CdxWrite, RewrittenFixturesMatch) {
             for (const CdxTag& t : tags)
                 cdxtest::expectIndexDumpReads(path, t);
         if (std::string(file) == "BIG.cdx") continue;
-        std::string original = cdxtest::readBytes(source);
-        const std::string ours = cdxtest::readBytes(path);
+        std::string original = testsupport::readFile(source);
+        const std::string ours = testsupport::readFile(path);
         ASSERT_EQ(ours.size(), original.size());
         std::fill(original.begin() + 16, original.begin() + 24, '\0');       // file header
         std::fill(original.begin() + 0x610, original.begin() + 0x614, '\0'); // tag header
@@ -256,9 +256,9 @@ TEST(CdxWrite, RewrittenFixturesMatch) {
 }
 
 TEST(CdxWrite, ReplacesAnExistingFile) {
-    cdxtest::TempDir dir;
+    testsupport::TempDir dir;
     const std::string path = dir.file("R.cdx");
-    cdxtest::writeBytes(path, std::string(5000, 'x'));
+    testsupport::writeFile(path, std::string(5000, 'x'));
     const std::vector<CdxTag> tags = {
         makeTag("ACTIVE", ValueType::Logical, 1, {Value::boolean(true), Value::boolean(false)})};
     writeCdx(path, tags);
@@ -266,7 +266,7 @@ TEST(CdxWrite, ReplacesAnExistingFile) {
 }
 
 TEST(CdxWrite, RefusesTagsItCannotStore) {
-    cdxtest::TempDir dir;
+    testsupport::TempDir dir;
     const std::string path = dir.file("BAD.cdx");
     const CdxTag good =
         makeTag("CODE", ValueType::Character, 4, {Value::character("A"), Value::character("B")});

@@ -2,7 +2,7 @@
 // counting one, and evaluating the program's filter forms (and a few more
 // that build text) must leave the count unchanged.
 #include "data/expr.h"
-#include "expr_test_util.h"
+#include "expr_support.h"
 
 #include <gtest/gtest.h>
 

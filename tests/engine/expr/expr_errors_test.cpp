@@ -2,7 +2,7 @@
 // one-based position the message points at.
 #include "data/Error.h"
 #include "data/expr.h"
-#include "expr_test_util.h"
+#include "expr_support.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // (expression, expected value) evaluated against hand-built records.
 #include "data/Error.h"
 #include "data/expr.h"
-#include "expr_test_util.h"
+#include "expr_support.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // "n" and odd logical bytes included.
 #include "data/Error.h"
 #include "data/expr.h"
-#include "expr_test_util.h"
+#include "expr_support.h"
 
 #include <gtest/gtest.h>
 

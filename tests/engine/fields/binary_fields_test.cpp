@@ -6,8 +6,8 @@
 #include "data/FieldForm.h"
 #include "data/NumberText.h"
 #include "data/expr.h"
+#include "support/Files.h"
 #include "support/Manifest.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

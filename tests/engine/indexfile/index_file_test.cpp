@@ -5,7 +5,7 @@
 #include "data/IndexFile.h"
 #include "data/cdx.h"
 #include "data/ntx.h"
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include <gtest/gtest.h>
 
@@ -121,9 +121,9 @@ TEST(IndexFiles, AWriteReplacesTheFileAndClearsWhatKilledRunsLeft) {
         TempDir dir;
         const std::string path = dir.file(f.file);
         for (const std::string& left : {path + ".~12.tmp", path + ".kes-a1b2c3.tmp"})
-            std::ofstream(left) << "half of a killed run";
-        std::ofstream(dir.file("OTHER.tmp")) << "not ours";
-        std::ofstream(path) << "an old index";
+            testsupport::writeFile(left, "half of a killed run");
+        testsupport::writeFile(dir.file("OTHER.tmp"), "not ours");
+        testsupport::writeFile(path, "an old index");
         f.write(path);
         EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"OTHER.tmp", f.file}));
         EXPECT_EQ(errorOf([&] { f.read(path); }).first, 0); // the new file reads
@@ -144,7 +144,7 @@ TEST(IndexFiles, AViewAndACopyHoldTheSameBytes) {
     EXPECT_EQ(view.size(), 0u);
     EXPECT_TRUE(std::equal(copy.data(), copy.data() + copy.size(), moved.data()));
     // An empty file is no error here; the format's reader says what it lacks.
-    std::ofstream(dir.file("EMPTY.cdx"));
+    testsupport::writeFile(dir.file("EMPTY.cdx"), "");
     EXPECT_EQ(xbase::viewIndexFile(dir.file("EMPTY.cdx")).size(), 0u);
 }
 

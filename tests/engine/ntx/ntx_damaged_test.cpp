@@ -88,10 +88,10 @@ const Damage kDamages[] = {
 class NtxDamaged : public ::testing::TestWithParam<Damage> {};
 
 TEST_P(NtxDamaged, ThrowsCorruptIndexNamingTheFile) {
-    Bytes bytes = readBytes(dataPath("formats/ntx/NAME.NTX"));
+    Bytes bytes = readBytes(fixture("formats/ntx/NAME.NTX"));
     ASSERT_EQ(bytes.size(), 162816u);
     GetParam().apply(bytes);
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("NAME.NTX");
     writeBytes(path, bytes);
 
@@ -115,10 +115,10 @@ INSTANTIATE_TEST_SUITE_P(Damages, NtxDamaged, ::testing::ValuesIn(kDamages),
 
 // A sound file with the large-file flag counts pages instead of bytes.
 TEST(NtxDamagedControl, LargeFileFlagMeansPageNumbers) {
-    Bytes bytes = readBytes(dataPath("virn-sample/VIRNTP1/SSN.NTX"));
+    Bytes bytes = readBytes(fixture("virn-sample/VIRNTP1/SSN.NTX"));
     put16(bytes, 0, 0x0206);
     put32(bytes, 4, 1); // the root, page 1
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("SSN.NTX");
     writeBytes(path, bytes);
     KeyEntries out;
@@ -127,7 +127,7 @@ TEST(NtxDamagedControl, LargeFileFlagMeansPageNumbers) {
 }
 
 TEST(NtxMissing, FileNotFoundNamesTheFile) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("NOSUCH.NTX");
     try {
         KeyEntries out;
@@ -151,10 +151,10 @@ TEST(NtxMissing, FileNotFoundNamesTheFile) {
 // tables and child pointers): the read either succeeds or throws the one
 // error class, and whatever it returns has whole keys.
 TEST(NtxRandomDamage, NeverCrashesOrHangs) {
-    const Bytes original = readBytes(dataPath("formats/ntx/NAME.NTX"));
+    const Bytes original = readBytes(fixture("formats/ntx/NAME.NTX"));
     const size_t pages = original.size() / 1024;
     std::mt19937 rng(20060915);
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("FUZZ.NTX");
     size_t rejected = 0;
     for (int round = 0; round < 400; ++round) {

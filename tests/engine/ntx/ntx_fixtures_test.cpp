@@ -59,7 +59,7 @@ std::string keyAt(const KeyEntries& e, size_t i) {
 TEST_P(NtxFixture, ReadsEveryKeyInManifestOrder) {
     const Fixture& f = GetParam();
     KeyEntries entries;
-    const NtxInfo info = xbase::readNtx(dataPath(f.ntx), entries);
+    const NtxInfo info = xbase::readNtx(fixture(f.ntx), entries);
     EXPECT_EQ(info.keyExpression, f.expression);
     EXPECT_EQ(info.keyLength, f.keyLength);
     EXPECT_EQ(info.keyDecimals, f.keyDecimals);
@@ -68,7 +68,7 @@ TEST_P(NtxFixture, ReadsEveryKeyInManifestOrder) {
     EXPECT_FALSE(info.descending);
     EXPECT_EQ(entries.keyLength, f.keyLength);
 
-    const auto rows = readCsv(dataPath(f.orderCsv));
+    const auto rows = readCsv(fixture(f.orderCsv));
     ASSERT_FALSE(rows.empty());
     ASSERT_EQ(entries.size(), rows.size());
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -83,8 +83,8 @@ TEST_P(NtxFixture, ReadsEveryKeyInManifestOrder) {
 TEST_P(NtxFixture, ExactSeeksLandWhereTheManifestSays) {
     const Fixture& f = GetParam();
     KeyEntries entries;
-    xbase::readNtx(dataPath(f.ntx), entries);
-    const auto rows = readCsv(dataPath(f.seeksCsv));
+    xbase::readNtx(fixture(f.ntx), entries);
+    const auto rows = readCsv(fixture(f.seeksCsv));
     ASSERT_FALSE(rows.empty());
     bool sawMiss = false;
     for (const auto& row : rows) {
@@ -126,8 +126,8 @@ std::vector<std::string> pageContents(const std::vector<unsigned char>& file, si
 TEST_P(NtxFixture, RewrittenByWriteNtxReadsBackTheSame) {
     const Fixture& f = GetParam();
     KeyEntries entries;
-    const NtxInfo info = xbase::readNtx(dataPath(f.ntx), entries);
-    ScratchDir dir;
+    const NtxInfo info = xbase::readNtx(fixture(f.ntx), entries);
+    TempDir dir;
     const std::string copy = dir.file("REWRITE.NTX");
     xbase::writeNtx(copy, info, entries);
 
@@ -139,7 +139,7 @@ TEST_P(NtxFixture, RewrittenByWriteNtxReadsBackTheSame) {
     EXPECT_EQ(again.recnos, entries.recnos);
     EXPECT_EQ(again.keys, entries.keys);
 
-    const auto original = readBytes(dataPath(f.ntx));
+    const auto original = readBytes(fixture(f.ntx));
     const auto rewritten = readBytes(copy);
     ASSERT_EQ(rewritten.size(), original.size());
     EXPECT_TRUE(std::equal(original.begin(), original.begin() + 1024, rewritten.begin()))
@@ -177,7 +177,7 @@ TEST(NtxFixtureKeys, StoredFormsOfSpecialValues) {
     };
     for (const Case& c : cases) {
         KeyEntries entries;
-        const NtxInfo info = xbase::readNtx(dataPath(c.ntx), entries);
+        const NtxInfo info = xbase::readNtx(fixture(c.ntx), entries);
         size_t i = 0;
         while (i < entries.size() && entries.recnos[i] != c.recno)
             ++i;

@@ -1,18 +1,16 @@
-// Helpers of the NTX tests: the fixture CSV manifests, key values from their
-// text, a scratch folder, whole-file byte access.
+// Helpers of the NTX tests: key values from the fixture manifests' text, and
+// a whole index file as bytes with its little-endian fields.
 #pragma once
 
 #include "common/Date.h"
 #include "data/Value.h"
+#include "support/Files.h"
 #include "support/Manifest.h"
-#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,22 +18,19 @@ namespace ntxtest {
 
 namespace fs = std::filesystem;
 
-inline std::string dataPath(const std::string& relative) {
-    return testsupport::fixture(relative);
-}
+using testsupport::fixture;
+using testsupport::readCsv;
+using testsupport::TempDir;
 
+// A whole file as unsigned bytes, for the page arithmetic below.
 inline std::vector<unsigned char> readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+    const std::string bytes = testsupport::readFile(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 inline void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    testsupport::writeFile(path, std::string(bytes.begin(), bytes.end()));
 }
-
-using testsupport::readCsv;
 
 // The value a manifest shows for a key of type C, N or D.
 inline xbase::Value csvValue(char type, const std::string& text) {
@@ -52,9 +47,6 @@ inline xbase::Value csvValue(char type, const std::string& text) {
         return xbase::Value::character(text);
     }
 }
-
-// A folder of its own under the system temp folder, removed afterwards.
-using ScratchDir = testsupport::TempDir;
 
 inline uint16_t get16(const std::vector<unsigned char>& b, size_t at) {
     return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));

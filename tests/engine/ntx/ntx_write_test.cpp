@@ -120,7 +120,7 @@ class NtxRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 TEST_P(NtxRoundTrip, WritesAValidTreeThatReadsBackInOrder) {
     const RoundTrip& r = GetParam();
     const KeyEntries entries = sortedEntries(r.keyLength, r.count);
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("KEYS.NTX");
     xbase::writeNtx(path, infoFor(r.keyLength), entries);
 
@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, NtxRoundTrip, ::testing::ValuesIn(kRoundTrips),
 // Every key count up to a few levels of 2-key pages: each one leaves a
 // different set of short pages on the right edge of the tree.
 TEST(NtxWrite, EveryRightEdgeIsBalanced) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("EDGE.NTX");
     for (size_t count = 0; count <= 250; ++count) {
         const KeyEntries entries = sortedEntries(256, count);
@@ -173,7 +173,7 @@ TEST(NtxWrite, SsnIndexOf200000KeysReadsBackWhole) {
     sortEntries(entries);
     NtxInfo info = infoFor(11);
     info.keyExpression = "SSN";
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("SSN.NTX");
 
     // Its timing is in kesprep-bench-engine ("write a 200,000-key NTX").
@@ -186,7 +186,7 @@ TEST(NtxWrite, SsnIndexOf200000KeysReadsBackWhole) {
 }
 
 TEST(NtxWrite, HeaderFieldsAndFlagsReadBack) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("FLAGS.NTX");
     NtxInfo info;
     info.keyExpression = "UPPER(LNAME)+FNAME";
@@ -215,7 +215,7 @@ TEST(NtxWrite, HeaderFieldsAndFlagsReadBack) {
 }
 
 TEST(NtxWrite, UniqueIndexKeepsTheFirstOfEqualKeys) {
-    ScratchDir dir;
+    TempDir dir;
     const KeyEntries entries = sortedEntries(11, 600); // every key three times
     KeyEntries firsts;
     firsts.keyLength = 11;
@@ -265,7 +265,7 @@ TEST(NtxWrite, RefusesEntriesItCannotWriteSoundly) {
         {"tag name too long", [](NtxInfo& i, KeyEntries&) { i.tagName = "ELEVENCHARS"; }},
         {"decimals not below the length", [](NtxInfo& i, KeyEntries&) { i.keyDecimals = 11; }},
     };
-    ScratchDir dir;
+    TempDir dir;
     for (const Case& c : cases) {
         NtxInfo info = infoFor(11);
         KeyEntries entries = sortedEntries(11, 100);
@@ -285,7 +285,7 @@ TEST(NtxWrite, RefusesEntriesItCannotWriteSoundly) {
 }
 
 TEST(NtxWrite, ReplacesAnExistingFileAndLeavesNoTemporaryFile) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("SSN.NTX");
     xbase::writeNtx(path, infoFor(11), sortedEntries(11, 5000));
     const KeyEntries smaller = sortedEntries(11, 10);
@@ -303,7 +303,7 @@ TEST(NtxWrite, ReplacesAnExistingFileAndLeavesNoTemporaryFile) {
 }
 
 TEST(NtxWrite, FolderThatDoesNotExist) {
-    ScratchDir dir;
+    TempDir dir;
     const std::string path = dir.file("missing/SSN.NTX");
     try {
         xbase::writeNtx(path, infoFor(11), sortedEntries(11, 3));

@@ -2,7 +2,7 @@
 // copies agree on one text for a number, whatever the process locale. The
 // same cases run a second time in a program with a German locale in force
 // (tests/locale).
-#include "support/TempDir.h"
+#include "support/Files.h"
 
 #include "data/AdsTable.h"
 #include "data/NumberText.h"

@@ -1,7 +1,7 @@
 // The structural index our table object keeps, read back by an engine we did
 // not write: after appends, after edits that move keys and after a pack, each
 // tag lists the records in the order their values say.
-#include "support.h"
+#include "table_support.h"
 
 #include "data/AdsTable.h"
 #include "data/cdx.h"
@@ -13,6 +13,7 @@
 #include <sstream>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // DBF files as the engine reads and writes them: the independent samples read
 // back as their manifests say, damaged files end in a clear error, and tables
 // we create open in an independent reader.
-#include "support.h"
+#include "table_support.h"
 
 #include "common/CodePage.h"
 #include "data/AdsTable.h"
@@ -14,6 +14,7 @@
 #include <cstring>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

@@ -3,7 +3,7 @@
 // whose keys are not in the order its header promises is refused by name, so
 // that no student ever gets another student's name. A tag of our own CDX files
 // that does not fit is rebuilt from the records instead.
-#include "support.h"
+#include "table_support.h"
 
 #include "data/AdsTable.h"
 #include "data/IndexCheck.h"
@@ -17,6 +17,7 @@
 #include <functional>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

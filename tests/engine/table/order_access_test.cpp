@@ -1,11 +1,12 @@
 // Random access to a table's active order, reading a record without moving
 // the cursor, and the prefix seek: what a grid that shows only the rows on
 // screen reads through.
-#include "support.h"
+#include "table_support.h"
 
 #include "data/AdsTable.h"
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

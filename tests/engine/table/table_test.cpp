@@ -1,6 +1,6 @@
 // The table object: field conversions, editing, navigation, bookmarks,
 // filters, copying, packing, orders and finds, and the open with retry.
-#include "support.h"
+#include "table_support.h"
 
 #include "common/Operator.h"
 #include "data/AdsTable.h"
@@ -12,6 +12,7 @@
 #include <cstdio>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 

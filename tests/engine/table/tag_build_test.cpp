@@ -1,10 +1,10 @@
 // Tags of a large table: above 50,000 records the dirty tags of a table are
 // built side by side on threads. What they hold, in memory and once written,
 // must be exactly the index order. (The thread sanitizer's run covers this.)
-#include "support.h"
+#include "table_support.h"
 
 #include "data/AdsTable.h"
-#include "data/keysort.h"
+#include "data/KeySorter.h"
 
 #include <algorithm>
 #include <string>
@@ -12,6 +12,7 @@
 #include <vector>
 
 using namespace testsupport;
+using namespace tabletest;
 
 namespace {
 
