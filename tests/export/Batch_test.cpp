@@ -581,7 +581,9 @@ TEST_P(CarelessUses, EndWithTheirOwnStatusAndMessage) {
     EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
     EXPECT_EQ((r.out + r.err).find("successfully prepared"), std::string::npos);
     EXPECT_EQ((r.out + r.err).find("Unable to open Table"), std::string::npos);
-    if (existed) EXPECT_TRUE(readFile(upload) == before) << "the file was replaced";
+    if (existed) {
+        EXPECT_TRUE(readFile(upload) == before) << "the file was replaced";
+    }
 }
 
 const CarelessUse kCarelessUses[] = {
