@@ -149,6 +149,19 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
             order->dirty = false;
             return;
         }
+        if (order->passingKeys) {
+            // The keys were gathered as the records went through to the file.
+            xbase::KeyEntries e;
+            order->passingKeys->sortInto(e, order->descending, threads);
+            order->passingKeys.reset();
+            if (order->unique) dropDuplicateKeys(e);
+            order->entries = std::move(e);
+            order->cdx.reset();
+            order->dirty = false;
+            order->positionsValid = false;
+            order->slots.clear();
+            return;
+        }
         const uint32_t n = dbf_.recordCount();
         const uint16_t keyLength = order->keyLength;
         xbase::KeySorter sorter(keyLength, n);

@@ -153,6 +153,14 @@ class DbfFile {
     char* appendArea(size_t maxCount);
     // `allLive`: the caller knows that none of them is marked deleted.
     void commitAppended(size_t count, bool allLive = false);
+    // Appends records straight to the file after the last one, without
+    // keeping them: for a table written once from front to back. From the
+    // first such append until the table is closed its records are not held,
+    // and nothing may read or change them (record() is out of bounds). The
+    // header follows at the next flush.
+    void appendWrittenThrough(const char* bytes, size_t count);
+    // True once records were appended with appendWrittenThrough.
+    bool recordsWrittenThrough() const { return writtenThrough_; }
     void setDeleted(uint32_t recno, bool deleted);
     // For passes that change many records at once: the bytes of records
     // first..last in memory, deletion flags included, to be changed in place.
@@ -175,6 +183,7 @@ class DbfFile {
 
   private:
     void readAll();
+    void requireRecordsHeld() const;
     void readHeader(uint64_t fileSize);
     void readSnapshot();
     bool snapshotStillHolds(uint64_t& fileSize) const;
@@ -211,6 +220,7 @@ class DbfFile {
     size_t mappedSize_ = 0;
     uint32_t dirtyFirst_ = 0, dirtyLast_ = 0; // 1-based, 0 = nothing pending
     bool headerDirty_ = false;
+    bool writtenThrough_ = false; // records went straight to the file (appendWrittenThrough)
     uint32_t recordCountOnDisk_ = 0;
 };
 
