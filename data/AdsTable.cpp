@@ -165,7 +165,7 @@ void TAdsTable::Close() {
 const char* TAdsTable::currentRecord() const {
     if (state_ == dsEdit || state_ == dsInsert) return buffer_.data();
     if (recno_ != 0 && recno_ <= dbf_.recordCount()) {
-        if (dbf_.recordsWrittenThrough()) fail(AE_INVALID_VALUE, "The records are not held");
+        if (!dbf_.recordsHeld()) fail(AE_INVALID_VALUE, "The records are not held");
         return dbf_.record(recno_);
     }
     static thread_local std::string blank;
@@ -179,7 +179,7 @@ const char* TAdsTable::recordAt(uint32_t recno) const {
     requireOpen("read a record");
     if (recno == 0 || recno > dbf_.recordCount())
         fail(AE_NO_CURRENT_RECORD, "Record " + std::to_string(recno) + " does not exist");
-    if (dbf_.recordsWrittenThrough()) fail(AE_INVALID_VALUE, "The records are not held");
+    if (!dbf_.recordsHeld()) fail(AE_INVALID_VALUE, "The records are not held");
     return dbf_.record(recno);
 }
 
@@ -285,10 +285,9 @@ void TAdsTable::StartAppendingThrough(size_t expected) {
     requireOpen("append");
     if (state_ == dsEdit || state_ == dsInsert) Post();
     for (auto& o : orders_) {
-        if (o->ntx || o->keyField < 0 || o->keyType != ValueType::Character ||
-            o->condition.valid())
-            fail(AE_INVALID_VALUE, "The order " + o->name +
-                                       " cannot gather its keys from records passing through");
+        if (o->ntx || o->keyField < 0 || o->keyType != ValueType::Character || o->condition.valid())
+            fail(AE_INVALID_VALUE,
+                 "The order " + o->name + " cannot gather its keys from records passing through");
         o->passingKeys = std::make_unique<xbase::KeySorter>(
             o->keyLength, static_cast<size_t>(dbf_.recordCount()) + expected);
         // The records the table holds already come first.
@@ -323,6 +322,25 @@ void TAdsTable::AppendThrough(const char* records, size_t count) {
     }
     dbf_.appendWrittenThrough(records, count);
     markOrdersDirty();
+}
+
+void TAdsTable::WriteAndReleaseRecords(bool pack) {
+    requireOpen("write the records");
+    if (pack && dbf_.mode() != xbase::OpenMode::Exclusive)
+        fail(AE_NOT_EXCLUSIVE, "The table must be opened exclusively to be packed");
+    Cancel();
+    if (pack) {
+        kes::StepTimer step("pack records");
+        dbf_.pack(false);
+    }
+    {
+        kes::StepTimer step("write records");
+        dbf_.letGoOfRecords();
+    }
+    markOrdersDirty();
+    recno_ = 0;
+    position_ = 0;
+    eof_ = bof_ = true;
 }
 
 void TAdsTable::Cancel() {

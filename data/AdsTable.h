@@ -198,6 +198,13 @@ class TAdsTable {
     // closed (its records are not held) and the cursor stays where it was.
     void StartAppendingThrough(size_t expected);
     void AppendThrough(const char* records, size_t count);
+    // For a table changed whole in memory that is closed next (the work table
+    // after a gathering): with `pack` the records marked deleted go (the
+    // table is held exclusively); the records are written and their memory
+    // let go of before the tags take theirs, which are built from the file
+    // at Close. The cursor leaves the records, and nothing reads them until
+    // the table is opened again.
+    void WriteAndReleaseRecords(bool pack);
     void Post();
     void Cancel();
     void Delete();
@@ -351,7 +358,7 @@ class TAdsTable {
     bool eof_ = true, bof_ = true;
     std::vector<std::unique_ptr<Order>> orders_;
     Order* active_ = nullptr;
-    bool cdxDirty_ = false; // the structural CDX must be rewritten
+    bool cdxDirty_ = false;      // the structural CDX must be rewritten
     size_t passingCapacity_ = 0; // records that appending through was started for
     std::string filterText_;
     xbase::Expression filter_;

@@ -464,7 +464,7 @@ void DbfFile::readRecords(uint32_t firstRecno, uint32_t count, char* out) const 
 }
 
 const char* RecordScan::record(uint32_t recno) {
-    if (!file_.mapped()) return file_.record(recno);
+    if (!file_.mapped() && file_.recordsHeld()) return file_.record(recno);
     if (recno < first_ || recno - first_ >= count_) {
         const uint32_t chunk = std::max<uint32_t>(1, kCheckChunkBytes / file_.recordLength());
         count_ = 0;
@@ -564,10 +564,17 @@ void DbfFile::commitAppended(size_t count, bool allLive) {
     markDirty(first, recordCount_);
 }
 
+void DbfFile::letGoOfRecords() {
+    if (!file_.isOpen() || mapped_) return;
+    flush();
+    records_.release();
+    notHeld_ = true;
+}
+
 void DbfFile::requireRecordsHeld() const {
-    if (writtenThrough_)
-        fail(AE_INVALID_VALUE, "The records of the table went straight to its file and are not "
-                               "held until it is opened again");
+    if (notHeld_)
+        fail(AE_INVALID_VALUE,
+             "The records of the table are on its file only until it is opened again");
 }
 
 void DbfFile::appendWrittenThrough(const char* bytes, size_t count) {
@@ -581,7 +588,7 @@ void DbfFile::appendWrittenThrough(const char* bytes, size_t count) {
     const kes::os::Status written = file_.writeAt(
         uint64_t{headerLength_} + uint64_t{recordCount_} * recordLength_, bytes, size);
     if (!written.ok()) fail(AE_WRITE_FAILED, "Cannot write records (" + written.reason() + ")");
-    writtenThrough_ = true;
+    notHeld_ = true;
     records_.release();
     for (size_t i = 0; i < count; ++i)
         if (bytes[i * recordLength_] == static_cast<char>(kDeletedFlag)) ++deletedCount_;
@@ -700,7 +707,7 @@ void DbfFile::close() {
     error.run([&] { flush(); });
     file_.close(); // releases the lock first
     writable_ = false;
-    writtenThrough_ = false;
+    notHeld_ = false;
     records_.release();
     unmap();
     error.rethrow();

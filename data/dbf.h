@@ -159,8 +159,15 @@ class DbfFile {
     // and nothing may read or change them (record() is out of bounds). The
     // header follows at the next flush.
     void appendWrittenThrough(const char* bytes, size_t count);
-    // True once records were appended with appendWrittenThrough.
-    bool recordsWrittenThrough() const { return writtenThrough_; }
+    // Writes what is pending and lets go of the records held: from then on
+    // until the table is closed they are read from the file only, by
+    // readRecords and RecordScan (record() is out of bounds), and nothing
+    // changes them. For a large table that is only read in passes once it
+    // is written. Nothing to do for a table read through a view.
+    void letGoOfRecords();
+    // False once records went straight to the file (appendWrittenThrough)
+    // or were let go of (letGoOfRecords), until the table is closed.
+    bool recordsHeld() const { return !notHeld_; }
     void setDeleted(uint32_t recno, bool deleted);
     // For passes that change many records at once: the bytes of records
     // first..last in memory, deletion flags included, to be changed in place.
@@ -220,14 +227,16 @@ class DbfFile {
     size_t mappedSize_ = 0;
     uint32_t dirtyFirst_ = 0, dirtyLast_ = 0; // 1-based, 0 = nothing pending
     bool headerDirty_ = false;
-    bool writtenThrough_ = false; // records went straight to the file (appendWrittenThrough)
+    bool notHeld_ =
+        false; // the records are on the file only (appendWrittenThrough, letGoOfRecords)
     uint32_t recordCountOnDisk_ = 0;
 };
 
 // Reads the records of a pass over the whole table, mostly front to back. A
 // table read through a view of its file is read through a small buffer of
 // neighbouring records: a pass through the view would bring the whole file
-// into the process's memory. Any other table is read in place.
+// into the process's memory. So is a table whose records are not held. Any
+// other table is read in place.
 class RecordScan {
   public:
     explicit RecordScan(const DbfFile& file) : file_(file) {}

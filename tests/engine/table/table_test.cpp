@@ -908,3 +908,42 @@ TEST(Orders, RecordsAppendedThroughMakeTheFilesThatRecordsHeldMake) {
     conditioned.t.AdsCreateIndex61("", "KEPT", "CODE", "INCLUDE", "", ADS_COMPOUND);
     EXPECT_THROW(conditioned.t.StartAppendingThrough(1), EADSDatabaseError);
 }
+
+TEST(Orders, RecordsReleasedBeforeTheTagsMakeTheFilesAPackMakes) {
+    // A table changed in memory, some records marked deleted, closed after a
+    // pack (or without one) and closed after writing and releasing its
+    // records: the same table and tags, the tags built from the file.
+    for (const bool pack : {true, false}) {
+        SCOPED_TRACE(pack ? "packed" : "not packed");
+        TempDir tmp;
+        for (const char* name : {"KEPT", "RELEASED"}) {
+            Table tab(tmp, name);
+            TAdsTable& t = tab.t;
+            for (const char* tag : {"CODE", "WHEN", "SCORE"})
+                t.AdsCreateIndex61("", tag, tag, "", "", ADS_COMPOUND);
+            for (int i = 0; i < 3000; ++i)
+                tab.add(std::to_string((i * 7919) % 1000), i % 2 == 0,
+                        i % 5 ? "2004030" + std::to_string(i % 9 + 1) : "", i % 50);
+            char* records = t.RecordsForChange(1, 3000);
+            for (int i = 0; i < 3000; i += 3)
+                records[static_cast<size_t>(i) * t.File().recordLength()] = '*';
+            t.RecordsChanged(1, 3000);
+            if (std::string(name) == "KEPT") {
+                if (pack) t.AdsPackTable();
+            } else {
+                t.WriteAndReleaseRecords(pack);
+                EXPECT_EQ(t.File().recordCount(), pack ? 2000u : 3000u);
+                EXPECT_THROW(t.First(), EADSDatabaseError); // not a read of released records
+            }
+            t.Close();
+        }
+        for (const char* ending : {".dbf", ".cdx"}) {
+            SCOPED_TRACE(ending);
+            std::string kept, released;
+            ASSERT_TRUE(kes::os::readFile(tmp.file(std::string("KEPT") + ending), kept).ok());
+            ASSERT_TRUE(
+                kes::os::readFile(tmp.file(std::string("RELEASED") + ending), released).ok());
+            EXPECT_EQ(kept, released);
+        }
+    }
+}
