@@ -22,20 +22,47 @@ struct BenchData {
     long students = 200000;
     bool regenerate = false;
     bool given = false; // --data: a folder used as it is, never generated
+    bool dirGiven = false;
     int period = 1;
 
     static constexpr const char* kOptions =
-        "[--dir DIR] [--records N] [--students N] [--regenerate] [--data DIR] [--period N]";
+        "[--size 250k|1m|4m] [--dir DIR] [--records N] [--students N] [--regenerate] "
+        "[--data DIR] [--period N]";
+
+    // The sizes --size names: records, and one student for every five.
+    struct Size {
+        const char* name;
+        long records;
+    };
+    static constexpr Size kSizes[] = {{"250k", 250000}, {"1m", 1000000}, {"4m", 4000000}};
 
     // Takes the options every benchmark knows (--dir, --records, --students,
     // --regenerate, --data, --period); false when argv[i] is none of them.
     bool takeOption(int argc, char** argv, int& i) {
         const std::string arg = argv[i];
-        if (arg == "--dir" && i + 1 < argc)
+        if (arg == "--dir" && i + 1 < argc) {
             dir = argv[++i];
-        else if (arg == "--data" && i + 1 < argc) {
+            dirGiven = true;
+        } else if (arg == "--size" && i + 1 < argc) {
+            const std::string name = argv[++i];
+            bool known = false;
+            for (const Size& size : kSizes)
+                if (name == size.name) {
+                    records = size.records;
+                    students = size.records / 5;
+                    known = true;
+                    // Each size keeps a folder of its own, so that moving
+                    // between sizes generates nothing again.
+                    if (!dirGiven && !given)
+                        dir = std::string(KES_BENCH_DIR) + "/bench-data-" + size.name;
+                }
+            if (!known) {
+                std::fprintf(stderr, "Unknown size %s (250k, 1m or 4m)\n", name.c_str());
+                std::exit(2);
+            }
+        } else if (arg == "--data" && i + 1 < argc) {
             dir = argv[++i];
-            given = true;
+            given = dirGiven = true;
         } else if (arg == "--period" && i + 1 < argc)
             period = std::atoi(argv[++i]);
         else if (arg == "--records" && i + 1 < argc)

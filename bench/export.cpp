@@ -4,7 +4,11 @@
 // dates of the temporary set, Select All in SSN order, the staging table and
 // the upload file, in Fixed Format without and with all optional fields and
 // Comma Delimited with them. Each case runs in a process of its own so that
-// its peak memory is its own, and prints its steps.
+// its peak memory is its own, and prints its steps. Beside each run stands
+// its copy floor: the time to read the input files the run reads and to
+// write as many bytes as it leaves behind (the work table, the staging table,
+// their indexes and the upload file), the best of three. --size picks one of
+// the sizes 250k, 1m and 4m records (one student for every five).
 #include "common/StepTimer.h"
 #include "export/core/ExportWriter.h"
 #include "os/Os.h"
@@ -13,6 +17,8 @@
 
 #include "BenchData.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +51,61 @@ struct QuietOperator : SilentOperator {
     void ShowError(const std::string& text) override { last = text; }
 };
 
+std::string lowerCase(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The files of `folder` with one of these names, in any letter case.
+std::vector<std::string> filesNamed(const std::string& folder,
+                                    const std::vector<std::string>& lowerNames) {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error))
+        if (entry.is_regular_file() &&
+            std::find(lowerNames.begin(), lowerNames.end(),
+                      lowerCase(entry.path().filename().string())) != lowerNames.end())
+            found.push_back(entry.path().string());
+    return found;
+}
+
+uint64_t totalSize(const std::vector<std::string>& files) {
+    uint64_t sum = 0;
+    for (const std::string& file : files)
+        sum += std::filesystem::file_size(file);
+    return sum;
+}
+
+// What a preparation cannot go below: reading `inputs` whole and writing
+// `bytes` into a new file, a megabyte at a time; the best of three.
+double copyFloor(const std::vector<std::string>& inputs, const std::string& scratch,
+                 uint64_t bytes) {
+    std::vector<char> buffer(size_t(1) << 20, 'x');
+    double best = 1e9;
+    for (int trial = 0; trial < 3; ++trial) {
+        const Clock::time_point start = Clock::now();
+        for (const std::string& path : inputs) {
+            kes::os::File in;
+            uint64_t size = 0;
+            if (!kes::os::File::openRead(path, in).ok() || !in.size(size).ok()) return -1;
+            for (uint64_t at = 0; at < size; at += buffer.size())
+                if (!in.readAt(at, buffer.data(), std::min<uint64_t>(buffer.size(), size - at))
+                         .ok())
+                    return -1;
+        }
+        kes::os::File out;
+        if (!kes::os::File::createOrTruncate(scratch, out).ok()) return -1;
+        for (uint64_t at = 0; at < bytes; at += buffer.size())
+            if (!out.writeAt(at, buffer.data(), std::min<uint64_t>(buffer.size(), bytes - at)).ok())
+                return -1;
+        if (!out.close().ok()) return -1;
+        best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+        kes::os::removeFile(scratch);
+    }
+    return best;
+}
+
 struct Case {
     const char* name;
     int fileFormat;
@@ -64,7 +125,11 @@ int runCase(const Settings& s, const Case& c) {
     g.SearchTemporary = true;
     g.IncludeSiteCode = c.optional;
     QuietOperator op;
-    if (!s.exportOnly && GatherRecords(g, op) != GatherResult::Done) return 1;
+    GatherReport report;
+    if (!s.exportOnly) report = GatherRecords(g, op);
+    if (report.result != GatherResult::Done) return 1;
+    const long recordsRead =
+        report.account.placement.read + report.account.assessment.read + report.account.scores.read;
     const double gathered = step.seconds(), gatheredCpu = step.cpu();
     const double gatheredResident = bench::megabytes(kes::os::residentMemoryBytes());
 
@@ -101,6 +166,31 @@ int runCase(const Settings& s, const Case& c) {
                 totalCpu, static_cast<double>(rows.size()) / total, peak);
     std::printf("  steps:\n");
     bench::printSteps();
+
+    // The floor of this run: the tables it read, the files it left.
+    const std::vector<std::string> inputs = [&] {
+        std::vector<std::string> files =
+            filesNamed(dataDir + s.periodDir(), {"plactemp.dbf", "assetemp.dbf", "scortemp.dbf",
+                                                 "studtemp.dbf", "ssntemp.ntx"});
+        for (const std::string& f :
+             filesNamed(dataDir, {"kesplace.dbf", "kesplace.cdx", "kestest.dbf", "kestest.cdx",
+                                  "setupsch.dbf"}))
+            files.push_back(f);
+        return files;
+    }();
+    std::vector<std::string> outputs =
+        filesNamed(dataDir, {"kestable.dbf", "kestable.cdx", "kestalex.dbf", "kestalex.cdx"});
+    outputs.push_back(o.UploadFile);
+    const uint64_t written = totalSize(outputs);
+    const double floor = copyFloor(inputs, dataDir + "kesprep-bench-floor.tmp", written);
+    std::printf("  copy floor: %.1f MB read, %.1f MB written, %.3f s (best of 3); run %.2f times "
+                "the floor\n",
+                bench::megabytes(totalSize(inputs)), bench::megabytes(written), floor,
+                floor > 0 ? total / floor : 0.0);
+    if (recordsRead > 0)
+        std::printf("  per record read (%ld): run %.0f ns, floor %.0f ns\n", recordsRead,
+                    1e9 * total / static_cast<double>(recordsRead),
+                    1e9 * floor / static_cast<double>(recordsRead));
     std::fflush(stdout);
     return outcome == ExportOutcome::Prepared ? 0 : 1;
 }

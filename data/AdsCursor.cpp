@@ -7,6 +7,7 @@ using xbase::RecordView;
 using namespace xbase::tabledetail;
 
 bool TAdsTable::visible(uint32_t recno) const {
+    if (!dbf_.recordsHeld()) fail(AE_INVALID_VALUE, "The records are not held");
     if (!settings().ShowDeleted && dbf_.isDeleted(recno)) return false;
     if (filter_.valid() && !filter_.test(dbf_.view(recno))) return false;
     return true;

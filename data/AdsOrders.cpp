@@ -149,6 +149,19 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
             order->dirty = false;
             return;
         }
+        if (order->passingKeys) {
+            // The keys were gathered as the records went through to the file.
+            xbase::KeyEntries e;
+            order->passingKeys->sortInto(e, order->descending, threads);
+            order->passingKeys.reset();
+            if (order->unique) dropDuplicateKeys(e);
+            order->entries = std::move(e);
+            order->cdx.reset();
+            order->dirty = false;
+            order->positionsValid = false;
+            order->slots.clear();
+            return;
+        }
         const uint32_t n = dbf_.recordCount();
         const uint16_t keyLength = order->keyLength;
         xbase::KeySorter sorter(keyLength, n);
@@ -158,8 +171,11 @@ void TAdsTable::buildOrders(const std::vector<Order*>& orders) {
         const bool plainDate = field && !order->ntx && order->keyType == ValueType::Date &&
                                field->length == 8 && keyLength == 8;
         DateKeyCache dates;
+        // Records let go of are read from the file a piece at a time.
+        const bool held = dbf_.recordsHeld();
+        xbase::RecordScan scan(dbf_);
         for (uint32_t r = 1; r <= n; ++r) {
-            RecordView view = dbf_.view(r);
+            RecordView view = held ? dbf_.view(r) : scan.view(r);
             if (order->condition.valid() && !order->condition.test(view)) continue;
             unsigned char* out = sorter.add(r);
             if (plainCharacter) {

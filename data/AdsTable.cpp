@@ -151,6 +151,7 @@ void TAdsTable::Close() {
     });
     error.run([&] { dbf_.close(); });
     orders_.clear();
+    passingCapacity_ = 0;
     active_ = nullptr;
     fieldObjects_.clear();
     filterText_.clear();
@@ -163,7 +164,10 @@ void TAdsTable::Close() {
 
 const char* TAdsTable::currentRecord() const {
     if (state_ == dsEdit || state_ == dsInsert) return buffer_.data();
-    if (recno_ != 0 && recno_ <= dbf_.recordCount()) return dbf_.record(recno_);
+    if (recno_ != 0 && recno_ <= dbf_.recordCount()) {
+        if (!dbf_.recordsHeld()) fail(AE_INVALID_VALUE, "The records are not held");
+        return dbf_.record(recno_);
+    }
     static thread_local std::string blank;
     blank.assign(dbf_.recordLength(), ' ');
     return blank.data();
@@ -175,6 +179,7 @@ const char* TAdsTable::recordAt(uint32_t recno) const {
     requireOpen("read a record");
     if (recno == 0 || recno > dbf_.recordCount())
         fail(AE_NO_CURRENT_RECORD, "Record " + std::to_string(recno) + " does not exist");
+    if (!dbf_.recordsHeld()) fail(AE_INVALID_VALUE, "The records are not held");
     return dbf_.record(recno);
 }
 
@@ -274,6 +279,68 @@ void TAdsTable::CommitAppended(size_t count) {
     eof_ = bof_ = false;
     if (!active_) position_ = recno_ - 1;
     notify(TableEvent::DataSetChanged);
+}
+
+void TAdsTable::StartAppendingThrough(size_t expected) {
+    requireOpen("append");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    for (auto& o : orders_) {
+        if (o->ntx || o->keyField < 0 || o->keyType != ValueType::Character || o->condition.valid())
+            fail(AE_INVALID_VALUE,
+                 "The order " + o->name + " cannot gather its keys from records passing through");
+        o->passingKeys = std::make_unique<xbase::KeySorter>(
+            o->keyLength, static_cast<size_t>(dbf_.recordCount()) + expected);
+        // The records the table holds already come first.
+        const xbase::FieldDef& field = dbf_.fields()[static_cast<size_t>(o->keyField)];
+        for (uint32_t r = 1; r <= dbf_.recordCount(); ++r)
+            putPassingKey(*o, field, dbf_.record(r), r);
+    }
+    passingCapacity_ = static_cast<size_t>(dbf_.recordCount()) + expected;
+}
+
+void TAdsTable::putPassingKey(Order& order, const xbase::FieldDef& field, const char* record,
+                              uint32_t recno) {
+    unsigned char* out = order.passingKeys->add(recno);
+    const size_t take = std::min<size_t>(field.length, order.keyLength);
+    std::memcpy(out, record + field.offset, take);
+    std::memset(out + take, ' ', order.keyLength - take);
+}
+
+void TAdsTable::AppendThrough(const char* records, size_t count) {
+    requireOpen("append");
+    if (count == 0) return;
+    if (dbf_.recordCount() + count > passingCapacity_)
+        fail(AE_INVALID_VALUE, "More records appended through than were announced");
+    const uint32_t first = dbf_.recordCount() + 1;
+    const size_t length = dbf_.recordLength();
+    for (auto& o : orders_) {
+        if (!o->passingKeys)
+            fail(AE_INVALID_VALUE, "Appending through was not started on this table");
+        const xbase::FieldDef& field = dbf_.fields()[static_cast<size_t>(o->keyField)];
+        for (size_t i = 0; i < count; ++i)
+            putPassingKey(*o, field, records + i * length, first + static_cast<uint32_t>(i));
+    }
+    dbf_.appendWrittenThrough(records, count);
+    markOrdersDirty();
+}
+
+void TAdsTable::WriteAndReleaseRecords(bool pack) {
+    requireOpen("write the records");
+    if (pack && dbf_.mode() != xbase::OpenMode::Exclusive)
+        fail(AE_NOT_EXCLUSIVE, "The table must be opened exclusively to be packed");
+    Cancel();
+    if (pack) {
+        kes::StepTimer step("pack records");
+        dbf_.pack(false);
+    }
+    {
+        kes::StepTimer step("write records");
+        dbf_.letGoOfRecords();
+    }
+    markOrdersDirty();
+    recno_ = 0;
+    position_ = 0;
+    eof_ = bof_ = true;
 }
 
 void TAdsTable::Cancel() {

@@ -188,6 +188,23 @@ class TAdsTable {
     // date when next used, and the cursor is on the last record appended.
     char* AppendArea(size_t maxCount);
     void CommitAppended(size_t count);
+    // Appending without holding the records, for a table written once from
+    // front to back: StartAppendingThrough with
+    // how many records will come at most, then AppendThrough with whole
+    // records, recordLength() apart, which go straight to the file. The keys
+    // of the structural tags are gathered as the records pass, and the tags
+    // are written at WriteIndexes or Close; each tag must have one character
+    // field for its key and no condition. From then on the table is only
+    // closed (its records are not held) and the cursor stays where it was.
+    void StartAppendingThrough(size_t expected);
+    void AppendThrough(const char* records, size_t count);
+    // For a table changed whole in memory that is closed next (the work table
+    // after a gathering): with `pack` the records marked deleted go (the
+    // table is held exclusively); the records are written and their memory
+    // let go of before the tags take theirs, which are built from the file
+    // at Close. The cursor leaves the records, and nothing reads them until
+    // the table is opened again.
+    void WriteAndReleaseRecords(bool pack);
     void Post();
     void Cancel();
     void Delete();
@@ -310,6 +327,8 @@ class TAdsTable {
     void buildOrders(const std::vector<Order*>& orders);
     void writeStructuralIndex();
     void markOrdersDirty();
+    static void putPassingKey(Order& order, const xbase::FieldDef& field, const char* record,
+                              uint32_t recno);
     std::string keyFor(const Order& order, const xbase::RecordView& record) const;
     // Empty when the order's entries fit the table, else what does not fit.
     // `entryOf`, when given and the entries fit, receives each record's
@@ -339,7 +358,8 @@ class TAdsTable {
     bool eof_ = true, bof_ = true;
     std::vector<std::unique_ptr<Order>> orders_;
     Order* active_ = nullptr;
-    bool cdxDirty_ = false; // the structural CDX must be rewritten
+    bool cdxDirty_ = false;      // the structural CDX must be rewritten
+    size_t passingCapacity_ = 0; // records that appending through was started for
     std::string filterText_;
     xbase::Expression filter_;
     int disableCount_ = 0;

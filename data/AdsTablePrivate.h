@@ -6,6 +6,7 @@
 #include "common/Date.h"
 #include "data/AdsTable.h"
 #include "data/KeyEntries.h"
+#include "data/KeySorter.h"
 #include "data/NumberText.h"
 #include "data/Value.h"
 #include "data/cdx.h"
@@ -40,6 +41,9 @@ struct TAdsTable::Order {
     std::shared_ptr<xbase::CdxReader> cdx;
     size_t cdxTag = 0;
     bool loaded() const { return !cdx; }
+    // While records are appended through (TAdsTable::AppendThrough): their
+    // keys, gathered as they pass, to be sorted when the order is built.
+    std::unique_ptr<xbase::KeySorter> passingKeys;
     xbase::RawVector<uint32_t> positionOf; // recno -> position + 1 (0: not in the order)
     bool positionsValid = false;
     // Exact finds: a hash of the distinct keys, each slot the first entry

@@ -464,7 +464,7 @@ void DbfFile::readRecords(uint32_t firstRecno, uint32_t count, char* out) const 
 }
 
 const char* RecordScan::record(uint32_t recno) {
-    if (!file_.mapped()) return file_.record(recno);
+    if (!file_.mapped() && file_.recordsHeld()) return file_.record(recno);
     if (recno < first_ || recno - first_ >= count_) {
         const uint32_t chunk = std::max<uint32_t>(1, kCheckChunkBytes / file_.recordLength());
         count_ = 0;
@@ -509,6 +509,7 @@ void DbfFile::markDirty(uint32_t first, uint32_t last) {
 }
 
 void DbfFile::writeRecord(uint32_t recno, const char* bytes) {
+    requireRecordsHeld();
     if (recno < 1 || recno > recordCount_) fail(AE_NO_CURRENT_RECORD, "Record number out of range");
     ensureWritable();
     deletedCount_ -= deletedAmong(recno, 1);
@@ -525,6 +526,7 @@ uint32_t DbfFile::appendRecord(const char* bytes) {
 }
 
 void DbfFile::appendRecords(const char* bytes, size_t count) {
+    requireRecordsHeld();
     if (count == 0) return;
     ensureWritable();
     if (static_cast<uint64_t>(recordCount_) + count > 0xFFFFFFFFull)
@@ -538,11 +540,13 @@ void DbfFile::appendRecords(const char* bytes, size_t count) {
 }
 
 void DbfFile::reserveRecords(size_t count) {
+    requireRecordsHeld();
     bringRecordsIntoMemory();
     records_.reserve(records_.size() + count * recordLength_);
 }
 
 char* DbfFile::appendArea(size_t maxCount) {
+    requireRecordsHeld();
     ensureWritable();
     if (static_cast<uint64_t>(recordCount_) + maxCount > 0xFFFFFFFFull)
         fail(AE_WRITE_FAILED, "Too many records");
@@ -560,7 +564,40 @@ void DbfFile::commitAppended(size_t count, bool allLive) {
     markDirty(first, recordCount_);
 }
 
+void DbfFile::letGoOfRecords() {
+    if (!file_.isOpen() || mapped_) return;
+    flush();
+    records_.release();
+    notHeld_ = true;
+}
+
+void DbfFile::requireRecordsHeld() const {
+    if (notHeld_)
+        fail(AE_INVALID_VALUE,
+             "The records of the table are on its file only until it is opened again");
+}
+
+void DbfFile::appendWrittenThrough(const char* bytes, size_t count) {
+    if (count == 0) return;
+    ensureWritable();
+    if (static_cast<uint64_t>(recordCount_) + count > 0xFFFFFFFFull)
+        fail(AE_WRITE_FAILED, "Too many records");
+    // Records still pending go first: the records held end where these begin.
+    if (dirtyFirst_ != 0) flush();
+    const size_t size = count * recordLength_;
+    const kes::os::Status written = file_.writeAt(
+        uint64_t{headerLength_} + uint64_t{recordCount_} * recordLength_, bytes, size);
+    if (!written.ok()) fail(AE_WRITE_FAILED, "Cannot write records (" + written.reason() + ")");
+    notHeld_ = true;
+    records_.release();
+    for (size_t i = 0; i < count; ++i)
+        if (bytes[i * recordLength_] == static_cast<char>(kDeletedFlag)) ++deletedCount_;
+    recordCount_ += static_cast<uint32_t>(count);
+    headerDirty_ = true;
+}
+
 void DbfFile::setDeleted(uint32_t recno, bool deleted) {
+    requireRecordsHeld();
     if (recno < 1 || recno > recordCount_) fail(AE_NO_CURRENT_RECORD, "Record number out of range");
     ensureWritable();
     deletedCount_ -= deletedAmong(recno, 1);
@@ -572,6 +609,7 @@ void DbfFile::setDeleted(uint32_t recno, bool deleted) {
 }
 
 char* DbfFile::recordsForChange(uint32_t first, uint32_t last) {
+    requireRecordsHeld();
     if (first < 1 || last < first || last > recordCount_)
         fail(AE_NO_CURRENT_RECORD, "Record number out of range");
     ensureWritable();
@@ -630,6 +668,7 @@ void DbfFile::flush() {
 }
 
 void DbfFile::pack(bool writeNow) {
+    requireRecordsHeld();
     ensureWritable();
     // Each run of records kept moves down in one piece.
     char* const records = records_.data();
@@ -668,6 +707,7 @@ void DbfFile::close() {
     error.run([&] { flush(); });
     file_.close(); // releases the lock first
     writable_ = false;
+    notHeld_ = false;
     records_.release();
     unmap();
     error.rethrow();

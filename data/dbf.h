@@ -153,6 +153,21 @@ class DbfFile {
     char* appendArea(size_t maxCount);
     // `allLive`: the caller knows that none of them is marked deleted.
     void commitAppended(size_t count, bool allLive = false);
+    // Appends records straight to the file after the last one, without
+    // keeping them: for a table written once from front to back. From the
+    // first such append until the table is closed its records are not held,
+    // and nothing may read or change them (record() is out of bounds). The
+    // header follows at the next flush.
+    void appendWrittenThrough(const char* bytes, size_t count);
+    // Writes what is pending and lets go of the records held: from then on
+    // until the table is closed they are read from the file only, by
+    // readRecords and RecordScan (record() is out of bounds), and nothing
+    // changes them. For a large table that is only read in passes once it
+    // is written. Nothing to do for a table read through a view.
+    void letGoOfRecords();
+    // False once records went straight to the file (appendWrittenThrough)
+    // or were let go of (letGoOfRecords), until the table is closed.
+    bool recordsHeld() const { return !notHeld_; }
     void setDeleted(uint32_t recno, bool deleted);
     // For passes that change many records at once: the bytes of records
     // first..last in memory, deletion flags included, to be changed in place.
@@ -175,6 +190,7 @@ class DbfFile {
 
   private:
     void readAll();
+    void requireRecordsHeld() const;
     void readHeader(uint64_t fileSize);
     void readSnapshot();
     bool snapshotStillHolds(uint64_t& fileSize) const;
@@ -211,13 +227,16 @@ class DbfFile {
     size_t mappedSize_ = 0;
     uint32_t dirtyFirst_ = 0, dirtyLast_ = 0; // 1-based, 0 = nothing pending
     bool headerDirty_ = false;
+    bool notHeld_ =
+        false; // the records are on the file only (appendWrittenThrough, letGoOfRecords)
     uint32_t recordCountOnDisk_ = 0;
 };
 
 // Reads the records of a pass over the whole table, mostly front to back. A
 // table read through a view of its file is read through a small buffer of
 // neighbouring records: a pass through the view would bring the whole file
-// into the process's memory. Any other table is read in place.
+// into the process's memory. So is a table whose records are not held. Any
+// other table is read in place.
 class RecordScan {
   public:
     explicit RecordScan(const DbfFile& file) : file_(file) {}

@@ -221,6 +221,37 @@ class Stager {
     std::vector<DateSeen> dates_ = std::vector<DateSeen>(4096);
 };
 
+// Sets the export component to the layout a File Format names; the reason
+// it cannot be written otherwise.
+std::string applyLayout(TCSVExport& exporter, int fileFormat) {
+    switch (fileFormat) {
+    case 0:
+        exporter.ExportType = expFixed;
+        exporter.FieldSeparator = fspNone;
+        exporter.FieldDelimiter = fdlNone;
+        return {};
+    case 1:
+        exporter.ExportType = expDelimited;
+        exporter.FieldSeparator = fspPipe;
+        exporter.FieldDelimiter = fdlNone;
+        return {};
+    case 2:
+        exporter.ExportType = expDelimited;
+        exporter.FieldSeparator = fspComma;
+        exporter.FieldDelimiter = fdlDouble;
+        return {};
+    case 3:
+        exporter.ExportType = expDelimited;
+        exporter.FieldSeparator = fspTab;
+        exporter.FieldDelimiter = fdlNone;
+        return {};
+    default:
+        // Without a known layout the values would run together, a file
+        // that no reader could split: it is not written.
+        return "Unknown file layout " + std::to_string(fileFormat) + " (File Format is 0 to 3)";
+    }
+}
+
 } // namespace
 
 std::string StagingFieldList(const ExportOptions& options) {
@@ -305,6 +336,68 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
         try {
             AdsTable6.AdsCreateIndex61("", "ID", "ID", "", "", ADS_COMPOUND);
 
+            // The upload file is written from the staged records as they
+            // are made, and the staging table beside it: neither is held
+            // whole. The layout and the place of the file are known first.
+            bool writing = false;
+            int written = -1;
+            if (count > 0) {
+                lastFailure_ = applyLayout(CSVExport1, options.FileFormat);
+                CSVExport1.OutputFile = options.UploadFile;
+                // Never over a file the preparation reads or writes.
+                if (lastFailure_.empty())
+                    lastFailure_ = UploadPathProblem(CSVExport1.OutputFile, options.DataDir,
+                                                     options.SettingsFile);
+                CSVExport1.DataSet = &AdsTable6;
+                CSVExport1.OutputCodePage = kes::CodePage::Windows1252;
+                // The previous upload file stays until the new one is complete.
+                CSVExport1.ReplaceWhenComplete = true;
+                // The component talks to this run's operator, and to no
+                // one once the run is over.
+                CSVExport1.SetOperator(&op);
+                // The staging table is whole on disk, its index included,
+                // before the upload file replaces the previous one: the
+                // upload file is the last thing a run puts in place.
+                CSVExport1.BeforeReplace = [&] {
+                    if (indexWriter) indexWriter->wait();
+                    indexWriter.reset();
+                    kes::StepTimer step("close staging table");
+                    AdsTable6.Close();
+                };
+            }
+            // However the run ends, the component lets go of this run and
+            // of an unfinished file.
+            struct Detached {
+                TCSVExport& exporter;
+                ~Detached() {
+                    exporter.Abandon();
+                    exporter.SetOperator(nullptr);
+                    exporter.BeforeReplace = nullptr;
+                }
+            } detached{CSVExport1};
+            // A write error of the upload file (a full disk) leaves it not
+            // prepared; the staging table is finished all the same.
+            auto write = [&](auto&& action) {
+                if (!writing) return;
+                try {
+                    action();
+                } catch (const EADSDatabaseError&) {
+                    throw;
+                } catch (const std::exception& e) {
+                    lastFailure_ = e.what();
+                    written = -1;
+                    writing = false;
+                    CSVExport1.Abandon();
+                }
+            };
+            if (count > 0 && lastFailure_.empty()) {
+                kes::StepTimer step("writing");
+                writing = true;
+                write([&] {
+                    if (!CSVExport1.Begin(count)) writing = false;
+                });
+            }
+
             {
                 kes::StepTimer step("staging");
                 ControlsDisabled quiet(workTable);
@@ -335,6 +428,8 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                 constexpr int kSlice = 1 << 14;
                 constexpr int kHalves = 1024;
                 Stager second = stager;
+                if (count > 0) AdsTable6.StartAppendingThrough(static_cast<size_t>(count));
+                std::vector<char> slice(static_cast<size_t>(std::min(count, kSlice)) * length);
                 for (int first = 0; first < count; first += kSlice) {
                     const int end = std::min(count, first + kSlice);
                     // A row that is no record of the work table is an error,
@@ -345,7 +440,7 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                             workTable.GotoBookmark(selected[static_cast<size_t>(row)]);
                         }
                     recordsStaged = true;
-                    char* area = AdsTable6.AppendArea(static_cast<size_t>(end - first));
+                    char* area = slice.data();
                     if (end - first < kHalves) {
                         stageRows(stager, area, first, first, end, true);
                     } else {
@@ -353,86 +448,22 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                         kes::runBoth([&] { stageRows(stager, area, first, first, middle, true); },
                                      [&] { stageRows(second, area, first, middle, end, false); });
                     }
-                    AdsTable6.CommitAppended(static_cast<size_t>(end - first));
+                    AdsTable6.AppendThrough(area, static_cast<size_t>(end - first));
+                    write([&] { CSVExport1.ExportRecords(area, static_cast<size_t>(end - first)); });
                 }
                 // The work table's cursor ends on the last row staged.
                 if (count > 0) workTable.GotoBookmark(selected.back());
             }
 
             // The staging table's index is built and written while the upload
-            // file is written: the file follows the table's natural order,
-            // and neither changes what the other reads.
+            // file is finished.
             if (recordsStaged) indexWriter.emplace(AdsTable6);
 
+            if (writing) {
+                kes::StepTimer step("writing");
+                write([&] { written = CSVExport1.Finish(); });
+            }
             if (recordsStaged) {
-                switch (options.FileFormat) {
-                case 0:
-                    CSVExport1.ExportType = expFixed;
-                    CSVExport1.FieldSeparator = fspNone;
-                    CSVExport1.FieldDelimiter = fdlNone;
-                    break;
-                case 1:
-                    CSVExport1.ExportType = expDelimited;
-                    CSVExport1.FieldSeparator = fspPipe;
-                    CSVExport1.FieldDelimiter = fdlNone;
-                    break;
-                case 2:
-                    CSVExport1.ExportType = expDelimited;
-                    CSVExport1.FieldSeparator = fspComma;
-                    CSVExport1.FieldDelimiter = fdlDouble;
-                    break;
-                case 3:
-                    CSVExport1.ExportType = expDelimited;
-                    CSVExport1.FieldSeparator = fspTab;
-                    CSVExport1.FieldDelimiter = fdlNone;
-                    break;
-                default:
-                    // Without a known layout the values would run together,
-                    // a file that no reader could split: it is not written.
-                    lastFailure_ = "Unknown file layout " + std::to_string(options.FileFormat) +
-                                   " (File Format is 0 to 3)";
-                    break;
-                }
-                CSVExport1.OutputFile = options.UploadFile;
-                // Never over a file the preparation reads or writes.
-                if (lastFailure_.empty())
-                    lastFailure_ = UploadPathProblem(CSVExport1.OutputFile, options.DataDir,
-                                                     options.SettingsFile);
-                CSVExport1.DataSet = &AdsTable6;
-                CSVExport1.OutputCodePage = kes::CodePage::Windows1252;
-                // The previous upload file stays until the new one is complete.
-                CSVExport1.ReplaceWhenComplete = true;
-                // The component talks to this run's operator, and to no
-                // one once the run is over.
-                CSVExport1.SetOperator(&op);
-                // The staging table is whole on disk, its index included,
-                // before the upload file replaces the previous one: the
-                // upload file is the last thing a run puts in place.
-                CSVExport1.BeforeReplace = [&] {
-                    if (indexWriter) indexWriter->wait();
-                    indexWriter.reset();
-                    kes::StepTimer step("close staging table");
-                    AdsTable6.Close();
-                };
-                int written = -1;
-                try {
-                    if (lastFailure_.empty()) {
-                        kes::StepTimer step("writing");
-                        written = CSVExport1.Execute();
-                    }
-                    CSVExport1.SetOperator(nullptr);
-                    CSVExport1.BeforeReplace = nullptr;
-                } catch (const EADSDatabaseError&) {
-                    CSVExport1.SetOperator(nullptr);
-                    CSVExport1.BeforeReplace = nullptr;
-                    throw;
-                } catch (const std::exception& e) {
-                    CSVExport1.SetOperator(nullptr);
-                    CSVExport1.BeforeReplace = nullptr;
-                    // A write error (a full disk): the file is not prepared.
-                    lastFailure_ = e.what();
-                    written = -1;
-                }
                 // Only a file that holds every staged row counts as prepared.
                 filePrepared = written >= 0 && written == count && CSVExport1.SkippedCount() == 0;
                 if (written < 0 && lastFailure_.empty())

@@ -1,7 +1,8 @@
 // BuildExportFile: turns the selected rows of the work table KESTABLE into the
-// upload file. The rows are first copied, already rendered as text, into the
-// staging table KESTALEX in the data directory; TCSVExport then writes that
-// table in the chosen layout. The upload file is written under a temporary name
+// upload file. The rows are copied, already rendered as text, into the
+// staging table KESTALEX in the data directory, a slice at a time, and
+// TCSVExport writes each slice in the chosen layout as it is made: neither
+// the staging table nor the file is held whole. The upload file is written under a temporary name
 // and renamed over the target only when complete, so a failure never leaves a
 // half-written upload file in place of the previous one.
 //

@@ -283,9 +283,21 @@ void TCSVExport::appendText(const Column& column, std::string_view stored, bool 
 
 bool TCSVExport::renderLine(bool fixed, std::string& line) {
     if (!columnsReady_) prepareColumns();
+    if (fixed && !fixedRuns_.empty()) return renderLine(fixed, DataSet->RecordBytes(), line);
+    std::string_view record;
+    try {
+        record = DataSet->RecordBytes();
+    } catch (...) {
+        return false; // a record that cannot be read is skipped, as one that cannot be rendered
+    }
+    return renderLine(fixed, record, line);
+}
+
+bool TCSVExport::renderLine(bool fixed, std::string_view recordBytes, std::string& line) {
+    if (!columnsReady_) prepareColumns();
     const size_t start = line.size();
     if (fixed && !fixedRuns_.empty()) {
-        const char* record = DataSet->RecordBytes().data();
+        const char* record = recordBytes.data();
         size_t width = 0;
         for (const FixedRun& run : fixedRuns_)
             width += run.length;
@@ -301,7 +313,7 @@ bool TCSVExport::renderLine(bool fixed, std::string& line) {
         return true;
     }
     try {
-        const std::string_view record = DataSet->RecordBytes();
+        const std::string_view record = recordBytes;
         bool first = true;
         for (const Column& c : columns_) {
             if (!first) line += separatorText_;
@@ -362,6 +374,11 @@ void TCSVExport::writeLine(const std::string& bytes) {
 }
 
 bool TCSVExport::OpenOutput() {
+    return openOutput(-1);
+}
+
+// `total` below 0: all of DataSet's records, read through its cursor.
+bool TCSVExport::openOutput(int64_t total) {
     try {
         // Leftovers of a killed run go first.
         if (ReplaceWhenComplete) kes::removeStaleNumberedAndReplacementTemporaries(OutputFile);
@@ -375,7 +392,7 @@ bool TCSVExport::OpenOutput() {
         buffer_.reserve(kFlushThreshold + 4096);
         if (!DataSet) return false;
         if (!DataSet->Active()) DataSet->Open();
-        exportTotal_ = DataSet->RecordCount();
+        exportTotal_ = total < 0 ? DataSet->RecordCount() : total;
         if (ShowProgress) {
             if (!progress_ && operator_) progress_ = operator_->CreateExportProgress();
             if (progress_) {
@@ -383,7 +400,7 @@ bool TCSVExport::OpenOutput() {
                 progress_->Show();
             }
         }
-        DataSet->First();
+        if (total < 0) DataSet->First();
         exportedCount_ = 0;
         prepareColumns();
         return true;
@@ -474,4 +491,77 @@ int TCSVExport::Execute() {
         CloseOutput(false);
         throw;
     }
+}
+
+bool TCSVExport::Begin(int64_t total) {
+    skippedCount_ = 0;
+    streamedBytes_ = 0;
+    try {
+        if (OnBeginExport) OnBeginExport(*this);
+        if (!openOutput(total)) {
+            CloseOutput(false);
+            return false;
+        }
+        // Other fields are read through DataSet's cursor, which the records
+        // passing by never reach.
+        for (const Column& c : columns_)
+            if (!c.translate)
+                throw std::logic_error("The field " + c.field->FieldName() +
+                                       " is no text field: it cannot be written from records "
+                                       "passing by");
+        if (HeaderRecord) writeLine(kes::fromUtf8(Header, OutputCodePage));
+        return true;
+    } catch (...) {
+        CloseOutput(false);
+        throw;
+    }
+}
+
+void TCSVExport::exportLine(bool fixed, std::string_view record, int64_t& bytes) {
+    // The line goes straight into the output buffer.
+    const size_t start = buffer_.size();
+    if (!renderLine(fixed, record, buffer_)) ++skippedCount_;
+    if (buffer_.size() > start) {
+        buffer_ += "\r\n";
+        bytes += static_cast<int64_t>(buffer_.size() - start);
+        if (buffer_.size() >= kFlushThreshold) flushBuffer();
+    }
+}
+
+void TCSVExport::ExportRecords(const char* records, size_t count) {
+    if (!outputOpen_ || count == 0) return;
+    try {
+        const bool fixed = ExportType == expFixed;
+        const size_t length = DataSet->File().recordLength();
+        const int64_t step = std::max<int64_t>(1, exportTotal_ / 100);
+        for (size_t i = 0; i < count; ++i) {
+            if (maxRecords_ > 0 && exportedCount_ >= maxRecords_) return;
+            exportLine(fixed, std::string_view(records + i * length, length), streamedBytes_);
+            ++exportedCount_;
+            if (OnExportRecord) OnExportRecord(*this, exportedCount_, streamedBytes_);
+            if (ShowProgress && progress_ && exportedCount_ % step == 0)
+                progress_->UpdateProgress(exportedCount_, streamedBytes_);
+        }
+    } catch (...) {
+        CloseOutput(false);
+        throw;
+    }
+}
+
+int TCSVExport::Finish() {
+    if (!outputOpen_) return -1;
+    try {
+        if (TrailerRecord) writeLine(kes::fromUtf8(Trailer, OutputCodePage));
+        CloseOutput(true);
+        const int result = static_cast<int>(exportedCount_);
+        if (OnFinishExport) OnFinishExport(*this);
+        return result;
+    } catch (...) {
+        CloseOutput(false);
+        throw;
+    }
+}
+
+void TCSVExport::Abandon() {
+    CloseOutput(false);
 }

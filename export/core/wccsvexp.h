@@ -107,6 +107,20 @@ class TCSVExport {
     // std::runtime_error.
     int Execute();
 
+    // Execute in pieces, for records that pass by once and are not held by
+    // DataSet, which gives only the fields and where they lie in a record.
+    // Begin opens the output for `total` records (false when it cannot be
+    // opened: Execute's -1); each ExportRecords writes the lines of `count`
+    // records laid out as DataSet's records are, one after another; Finish
+    // completes the file as Execute does and gives its result. Every field
+    // written must be a text field. Abandon, and any error on the way,
+    // drops the unfinished output (with ReplaceWhenComplete the previous
+    // file stays).
+    bool Begin(int64_t total);
+    void ExportRecords(const char* records, size_t count);
+    int Finish();
+    void Abandon();
+
     // Records of the last Execute that could not be rendered and so have no
     // line in the file (they still count in its result).
     int64_t SkippedCount() const { return skippedCount_; }
@@ -136,6 +150,11 @@ class TCSVExport {
     // Appends the current record's line to `line`; false (and `line` as it
     // was) when it cannot be rendered.
     bool renderLine(bool fixed, std::string& line);
+    // The same for a record's bytes given.
+    bool renderLine(bool fixed, std::string_view record, std::string& line);
+    bool openOutput(int64_t total);
+    // The line of one record and the counting and progress that follow it.
+    void exportLine(bool fixed, std::string_view record, int64_t& bytes);
     std::string valueText(const Column& column, bool fixed);
     void appendText(const Column& column, std::string_view stored, bool fixed,
                     std::string& line) const;
@@ -168,4 +187,6 @@ class TCSVExport {
     // Empty when a fixed line needs the columns one by one.
     std::vector<FixedRun> fixedRuns_;
     bool columnsReady_ = false;
+    // Between Begin and Finish: the line bytes written so far.
+    int64_t streamedBytes_ = 0;
 };

@@ -336,9 +336,12 @@ bool Gathering::gather() {
         closeTable(source_);
     }
 
-    if (dropped_) {
-        kes::StepTimer step("pack");
-        work_.AdsPackTable();
+    {
+        // The records the code tables drop go, the rest are written, and the
+        // memory of the records is free before the tags are built from the
+        // file at the close.
+        kes::StepTimer step(dropped_ ? "pack" : "write work table");
+        work_.WriteAndReleaseRecords(dropped_);
     }
     account_.kept = static_cast<int>(work_.File().recordCount());
     return true;
@@ -658,7 +661,9 @@ void Gathering::finish() {
     op_.SetHourglass(false);
     hourglass_ = false;
     cleanUp([&] {
-        work_.SetIndexName("");
+        // No order was chosen; the cursor stays off the records, which the
+        // table no longer holds.
+        if (!work_.IndexName().empty()) work_.SetIndexName("");
         work_.Close();
     });
     work_.Exclusive = false;
