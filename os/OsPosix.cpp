@@ -109,18 +109,31 @@ Status File::openRead(const std::string& path, File& out) {
 }
 
 Status File::openReadWrite(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::OpenForWriting, path, "Cannot open");
+            !s.ok())
+            return s;
     return openWith(path, O_RDWR, out, "open");
 }
 
 Status File::createExclusive(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Create, path, "Cannot create"); !s.ok())
+            return s;
     return openWith(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, out, "create");
 }
 
 Status File::openOrCreate(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Create, path, "Cannot open"); !s.ok())
+            return s;
     return openWith(path, O_RDWR | O_CREAT | O_NOFOLLOW, out, "open");
 }
 
 Status File::createOrTruncate(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Create, path, "Cannot create"); !s.ok())
+            return s;
     return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, out, "create");
 }
 
@@ -143,6 +156,9 @@ Status File::readAt(uint64_t offset, void* buffer, size_t size) const {
 }
 
 Status File::writeAt(uint64_t offset, const void* data, size_t size) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Write, path_, "Cannot write"); !s.ok())
+            return s;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         ssize_t n = ::pwrite(fdOf(handle_), p, size, static_cast<off_t>(offset));
@@ -164,12 +180,20 @@ Status File::size(uint64_t& out) const {
 }
 
 Status File::truncate(uint64_t length) {
+    if (detail::faultInjectionArmed())
+        if (Status s =
+                detail::injectedFault(WritePoint::SetLength, path_, "Cannot set the length of");
+            !s.ok())
+            return s;
     if (::ftruncate(fdOf(handle_), static_cast<off_t>(length)) != 0)
         return failure("Cannot set the length of " + path_);
     return Status();
 }
 
 Status File::sync() {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Flush, path_, "Cannot flush"); !s.ok())
+            return s;
     if (::fsync(fdOf(handle_)) != 0) return failure("Cannot flush " + path_ + " to disk");
     return Status();
 }
@@ -185,6 +209,9 @@ void File::startWriteBack(uint64_t offset, uint64_t size) {
 }
 
 Status File::lock(LockKind kind) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Lock, path_, "Cannot lock"); !s.ok())
+            return s;
     const int op = (kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     int rc;
     do {
@@ -236,11 +263,19 @@ Status listDirectory(const std::string& directory, std::vector<std::string>& nam
 }
 
 Status removeFile(const std::string& path) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Remove, path, "Cannot delete"); !s.ok())
+            return s;
     if (::unlink(path.c_str()) != 0) return failure("Cannot delete " + path);
     return Status();
 }
 
 Status createDirectory(const std::string& path) {
+    if (detail::faultInjectionArmed())
+        if (Status s =
+                detail::injectedFault(WritePoint::MakeFolder, path, "Cannot create the folder");
+            !s.ok())
+            return s;
     if (::mkdir(path.c_str(), 0777) != 0) {
         if (errno == EEXIST && fileKind(path) == FileKind::Directory) return Status();
         return failure("Cannot create the folder " + path);
@@ -249,6 +284,11 @@ Status createDirectory(const std::string& path) {
 }
 
 Status renameReplacing(const std::string& from, const std::string& to) {
+    if (detail::faultInjectionArmed())
+        if (Status s =
+                detail::injectedFault(WritePoint::Rename, from + " to " + to, "Cannot rename");
+            !s.ok())
+            return s;
     if (::rename(from.c_str(), to.c_str()) != 0)
         return failure("Cannot rename " + from + " to " + to);
     return Status();
