@@ -246,9 +246,28 @@ struct RunOptions {
     std::string stdoutFile;
     std::string stderrFile;
     std::vector<std::pair<std::string, std::string>> environment; // added or replaced
+    // A program still running after this many seconds is stopped (killed);
+    // 0 waits for as long as it takes.
+    double timeoutSeconds = 0;
 };
 int runProgram(const std::vector<std::string>& argv, const RunOptions& options = {},
                Status* status = nullptr);
+
+// How a program that runProgramToItsEnd started ended.
+struct ProgramEnding {
+    enum class How {
+        Exited,    // it returned or called exit: exitCode
+        Crashed,   // a signal (POSIX) or an exception the system caught (Windows): crash
+        TimedOut,  // still running after RunOptions::timeoutSeconds; it was stopped
+        NotStarted // status says why
+    };
+    How how = How::NotStarted;
+    int exitCode = -1;
+    int crash = 0; // the signal's number, or the exception's code (0xC0000005 ...)
+    Status status; // what ended it, in words, unless it exited
+};
+ProgramEnding runProgramToItsEnd(const std::vector<std::string>& argv,
+                                 const RunOptions& options = {});
 
 // For tests of files that are not regular: creates a named pipe (FIFO) at
 // `path`. Fails on systems without them in the file system (Windows).

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -473,12 +474,12 @@ bool stdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
 }
 
-int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
-    auto fail = [&](Status s) {
-        if (status) *status = std::move(s);
-        return -1;
-    };
-    if (argv.empty()) return fail(Status(ErrorKind::Other, "No program to start"));
+ProgramEnding runProgramToItsEnd(const std::vector<std::string>& argv, const RunOptions& options) {
+    ProgramEnding ending;
+    if (argv.empty()) {
+        ending.status = Status(ErrorKind::Other, "No program to start");
+        return ending;
+    }
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -513,13 +514,64 @@ int runProgram(const std::vector<std::string>& argv, const RunOptions& options, 
     const int rc =
         ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return fail(failure("Cannot start " + argv[0], rc));
+    if (rc != 0) {
+        ending.status = failure("Cannot start " + argv[0], rc);
+        return ending;
+    }
     int wstatus = 0;
-    while (::waitpid(pid, &wstatus, 0) < 0)
-        if (errno != EINTR) return fail(failure("Cannot wait for " + argv[0]));
-    if (WIFEXITED(wstatus)) return WEXITSTATUS(wstatus);
-    return fail(Status(ErrorKind::Other,
-                       argv[0] + " ended by signal " + std::to_string(WTERMSIG(wstatus))));
+    if (options.timeoutSeconds > 0) {
+        // Looked at every few milliseconds until it ends or its time is up.
+        timespec start{};
+        ::clock_gettime(CLOCK_MONOTONIC, &start);
+        while (true) {
+            const pid_t done = ::waitpid(pid, &wstatus, WNOHANG);
+            if (done == pid) break;
+            if (done < 0 && errno != EINTR) {
+                ending.status = failure("Cannot wait for " + argv[0]);
+                return ending;
+            }
+            timespec now{};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            const double elapsed = static_cast<double>(now.tv_sec - start.tv_sec) +
+                                   static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+            if (elapsed >= options.timeoutSeconds) {
+                ::kill(pid, SIGKILL);
+                while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+                }
+                ending.how = ProgramEnding::How::TimedOut;
+                ending.status =
+                    Status(ErrorKind::Other, argv[0] + " did not end within " +
+                                                 std::to_string(options.timeoutSeconds) +
+                                                 " seconds and was stopped");
+                return ending;
+            }
+            timespec pause{0, 5 * 1000 * 1000};
+            ::nanosleep(&pause, nullptr);
+        }
+    } else {
+        while (::waitpid(pid, &wstatus, 0) < 0)
+            if (errno != EINTR) {
+                ending.status = failure("Cannot wait for " + argv[0]);
+                return ending;
+            }
+    }
+    if (WIFEXITED(wstatus)) {
+        ending.how = ProgramEnding::How::Exited;
+        ending.exitCode = WEXITSTATUS(wstatus);
+        return ending;
+    }
+    ending.how = ProgramEnding::How::Crashed;
+    ending.crash = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+    ending.status =
+        Status(ErrorKind::Other, argv[0] + " ended by signal " + std::to_string(ending.crash));
+    return ending;
+}
+
+int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
+    ProgramEnding ending = runProgramToItsEnd(argv, options);
+    if (ending.how == ProgramEnding::How::Exited) return ending.exitCode;
+    if (status) *status = std::move(ending.status);
+    return -1;
 }
 
 Status createFifoForTesting(const std::string& path) {

@@ -17,6 +17,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <io.h>
 
@@ -544,10 +545,11 @@ HANDLE inheritableFile(const std::string& path, DWORD access, DWORD disposition)
 
 } // namespace
 
-int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
+ProgramEnding runProgramToItsEnd(const std::vector<std::string>& argv, const RunOptions& options) {
+    ProgramEnding ending;
     auto fail = [&](Status s) {
-        if (status) *status = std::move(s);
-        return -1;
+        ending.status = std::move(s);
+        return ending;
     };
     if (argv.empty()) return fail(Status(ErrorKind::Other, "No program to start"));
     std::wstring commandLine;
@@ -606,12 +608,43 @@ int runProgram(const std::vector<std::string>& argv, const RunOptions& options, 
     const DWORD startError = GetLastError();
     closeOwn();
     if (!started) return fail(failure("Cannot start " + argv[0], startError));
-    WaitForSingleObject(process.hProcess, INFINITE);
+    const DWORD wait =
+        options.timeoutSeconds > 0 ? static_cast<DWORD>(options.timeoutSeconds * 1000.0) : INFINITE;
+    if (WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        ending.how = ProgramEnding::How::TimedOut;
+        ending.status = Status(ErrorKind::Other, argv[0] + " did not end within " +
+                                                     std::to_string(options.timeoutSeconds) +
+                                                     " seconds and was stopped");
+        return ending;
+    }
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    // An exception the program did not handle ends it with its code, an
+    // NTSTATUS of the error kind (0xC0000005, an access violation).
+    if ((code & 0xF0000000u) == 0xC0000000u) {
+        ending.how = ProgramEnding::How::Crashed;
+        ending.crash = static_cast<int>(code);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+        ending.status = Status(ErrorKind::Other, argv[0] + " ended by the exception " + hex);
+        return ending;
+    }
+    ending.how = ProgramEnding::How::Exited;
+    ending.exitCode = static_cast<int>(code);
+    return ending;
+}
+
+int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
+    ProgramEnding ending = runProgramToItsEnd(argv, options);
+    if (ending.how == ProgramEnding::How::Exited) return ending.exitCode;
+    if (status) *status = std::move(ending.status);
+    return -1;
 }
 
 Status createFifoForTesting(const std::string& path) {
