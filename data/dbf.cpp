@@ -365,8 +365,19 @@ void DbfFile::ensureWritable() {
     kes::os::File file;
     const kes::os::Status opened = kes::os::File::openReadWrite(path_, file);
     if (!opened.ok()) fail(AE_READ_ONLY, "Cannot write to table (" + opened.reason() + ")");
-    // The lock moves to the handle that can write.
-    lockFile(file, "Cannot lock the table for writing");
+    // The lock moves to the handle that can write: the read-only handle lets
+    // go of it first, since two opens of one file conflict even in one
+    // process, and takes it back when the move fails.
+    const bool wasLocked = file_.locked();
+    file_.unlock();
+    try {
+        lockFile(file, "Cannot lock the table for writing");
+    } catch (...) {
+        if (wasLocked)
+            file_.lock(mode_ == OpenMode::Exclusive ? kes::os::LockKind::Exclusive
+                                                    : kes::os::LockKind::Shared);
+        throw;
+    }
     bringRecordsIntoMemory();
     file_ = std::move(file);
     writable_ = true;
@@ -477,8 +488,8 @@ void DbfFile::writeHeader() {
     putLe32(h.data() + kOffRecordCount, recordCount_);
     h[kOffTableFlags] = static_cast<char>(tableFlags_);
     stampToday(h.data());
-    if (!file_.writeAt(0, h.data(), kHeaderSize).ok())
-        fail(AE_WRITE_FAILED, "Cannot write table header");
+    if (const kes::os::Status written = file_.writeAt(0, h.data(), kHeaderSize); !written.ok())
+        fail(AE_WRITE_FAILED, "Cannot write table header (" + written.reason() + ")");
     header_ = std::move(h);
     recordCountOnDisk_ = recordCount_;
 }
@@ -497,8 +508,10 @@ void DbfFile::flush() {
     const uint64_t end = uint64_t{headerLength_} + uint64_t{recordCount_} * recordLength_;
     if (dirtyLast_ == recordCount_ || recordCountOnDisk_ != recordCount_) {
         char eof = static_cast<char>(kEndOfFile);
-        if (!file_.writeAt(end, &eof, 1).ok() || !file_.truncate(end + 1).ok())
-            fail(AE_WRITE_FAILED, "Cannot write the end of the table");
+        kes::os::Status status = file_.writeAt(end, &eof, 1);
+        if (status.ok()) status = file_.truncate(end + 1);
+        if (!status.ok())
+            fail(AE_WRITE_FAILED, "Cannot write the end of the table (" + status.reason() + ")");
     }
     writeHeader();
     dirtyFirst_ = dirtyLast_ = 0;
