@@ -405,6 +405,14 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                 // The component talks to this run's operator, and to no
                 // one once the run is over.
                 CSVExport1.SetOperator(&op);
+                // The staging table is whole on the disk, its index written,
+                // before the new file replaces the previous one: a failure
+                // there leaves the previous file, not a new one with an error.
+                CSVExport1.OnBeforeReplace = [&](TCSVExport&) {
+                    if (indexWriter) indexWriter->wait();
+                    indexWriter.reset();
+                    AdsTable6.Close();
+                };
                 int written = -1;
                 try {
                     if (lastFailure_.empty()) {
@@ -412,11 +420,14 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                         written = CSVExport1.Execute();
                     }
                     CSVExport1.SetOperator(nullptr);
+                    CSVExport1.OnBeforeReplace = nullptr;
                 } catch (const EADSDatabaseError&) {
                     CSVExport1.SetOperator(nullptr);
+                    CSVExport1.OnBeforeReplace = nullptr;
                     throw;
                 } catch (const std::exception& e) {
                     CSVExport1.SetOperator(nullptr);
+                    CSVExport1.OnBeforeReplace = nullptr;
                     // A write error (a full disk): the file is not prepared.
                     lastFailure_ = e.what();
                     written = -1;
@@ -424,7 +435,9 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                 // Only a file that holds every staged row counts as prepared.
                 filePrepared = written >= 0 && written == count && CSVExport1.SkippedCount() == 0;
                 if (written < 0 && lastFailure_.empty())
-                    lastFailure_ = "Unable to create " + CSVExport1.OutputFile;
+                    lastFailure_ = CSVExport1.OpenFailure().empty()
+                                       ? "Unable to create " + CSVExport1.OutputFile
+                                       : CSVExport1.OpenFailure();
                 else if (written >= 0 && !filePrepared)
                     lastFailure_ = "Only " + std::to_string(written - CSVExport1.SkippedCount()) +
                                    " of " + std::to_string(count) + " records were written";

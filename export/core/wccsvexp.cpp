@@ -369,7 +369,10 @@ bool TCSVExport::OpenOutput() {
         const kes::os::Status opened = ReplaceWhenComplete
                                            ? replacement_.open(OutputFile)
                                            : kes::os::File::createOrTruncate(OutputFile, direct_);
-        if (!opened.ok()) return false;
+        if (!opened.ok()) {
+            openFailure_ = "Unable to create " + OutputFile + ": " + opened.reason();
+            return false;
+        }
         outputOpen_ = true;
         buffer_.clear();
         buffer_.reserve(kFlushThreshold + 4096);
@@ -401,6 +404,16 @@ void TCSVExport::CloseOutput(bool complete) {
         buffer_.shrink_to_fit();
         if (ReplaceWhenComplete) {
             // An incomplete file never replaces the previous one.
+            if (complete && status.ok() && OnBeforeReplace) {
+                try {
+                    OnBeforeReplace(*this);
+                } catch (...) {
+                    replacement_.abort();
+                    progress_.reset();
+                    columnsReady_ = false;
+                    throw;
+                }
+            }
             if (complete && status.ok())
                 status = replacement_.commit();
             else
@@ -422,6 +435,7 @@ void TCSVExport::CloseOutput(bool complete) {
 int TCSVExport::Execute() {
     int result = -1;
     skippedCount_ = 0;
+    openFailure_.clear();
     try {
         if (OnBeginExport) OnBeginExport(*this);
         if (!OpenOutput()) {

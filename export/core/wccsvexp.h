@@ -93,15 +93,22 @@ class TCSVExport {
     // flushed to disk and renamed over OutputFile only when it is complete;
     // after any failure the previous file of that name is left as it was.
     bool ReplaceWhenComplete = false;
+    // With ReplaceWhenComplete: runs once the new file is written whole, just
+    // before it replaces the previous one. What it throws ends the export as a
+    // write error does, and the previous file stays.
+    TNotifyEvent OnBeforeReplace;
     // Where the progress window and the message come from; the owner sets it.
     // Without one the component shows neither (Execute's result still tells).
     Operator* GetOperator() const { return operator_; }
     void SetOperator(Operator* op) { operator_ = op; }
 
     // Writes DataSet to OutputFile. Returns the number of records processed, or
-    // -1 when the output cannot be opened. Write errors (a full disk) throw
-    // std::runtime_error.
+    // -1 when the output cannot be opened (OpenFailure() then says why).
+    // Write errors (a full disk) throw std::runtime_error.
     int Execute();
+    // Why the last Execute could not open its output, with the system's
+    // reason ("Unable to create <file>: access denied"); "" when it could.
+    const std::string& OpenFailure() const { return openFailure_; }
 
     // Records of the last Execute that could not be rendered and so have no
     // line in the file (they still count in its result).
@@ -145,6 +152,7 @@ class TCSVExport {
     std::vector<std::string> fieldList_;
     int maxRecords_ = 0;
     Operator* operator_ = nullptr;
+    std::string openFailure_;
 
     // Export state.
     // The output: with ReplaceWhenComplete a replacement of OutputFile,
