@@ -414,8 +414,10 @@ void TAdsTable::AdsCreateIndex61(const std::string& indexFile, const std::string
     cdxDirty_ = true;
     // The file exists from the first tag on; later tags reach it at the next
     // flush or close, together with every other change of the orders.
-    if (kes::resolveCaseInsensitive(structuralIndexPath()).empty()) writeStructuralIndex();
+    if (WriteThrough || kes::resolveCaseInsensitive(structuralIndexPath()).empty())
+        writeStructuralIndex();
     dbf_.setStructuralCdxFlag(true);
+    if (WriteThrough) dbf_.flushToDisk();
 }
 
 namespace {

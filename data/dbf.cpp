@@ -497,6 +497,7 @@ void DbfFile::writeHeader() {
 void DbfFile::flush() {
     if (!file_.isOpen() || (!headerDirty_ && dirtyFirst_ == 0)) return;
     ensureWritable();
+    unflushed_ = true;
     if (dirtyFirst_ != 0) {
         const size_t from = static_cast<size_t>(dirtyFirst_ - 1) * recordLength_;
         const size_t size = static_cast<size_t>(dirtyLast_ - dirtyFirst_ + 1) * recordLength_;
@@ -516,6 +517,61 @@ void DbfFile::flush() {
     writeHeader();
     dirtyFirst_ = dirtyLast_ = 0;
     headerDirty_ = false;
+}
+
+void DbfFile::flushToDisk() {
+    flush();
+    if (!unflushed_ || !file_.isOpen()) return;
+    const kes::os::Status synced = file_.sync();
+    if (!synced.ok())
+        fail(AE_WRITE_FAILED, "Cannot flush the table to disk (" + synced.reason() + ")");
+    unflushed_ = false;
+}
+
+void DbfFile::packReplacing() {
+    if (mode_ != OpenMode::Exclusive)
+        fail(AE_NOT_EXCLUSIVE, "The table must be opened exclusively to be packed");
+    ensureWritable();
+    pack(false);
+    std::vector<char> h = header_;
+    putLe32(h.data() + kOffRecordCount, recordCount_);
+    h[kOffTableFlags] = static_cast<char>(tableFlags_);
+    stampToday(h.data());
+    const char eof = static_cast<char>(kEndOfFile);
+
+    // What a stopped run left beside the table goes first.
+    kes::os::removeStaleReplacementTemporaries(path_);
+    kes::os::ReplacingWriter writer;
+    kes::os::Status status = writer.open(path_);
+    if (status.ok()) status = writer.write(h.data(), h.size());
+    if (status.ok()) status = writer.write(records_.data(), records_.size());
+    if (status.ok()) status = writer.write(&eof, 1);
+    // Windows replaces no file that is still open: the handle lets go of the
+    // file, and of its lock, for the rename and takes both again after it.
+    file_.close();
+    writable_ = false;
+    if (status.ok()) status = writer.commit();
+    writer.abort();
+    kes::os::File file;
+    const kes::os::Status reopened = kes::os::File::openReadWrite(path_, file);
+    if (!reopened.ok()) {
+        records_.release();
+        fail(AE_WRITE_FAILED,
+             "Cannot open the table again after packing it (" + reopened.reason() + ")");
+    }
+    lockFile(file, "The table was taken by another program while it was packed");
+    file_ = std::move(file);
+    writable_ = true;
+    if (!status.ok()) {
+        // The old table is still the file: its records as they are there.
+        readAll();
+        fail(AE_WRITE_FAILED, "Cannot write the packed table (" + status.reason() + ")");
+    }
+    header_ = std::move(h);
+    recordCountOnDisk_ = recordCount_;
+    dirtyFirst_ = dirtyLast_ = 0;
+    headerDirty_ = false;
+    unflushed_ = false;
 }
 
 void DbfFile::pack(bool writeNow) {
