@@ -3,6 +3,7 @@
 #include "common/Sha256.h"
 #include "os/Os.h"
 #include "prep/core/WorkTable.h"
+#include "settings/core/CodeTableBackup.h"
 
 #include <stdexcept>
 #include <utility>
@@ -145,6 +146,12 @@ void Preparation::record(const std::string& started, HistoryOutcome outcome, siz
 GatherReport Preparation::Gather(Operator& op) {
     QuestionKeeper keeper(op);
     try {
+        // Code tables a settings dialog left half changed, when the program
+        // stopped with it open, are put back before a code is looked up.
+        const UnendedSession unended = PutBackUnendedSession(plan_.DataDir);
+        if (!unended.problems.empty())
+            throw std::runtime_error(UnendedSessionMessage(unended, plan_.DataDir));
+        if (unended.putBack) op.ShowStatus(UnendedSessionMessage(unended, plan_.DataDir));
         GatherReport report = GatherRecords(plan_.Gathering(), keeper);
         if (report.result == GatherResult::Cancelled)
             record(started_, HistoryOutcome::NotPrepared, 0, "", keeper.gaveUpReason());

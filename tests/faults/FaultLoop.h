@@ -37,6 +37,22 @@ inline std::map<std::string, std::string> snapshot(const std::string& folder,
 
 // The temporary files of the replace routine and the numbered ones anywhere
 // below `folder`.
+// Which files of two snapshots differ, in a few words ("" when none).
+inline std::string differences(const std::map<std::string, std::string>& found,
+                               const std::map<std::string, std::string>& expected) {
+    std::string out;
+    for (const auto& [name, bytes] : expected) {
+        const auto it = found.find(name);
+        const std::string& got = it == found.end() ? std::string("<missing>") : it->second;
+        if (got == bytes) continue;
+        auto size = [](const std::string& b) {
+            return b == "<missing>" ? std::string("missing") : std::to_string(b.size()) + " bytes";
+        };
+        out += " " + name + " (" + size(got) + ", expected " + size(bytes) + ")";
+    }
+    return out;
+}
+
 inline std::vector<std::string> temporariesIn(const std::string& folder) {
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {

@@ -131,7 +131,9 @@ TEST_F(PreparationFaults, EveryWritePointFailedOnceLeavesTheRightFileOrTheOldOne
                 EXPECT_TRUE(faultloop::mentionsInjectedFault(run.said))
                     << "the failure is not told";
             }
-            EXPECT_EQ(faultloop::snapshot(folder.dir(), kCodeTables), codeTables_);
+            EXPECT_EQ(
+                faultloop::differences(faultloop::snapshot(folder.dir(), kCodeTables), codeTables_),
+                "");
             EXPECT_EQ(faultloop::bytesOf(folder.dir() + "out/KesPrep.ini"), settingsText_);
             EXPECT_EQ(faultloop::temporariesIn(folder.dir()), std::vector<std::string>{});
             std::string historyError;
@@ -165,7 +167,9 @@ TEST_F(PreparationFaults, StoppedAtEveryWritePointTheNextRunPreparesTheRightFile
             const std::string upload = faultloop::bytesOf(folder.dir() + "out/upload.txt");
             EXPECT_TRUE(upload == previousUpload_ || upload == expectedUpload_)
                 << "the upload file is neither the previous one nor the new one";
-            EXPECT_EQ(faultloop::snapshot(folder.dir(), kCodeTables), codeTables_);
+            EXPECT_EQ(
+                faultloop::differences(faultloop::snapshot(folder.dir(), kCodeTables), codeTables_),
+                "");
             EXPECT_EQ(faultloop::bytesOf(folder.dir() + "out/KesPrep.ini"), settingsText_);
             const Outcome next = prepare(folder, UploadLayout::Pipe);
             EXPECT_TRUE(next.prepared) << next.said;
