@@ -16,4 +16,6 @@ if(KES_BUILD_GUI)
   target_link_libraries(kesprep PRIVATE kes_app_gui)
   # A window program on Windows: no console window opens beside it.
   set_target_properties(kesprep PROPERTIES WIN32_EXECUTABLE TRUE)
+  kes_add_windows_resource(kesprep "Prepare ORVA Upload File for Kestal")
+  install(TARGETS kesprep RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

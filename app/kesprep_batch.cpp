@@ -7,6 +7,7 @@
 // The program is three steps: the command line becomes the choices of a
 // PreparationPlan (app/core), the plan is checked, and a Preparation runs it
 // with a TerminalOperator for everything it has to say.
+#include "app/Version.h"
 #include "app/core/IniFile.h"
 #include "app/core/Preparation.h"
 #include "app/core/PreparationHistory.h"
@@ -32,8 +33,10 @@ enum ExitCode {
     kExitUsage = 2,     // a bad command line, a missing setting or folder; nothing
                         // was gathered
     kExitNoData = 3,    // no record in the date range
-    kExitCancelled = 4, // a table could not be opened
+    kExitCancelled = 4, // a table could not be opened: another program holds it
     kExitBusy = 5,      // another preparation runs on the same data folder
+    kExitWarnings = 6,  // prepared, with warnings the operator must read
+    kExitDamaged = 7,   // a table or index is damaged, or is no file at all
 };
 
 const char* const kUsage = R"(Usage: kesprep-batch [options]
@@ -44,7 +47,9 @@ KESTABLE, selects every record in SSN order and writes the upload file, as the
 automatic preparation window's "Prepare Export File" does.
 
 Every option left out takes its value from the settings file KesPrep.ini
-beside the executable (or the file given with --ini):
+(or the file given with --ini). It lies beside the program; a copy installed
+on Linux keeps it in $XDG_CONFIG_HOME/kesprep/, or ~/.config/kesprep/ when that
+is not set. This copy's settings file: {settings}
 
   --ini FILE        the settings file to read
   --data DIR        the data directory of the testing system
@@ -87,18 +92,31 @@ beside the executable (or the file given with --ini):
                     with its size and SHA-256 checksum, and whether it was
                     prepared or why not
   --help            this text
+  --version         the program's version
 
 On success the last line names the upload file and the number of records
 written to it.
 
-Exit status: 0 the file was prepared; 1 it was not prepared (the reason is
-printed) or a table could not be read; 2 a bad option, a missing period or
-output file, settings dates that the main window would refuse, a data
-directory or period folder that does not exist, or a period folder without
-the tables to gather (nothing is gathered); 3 no record in the date range (the
-file is left as it was); 4 a table could not be opened (another program holds
-it); 5 another preparation (kesprep or kesprep-batch) is running on the same
-data folder (nothing is gathered).
+Exit status:
+  0  the file was prepared
+  1  it was not prepared (the reason is printed), or a table could not be
+     read (a file we may not read, two files of one name in different
+     letter case, a full disk)
+  2  a bad option, a missing period or output file, settings dates that the
+     main window would refuse, a data directory or period folder that does
+     not exist, or a period folder without the tables to gather (nothing is
+     gathered)
+  3  no record in the date range (the file is left as it was)
+  4  a table could not be opened: another program holds it (or kept
+     writing it while it was read), or it is missing; the run was given up
+  5  another preparation (kesprep or kesprep-batch) is running on the same
+     data folder (nothing is gathered)
+  6  the file was prepared, with warnings the operator must read (printed
+     after "Warning:", on the error output too): records lying past the end
+     a table's header states, which the testing system may be adding
+  7  a table or index is damaged, or is no file (a pipe, a device, a
+     folder): the message names it and what is wrong; the upload file is
+     left as it was
 )";
 
 class UsageError : public std::runtime_error {
@@ -110,7 +128,8 @@ bool stdoutIsTerminal() {
     return kes::os::stdoutIsTerminal();
 }
 
-// The settings file lies beside the program, wherever it was started from.
+// The folder the program runs from; SettingsFilePath says where the settings
+// file lies for it.
 std::string executableDir(const char* argv0) {
     const std::string dir = kes::os::executableDirectory();
     return dir.empty() ? kes::directoryOf(argv0 ? argv0 : "") : dir;
@@ -134,6 +153,7 @@ const OptionSpec kOptions[] = {
     {"fields", ValueUse::Required},        {"records", ValueUse::Required},
     {"output", ValueUse::Required},        {"help", ValueUse::None},
     {"layout-report", ValueUse::Required}, {"history", ValueUse::Optional},
+    {"version", ValueUse::None},
 };
 
 class CommandLine {
@@ -406,8 +426,9 @@ int prepare(const PreparationPlan& plan, TerminalOperator& op) {
     switch (written.Outcome) {
     case ExportOutcome::Prepared:
         std::cout << "Wrote " << written.Rows << (written.Rows == 1 ? " record" : " records")
-                  << " to " << plan.OutputFile << std::endl;
-        exitCode = kExitPrepared;
+                  << " to " << plan.OutputFile
+                  << (written.Warnings.empty() ? "" : ", with warnings") << std::endl;
+        exitCode = written.Warnings.empty() ? kExitPrepared : kExitWarnings;
         break;
     case ExportOutcome::NoData:
         exitCode = kExitNoData;
@@ -440,14 +461,21 @@ int main(int argc, char** nativeArgv) {
     PreparationPlan plan;
     try {
         const CommandLine cl = CommandLine::parse(argc, argv);
+        if (cl.has("version")) {
+            std::cout << "kesprep-batch (KesPrep) " KES_VERSION "\n";
+            return kExitPrepared;
+        }
+        const std::string ownSettingsFile =
+            SettingsFilePath(executableDir(argc > 0 ? argv[0] : nullptr));
         if (cl.has("help")) {
-            std::cout << kUsage;
+            std::string usage = kUsage;
+            const std::string slot = "{settings}";
+            usage.replace(usage.find(slot), slot.size(), ownSettingsFile);
+            std::cout << usage;
             return kExitPrepared;
         }
         const PlanChoices choices = choicesFrom(cl);
-        const std::string settingsFile =
-            cl.value("ini") ? *cl.value("ini")
-                            : SettingsFilePath(executableDir(argc > 0 ? argv[0] : nullptr));
+        const std::string settingsFile = cl.value("ini") ? *cl.value("ini") : ownSettingsFile;
         if (cl.has("ini") && !kes::fileExists(settingsFile))
             throw UsageError("--ini: no settings file \"" + settingsFile + "\"");
         if (auto history = cl.value("history")) {
@@ -486,6 +514,9 @@ int main(int argc, char** nativeArgv) {
     TerminalOperator op(std::cout, std::cerr, stdoutIsTerminal());
     try {
         return prepare(plan, op);
+    } catch (const EADSDatabaseError& e) {
+        op.ShowError(e.what());
+        return IsDamageError(e.Number()) ? kExitDamaged : kExitFailed;
     } catch (const std::exception& e) {
         op.ShowError(e.what());
         return kExitFailed;

@@ -48,6 +48,9 @@ class Operator {
     virtual void ShowError(const std::string& text) = 0;
     // An information box with an OK button.
     virtual void ShowInformation(const std::string& text) = 0;
+    // A warning box with an OK button: done, but with something the operator
+    // must read.
+    virtual void ShowWarning(const std::string& text) = 0;
     // A confirmation box with Yes and Cancel; true for Yes.
     virtual bool Confirm(const std::string& text) = 0;
 
@@ -75,6 +78,7 @@ class SilentOperator : public Operator {
     void ProcessPendingEvents() override {}
     void ShowError(const std::string&) override {}
     void ShowInformation(const std::string&) override {}
+    void ShowWarning(const std::string&) override {}
     bool Confirm(const std::string&) override { return false; }
     bool AskRetry(const std::string&) override { return false; }
     void ShowCancelled(const std::string&) override {}

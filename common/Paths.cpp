@@ -3,7 +3,6 @@
 #include "common/Text.h"
 #include "os/Os.h"
 
-#include <cstdlib>
 #include <vector>
 
 std::string NormalizePath(std::string_view path) {
@@ -22,10 +21,8 @@ std::string defaultDataDir() {
 #ifdef _WIN32
     return "C:\\VIRN\\";
 #else
-    const char* home = std::getenv("HOME");
-    std::string h = home && *home ? home : "/";
-    if (h.back() != '/') h += '/';
-    return h + "VIRN/";
+    const std::string home = os::homeDirectory();
+    return (home.empty() ? "/" : home) + "VIRN/";
 #endif
 }
 
@@ -97,6 +94,17 @@ std::string resolveCaseInsensitive(const std::string& path) {
 std::string resolveForWriting(const std::string& path) {
     std::string r = resolveImpl(path, true);
     return r.empty() ? path : r;
+}
+
+std::vector<std::string> spellingsOf(const std::string& path) {
+    std::vector<std::string> found;
+    const std::string dir = directoryOf(path);
+    const std::string name = fileNameOf(path);
+    std::vector<std::string> entries;
+    if (name.empty() || !os::listDirectory(dir.empty() ? "." : dir, entries).ok()) return found;
+    for (const std::string& entry : entries)
+        if (equalsIgnoreCase(entry, name)) found.push_back(dir + entry);
+    return found;
 }
 
 bool fileExists(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #ifdef _WIN32
 inline constexpr char PathDelim = '\\';
@@ -29,6 +30,10 @@ std::string resolveCaseInsensitive(const std::string& path);
 // an existing entry under any spelling is returned; otherwise the directory part
 // is resolved and the file name kept as given.
 std::string resolveForWriting(const std::string& path);
+
+// The entries of the folder of `path` whose names are its file name in some
+// letter case (on a file system that tells case apart, there can be two).
+std::vector<std::string> spellingsOf(const std::string& path);
 
 // True when a regular file exists under any letter case of `path`.
 bool fileExists(const std::string& path);

@@ -70,7 +70,11 @@ void TAdsTable::Open() {
         throw EADSDatabaseError(AE_FILE_NOT_FOUND, "No table name given: " + DatabaseName);
     kes::StepTimer step("open tables");
     kes::os::returnFreedMemoryPromptly();
-    dbf_.open(DataFilePath(), Exclusive ? xbase::OpenMode::Exclusive : xbase::OpenMode::Shared);
+    // The testing system's tables (the NTX kind) change under us while its
+    // stations work: they are read as a checked copy, never through a view
+    // that a shortening of the file would pull away.
+    dbf_.open(DataFilePath(), Exclusive ? xbase::OpenMode::Exclusive : xbase::OpenMode::Shared,
+              TableType == ttAdsNTX ? xbase::Reading::Snapshot : xbase::Reading::View);
     fieldObjects_.clear();
     for (size_t i = 0; i < dbf_.fields().size(); ++i)
         fieldObjects_.emplace_back(this, static_cast<int>(i));

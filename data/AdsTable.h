@@ -305,6 +305,7 @@ class TAdsTable {
 
     kes::CodePage CodePage() const { return dbf_.codePage(); }
     xbase::DbfFile& File() { return dbf_; }
+    const xbase::DbfFile& File() const { return dbf_; }
 
   private:
     friend class TField;

@@ -26,7 +26,24 @@ enum AdsErrorCode : int {
     AE_READ_ONLY = 5021,
     AE_INVALID_VALUE = 5022,
     AE_NO_INDEX = 5023,
+    AE_NOT_A_FILE = 5024,     // a pipe, a device or a folder where a table or index should be
+    AE_ACCESS_DENIED = 5025,  // the system's permissions refuse the file
+    AE_AMBIGUOUS_NAME = 5026, // two files are one table's name in different letter case
 };
+
+// True for the errors of a file that another program holds, or that is not
+// there this moment: an open that fails with one of them may succeed when
+// tried again. Damage, a file of the wrong kind and missing permissions do
+// not pass by themselves.
+inline bool IsPassingOpenError(int number) {
+    return number == AE_LOCK_FAILED || number == AE_FILE_OPEN_FAILED || number == AE_FILE_NOT_FOUND;
+}
+
+// True for the errors of a file whose contents make no sense: a damaged
+// table or index, or something that is no table at all.
+inline bool IsDamageError(int number) {
+    return number == AE_CORRUPT_TABLE || number == AE_CORRUPT_INDEX || number == AE_NOT_A_FILE;
+}
 
 class EADSDatabaseError : public std::runtime_error {
   public:

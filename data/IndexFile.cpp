@@ -24,13 +24,16 @@ kes::os::File openIndexFile(const std::string& path, uint64_t& size) {
     case kes::os::FileKind::Regular:
         break;
     default:
-        fail(AE_FILE_OPEN_FAILED, path, "is not a regular file");
+        fail(AE_NOT_A_FILE, path, "is not a regular file");
     }
     kes::os::File file;
     kes::os::Status status = kes::os::File::openRead(path, file);
     if (!status.ok())
         fail(status.kind() == kes::os::ErrorKind::NotFound ? AE_FILE_NOT_FOUND
-                                                           : AE_FILE_OPEN_FAILED,
+             : status.kind() == kes::os::ErrorKind::AccessDenied &&
+                     !kes::os::kAccessDeniedMayMeanInUse
+                 ? AE_ACCESS_DENIED
+                 : AE_FILE_OPEN_FAILED,
              path, "cannot be opened: " + status.reason());
     status = file.size(size);
     if (!status.ok()) fail(AE_READ_FAILED, path, "cannot be read: " + status.reason());

@@ -25,8 +25,14 @@ bool OpenTableWithRetry(TAdsTable& table, Operator& op) {
             table.Open();
             if (hourglass) op.SetHourglass(false);
             return true;
-        } catch (const EADSDatabaseError&) {
-            // retried below
+        } catch (const EADSDatabaseError& e) {
+            // A table another program holds is tried again; a damaged one,
+            // one of the wrong kind or one we may not read stays so, and its
+            // own error says which file and what is wrong with it.
+            if (!IsPassingOpenError(e.Number())) {
+                if (hourglass) op.SetHourglass(false);
+                throw;
+            }
         } catch (...) {
             // any other error goes to the caller, with the cursor as it was
             if (hourglass) op.SetHourglass(false);

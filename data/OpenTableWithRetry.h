@@ -13,8 +13,9 @@ class TAdsTable;
 // Opens the table (closing it first), retrying silently and asking the
 // operator after every twelfth failed attempt; false when the operator gave
 // up (after the notice "Cancelled.  The program will be terminated."). Only
-// the table layer's EADSDatabaseError is retried; any other error goes to the
-// caller.
+// the table layer's errors of a file held by another program or missing for
+// the moment are retried (IsPassingOpenError); any other error, damage
+// included, goes to the caller at once.
 bool OpenTableWithRetry(TAdsTable& table, Operator& op);
 
 // How many opens OpenTableWithRetry has attempted in this process.

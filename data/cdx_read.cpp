@@ -219,7 +219,7 @@ class Reader {
         }
     }
 
-    const std::string& path_;
+    std::string path_; // a copy: the reader outlives the text it was made from
     IndexFileBytes data_;
     std::vector<unsigned char> used_; // one flag per page
 };

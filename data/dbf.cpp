@@ -7,7 +7,11 @@
 #include "data/Coding.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cstring>
+#include <exception>
+#include <thread>
 
 namespace xbase {
 
@@ -150,15 +154,22 @@ void DbfFile::lockFile(kes::os::File& file, const char* conflictText) {
     fail(AE_LOCK_FAILED, "Cannot lock the table (" + locked.reason() + ")");
 }
 
-void DbfFile::open(const std::string& path, OpenMode mode) {
+void DbfFile::open(const std::string& path, OpenMode mode, Reading reading) {
     close();
+    reading_ = reading;
     std::string actual = kes::resolveCaseInsensitive(path);
     path_ = actual.empty() ? path : actual;
     mode_ = mode;
     if (actual.empty()) fail(AE_FILE_NOT_FOUND, "Table file not found");
+    // Names are matched without regard to case: two files that are one
+    // name so matched leave no way to tell which one is the table.
+    if (const std::vector<std::string> names = kes::spellingsOf(path_); names.size() > 1)
+        fail(AE_AMBIGUOUS_NAME, "Two files bear the table's name in different letter case (" +
+                                    kes::fileNameOf(names[0]) + ", " + kes::fileNameOf(names[1]) +
+                                    "); remove the one that does not belong");
     // Only a regular file is a table: opening a pipe or a device would wait forever.
     if (kes::os::fileKind(path_) != kes::os::FileKind::Regular)
-        fail(AE_FILE_OPEN_FAILED, "Not a table file");
+        fail(AE_NOT_A_FILE, "Not a table file (a folder, a pipe or a device has its name)");
 
     // Exclusive opens are for the program's own tables, which it writes.
     kes::os::File file;
@@ -166,7 +177,12 @@ void DbfFile::open(const std::string& path, OpenMode mode) {
                                                          : kes::os::File::openRead(path_, file);
     const bool readWrite = opened.ok() && mode == OpenMode::Exclusive;
     if (!opened.ok() && mode == OpenMode::Exclusive) opened = kes::os::File::openRead(path_, file);
-    if (!opened.ok()) fail(AE_FILE_OPEN_FAILED, "Cannot open table (" + opened.reason() + ")");
+    if (!opened.ok())
+        fail(opened.kind() == kes::os::ErrorKind::AccessDenied &&
+                     !kes::os::kAccessDeniedMayMeanInUse
+                 ? AE_ACCESS_DENIED
+                 : AE_FILE_OPEN_FAILED,
+             "Cannot open table (" + opened.reason() + ")");
     lockFile(file, mode == OpenMode::Exclusive
                        ? "The table is in use and cannot be opened exclusively"
                        : "The table is opened exclusively by another user");
@@ -194,10 +210,9 @@ bool DbfFile::headerEndsAtTerminator(size_t terminatorPos) const {
     return isVisualFoxPro(version_) && extra == kVfpBacklinkSize;
 }
 
-void DbfFile::readAll() {
-    uint64_t fileSize = 0;
-    if (const kes::os::Status sized = file_.size(fileSize); !sized.ok())
-        fail(AE_READ_FAILED, "Cannot read table (" + sized.reason() + ")");
+// The header and the field descriptors, checked against each other and
+// against the file's size.
+void DbfFile::readHeader(uint64_t fileSize) {
     if (fileSize < kHeaderSize + 1) fail(AE_CORRUPT_TABLE, "Table header is truncated");
 
     char fixed[kHeaderSize];
@@ -246,6 +261,15 @@ void DbfFile::readAll() {
             f.decimals = 0;
         }
         if (f.name.empty()) fail(AE_CORRUPT_TABLE, "A field has no name");
+        // A name is letters, digits and "_": any other byte there is damage,
+        // and a damaged name would make the field seem absent.
+        for (char c : f.name)
+            if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_') ||
+                static_cast<unsigned char>(c) > 0x7F)
+                fail(AE_CORRUPT_TABLE,
+                     "Field " + std::to_string(fields_.size() + 1) + " has a damaged name");
+        if (findField(fields_, f.name) >= 0)
+            fail(AE_CORRUPT_TABLE, "The field " + f.name + " occurs twice");
         if (!knownFieldType(f.type))
             fail(AE_CORRUPT_TABLE, "Field " + f.name + " has an unknown type");
         if (f.length == 0) fail(AE_CORRUPT_TABLE, "Field " + f.name + " has length 0");
@@ -267,6 +291,18 @@ void DbfFile::readAll() {
         fail(AE_CORRUPT_TABLE, "The table file is cut short: its header counts " +
                                    std::to_string(recordCountOnDisk_) +
                                    " records, the file holds " + std::to_string(available));
+}
+
+void DbfFile::readAll() {
+    recordsPastEnd_ = 0;
+    if (reading_ == Reading::Snapshot && mode_ != OpenMode::Exclusive) {
+        readSnapshot();
+        return;
+    }
+    uint64_t fileSize = 0;
+    if (const kes::os::Status sized = file_.size(fileSize); !sized.ok())
+        fail(AE_READ_FAILED, "Cannot read table (" + sized.reason() + ")");
+    readHeader(fileSize);
     recordCount_ = recordCountOnDisk_;
     records_.release();
     unmap();
@@ -297,6 +333,94 @@ void DbfFile::readAll() {
     }
     dirtyFirst_ = dirtyLast_ = 0;
     headerDirty_ = false;
+    countRecordsPastEnd(fileSize);
+}
+
+// Another program's table is copied whole and then read a second time: the
+// copy stands only when the second reading finds the same header, the same
+// records and a file no shorter. A record half written while we read (part
+// old, part new) is never taken for a record, and a header whose count ran
+// ahead of the records being appended is read again. A table still
+// changing after a few tries is one another program is busy with.
+void DbfFile::readSnapshot() {
+    constexpr int kTries = 5;
+    std::exception_ptr lastProblem;
+    for (int attempt = 0; attempt < kTries; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(10 * attempt));
+        uint64_t fileSize = 0;
+        if (const kes::os::Status sized = file_.size(fileSize); !sized.ok())
+            fail(AE_READ_FAILED, "Cannot read table (" + sized.reason() + ")");
+        try {
+            readHeader(fileSize);
+            records_.resize(static_cast<size_t>(recordCountOnDisk_) * recordLength_);
+            if (!records_.empty() &&
+                !file_.readAt(headerLength_, records_.data(), records_.size()).ok())
+                fail(AE_CORRUPT_TABLE, "The table file is shorter than its header says");
+        } catch (const EADSDatabaseError& e) {
+            // A header that does not fit its file may be one being written
+            // this moment: it is damage only when it stays so.
+            if (e.Number() != AE_CORRUPT_TABLE) throw;
+            lastProblem = std::current_exception();
+            continue;
+        }
+        if (!snapshotStillHolds(fileSize)) {
+            try {
+                fail(AE_LOCK_FAILED, "The table changed while it was read, " +
+                                         std::to_string(kTries) +
+                                         " times (another program is writing it)");
+            } catch (const EADSDatabaseError&) {
+                lastProblem = std::current_exception();
+            }
+            continue;
+        }
+        recordCount_ = recordCountOnDisk_;
+        deletedCount_ = 0;
+        checkDeletionFlags(records_.data(), 1, recordCount_);
+        countRecordsPastEnd(fileSize);
+        dirtyFirst_ = dirtyLast_ = 0;
+        headerDirty_ = false;
+        return;
+    }
+    records_.release();
+    std::rethrow_exception(lastProblem);
+}
+
+// Reads the header and the records once more and compares them with the
+// copy; `fileSize` becomes the size found now.
+bool DbfFile::snapshotStillHolds(uint64_t& fileSize) const {
+    std::vector<char> header(headerLength_);
+    if (!file_.readAt(0, header.data(), header.size()).ok() || header != header_) return false;
+    std::vector<char> chunk(std::min<size_t>(records_.size(), kCheckChunkBytes));
+    for (size_t done = 0; done < records_.size(); done += chunk.size()) {
+        const size_t n = std::min(chunk.size(), records_.size() - done);
+        if (!file_.readAt(headerLength_ + done, chunk.data(), n).ok() ||
+            std::memcmp(chunk.data(), records_.data() + done, n) != 0)
+            return false;
+    }
+    return file_.size(fileSize).ok() && fileSize >= headerLength_ + records_.size();
+}
+
+// What lies after the counted records: the end-of-file mark, nothing, or
+// records the header does not count.
+void DbfFile::countRecordsPastEnd(uint64_t fileSize) {
+    recordsPastEnd_ = 0;
+    const uint64_t end = headerLength_ + uint64_t{recordCountOnDisk_} * recordLength_;
+    if (fileSize <= end) return;
+    // The end-of-file mark closes the file, after whatever it holds.
+    char last = 0;
+    if (!file_.readAt(fileSize - 1, &last, 1).ok()) return;
+    uint64_t extra = fileSize - end - (last == static_cast<char>(kEndOfFile) ? 1 : 0);
+    if (extra == 0) return;
+    // Less than a record of end marks or zeros is padding some writers leave.
+    if (extra < recordLength_) {
+        std::vector<char> rest(static_cast<size_t>(extra));
+        if (file_.readAt(end, rest.data(), rest.size()).ok() &&
+            std::all_of(rest.begin(), rest.end(),
+                        [](char c) { return c == 0 || c == static_cast<char>(kEndOfFile); }))
+            return;
+    }
+    const uint64_t records = (extra + recordLength_ - 1) / recordLength_;
+    recordsPastEnd_ = static_cast<uint32_t>(std::min<uint64_t>(records, 0xFFFFFFFFu));
 }
 
 // Every record begins with its deletion flag; any other byte there means the
@@ -658,6 +782,13 @@ void DbfFile::create(const std::string& path, const std::vector<FieldDef>& field
     };
     // A table that somebody holds open is not replaced under them: their
     // changes would go to a file that no longer has a name.
+    // Only a regular file is replaced: opening a pipe would wait forever,
+    // and a device or a folder is no table.
+    const kes::os::FileKind kind = kes::os::fileKind(target);
+    if (kind != kes::os::FileKind::Missing && kind != kes::os::FileKind::Regular)
+        throw EADSDatabaseError(AE_NOT_A_FILE, "Cannot create table: a folder, a pipe or a device "
+                                               "has its name: " +
+                                                   path);
     kes::os::File held;
     if (kes::os::File::openRead(target, held).ok() && !held.lock(kes::os::LockKind::Exclusive).ok())
         throw EADSDatabaseError(AE_LOCK_FAILED,

@@ -78,6 +78,12 @@ std::vector<FieldDef> parseFieldList(std::string_view text);
 
 enum class OpenMode { ReadOnly, Shared, Exclusive };
 
+// How the records of a table not held exclusively are read.
+enum class Reading {
+    View,     // through a read-only view of the file, as they are used
+    Snapshot, // copied whole at open, checked by a second reading
+};
+
 class DbfFile {
   public:
     DbfFile() = default;
@@ -88,7 +94,7 @@ class DbfFile {
     // Opens an existing table. Shared and Exclusive take the matching OS lock
     // (a conflicting lock held elsewhere fails with AE_LOCK_FAILED). The file is
     // opened read-only and reopened for writing at the first change.
-    void open(const std::string& path, OpenMode mode);
+    void open(const std::string& path, OpenMode mode, Reading reading = Reading::View);
     // Writes pending changes and the header, releases the lock, closes.
     void close();
     bool isOpen() const { return file_.isOpen(); }
@@ -102,6 +108,11 @@ class DbfFile {
     OpenMode mode() const { return mode_; }
     const std::vector<FieldDef>& fields() const { return fields_; }
     uint32_t recordCount() const { return recordCount_; }
+    // Records (a last one perhaps incomplete) that the file holds after the
+    // last record its header counts, found at open. They are not read: a
+    // program appending to the table may not have counted them yet, or the
+    // count is damaged. The end-of-file mark does not count.
+    uint32_t recordsPastEnd() const { return recordsPastEnd_; }
     // How many of the records are marked deleted.
     uint32_t deletedCount() const { return deletedCount_; }
     uint16_t recordLength() const { return recordLength_; }
@@ -174,6 +185,10 @@ class DbfFile {
 
   private:
     void readAll();
+    void readHeader(uint64_t fileSize);
+    void readSnapshot();
+    bool snapshotStillHolds(uint64_t& fileSize) const;
+    void countRecordsPastEnd(uint64_t fileSize);
     void checkDeletionFlags(const char* records, uint32_t firstRecno, uint32_t count);
     uint32_t deletedAmong(uint32_t firstRecno, uint32_t count) const;
     void bringRecordsIntoMemory();
@@ -197,6 +212,8 @@ class DbfFile {
     uint16_t recordLength_ = 0;
     uint32_t recordCount_ = 0;
     uint32_t deletedCount_ = 0;
+    uint32_t recordsPastEnd_ = 0;
+    Reading reading_ = Reading::View;
     std::vector<char> header_; // the header bytes as read (kept for rewrite)
     std::vector<FieldDef> fields_;
     ByteBuffer records_;

@@ -241,6 +241,9 @@ Status ReplacingWriter::open(const std::string& target) {
             target + std::string(kTempMarker) + randomPart() + std::string(kTempSuffix);
         status = File::createExclusive(temp, file_);
         if (status.ok()) {
+            // The lock tells a clean-up that the temporary is at work; the
+            // system lets it go with the process, however that ends.
+            file_.lock(LockKind::Exclusive);
             target_ = target;
             tempPath_ = std::move(temp);
             written_ = 0;
@@ -277,9 +280,11 @@ Status ReplacingWriter::write(const void* data, size_t size) {
 Status ReplacingWriter::commit() {
     if (!file_.isOpen())
         return Status(ErrorKind::Other, "Cannot write " + target_ + ": nothing is open");
+    // Renamed while still open and locked: a clean-up never finds the
+    // temporary unlocked before it is in place.
     Status status = file_.sync();
-    if (status.ok()) status = file_.close();
     if (status.ok()) status = renameReplacing(tempPath_, target_);
+    if (status.ok()) status = file_.close();
     if (!status.ok()) {
         std::string reason = status.reason();
         const std::string target = target_;
@@ -371,10 +376,17 @@ int removeStaleReplacementTemporaries(const std::string& target) {
     std::vector<std::string> names;
     if (!listDirectory(directory.empty() ? "." : directory, names).ok()) return 0;
     int removed = 0;
-    for (const std::string& name : names)
-        if (isReplacementTemporary(name, targetName) &&
-            fileKind(directory + name) == FileKind::Regular && removeFile(directory + name).ok())
-            ++removed;
+    for (const std::string& name : names) {
+        if (!isReplacementTemporary(name, targetName) ||
+            fileKind(directory + name) != FileKind::Regular)
+            continue;
+        // A writer at work holds its temporary's lock; only one nobody
+        // holds was left by a run that ended without finishing it.
+        File held;
+        if (!File::openRead(directory + name, held).ok() || !held.lock(LockKind::Exclusive).ok())
+            continue;
+        if (removeFile(directory + name).ok()) ++removed;
+    }
     return removed;
 }
 

@@ -53,6 +53,15 @@ class Status {
     std::string reason_;
 };
 
+// True where an open refused as AccessDenied may mean that another program
+// holds the file (Windows reports its sharing violations so); elsewhere it
+// means the permissions alone.
+#ifdef _WIN32
+inline constexpr bool kAccessDeniedMayMeanInUse = true;
+#else
+inline constexpr bool kAccessDeniedMayMeanInUse = false;
+#endif
+
 enum class LockKind { Shared, Exclusive };
 
 namespace detail {
@@ -121,6 +130,10 @@ enum class FileKind { Missing, Regular, Directory, Other };
 
 // What the path names, symbolic links followed.
 FileKind fileKind(const std::string& path);
+// True when the file exists and is marked read-only: no write permission for
+// anyone (POSIX), the read-only attribute (Windows). The mark, not whether
+// this process could write anyway (root can).
+bool isMarkedReadOnly(const std::string& path);
 // The entries of a folder, without "." and "..", in no particular order.
 Status listDirectory(const std::string& directory, std::vector<std::string>& names);
 Status removeFile(const std::string& path);
@@ -172,10 +185,13 @@ class ReplacingWriter {
 };
 
 // True when `name` has the form of a temporary file of the replace routine
-// for the target file name `targetName` (both without folders).
+// for the target file name `targetName` (both without folders). A writer
+// holds an exclusive lock on its temporary from its creation until it is
+// renamed into place.
 bool isReplacementTemporary(std::string_view name, std::string_view targetName);
 // Removes temporary files that an interrupted replacement of `target` left
-// beside it (any letter case of the target's name). Returns how many went.
+// beside it (any letter case of the target's name): those whose lock no
+// process holds. Returns how many went.
 int removeStaleReplacementTemporaries(const std::string& target);
 
 // Memory for large growing buffers, straight from the system: zero-filled,
@@ -218,6 +234,12 @@ CalendarTime localTime(std::time_t moment);
 std::string executableDirectory();
 // The folder for temporary files, with a trailing separator.
 std::string temporaryDirectory();
+// The value of an environment variable as UTF-8 text; "" when it is not set
+// (a variable set to nothing reads the same).
+std::string environmentVariable(const std::string& name);
+// The user's home folder with a trailing separator: $HOME, else the account's
+// entry in the user database; %USERPROFILE% on Windows. "" when unknown.
+std::string homeDirectory();
 int processId();
 // The name of the user the program runs as, as the system knows it ("jdoe";
 // on Windows the logon name, without the domain); "" when it cannot be had.

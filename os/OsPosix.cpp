@@ -251,6 +251,12 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Other;
 }
 
+bool isMarkedReadOnly(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+}
+
 Status listDirectory(const std::string& directory, std::vector<std::string>& names) {
     names.clear();
     DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
@@ -408,6 +414,26 @@ std::string temporaryDirectory() {
     std::string out = dir && *dir ? dir : "/tmp";
     if (out.back() != '/') out += '/';
     return out;
+}
+
+std::string environmentVariable(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    return value ? value : "";
+}
+
+std::string homeDirectory() {
+    std::string home = environmentVariable("HOME");
+    if (home.empty()) {
+        long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+        std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+        passwd entry{};
+        passwd* found = nullptr;
+        if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+            found->pw_dir)
+            home = found->pw_dir;
+    }
+    if (!home.empty() && home.back() != '/') home += '/';
+    return home;
 }
 
 int processId() {

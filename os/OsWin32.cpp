@@ -306,6 +306,11 @@ FileKind fileKind(const std::string& path) {
     return FileKind::Regular;
 }
 
+bool isMarkedReadOnly(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 Status listDirectory(const std::string& directory, std::vector<std::string>& names) {
     names.clear();
     std::string pattern = directory.empty() ? "." : directory;
@@ -455,6 +460,24 @@ std::string temporaryDirectory() {
     std::string out = n ? narrow(buffer, n) : std::string("C:\\Windows\\Temp\\");
     if (!detail::isSeparator(out.back())) out += '\\';
     return out;
+}
+
+std::string environmentVariable(const std::string& name) {
+    const std::wstring key = wide(name);
+    std::wstring value(64, L'\0');
+    while (true) {
+        const DWORD n =
+            GetEnvironmentVariableW(key.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        if (n == 0) return {}; // not set, or set to nothing
+        if (n < value.size()) return narrow(value.data(), n);
+        value.resize(n); // n counts the terminating zero here
+    }
+}
+
+std::string homeDirectory() {
+    std::string home = environmentVariable("USERPROFILE");
+    if (!home.empty() && !detail::isSeparator(home.back())) home += '\\';
+    return home;
 }
 
 int processId() {

@@ -9,7 +9,8 @@ if(KES_BUILD_GUI)
   target_link_libraries(kes_guard_helper PRIVATE kes_app_gui)
 
   file(GLOB KES_APP_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp)
-  kes_add_test_program(app_tests "${KES_APP_TEST_SOURCES}" "kes_app_gui;Qt6::Test")
+  # Qt6::GuiPrivate: the platform's window-title rule (qpa/qplatformwindow.h).
+  kes_add_test_program(app_tests "${KES_APP_TEST_SOURCES}" "kes_app_gui;Qt6::Test;Qt6::GuiPrivate")
   target_compile_definitions(app_tests PRIVATE
                              KES_GUARD_HELPER="$<TARGET_FILE:kes_guard_helper>"
                              KES_BATCH_PROGRAM="$<TARGET_FILE:kesprep-batch>")

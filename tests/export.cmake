@@ -6,7 +6,8 @@ if(KES_EXPORT_TEST_SOURCES)
                        "kes_export_core;kes_prep_core;kes_app_core")
   target_compile_definitions(export_tests PRIVATE
       KES_EXPORT_GOLDEN="${CMAKE_CURRENT_SOURCE_DIR}/export/golden"
-      KES_BATCH_PROGRAM="$<TARGET_FILE:kesprep-batch>")
+      KES_BATCH_PROGRAM="$<TARGET_FILE:kesprep-batch>"
+      KES_TEST_PROJECT_VERSION="${PROJECT_VERSION}")
   add_dependencies(export_tests kesprep-batch)
 endif()
 

@@ -19,6 +19,7 @@ namespace ui {
 namespace {
 
 struct AppState {
+    std::string title;
     bool terminationRequested = false;
     bool hourglass = false;
     AppMessageHandler messageHandler;
@@ -125,11 +126,15 @@ void clearTerminationRequest() {
 }
 
 void setApplicationTitle(const std::string& title) {
-    QGuiApplication::setApplicationDisplayName(QString::fromStdString(title));
+    // Kept here, not as Qt's application display name: the Windows and X11
+    // platforms append that name to every window's title ("Select Records -
+    // Prepare ORVA Upload File for Kestal"), where each window must show its
+    // own caption alone.
+    state().title = title;
 }
 
 std::string applicationTitle() {
-    return QGuiApplication::applicationDisplayName().toStdString();
+    return state().title;
 }
 
 std::string executableName() {

@@ -69,7 +69,8 @@ bool terminationRequested();
 // For tests that request termination and go on in the same process.
 void clearTerminationRequest();
 
-// The application's title, as shown on its task-bar entry.
+// The application's title (the name of the single-instance guard). Every
+// window shows its own caption alone; the title is not added to them.
 void setApplicationTitle(const std::string& title);
 std::string applicationTitle();
 // The executable's file name without its directory.

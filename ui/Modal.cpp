@@ -84,6 +84,8 @@ const char* titleOf(MsgType type) {
         return "Error";
     case MsgType::Information:
         return "Information";
+    case MsgType::Warning:
+        return "Warning";
     case MsgType::Confirmation:
         return "Confirm";
     }
@@ -144,6 +146,9 @@ int messageBox(MsgType type, MsgButtons buttons, const std::string& text, QWidge
         break;
     case MsgType::Information:
         box.setIcon(QMessageBox::Information);
+        break;
+    case MsgType::Warning:
+        box.setIcon(QMessageBox::Warning);
         break;
     case MsgType::Confirmation:
         box.setIcon(QMessageBox::Question);

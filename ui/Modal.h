@@ -17,7 +17,7 @@ class QWidget;
 
 namespace ui {
 
-enum class MsgType { Error, Information, Confirmation };
+enum class MsgType { Error, Information, Warning, Confirmation };
 enum class MsgButtons { Ok, OkCancel, YesCancel };
 
 // Replies, numbered as the toolkit's modal results.

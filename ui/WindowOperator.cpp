@@ -46,6 +46,10 @@ void WindowOperator::ShowInformation(const std::string& text) {
     messageBox(MsgType::Information, MsgButtons::Ok, text, owner_);
 }
 
+void WindowOperator::ShowWarning(const std::string& text) {
+    messageBox(MsgType::Warning, MsgButtons::Ok, text, owner_);
+}
+
 bool WindowOperator::Confirm(const std::string& text) {
     return messageBox(MsgType::Confirmation, MsgButtons::YesCancel, text, owner_) == mrYes;
 }

@@ -32,6 +32,7 @@ class WindowOperator : public Operator {
     void ProcessPendingEvents() override;
     void ShowError(const std::string& text) override;
     void ShowInformation(const std::string& text) override;
+    void ShowWarning(const std::string& text) override;
     bool Confirm(const std::string& text) override;
     bool AskRetry(const std::string& text) override;
     void ShowCancelled(const std::string& text) override;

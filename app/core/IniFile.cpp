@@ -24,6 +24,7 @@
 // - The whole file is written to a temporary file beside it, flushed to disk and
 //   renamed over the old one, so the old file stays whole when anything fails.
 #include "app/core/IniFile.h"
+#include "app/core/SettingsLocation.h"
 
 #include "common/Paths.h"
 #include "common/Text.h"
@@ -251,7 +252,5 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 }
 
 std::string SettingsFilePath(const std::string& exeDir) {
-    std::string dir = exeDir;
-    if (!dir.empty() && dir.back() != PathDelim) dir += PathDelim;
-    return kes::resolveForWriting(dir + "KesPrep.ini");
+    return kes::resolveForWriting(SettingsDirectory(exeDir) + "KesPrep.ini");
 }

@@ -35,5 +35,8 @@ class TIniFile {
     std::string path_;
 };
 
-// ExeDir + "KesPrep.ini", matching an existing file of any letter case.
+// The settings file of a program that runs from `exeDir`, matching an
+// existing file of any letter case: ExeDir + "KesPrep.ini", or, for the
+// installed copy on Linux, the file in the user's configuration folder (see
+// app/core/SettingsLocation.h).
 std::string SettingsFilePath(const std::string& exeDir);

@@ -43,6 +43,7 @@ class QuestionKeeper : public Operator {
     void ProcessPendingEvents() override { op_.ProcessPendingEvents(); }
     void ShowError(const std::string& text) override { op_.ShowError(text); }
     void ShowInformation(const std::string& text) override { op_.ShowInformation(text); }
+    void ShowWarning(const std::string& text) override { op_.ShowWarning(text); }
     bool Confirm(const std::string& text) override { return op_.Confirm(text); }
     bool AskRetry(const std::string& text) override {
         lastQuestion = text;
@@ -143,8 +144,16 @@ void Preparation::record(const std::string& started, HistoryOutcome outcome, siz
     historyProblem_ = AppendHistoryEntry(plan_.DataDir, entry);
 }
 
+std::string PreparedWithWarningsMessage(const std::vector<std::string>& warnings) {
+    std::string text = kExportPreparedText;
+    for (const std::string& warning : warnings)
+        text += "\r\nWarning: " + warning;
+    return text;
+}
+
 GatherReport Preparation::Gather(Operator& op) {
     QuestionKeeper keeper(op);
+    warnings_.clear();
     try {
         // Code tables a settings dialog left half changed, when the program
         // stopped with it open, are put back before a code is looked up.
@@ -153,6 +162,7 @@ GatherReport Preparation::Gather(Operator& op) {
             throw std::runtime_error(UnendedSessionMessage(unended, plan_.DataDir));
         if (unended.putBack) op.ShowStatus(UnendedSessionMessage(unended, plan_.DataDir));
         GatherReport report = GatherRecords(plan_.Gathering(), keeper);
+        warnings_ = report.account.warnings;
         if (report.result == GatherResult::Cancelled)
             record(started_, HistoryOutcome::NotPrepared, 0, "", keeper.gaveUpReason());
         return report;
@@ -164,11 +174,21 @@ GatherReport Preparation::Gather(Operator& op) {
 
 namespace {
 
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines)
+        text += (text.empty() ? "" : "; ") + line;
+    return text;
+}
+
 // The history's outcome and reason of what the writer did.
-std::pair<HistoryOutcome, std::string>
-historyOutcome(ExportOutcome outcome, const TExportWriter& writer, const QuestionKeeper& keeper) {
+std::pair<HistoryOutcome, std::string> historyOutcome(ExportOutcome outcome,
+                                                      const TExportWriter& writer,
+                                                      const QuestionKeeper& keeper,
+                                                      const std::vector<std::string>& warnings) {
     switch (outcome) {
     case ExportOutcome::Prepared:
+        if (!warnings.empty()) return {HistoryOutcome::PreparedWithWarnings, joined(warnings)};
         return {HistoryOutcome::Prepared, ""};
     case ExportOutcome::NotPrepared:
         return {HistoryOutcome::NotPrepared,
@@ -183,6 +203,14 @@ historyOutcome(ExportOutcome outcome, const TExportWriter& writer, const Questio
 
 } // namespace
 
+void Preparation::showOutcome(const TExportWriter& writer, ExportOutcome outcome,
+                              Operator& op) const {
+    if (outcome == ExportOutcome::Prepared && !warnings_.empty())
+        op.ShowWarning(PreparedWithWarningsMessage(warnings_));
+    else
+        writer.ShowOutcome(outcome, op);
+}
+
 ExportOutcome Preparation::Export(TExportWriter& writer, TAdsTable& workTable,
                                   const std::vector<TBookmark>& rows, const std::string& uploadFile,
                                   Operator& op) {
@@ -195,9 +223,9 @@ ExportOutcome Preparation::Export(TExportWriter& writer, TAdsTable& workTable,
         record(started, HistoryOutcome::NotPrepared, 0, uploadFile, e.what());
         throw;
     }
-    const auto [written, reason] = historyOutcome(outcome, writer, keeper);
+    const auto [written, reason] = historyOutcome(outcome, writer, keeper, warnings_);
     record(started, written, rows.size(), uploadFile, reason);
-    writer.ShowOutcome(outcome, op);
+    showOutcome(writer, outcome, op);
     return outcome;
 }
 
@@ -221,10 +249,13 @@ ExportAllResult Preparation::ExportAll(Operator& op) {
         record(started_, HistoryOutcome::NotPrepared, 0, plan_.OutputFile, e.what());
         throw;
     }
-    if (result.Outcome == ExportOutcome::Prepared) result.Rows = all.size();
+    if (result.Outcome == ExportOutcome::Prepared) {
+        result.Rows = all.size();
+        result.Warnings = warnings_;
+    }
     result.Failure = writer.LastFailure();
-    const auto [written, reason] = historyOutcome(result.Outcome, writer, keeper);
+    const auto [written, reason] = historyOutcome(result.Outcome, writer, keeper, warnings_);
     record(started_, written, all.size(), plan_.OutputFile, reason);
-    writer.ShowOutcome(result.Outcome, op);
+    showOutcome(writer, result.Outcome, op);
     return result;
 }

@@ -39,7 +39,14 @@ struct ExportAllResult {
     ExportOutcome Outcome = ExportOutcome::NotPrepared;
     size_t Rows = 0;     // records written to the upload file (when prepared)
     std::string Failure; // why the file was not prepared, when the writer knows
+    // What the operator must read about a file that was prepared (the
+    // gathering's warnings); empty when there is nothing.
+    std::vector<std::string> Warnings;
 };
+
+// The outcome message of a file prepared with warnings: the message of a
+// prepared file, then each warning on a line of its own.
+std::string PreparedWithWarningsMessage(const std::vector<std::string>& warnings);
 
 class Preparation {
   public:
@@ -68,6 +75,11 @@ class Preparation {
     // the plan's upload file. Cancelled when the operator gave up on a table.
     ExportAllResult ExportAll(Operator& op);
 
+    // The warnings of the gathering, which every upload file prepared from
+    // its work table carries (its history entry says "Prepared with
+    // warnings" and the outcome message shows them).
+    const std::vector<std::string>& Warnings() const { return warnings_; }
+
     // Why the last history entry could not be written, "" when it was.
     const std::string& HistoryProblem() const { return historyProblem_; }
 
@@ -83,9 +95,13 @@ class Preparation {
     void record(const std::string& started, HistoryOutcome outcome, size_t rows,
                 const std::string& uploadFile, const std::string& reason);
 
+    // The writer's outcome message, or the one with the warnings.
+    void showOutcome(const TExportWriter& writer, ExportOutcome outcome, Operator& op) const;
+
     PreparationPlan plan_;
     PreparationFrontEnd frontEnd_;
     std::string started_; // when the preparation began (HistoryTime)
     PreparationLock lock_;
     std::string historyProblem_;
+    std::vector<std::string> warnings_;
 };

@@ -94,6 +94,11 @@ void TerminalOperator::ShowInformation(const std::string& text) {
     out_ << oneLine(text) << std::endl;
 }
 
+void TerminalOperator::ShowWarning(const std::string& text) {
+    // On the error output too: a scheduler's mail of it is what an office reads.
+    reportError(text);
+}
+
 bool TerminalOperator::Confirm(const std::string& text) {
     reportError(text + " (no one to answer: Cancel)");
     return false;

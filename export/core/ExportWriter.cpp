@@ -405,12 +405,13 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                 // The component talks to this run's operator, and to no
                 // one once the run is over.
                 CSVExport1.SetOperator(&op);
-                // The staging table is whole on the disk, its index written,
-                // before the new file replaces the previous one: a failure
-                // there leaves the previous file, not a new one with an error.
-                CSVExport1.OnBeforeReplace = [&](TCSVExport&) {
+                // The staging table is whole on disk, its index included,
+                // before the upload file replaces the previous one: the
+                // upload file is the last thing a run puts in place.
+                CSVExport1.BeforeReplace = [&] {
                     if (indexWriter) indexWriter->wait();
                     indexWriter.reset();
+                    kes::StepTimer step("close staging table");
                     AdsTable6.Close();
                 };
                 int written = -1;
@@ -420,14 +421,14 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                         written = CSVExport1.Execute();
                     }
                     CSVExport1.SetOperator(nullptr);
-                    CSVExport1.OnBeforeReplace = nullptr;
+                    CSVExport1.BeforeReplace = nullptr;
                 } catch (const EADSDatabaseError&) {
                     CSVExport1.SetOperator(nullptr);
-                    CSVExport1.OnBeforeReplace = nullptr;
+                    CSVExport1.BeforeReplace = nullptr;
                     throw;
                 } catch (const std::exception& e) {
                     CSVExport1.SetOperator(nullptr);
-                    CSVExport1.OnBeforeReplace = nullptr;
+                    CSVExport1.BeforeReplace = nullptr;
                     // A write error (a full disk): the file is not prepared.
                     lastFailure_ = e.what();
                     written = -1;

@@ -14,10 +14,14 @@ namespace {
 // The files of the data directory that a preparation or the settings dialog
 // reads or writes.
 const char* const kDataDirFiles[] = {
-    "KESTABLE.dbf", "KESTABLE.cdx", "KESTALEX.dbf", "KESTALEX.cdx", "KESPLACE.dbf",
-    "KESPLACE.cdx", "KESTEST.dbf",  "KESTEST.cdx",  "KESTEMP.dbf",  "KESTEMP.cdx",
-    "KESPLACx.DBF", "KESPLACx.CDX", "KESTESTx.DBF", "KESTESTx.CDX", "SetupSch.dbf",
+    "KESTABLE.dbf", "KESTABLE.cdx", "KESTALEX.dbf", "KESTALEX.cdx", "KESPLACE.dbf", "KESPLACE.cdx",
+    "KESTEST.dbf",  "KESTEST.cdx",  "KESTEMP.dbf",  "KESTEMP.cdx",  "KESPLACx.DBF", "KESPLACx.CDX",
+    "KESTESTx.DBF", "KESTESTx.CDX", "SetupSch.dbf", "KESPREP.LCK",  "KESHIST.CSV",  "KESCODES.SES",
 };
+
+// Endings of the files no upload file may replace in any folder: xBase
+// tables and indexes (another data folder's, a backup's) and lock files.
+const char* const kForeignEndings[] = {".dbf", ".ntx", ".cdx", ".lck"};
 
 // The path as the file system resolves it, in lower case for comparing.
 std::string resolved(const fs::path& p) {
@@ -46,6 +50,20 @@ bool isPeriodFolderName(const std::string& name) {
     return true;
 }
 
+// A name no upload file may have in any folder: another data folder's
+// tables and indexes, a backup's, a lock file.
+std::string endingProblem(const fs::path& upload, const std::string& quoted) {
+    const std::string lowerName = kes::toLowerAscii(upload.filename().string());
+    for (const char* ending : kForeignEndings) {
+        const std::string end = ending;
+        if (lowerName.size() > end.size() &&
+            lowerName.compare(lowerName.size() - end.size(), end.size(), end) == 0)
+            return "The upload file " + quoted + " has the name of a table, index or lock file (" +
+                   end + "), which an upload file may not replace; choose another name.";
+    }
+    return {};
+}
+
 } // namespace
 
 std::string UploadPathProblem(const std::string& uploadFile, const std::string& dataDir,
@@ -54,12 +72,24 @@ std::string UploadPathProblem(const std::string& uploadFile, const std::string& 
     if (uploadFile.empty()) return "No upload file is named.";
     const fs::path upload(uploadFile);
     std::error_code ec;
-    if (kes::os::fileKind(uploadFile) == kes::os::FileKind::Directory)
+    switch (kes::os::fileKind(uploadFile)) {
+    case kes::os::FileKind::Directory:
         return "The upload file " + quoted + " is a folder; name a file.";
+    case kes::os::FileKind::Other:
+        // Replacing a device or a pipe by a file breaks what uses it.
+        return "The upload file " + quoted + " is a device or a pipe, not a file; name a file.";
+    case kes::os::FileKind::Regular:
+        if (kes::os::isMarkedReadOnly(uploadFile))
+            return "The upload file " + quoted +
+                   " is marked read-only; clear the mark or choose another name.";
+        break;
+    case kes::os::FileKind::Missing:
+        break;
+    }
     if (!settingsFile.empty() && sameFile(upload, settingsFile))
         return "The upload file " + quoted + " is the settings file " + settingsFile +
                "; choose another name.";
-    if (dataDir.empty()) return {};
+    if (dataDir.empty()) return endingProblem(upload, quoted);
     const fs::path data(dataDir);
     for (const char* name : kDataDirFiles)
         if (sameFile(upload, data / name))
@@ -79,5 +109,5 @@ std::string UploadPathProblem(const std::string& uploadFile, const std::string& 
                    "folder.";
         if (folder == folder.root_path()) break;
     }
-    return {};
+    return endingProblem(upload, quoted);
 }

@@ -1,7 +1,10 @@
 // Where the upload file may go. It may not be any file a preparation reads or
 // writes (the testing system's tables and indexes, the work and staging
-// tables, the code tables and their backups, the settings file), nor lie
-// inside a testing-period folder of the data directory. Names are compared as
+// tables, the code tables and their backups, the lock file, the history, the
+// settings file), nor any table, index or lock file of another folder (a
+// name ending in .dbf, .ntx, .cdx or .lck), nor lie inside a testing-period
+// folder (VIRNTPn, of any data directory); it may not be a folder, a device,
+// a pipe or a file marked read-only. Names are compared as
 // the file system resolves them: without regard to letter case, after "." and
 // "..", through symbolic links, and by file identity where the file exists.
 #pragma once

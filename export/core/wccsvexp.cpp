@@ -404,9 +404,9 @@ void TCSVExport::CloseOutput(bool complete) {
         buffer_.shrink_to_fit();
         if (ReplaceWhenComplete) {
             // An incomplete file never replaces the previous one.
-            if (complete && status.ok() && OnBeforeReplace) {
+            if (complete && status.ok() && BeforeReplace) {
                 try {
-                    OnBeforeReplace(*this);
+                    BeforeReplace();
                 } catch (...) {
                     replacement_.abort();
                     progress_.reset();

@@ -93,10 +93,10 @@ class TCSVExport {
     // flushed to disk and renamed over OutputFile only when it is complete;
     // after any failure the previous file of that name is left as it was.
     bool ReplaceWhenComplete = false;
-    // With ReplaceWhenComplete: runs once the new file is written whole, just
-    // before it replaces the previous one. What it throws ends the export as a
-    // write error does, and the previous file stays.
-    TNotifyEvent OnBeforeReplace;
+    // With ReplaceWhenComplete: runs once the new file is written whole and
+    // before it replaces OutputFile, for work that must be done before the
+    // file counts as prepared; an exception from it leaves the previous file.
+    std::function<void()> BeforeReplace;
     // Where the progress window and the message come from; the owner sets it.
     // Without one the component shows neither (Execute's result still tells).
     Operator* GetOperator() const { return operator_; }

@@ -67,6 +67,75 @@ class CleanUp {
     std::exception_ptr error_;
 };
 
+// What a table's layout needs of one field: its name, the type letters it
+// may have, and whether a table without it is damaged. A field that a table
+// may lack is only checked for its type when it is there.
+struct FieldNeed {
+    const char* name;
+    const char* types;
+    bool required;
+};
+
+constexpr const char* kText = "C";
+constexpr const char* kDate = "D";
+constexpr const char* kLogical = "L";
+constexpr const char* kNumber = "NFIBY";
+
+// The placement, assessment and score tables: a record is nothing without
+// its student, its code, its date and the two numbers its score comes from;
+// the rest is copied when present.
+const FieldNeed kRecordTableFields[] = {
+    {"SSN", kText, true},       {"DATE", kDate, true},       {"CODE", kText, true},
+    {"CORRECT", kNumber, true}, {"SCORE", kNumber, true},    {"ATTEMPT", kNumber, false},
+    {"SS1", kNumber, false},    {"SS2", kNumber, false},     {"SS3", kNumber, false},
+    {"SS4", kNumber, false},    {"SS5", kNumber, false},     {"SS6", kNumber, false},
+    {"SS7", kNumber, false},    {"SS8", kNumber, false},     {"SS9", kNumber, false},
+    {"SS10", kNumber, false},   {"GRPNUMBER", kText, false}, {"DUPLICATE", kLogical, false},
+    {"RETEST", kText, false},   {"LNAME", kText, false},     {"FNAME", kText, false},
+    {"MNAME", kText, false},    {"BIRTHDATE", kDate, false}, {"ID", kText, false},
+    {"TESTCODE", kText, false}, {"TESTSCORE", kText, false}, {"SITECODE", kText, false},
+};
+const FieldNeed kStudentFields[] = {
+    {"SSN", kText, true},   {"LNAME", kText, true},     {"FNAME", kText, true},
+    {"MNAME", kText, true}, {"BIRTHDATE", kDate, true},
+};
+const FieldNeed kSiteFields[] = {{"SCHSTATION", kText, true}};
+const FieldNeed kCodeTableFields[] = {
+    {"CODE", kText, true}, {"INCLUDE", kLogical, true}, {"NEWCODE", kText, true}};
+
+// A table whose fields are not of the kinds its layout needs is damaged: a
+// last name read from a logical field would be "False" on every line.
+template <size_t N> void requireLayout(TAdsTable& table, const FieldNeed (&needs)[N]) {
+    const std::vector<xbase::FieldDef>& fields = table.FieldDefs();
+    for (const FieldNeed& need : needs) {
+        const int at = xbase::findField(fields, need.name);
+        if (at < 0) {
+            if (!need.required) continue;
+            throw EADSDatabaseError(AE_CORRUPT_TABLE,
+                                    "The table is damaged: it has no field " +
+                                        std::string(need.name) +
+                                        ", which every record needs: " + table.File().path());
+        }
+        const char type = fields[static_cast<size_t>(at)].type;
+        if (std::strchr(need.types, type) == nullptr)
+            throw EADSDatabaseError(AE_CORRUPT_TABLE, "The table is damaged: its field " +
+                                                          std::string(need.name) + " is of type " +
+                                                          std::string(1, type) + " where type " +
+                                                          std::string(1, need.types[0]) +
+                                                          " belongs: " + table.File().path());
+    }
+}
+
+// Records past the end the header states: in the testing system's tables a
+// warning (its station may be adding records this moment); in our own code
+// tables, which nobody appends to while we read, damage.
+std::string pastEndText(const TAdsTable& table) {
+    const uint32_t past = table.File().recordsPastEnd();
+    return kes::fileNameOf(table.File().path()) + " holds " + std::to_string(past) +
+           (past == 1 ? " record" : " records") +
+           " past the end its header states, which were not read";
+}
+
 // Closes a table of the run: pending change dropped, filter cleared, natural
 // order, closed.
 void closeTable(TAdsTable& table) {
@@ -89,9 +158,16 @@ struct CodeTable {
         table.DatabaseName = dataDir;
         table.TableType = ttAdsCDX;
         table.SetTableName(name);
-        if (!kes::fileExists(dataDir + name + ".DBF")) return true;
+        // Anything under the name is opened: a pipe or a device there is no
+        // missing table, and must not pass for one.
+        if (kes::resolveCaseInsensitive(dataDir + name + ".DBF").empty()) return true;
         open = true;
         if (!OpenTableWithRetry(table, op)) return false;
+        requireLayout(table, kCodeTableFields);
+        if (table.File().recordsPastEnd() > 0)
+            throw EADSDatabaseError(AE_CORRUPT_TABLE,
+                                    "The table is damaged: " + pastEndText(table) + ": " +
+                                        table.File().path());
         table.SetIndexName("Code");
         include = &table.FieldByName("Include");
         newCode = &table.FieldByName("NewCode");
@@ -171,6 +247,9 @@ class Gathering {
     bool openStudents();
     void processRecords();
     CodeRule ruleFor(std::string_view storedCode);
+    void notePastEnd(const TAdsTable& table) {
+        if (table.File().recordsPastEnd() > 0) account_.warnings.push_back(pastEndText(table));
+    }
     void finish();
     void abandon();
 
@@ -269,8 +348,10 @@ bool Gathering::readSiteCode() {
     source_.DatabaseName = options_.DataDir;
     source_.TableType = ttAdsNTX;
     source_.SetTableName("SetupSch");
-    if (!kes::fileExists(options_.DataDir + "SetupSch.dbf")) return true;
+    if (kes::resolveCaseInsensitive(options_.DataDir + "SetupSch.dbf").empty()) return true;
     if (!OpenTableWithRetry(source_, op_)) return false;
+    requireLayout(source_, kSiteFields);
+    notePastEnd(source_);
     siteCode_ = source_.FieldByName("SCHSTATION").AsString();
     source_.Close();
     return true;
@@ -285,6 +366,8 @@ bool Gathering::copyRecords(const std::string& tableName, const std::string& fil
     if (!OpenTableWithRetry(source_, op_)) return false;
     source_.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
     try {
+        requireLayout(source_, kRecordTableFields);
+        notePastEnd(source_);
         account.table = tableName;
         const xbase::DbfFile& file = source_.File();
         account.read = static_cast<int>(file.recordCount() - file.deletedCount());
@@ -315,6 +398,8 @@ bool Gathering::openStudents() {
     const bool temporary = options_.SearchTemporary;
     source_.SetTableName(temporary ? "StudTemp" : "Student");
     if (!OpenTableWithRetry(source_, op_)) return false;
+    requireLayout(source_, kStudentFields);
+    notePastEnd(source_);
     source_.AdsOpenIndex(source_.DatabaseName + (temporary ? "SSNTEMP.NTX" : "SSN.NTX"));
     source_.SetIndexName(temporary ? "SSNTEMP" : "SSN");
     return true;
@@ -669,6 +754,8 @@ std::vector<std::string> GatherAccountLines(const GatherAccount& account) {
         lines.push_back("Kept, student not found (names blank): " +
                         std::to_string(account.studentNotFound));
     lines.push_back("Rows kept: " + std::to_string(account.kept));
+    for (const std::string& warning : account.warnings)
+        lines.push_back("Warning: " + warning);
     return lines;
 }
 

@@ -50,9 +50,14 @@ struct GatherAccount {
     std::map<std::string, int> blankNewCode;
     int studentNotFound = 0; // rows kept whose student was not found: their names stay blank
     int kept = 0;            // rows in the work table
+    // What the operator must read although the file was written: records
+    // lying past a table's stated end, which were not read ("PLACTEMP.DBF
+    // holds 2 records past the end its header states, which were not read").
+    std::vector<std::string> warnings;
 };
 
-// The account as lines an operator reads, the last one the rows kept.
+// The account as lines an operator reads: the rows kept, then each warning
+// ("Warning: ...").
 std::vector<std::string> GatherAccountLines(const GatherAccount& account);
 // The same lines joined by line feeds.
 std::string GatherAccountText(const GatherAccount& account);

@@ -580,9 +580,11 @@ TEST_F(MainWindowTest, RebuildNeverLetsTheListAskForAMissingRow) {
 }
 
 TEST_F(MainWindowTest, GivingUpOnAPeriodTableEndsTheProgram) {
-    makePeriods(data.dir(), {1});
-    writeFile(data.dir() + "VIRNTP2/TP.DBF", "this is no table");
-    makePeriods(data.dir(), {3});
+    makePeriods(data.dir(), {1, 2, 3});
+    // Another program holds period 2's table.
+    kes::os::File holder;
+    ASSERT_TRUE(kes::os::File::openRead(data.dir() + "VIRNTP2/TP.DBF", holder).ok());
+    ASSERT_TRUE(holder.lock(kes::os::LockKind::Exclusive).ok());
     pointSettingsAtData();
     ui::ScopedModalAnswerer giveUp([](const ui::ModalRequest& r) {
         return r.buttons == ui::MsgButtons::OkCancel ? ui::mrCancel : ui::mrOk;
@@ -614,6 +616,25 @@ TEST_F(MainWindowTest, TableErrorWhileListingIsReportedByTheActivation) {
     EXPECT_FALSE(form->AdsTable2.Active());
     EXPECT_EQ(rows(), std::vector<std::string>{row(1)});
     EXPECT_FALSE(ui::hourglassShown());
+}
+
+// A damaged period table is no table another program holds: its own error
+// names it and what is wrong, and no one is asked to try again.
+TEST_F(MainWindowTest, DamagedPeriodTableIsReportedNotRetried) {
+    makePeriods(data.dir(), {1});
+    makePeriod(data.dir(), 2, std::nullopt, "TPNAME,C,40,0;");
+    writeFile(data.dir() + "VIRNTP2/TP.DBF", "this is no table");
+    pointSettingsAtData();
+    form = std::make_unique<TKesPrepMainForm>(nullptr, settings.dir());
+    form->show();
+    QTRY_VERIFY_WITH_TIMEOUT(form->Activated() && !ui::shownModals().empty(), 5000);
+    ASSERT_EQ(ui::shownModals().size(), 1u);
+    EXPECT_EQ(ui::shownModals()[0].buttons, ui::MsgButtons::Ok);
+    EXPECT_NE(ui::shownModals()[0].text.find("VIRNTP2"), std::string::npos)
+        << ui::shownModals()[0].text;
+    EXPECT_NE(ui::shownModals()[0].text.find("truncated"), std::string::npos)
+        << ui::shownModals()[0].text;
+    EXPECT_FALSE(ui::terminationRequested());
 }
 
 TEST_F(MainWindowTest, SecondWindowHandsOverOnActivation) {

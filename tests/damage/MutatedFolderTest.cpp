@@ -5,17 +5,22 @@
 // and runs kesprep-batch on it.
 //
 // The damage is of the kinds a disk or an interrupted copy does to the
-// structure of the files: header counts and lengths, field widths, the field
-// terminator, deletion flags, a cut file, any byte of an index. A changed
-// letter inside a name, or a field renamed, leaves a valid table holding
-// other data, which no reader can tell from the real thing.
+// structure of the files: header counts and lengths, field widths, types and
+// names, the field terminator, deletion flags, a cut file, any byte of an
+// index. A record count below the records may also be a table the testing
+// system is adding to: such a run may end "prepared with warnings" (exit
+// status 6) when it says so. A name changed into another valid name of a
+// field the preparation does not need leaves a valid table, which no reader
+// can tell from the real thing; one the preparation needs is missed.
 #include "support/Manifest.h"
 #include "support/Programs.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -75,6 +80,29 @@ const std::vector<const char*> kIndexes = {"SSNTEMP.NTX", "SSN.NTX"};
 const Kind kKinds[] = {
     {"RecordCountAboveTheRecords", kTables,
      [](std::string& b, Lcg& r) { put32(b, 4, le32(b, 4) + 1 + r.below(5)); }},
+    {"RecordCountBelowTheRecords", kTables,
+     [](std::string& b, Lcg& r) {
+         const uint32_t count = le32(b, 4);
+         put32(b, 4, count - std::min(count, 1 + r.below(5)));
+     }},
+    {"FieldTypeChanged", kTables,
+     [](std::string& b, Lcg& r) {
+         const size_t field = r.below(static_cast<uint32_t>(fieldCount(b)));
+         char& type = b[32 + 32 * field + 11];
+         const char types[] = "CDLN";
+         char to;
+         do
+             to = types[r.below(4)];
+         while (to == type);
+         type = to;
+     }},
+    {"FieldNameByteChanged", kTables,
+     [](std::string& b, Lcg& r) {
+         const size_t field = r.below(static_cast<uint32_t>(fieldCount(b)));
+         const size_t at = 32 + 32 * field +
+                           r.below(static_cast<uint32_t>(std::strlen(b.c_str() + 32 + 32 * field)));
+         b[at] = static_cast<char>(b[at] ^ (1 + r.below(255)));
+     }},
     {"HeaderLengthMoved", kTables,
      [](std::string& b, Lcg& r) {
          const int shifts[] = {-32, -2, -1, 1, 2, 32, 263};
@@ -187,6 +215,10 @@ TEST_P(MutatedFolder, FailsOrWritesTheFileOfTheUndamagedFolder) {
         if (rc == 0) {
             EXPECT_EQ(readFile(out), expected[s]) << "success with a wrong upload file";
             ++identical;
+        } else if (rc == 6) {
+            // Prepared with warnings: the warning names what was not read.
+            EXPECT_NE(errors.find("past the end its header states"), std::string::npos) << errors;
+            ++failed;
         } else {
             EXPECT_FALSE(fs::exists(out)) << "a failed run left an upload file";
             EXPECT_NE(rc, -1) << "kesprep-batch did not end normally: " << errors;

@@ -9,12 +9,14 @@
 #include "common/Paths.h"
 #include "common/PreparationLock.h"
 #include "data/AdsTable.h"
+#include "os/Os.h"
 
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -38,7 +40,8 @@ struct RunResult {
 };
 
 class BatchTest : public ::testing::Test {
-  protected:
+  public:
+    // (public for the tables of cases below)
     void SetUp() override {
         fs::copy(std::string(KES_TEST_DATA) + "/virn-sample", scratch_.path() / "data",
                  fs::copy_options::recursive);
@@ -48,8 +51,8 @@ class BatchTest : public ::testing::Test {
     }
 
     // Runs the program with blank-separated arguments; '...' keeps blanks in one.
-    RunResult run(const std::string& args) {
-        std::vector<std::string> argv{KES_BATCH_PROGRAM};
+    RunResult run(const std::string& args, const std::string& program = KES_BATCH_PROGRAM) {
+        std::vector<std::string> argv{program};
         bool inQuotes = false, inWord = false;
         for (char c : args) {
             if (c == '\'') {
@@ -414,8 +417,54 @@ TEST_F(BatchTest, HelpExplainsEveryOption) {
     RunResult r = run("--help");
     EXPECT_EQ(r.exitCode, 0);
     for (const char* option : {"--ini", "--data", "--period", "--set", "--dates", "--layout",
-                               "--fields", "--records", "--output", "Exit status"})
+                               "--fields", "--records", "--output", "--version", "Exit status"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
+}
+
+TEST_F(BatchTest, VersionIsTheProjectsVersion) {
+    RunResult r = run("--version");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "kesprep-batch (KesPrep) " KES_TEST_PROJECT_VERSION "\n");
+    EXPECT_EQ(r.err, "");
+}
+
+// A program run from its build folder, or from a folder it was copied or
+// unpacked into, keeps its settings file beside itself: --help names the
+// file, and a copy prepares with the settings that lie beside the copy.
+TEST_F(BatchTest, SettingsFileLiesBesideTheProgramItRunsFrom) {
+#ifndef _WIN32
+    const RunResult help = run("--help");
+    const std::string label = "This copy's settings file: ";
+    const size_t at = help.out.find(label);
+    ASSERT_NE(at, std::string::npos) << help.out;
+    const size_t from = at + label.size();
+    EXPECT_EQ(help.out.substr(from, help.out.find('\n', from) - from),
+              (fs::canonical(fs::path(KES_BATCH_PROGRAM).parent_path()) / "KesPrep.ini").string());
+#endif
+    const fs::path unpacked = scratch_.path() / "unpacked";
+    fs::create_directory(unpacked);
+    const fs::path original(KES_BATCH_PROGRAM);
+    const fs::path copy = unpacked / original.filename();
+    fs::copy_file(original, copy);
+    // A Windows build linked with the compiler's runtime as DLLs needs them beside it.
+    for (const auto& entry : fs::directory_iterator(original.parent_path()))
+        if (entry.path().extension() == ".dll")
+            fs::copy_file(entry.path(), unpacked / entry.path().filename());
+
+    const std::string upload = scratch_.dir() + "unpacked.asc";
+    writeFile((unpacked / "KesPrep.ini").string(),
+              "[Directories]\r\nORVA Path=" + data_ +
+                  "\r\n[Testing Periods]\r\nORVA From=1\r\n"
+                  "[ORVA Export]\r\nSearch=0\r\nSelected Dates=1\r\n"
+                  "Begin Date=09/01/2005\r\nEnd Date=09/30/2005\r\n"
+                  "Include Placement Records=1\r\nInclude Assessment Records=0\r\n"
+                  "Include Score Records=0\r\nInclude Purpose and Accommodation=1\r\n"
+                  "Include Attempted=1\r\nInclude Subscores=1\r\nInclude Site Code=1\r\n"
+                  "File Format=1\r\n[ORVA Auto Export]\r\nFilename=" +
+                  upload + "\r\nDate=1\r\n");
+    const RunResult r = run("", copy.string());
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(readFile(upload), golden("batch_virntp1_placement_pipe_all.txt"));
 }
 
 } // namespace
@@ -506,5 +555,132 @@ TEST_F(BatchTest, HistoryPrintsTheLastEntries) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out, "No preparation in the history of " + data_ + "\n");
 }
+
+// Careless uses: files of the wrong kind where tables or the upload file
+// should be, upload files that would replace what is not theirs. Each ends
+// with its own exit status and a message that names the file; nothing is
+// replaced and nothing hangs. An upload file refused is refused before
+// anything is gathered (exit status 2).
+struct CarelessUse {
+    const char* name;
+    // Prepares the case in the copy of the sample (`data`, below `scratch`)
+    // and returns the upload file; "" skips the case on this system.
+    std::function<std::string(const std::string& data, const std::string& scratch)> setUp;
+    const char* fields; // the optional fields asked for
+    int exitCode;
+    const char* message; // what the output must say
+};
+
+class CarelessUses : public BatchTest, public ::testing::WithParamInterface<CarelessUse> {};
+
+bool pipeAt(const std::string& path) {
+    fs::remove(path);
+    return kes::os::createFifoForTesting(path).ok();
+}
+
+TEST_P(CarelessUses, EndWithTheirOwnStatusAndMessage) {
+    const CarelessUse& c = GetParam();
+    const std::string upload = c.setUp(data_, scratch_.dir());
+    if (upload.empty()) GTEST_SKIP() << "not possible on this system";
+    const bool existed = fs::exists(upload) && fs::is_regular_file(upload);
+    const std::string before = existed ? readFile(upload) : std::string();
+    RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
+                      " --period 1 --set temporary --dates all --layout pipe --fields " + c.fields +
+                      " --output " + quoted(upload));
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
+    EXPECT_EQ((r.out + r.err).find("successfully prepared"), std::string::npos);
+    EXPECT_EQ((r.out + r.err).find("Unable to open Table"), std::string::npos);
+    if (existed) EXPECT_TRUE(readFile(upload) == before) << "the file was replaced";
+}
+
+const CarelessUse kCarelessUses[] = {
+    {"PipeAsWorkTable",
+     [](const std::string& data, const std::string& scratch) {
+         return pipeAt(data + "KESTABLE.dbf") ? scratch + "upload.txt" : "";
+     },
+     "none", 7, "KESTABLE.dbf"},
+    {"PipeAsStagingTable",
+     [](const std::string& data, const std::string& scratch) {
+         return pipeAt(data + "KESTALEX.dbf") ? scratch + "upload.txt" : "";
+     },
+     "none", 7, "KESTALEX.dbf"},
+    {"PipeAsCodeTable",
+     [](const std::string& data, const std::string& scratch) {
+         return pipeAt(data + "KESPLACE.DBF") ? scratch + "upload.txt" : "";
+     },
+     "none", 7, "KESPLACE.DBF"},
+    {"PipeAsSiteTable",
+     [](const std::string& data, const std::string& scratch) {
+         return pipeAt(data + "SETUPSCH.DBF") ? scratch + "upload.txt" : "";
+     },
+     "sitecode", 7, "SETUPSCH.DBF"},
+    {"DeviceAsSiteTable",
+     [](const std::string& data, const std::string& scratch) -> std::string {
+         if (!fs::exists("/dev/null")) return "";
+         fs::remove(data + "SETUPSCH.DBF");
+         fs::create_symlink("/dev/null", data + "SETUPSCH.DBF");
+         return scratch + "upload.txt";
+     },
+     "sitecode", 7, "SETUPSCH.DBF"},
+    {"DeviceAsUploadFile",
+     [](const std::string&, const std::string&) -> std::string {
+         return fs::exists("/dev/null") ? "/dev/null" : "";
+     },
+     "none", 2, "is a device or a pipe"},
+    {"PipeAsUploadFile",
+     [](const std::string&, const std::string& scratch) {
+         return pipeAt(scratch + "upload.fifo") ? scratch + "upload.fifo" : "";
+     },
+     "none", 2, "is a device or a pipe"},
+    {"AnotherDataFoldersRecordTable",
+     [](const std::string&, const std::string& scratch) {
+         fs::copy(std::string(KES_TEST_DATA) + "/virn-sample", scratch + "other",
+                  fs::copy_options::recursive);
+         return scratch + BatchTest::native("other/VIRNTP1/PLACTEMP.DBF");
+     },
+     "none", 2, "has the name of a table, index or lock file"},
+    {"AnotherDataFoldersCodeTable",
+     [](const std::string&, const std::string& scratch) {
+         fs::create_directories(scratch + "other");
+         fs::copy_file(std::string(KES_TEST_DATA) + "/formats/cdx/KESPLACE.DBF",
+                       scratch + BatchTest::native("other/KESPLACE.DBF"));
+         return scratch + BatchTest::native("other/KESPLACE.DBF");
+     },
+     "none", 2, "has the name of a table, index or lock file"},
+    {"PeriodFolderSpeltInLowerCase",
+     [](const std::string& data, const std::string&) {
+         return data + BatchTest::native("virntp1/upload.txt");
+     },
+     "none", 2, "which belongs to the testing system"},
+    {"TheLockFile",
+     [](const std::string& data, const std::string&) { return data + "KESPREP.LCK"; }, "none", 2,
+     "is KESPREP.LCK of the data folder"},
+    {"ReadOnlyUploadFile",
+     [](const std::string&, const std::string& scratch) {
+         writeFile(scratch + "upload.txt", "the last upload\r\n");
+         fs::permissions(scratch + "upload.txt",
+                         fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                         fs::perm_options::remove);
+         return scratch + "upload.txt";
+     },
+     "none", 2, "is marked read-only"},
+    {"TwoSpellingsOfOneTable",
+     [](const std::string& data, const std::string& scratch) -> std::string {
+         const std::string other = data + BatchTest::native("VIRNTP1/Scortemp.dbf");
+         fs::copy_file(data + BatchTest::native("VIRNTP1/SCORTEMP.DBF"), other);
+         // A file system that ignores letter case has one file only.
+         std::vector<std::string> names;
+         kes::os::listDirectory(data + "VIRNTP1", names);
+         size_t spellings = 0;
+         for (const std::string& n : names)
+             spellings += BatchTest::lowered(n) == "scortemp.dbf";
+         return spellings == 2 ? scratch + "upload.txt" : "";
+     },
+     "none", 1, "in different letter case"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, CarelessUses, ::testing::ValuesIn(kCarelessUses),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace

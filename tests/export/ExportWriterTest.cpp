@@ -458,6 +458,36 @@ TEST_F(ExportWriterTest, FailedWriteLeavesThePreviousUploadFileWhole) {
     EXPECT_EQ(readFile(upload()).size(), 500 * golden("comma.txt").size());
 }
 
+// The staging table is finished before the upload file replaces the previous
+// one: a staging table that the disk refuses leaves the previous upload file,
+// so a run reported as not prepared never replaced it.
+TEST_F(ExportWriterTest, AStagingTableTheDiskRefusesLeavesThePreviousUploadFile) {
+    const std::string previous = "previous upload\r\n";
+    writeFile(upload(), previous);
+    std::vector<TBookmark> many;
+    for (int i = 0; i < 2000; ++i)
+        many.push_back(rec(static_cast<uint32_t>(i % 4 + 1)));
+    options_.FileFormat = 1;
+    bool failed = false;
+    {
+        // staging table about 118 KB, the pipe-delimited upload file 100 KB
+        kes::os::FileSizeLimitForTesting fullDisk(110000);
+        ASSERT_TRUE(fullDisk.active());
+        try {
+            failed = run(many) != ExportOutcome::Prepared;
+        } catch (const std::exception&) {
+            failed = true;
+        }
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(readFile(upload()) == previous) << "the upload file was replaced by a failed run";
+    EXPECT_EQ(run(many), ExportOutcome::Prepared);
+    EXPECT_LT(readFile(upload()).size(), 110000u)
+        << "the case needs an upload file below the limit";
+    EXPECT_GT(fs::file_size(scratch_.dir() + "KESTALEX.dbf"), 110000u)
+        << "and a staging table above";
+}
+
 TEST_F(ExportWriterTest, ProgressBarAndHourglass) {
     EXPECT_EQ(run({rec(1), rec(2), rec(3)}), ExportOutcome::Prepared);
     EXPECT_EQ(op_.rangeMaximum, 3);

@@ -343,6 +343,50 @@ TEST_F(OsTest, TheUserNameIsTheAccountTheProgramRunsAs) {
 #endif
 }
 
+TEST_F(OsTest, EnvironmentAndHomeFolderAsAChildReadsThem) {
+    const std::string probe = os::executableDirectory() + KES_LOCK_PROBE_NAME;
+    const std::string folder = dir_ + "Donn\xC3\xA9"
+                                      "es";
+#ifdef _WIN32
+    const char* homeVariable = "USERPROFILE";
+    const char separator = '\\';
+#else
+    const char* homeVariable = "HOME";
+    const char separator = '/';
+#endif
+    struct Case {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> environment;
+        std::vector<std::string> arguments;
+    };
+    const Case cases[] = {
+        {"a UTF-8 value comes back whole",
+         {{"KES_PROBE_VALUE", folder}},
+         {"--environment", "KES_PROBE_VALUE", folder}},
+        {"a variable set to nothing reads as unset",
+         {{"KES_PROBE_VALUE", ""}},
+         {"--environment", "KES_PROBE_VALUE", ""}},
+        {"an unset variable reads as nothing", {}, {"--environment", "KES_PROBE_UNSET_NAME", ""}},
+        {"the home folder gains its separator",
+         {{homeVariable, folder}},
+         {"--home", folder + separator}},
+        {"a home folder with its separator keeps it",
+         {{homeVariable, folder + separator}},
+         {"--home", folder + separator}},
+    };
+    for (const Case& c : cases) {
+        os::RunOptions options;
+        options.environment = c.environment;
+        std::vector<std::string> argv{probe};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        EXPECT_EQ(os::runProgram(argv, options), 0) << c.what;
+    }
+    // The probe does say no.
+    os::RunOptions other;
+    other.environment = {{"KES_PROBE_VALUE", "one"}};
+    EXPECT_EQ(os::runProgram({probe, "--environment", "KES_PROBE_VALUE", "two"}, other), 5);
+}
+
 TEST_F(OsTest, Utf8PathsReachTheFileSystem) {
     const std::string folder = dir_ + "Donn\xC3\xA9"
                                       "es/";

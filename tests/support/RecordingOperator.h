@@ -19,7 +19,8 @@ class RecordingOperator : public Operator {
     int rangeMinimum = -1, rangeMaximum = -1;
     std::vector<int> positions; // every progress position, in order
     int pendingEventRuns = 0;
-    // Message boxes in order, as "error: text", "info: text" or "confirm: text".
+    // Message boxes in order, as "error: text", "info: text", "warning: text"
+    // or "confirm: text".
     std::vector<std::string> messages;
     std::vector<std::string> questions; // the retry questions
     std::vector<std::string> cancelNotes;
@@ -60,6 +61,7 @@ class RecordingOperator : public Operator {
     void ProcessPendingEvents() override { ++pendingEventRuns; }
     void ShowError(const std::string& text) override { messages.push_back("error: " + text); }
     void ShowInformation(const std::string& text) override { messages.push_back("info: " + text); }
+    void ShowWarning(const std::string& text) override { messages.push_back("warning: " + text); }
     bool Confirm(const std::string& text) override {
         messages.push_back("confirm: " + text);
         return confirmAnswer;

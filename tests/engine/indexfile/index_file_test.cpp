@@ -97,8 +97,8 @@ TEST(IndexFiles, FailuresOfTheSystemReadAlikeForBothFormats) {
         } cases[] = {
             {"missing file", [&] { f.read(dir.file(f.file)); }, dir.file(f.file), AE_FILE_NOT_FOUND,
              "does not exist"},
-            {"a folder", [&] { f.read(dir.file("folder")); }, dir.file("folder"),
-             AE_FILE_OPEN_FAILED, "is not a regular file"},
+            {"a folder", [&] { f.read(dir.file("folder")); }, dir.file("folder"), AE_NOT_A_FILE,
+             "is not a regular file"},
             {"no such folder to write in",
              [&] { f.write(dir.file("none/" + std::string(f.file))); },
              dir.file("none/" + std::string(f.file)), AE_CREATE_FAILED, "cannot be written"},

@@ -142,7 +142,7 @@ TEST(NtxMissing, FileNotFoundNamesTheFile) {
         xbase::readNtx(dir.path().string(), out);
         FAIL() << "read a folder";
     } catch (const EADSDatabaseError& e) {
-        EXPECT_EQ(e.Number(), AE_FILE_OPEN_FAILED);
+        EXPECT_EQ(e.Number(), AE_NOT_A_FILE);
         EXPECT_NE(std::string(e.what()).find(dir.path().string()), std::string::npos);
     }
 }

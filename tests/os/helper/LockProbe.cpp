@@ -9,6 +9,11 @@
 // an access violation).
 //   kes_lock_probe --sleep <seconds>
 //   kes_lock_probe --crash now
+// With --environment it checks what the OS layer reads from its environment:
+// 0 when the variable (or, for --home, the home folder) is the text given, 5
+// when not.
+//   kes_lock_probe --environment <name> <text>
+//   kes_lock_probe --home <text>
 #include "os/Os.h"
 
 #include <chrono>
@@ -21,8 +26,11 @@
 constexpr const char* kAwkwardArgument = "say \"hi\" & a\\\"b c:\\dir\\ $HOME|* c:\\dir\\";
 
 int main(int argc, char** argv) {
-    if (argc != 3) return 2;
     const std::vector<std::string> args = kes::os::commandLineArguments(argc, argv);
+    if (argc == 4 && args[1] == "--environment")
+        return kes::os::environmentVariable(args[2]) == args[3] ? 0 : 5;
+    if (argc == 3 && args[1] == "--home") return kes::os::homeDirectory() == args[2] ? 0 : 5;
+    if (argc != 3) return 2;
     if (args[1] == "--argument") return args[2] == kAwkwardArgument ? 0 : 4;
     if (args[1] == "--sleep") {
         std::this_thread::sleep_for(std::chrono::seconds(std::atoi(args[2].c_str())));
