@@ -42,6 +42,25 @@ bool knownFieldType(char t) {
     return std::strchr("CDLNFIBMTYGPVQW0+@O", t) != nullptr;
 }
 
+// The one width a field of the type has, or 0 when it may have any.
+int fixedWidthOf(char type, uint8_t version) {
+    switch (type) {
+    case 'D':
+    case 'T':
+    case 'Y':
+        return 8;
+    case 'L':
+        return 1;
+    case 'I':
+    case '+':
+        return 4;
+    case 'B':
+        return isVisualFoxPro(version) ? 8 : 0;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
 
 int findField(const std::vector<FieldDef>& fields, std::string_view name) {
@@ -274,6 +293,13 @@ void DbfFile::readHeader(uint64_t fileSize) {
             fail(AE_CORRUPT_TABLE, "Field " + f.name + " has an unknown type");
         if (f.length == 0) fail(AE_CORRUPT_TABLE, "Field " + f.name + " has length 0");
         f.form = fieldFormOf(f.type, f.length, version_);
+        // Dates, logical values and the binary numbers have one width in
+        // every writer; another is damage, and the field would read empty.
+        const int fixedWidth = fixedWidthOf(f.type, version_);
+        if (fixedWidth > 0 && f.length != fixedWidth)
+            fail(AE_CORRUPT_TABLE, "Field " + f.name + " of type " + std::string(1, f.type) +
+                                       " is " + std::to_string(f.length) + " bytes wide where " +
+                                       std::to_string(fixedWidth) + " belong");
         f.offset = offset;
         offset += f.length;
         fields_.push_back(f);

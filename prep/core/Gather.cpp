@@ -126,6 +126,25 @@ template <size_t N> void requireLayout(TAdsTable& table, const FieldNeed (&needs
     }
 }
 
+// The ten subscore fields come together: a table that has some of them lost
+// the others' names to damage (their subscores would read as zero).
+void requireWholeSubscores(TAdsTable& table) {
+    const std::vector<xbase::FieldDef>& fields = table.FieldDefs();
+    std::string missing;
+    int present = 0;
+    for (int i = 1; i <= 10; ++i) {
+        const std::string name = "SS" + std::to_string(i);
+        if (xbase::findField(fields, name) >= 0)
+            ++present;
+        else
+            missing += (missing.empty() ? "" : ", ") + name;
+    }
+    if (present > 0 && present < 10)
+        throw EADSDatabaseError(AE_CORRUPT_TABLE,
+                                "The table is damaged: it has subscore fields but not " + missing +
+                                    ": " + table.File().path());
+}
+
 // Records past the end the header states: in the testing system's tables a
 // warning (its station may be adding records this moment); in our own code
 // tables, which nobody appends to while we read, damage.
@@ -367,6 +386,7 @@ bool Gathering::copyRecords(const std::string& tableName, const std::string& fil
     source_.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
     try {
         requireLayout(source_, kRecordTableFields);
+        requireWholeSubscores(source_);
         notePastEnd(source_);
         account.table = tableName;
         const xbase::DbfFile& file = source_.File();
