@@ -310,6 +310,9 @@ class TAdsTable {
   private:
     friend class TField;
     struct Order;
+    // Throws, naming the index file, when `order`'s key expression did not
+    // compile: its entries cannot be confirmed against their records.
+    void requireSearchable(const Order& order) const;
 
     const char* currentRecord() const;
     const char* recordAt(uint32_t recno) const;

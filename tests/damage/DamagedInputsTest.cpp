@@ -175,6 +175,13 @@ const DamageCase kDamageCases[] = {
      "Not a DBF table (unknown version byte)"},
     {"CodeIndexNodeDamaged", "KESPLACE.cdx", byteSet(0x400, 0x7F), "temporary", "none", kDamaged,
      "KESPLACE.cdx"},
+    // The tag's key expression ("CODE" at 0x800): a control byte is damage;
+    // another byte makes an expression that cannot be read, and the tag
+    // cannot be searched (it failed as "The expression is not compiled").
+    {"CodeIndexExpressionControlByte", "KESTEST.cdx", byteSet(0x800, 0x01), "temporary", "none",
+     kDamaged, "KESTEST.cdx: corrupt CDX index: tag CODE: its expression holds control characters"},
+    {"CodeIndexExpressionUnreadable", "KESTEST.cdx", byteSet(0x800, '\xFF'), "temporary", "none", 1,
+     "The index tag CODE cannot be searched"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, DamagedInputs, ::testing::ValuesIn(kDamageCases),
