@@ -161,8 +161,13 @@ const DamageCase kDamageCases[] = {
      kDamaged, "has a damaged name"},
     {"FieldTwice", "VIRNTP1/ASSESS.DBF", renamed("SCORE", "CORRECT"), "master", "none", kDamaged,
      "The field CORRECT occurs twice"},
-    // The subscores come as ten fields: one renamed would read as zero.
-    {"SubscoreRenamed", "VIRNTP1/SCORTEMP.DBF", renamed("SS10", "Sc10"), "temporary", "subscores",
+    // A field the table may lack, there under a damaged name, would read
+    // empty on every line.
+    {"GroupNumberRenamed", "VIRNTP1/ASSESS.DBF", renamed("GRPNUMBER", "GRxNUMBER"), "master",
+     "none", kDamaged, "its field GRxNUMBER is GRPNUMBER with a damaged name"},
+    // The subscores come as ten fields: one whose name lost its end would
+    // read as zero.
+    {"SubscoreRenamed", "VIRNTP1/SCORTEMP.DBF", renamed("SS10", "S"), "temporary", "subscores",
      kDamaged, "it has subscore fields but not SS10"},
     // A binary number or a date of another width than its type has would
     // read empty.
