@@ -32,6 +32,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <exception>
+
 namespace {
 
 // The window's outer size is 399 x 353 with a frame of 4 pixels on each side
@@ -339,6 +341,7 @@ void TKesPrepMainForm::btnSettingsClick() {
     form.chkSubscores->setChecked(program.Fields.Subscores);
     form.chkSiteCode->setChecked(program.Fields.SiteCode);
 
+    if (!codeTables.notice().empty()) ui::showInformation(codeTables.notice(), this);
     if (!codeTables.editable()) {
         // The other settings can still be changed.
         form.KeepCodeTablesClosed();
@@ -357,6 +360,21 @@ void TKesPrepMainForm::btnSettingsClick() {
         }
         return;
     }
+
+    // The dialog's last pending row goes to the disk with its tables' close;
+    // then the code tables' changes are kept for good.
+    std::string notKept;
+    try {
+        form.FormDestroy();
+    } catch (const std::exception& e) {
+        notKept = e.what();
+    }
+    if (notKept.empty()) notKept = codeTables.keep();
+    if (!notKept.empty())
+        ui::showError("The changes of the code tables could not be confirmed: " + notKept +
+                          ". The next preparation or settings dialog will put the tables back "
+                          "as they were before this dialog opened.",
+                      this);
 
     // The values are the program's before the settings file is written, so
     // that a file that cannot be written loses none of them for this run.

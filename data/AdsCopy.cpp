@@ -249,6 +249,17 @@ void TAdsTable::AdsPackTable() {
     if (dbf_.mode() != xbase::OpenMode::Exclusive)
         fail(AE_NOT_EXCLUSIVE, "The table must be opened exclusively to be packed");
     Cancel();
+    if (WriteThrough) {
+        // The packed table replaces the old one whole, then the index follows.
+        dbf_.packReplacing();
+        markOrdersDirty();
+        if (cdxDirty_) writeStructuralIndex();
+        for (auto& o : orders_)
+            if (o->ntx) buildOrders({o.get()});
+        First();
+        notify(TableEvent::DataSetChanged);
+        return;
+    }
     // A large table's records are written while its tags are built and
     // written, which only read them.
     const bool writeAside =

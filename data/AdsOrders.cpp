@@ -430,8 +430,10 @@ void TAdsTable::AdsCreateIndex61(const std::string& indexFile, const std::string
     cdxDirty_ = true;
     // The file exists from the first tag on; later tags reach it at the next
     // flush or close, together with every other change of the orders.
-    if (kes::resolveCaseInsensitive(structuralIndexPath()).empty()) writeStructuralIndex();
+    if (WriteThrough || kes::resolveCaseInsensitive(structuralIndexPath()).empty())
+        writeStructuralIndex();
     dbf_.setStructuralCdxFlag(true);
+    if (WriteThrough) dbf_.flushToDisk();
 }
 
 namespace {
@@ -549,7 +551,19 @@ uint32_t TAdsTable::firstVisibleFrom(size_t lo, const std::string& key, size_t* 
     return 0;
 }
 
+// A found entry is confirmed against its record's key, which a tag whose
+// expression does not compile cannot give.
+void TAdsTable::requireSearchable(const Order& order) const {
+    if (!order.supported)
+        throw EADSDatabaseError(AE_EXPRESSION_ERROR, "The index tag " + order.name +
+                                                         " cannot be searched: its key "
+                                                         "expression \"" +
+                                                         order.keyExpression +
+                                                         "\" cannot be read: " + order.file);
+}
+
 bool TAdsTable::seekKey(const std::string& key) {
+    requireSearchable(*active_);
     size_t position = 0;
     const uint32_t recno = firstVisibleWithKey(key, &position);
     if (recno == 0) return false;
@@ -611,6 +625,7 @@ TAdsTable::FindKeyRecNos(size_t count, const std::function<void(size_t, std::str
     requireOpen("find a key");
     if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
     if (state_ == dsEdit || state_ == dsInsert) Post();
+    requireSearchable(*active_);
     ensureBuilt(*active_);
     Order& o = *active_;
     o.firstEntryWithKey(nullptr); // the hash is built before any thread reads it

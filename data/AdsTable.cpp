@@ -252,6 +252,7 @@ void TAdsTable::Post() {
         dbf_.writeRecord(recno_, buffer_.data());
         state_ = dsBrowse;
         buffer_.clear();
+        if (WriteThrough) SaveToDisk();
         notify(TableEvent::RecordChanged);
     } else if (state_ == dsInsert) {
         uint32_t recno = dbf_.appendRecord(buffer_.data());
@@ -261,8 +262,18 @@ void TAdsTable::Post() {
         recno_ = recno;
         eof_ = bof_ = false;
         if (!active_) position_ = recno - 1;
+        if (WriteThrough) SaveToDisk();
         notify(TableEvent::DataSetChanged);
     }
+}
+
+void TAdsTable::SaveToDisk() {
+    requireOpen("write the table");
+    if (state_ == dsEdit || state_ == dsInsert) Post();
+    // The records first: the index is rebuilt from them when it is behind,
+    // never the other way round.
+    dbf_.flushToDisk();
+    if (cdxDirty_) writeStructuralIndex();
 }
 
 char* TAdsTable::AppendArea(size_t maxCount) {
@@ -361,6 +372,7 @@ void TAdsTable::Delete() {
     Cancel();
     requireRecord("delete");
     dbf_.setDeleted(recno_, true);
+    if (WriteThrough) SaveToDisk();
     notify(TableEvent::RecordChanged);
 }
 

@@ -148,6 +148,17 @@ class TAdsTable {
     // "Cannot perform this operation on an open dataset" when open.
     void SetTableName(const std::string& name);
     bool Exclusive = false;
+    // When set, every change reaches the disk before the call that makes it
+    // returns: Post and Delete write the record and the header and flush the
+    // table to the disk, then write the structural index when its keys
+    // changed (through the replace routine, flushed too); AdsCreateIndex61
+    // writes the index at once; AdsPackTable writes the packed table anew
+    // through the replace routine. The table on the disk is then, at any
+    // moment, the table before a change or after it; its index may be one
+    // change behind, which the index check of the next open finds. For the
+    // small tables an operator edits (the code tables). May be changed
+    // while the table is open.
+    bool WriteThrough = false;
     TAdsTableOptions AdsTableOptions;
     // The full path of the data file: DatabaseName + TableName (+ ".dbf").
     std::string DataFilePath() const;
@@ -294,6 +305,11 @@ class TAdsTable {
 
     // Writes pending changes of the table and its indexes to disk.
     void FlushRecord();
+    // Writes the pending changes of the records and the header and flushes
+    // them to the disk, then writes the structural index when it changed:
+    // what WriteThrough does after each change (a pending edit is posted
+    // first).
+    void SaveToDisk();
     // Builds the changed tags of the structural index and writes the file
     // now, as Close would. It reads only the records and the orders: another
     // thread may walk the table in natural order meanwhile, as long as
@@ -311,6 +327,9 @@ class TAdsTable {
   private:
     friend class TField;
     struct Order;
+    // Throws, naming the index file, when `order`'s key expression did not
+    // compile: its entries cannot be confirmed against their records.
+    void requireSearchable(const Order& order) const;
 
     const char* currentRecord() const;
     const char* recordAt(uint32_t recno) const;

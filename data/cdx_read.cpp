@@ -282,6 +282,11 @@ CdxReader::CdxReader(const std::string& path, const KeyTypeResolver& keyTypeOf)
         t.unique = h.options & kOptUnique;
         t.descending = h.descending;
         if (t.keyExpression.empty()) r.corrupt("tag " + t.name + ": empty key expression");
+        // No expression holds control characters: such bytes are damage.
+        for (const std::string* text : {&t.keyExpression, &t.forExpression})
+            for (char c : *text)
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                    r.corrupt("tag " + t.name + ": its expression holds control characters");
         t.keyType = keyTypeOf(t.keyExpression);
         t.entries.keyLength = h.keyLength;
         tags_.push_back(std::move(t));

@@ -42,6 +42,25 @@ bool knownFieldType(char t) {
     return std::strchr("CDLNFIBMTYGPVQW0+@O", t) != nullptr;
 }
 
+// The one width a field of the type has, or 0 when it may have any.
+int fixedWidthOf(char type, uint8_t version) {
+    switch (type) {
+    case 'D':
+    case 'T':
+    case 'Y':
+        return 8;
+    case 'L':
+        return 1;
+    case 'I':
+    case '+':
+        return 4;
+    case 'B':
+        return isVisualFoxPro(version) ? 8 : 0;
+    default:
+        return 0;
+    }
+}
+
 } // namespace
 
 int findField(const std::vector<FieldDef>& fields, std::string_view name) {
@@ -274,6 +293,13 @@ void DbfFile::readHeader(uint64_t fileSize) {
             fail(AE_CORRUPT_TABLE, "Field " + f.name + " has an unknown type");
         if (f.length == 0) fail(AE_CORRUPT_TABLE, "Field " + f.name + " has length 0");
         f.form = fieldFormOf(f.type, f.length, version_);
+        // Dates, logical values and the binary numbers have one width in
+        // every writer; another is damage, and the field would read empty.
+        const int fixedWidth = fixedWidthOf(f.type, version_);
+        if (fixedWidth > 0 && f.length != fixedWidth)
+            fail(AE_CORRUPT_TABLE, "Field " + f.name + " of type " + std::string(1, f.type) +
+                                       " is " + std::to_string(f.length) + " bytes wide where " +
+                                       std::to_string(fixedWidth) + " belong");
         f.offset = offset;
         offset += f.length;
         fields_.push_back(f);
@@ -489,8 +515,19 @@ void DbfFile::ensureWritable() {
     kes::os::File file;
     const kes::os::Status opened = kes::os::File::openReadWrite(path_, file);
     if (!opened.ok()) fail(AE_READ_ONLY, "Cannot write to table (" + opened.reason() + ")");
-    // The lock moves to the handle that can write.
-    lockFile(file, "Cannot lock the table for writing");
+    // The lock moves to the handle that can write: the read-only handle lets
+    // go of it first, since two opens of one file conflict even in one
+    // process, and takes it back when the move fails.
+    const bool wasLocked = file_.locked();
+    file_.unlock();
+    try {
+        lockFile(file, "Cannot lock the table for writing");
+    } catch (...) {
+        if (wasLocked)
+            file_.lock(mode_ == OpenMode::Exclusive ? kes::os::LockKind::Exclusive
+                                                    : kes::os::LockKind::Shared);
+        throw;
+    }
     bringRecordsIntoMemory();
     file_ = std::move(file);
     writable_ = true;
@@ -639,8 +676,8 @@ void DbfFile::writeHeader() {
     putLe32(h.data() + kOffRecordCount, recordCount_);
     h[kOffTableFlags] = static_cast<char>(tableFlags_);
     stampToday(h.data());
-    if (!file_.writeAt(0, h.data(), kHeaderSize).ok())
-        fail(AE_WRITE_FAILED, "Cannot write table header");
+    if (const kes::os::Status written = file_.writeAt(0, h.data(), kHeaderSize); !written.ok())
+        fail(AE_WRITE_FAILED, "Cannot write table header (" + written.reason() + ")");
     header_ = std::move(h);
     recordCountOnDisk_ = recordCount_;
 }
@@ -648,6 +685,7 @@ void DbfFile::writeHeader() {
 void DbfFile::flush() {
     if (!file_.isOpen() || (!headerDirty_ && dirtyFirst_ == 0)) return;
     ensureWritable();
+    unflushed_ = true;
     if (dirtyFirst_ != 0) {
         const size_t from = static_cast<size_t>(dirtyFirst_ - 1) * recordLength_;
         const size_t size = static_cast<size_t>(dirtyLast_ - dirtyFirst_ + 1) * recordLength_;
@@ -659,12 +697,69 @@ void DbfFile::flush() {
     const uint64_t end = uint64_t{headerLength_} + uint64_t{recordCount_} * recordLength_;
     if (dirtyLast_ == recordCount_ || recordCountOnDisk_ != recordCount_) {
         char eof = static_cast<char>(kEndOfFile);
-        if (!file_.writeAt(end, &eof, 1).ok() || !file_.truncate(end + 1).ok())
-            fail(AE_WRITE_FAILED, "Cannot write the end of the table");
+        kes::os::Status status = file_.writeAt(end, &eof, 1);
+        if (status.ok()) status = file_.truncate(end + 1);
+        if (!status.ok())
+            fail(AE_WRITE_FAILED, "Cannot write the end of the table (" + status.reason() + ")");
     }
     writeHeader();
     dirtyFirst_ = dirtyLast_ = 0;
     headerDirty_ = false;
+}
+
+void DbfFile::flushToDisk() {
+    flush();
+    if (!unflushed_ || !file_.isOpen()) return;
+    const kes::os::Status synced = file_.sync();
+    if (!synced.ok())
+        fail(AE_WRITE_FAILED, "Cannot flush the table to disk (" + synced.reason() + ")");
+    unflushed_ = false;
+}
+
+void DbfFile::packReplacing() {
+    if (mode_ != OpenMode::Exclusive)
+        fail(AE_NOT_EXCLUSIVE, "The table must be opened exclusively to be packed");
+    ensureWritable();
+    pack(false);
+    std::vector<char> h = header_;
+    putLe32(h.data() + kOffRecordCount, recordCount_);
+    h[kOffTableFlags] = static_cast<char>(tableFlags_);
+    stampToday(h.data());
+    const char eof = static_cast<char>(kEndOfFile);
+
+    // What a stopped run left beside the table goes first.
+    kes::os::removeStaleReplacementTemporaries(path_);
+    kes::os::ReplacingWriter writer;
+    kes::os::Status status = writer.open(path_);
+    if (status.ok()) status = writer.write(h.data(), h.size());
+    if (status.ok()) status = writer.write(records_.data(), records_.size());
+    if (status.ok()) status = writer.write(&eof, 1);
+    // Windows replaces no file that is still open: the handle lets go of the
+    // file, and of its lock, for the rename and takes both again after it.
+    file_.close();
+    writable_ = false;
+    if (status.ok()) status = writer.commit();
+    writer.abort();
+    kes::os::File file;
+    const kes::os::Status reopened = kes::os::File::openReadWrite(path_, file);
+    if (!reopened.ok()) {
+        records_.release();
+        fail(AE_WRITE_FAILED,
+             "Cannot open the table again after packing it (" + reopened.reason() + ")");
+    }
+    lockFile(file, "The table was taken by another program while it was packed");
+    file_ = std::move(file);
+    writable_ = true;
+    if (!status.ok()) {
+        // The old table is still the file: its records as they are there.
+        readAll();
+        fail(AE_WRITE_FAILED, "Cannot write the packed table (" + status.reason() + ")");
+    }
+    header_ = std::move(h);
+    recordCountOnDisk_ = recordCount_;
+    dirtyFirst_ = dirtyLast_ = 0;
+    headerDirty_ = false;
+    unflushed_ = false;
 }
 
 void DbfFile::pack(bool writeNow) {

@@ -184,6 +184,16 @@ class DbfFile {
 
     // Writes the pending changes and the header now.
     void flush();
+    // Writes them and flushes the file to the disk: when it returns, the
+    // changes are on the disk (as far as the system can tell).
+    void flushToDisk();
+    // Removes deleted records for good, as pack() does, by writing the table
+    // anew beside itself and renaming it into place (the replace routine):
+    // the file on the disk is the old table or the packed one, never a mix,
+    // wherever the program stops. Only for a table held exclusively, which
+    // stays open (and locked) on the new file; when the new file cannot be
+    // put in place, the table reads the old one again and the error says why.
+    void packReplacing();
 
     // A blank record: live flag, blanks everywhere.
     std::string blankRecord() const { return std::string(recordLength_, ' '); }
@@ -229,6 +239,7 @@ class DbfFile {
     bool headerDirty_ = false;
     bool notHeld_ =
         false; // the records are on the file only (appendWrittenThrough, letGoOfRecords)
+    bool unflushed_ = false; // written since the last flush to the disk
     uint32_t recordCountOnDisk_ = 0;
 };
 

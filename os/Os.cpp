@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <random>
 #include <utility>
 
@@ -120,6 +121,131 @@ Status File::close() {
     // time after its handle closes, and the next open must find it free.
     unlock();
     return detail::closeHandle(std::exchange(handle_, detail::kNoHandle), path_);
+}
+
+// Injected faults ---------------------------------------------------------------
+
+namespace detail {
+std::atomic<bool> g_faultInjectionArmed{false};
+} // namespace detail
+
+namespace {
+
+// The one FaultInjectionForTesting alive and what it has seen; guarded by
+// faultMutex(), since points come from every thread.
+struct FaultState {
+    uint64_t at = 0;
+    FaultInjectionForTesting::Mode mode = FaultInjectionForTesting::Mode::FailOnce;
+    uint64_t points = 0;
+    bool struck = false;
+    std::vector<FaultInjectionForTesting::Visit> visits;
+};
+
+std::mutex& faultMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+FaultState*& faultState() {
+    static FaultState* state = nullptr;
+    return state;
+}
+
+// How the system would refuse each kind of point.
+std::pair<ErrorKind, const char*> injectedFailure(WritePoint point) {
+    switch (point) {
+    case WritePoint::Write:
+    case WritePoint::SetLength:
+        return {ErrorKind::Other, "the disk is full"};
+    case WritePoint::Flush:
+        return {ErrorKind::Other, "input/output error"};
+    case WritePoint::Lock:
+        return {ErrorKind::Other, "no lock is available"};
+    default:
+        return {ErrorKind::AccessDenied, "access denied"};
+    }
+}
+
+} // namespace
+
+const char* writePointName(WritePoint point) {
+    switch (point) {
+    case WritePoint::Create:
+        return "create";
+    case WritePoint::OpenForWriting:
+        return "open for writing";
+    case WritePoint::Write:
+        return "write";
+    case WritePoint::SetLength:
+        return "set length";
+    case WritePoint::Flush:
+        return "flush";
+    case WritePoint::Lock:
+        return "lock";
+    case WritePoint::Rename:
+        return "rename";
+    case WritePoint::Remove:
+        return "remove";
+    case WritePoint::MakeFolder:
+        return "make folder";
+    }
+    return "?";
+}
+
+Status detail::injectedFault(WritePoint point, const std::string& path, const char* verb) {
+    bool fail = false;
+    {
+        std::lock_guard<std::mutex> guard(faultMutex());
+        FaultState* state = faultState();
+        if (!state) return Status();
+        const uint64_t number = ++state->points;
+        fail = state->at != 0 &&
+               (number == state->at ||
+                (state->mode == FaultInjectionForTesting::Mode::Crash && number > state->at));
+        if (number == state->at) state->struck = true;
+        state->visits.push_back({point, path, fail});
+    }
+    if (!fail) return Status();
+    const auto [kind, reason] = injectedFailure(point);
+    const std::string why =
+        std::string(reason) + " " + FaultInjectionForTesting::kInjectedFaultMark;
+    return Status(kind, std::string(verb) + " " + path + ": " + why).withReason(why);
+}
+
+FaultInjectionForTesting::FaultInjectionForTesting(uint64_t at, Mode mode) {
+    std::lock_guard<std::mutex> guard(faultMutex());
+    delete faultState();
+    faultState() = new FaultState{at, mode, 0, false, {}};
+    detail::g_faultInjectionArmed.store(true);
+}
+
+FaultInjectionForTesting::~FaultInjectionForTesting() {
+    disarm();
+    std::lock_guard<std::mutex> guard(faultMutex());
+    delete faultState();
+    faultState() = nullptr;
+}
+
+void FaultInjectionForTesting::disarm() {
+    std::lock_guard<std::mutex> guard(faultMutex());
+    detail::g_faultInjectionArmed.store(false);
+    if (faultState()) faultState()->at = 0; // the figures stay readable
+    // A point already past the armed check counts on, harmlessly: it fails no more.
+}
+
+uint64_t FaultInjectionForTesting::points() const {
+    std::lock_guard<std::mutex> guard(faultMutex());
+    return faultState() ? faultState()->points : 0;
+}
+
+bool FaultInjectionForTesting::struck() const {
+    std::lock_guard<std::mutex> guard(faultMutex());
+    return faultState() && faultState()->struck;
+}
+
+std::vector<FaultInjectionForTesting::Visit> FaultInjectionForTesting::visits() const {
+    std::lock_guard<std::mutex> guard(faultMutex());
+    return faultState() ? faultState()->visits : std::vector<Visit>{};
 }
 
 // Replacing a file whole ------------------------------------------------------

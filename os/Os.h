@@ -276,13 +276,88 @@ struct RunOptions {
     std::string stdoutFile;
     std::string stderrFile;
     std::vector<std::pair<std::string, std::string>> environment; // added or replaced
+    // A program still running after this many seconds is stopped (killed);
+    // 0 waits for as long as it takes.
+    double timeoutSeconds = 0;
 };
 int runProgram(const std::vector<std::string>& argv, const RunOptions& options = {},
                Status* status = nullptr);
 
+// How a program that runProgramToItsEnd started ended.
+struct ProgramEnding {
+    enum class How {
+        Exited,    // it returned or called exit: exitCode
+        Crashed,   // a signal (POSIX) or an exception the system caught (Windows): crash
+        TimedOut,  // still running after RunOptions::timeoutSeconds; it was stopped
+        NotStarted // status says why
+    };
+    How how = How::NotStarted;
+    int exitCode = -1;
+    int crash = 0; // the signal's number, or the exception's code (0xC0000005 ...)
+    Status status; // what ended it, in words, unless it exited
+};
+ProgramEnding runProgramToItsEnd(const std::vector<std::string>& argv,
+                                 const RunOptions& options = {});
+
 // For tests of files that are not regular: creates a named pipe (FIFO) at
 // `path`. Fails on systems without them in the file system (Windows).
 Status createFifoForTesting(const std::string& path);
+
+// The calls of this layer that change what is on the disk, or may be refused
+// on the way to a change: each is one point of a FaultInjectionForTesting.
+enum class WritePoint {
+    Create,         // createExclusive, openOrCreate, createOrTruncate
+    OpenForWriting, // openReadWrite
+    Write,          // File::writeAt
+    SetLength,      // File::truncate
+    Flush,          // File::sync
+    Lock,           // File::lock
+    Rename,         // renameReplacing
+    Remove,         // removeFile
+    MakeFolder,     // createDirectory
+};
+const char* writePointName(WritePoint point);
+
+// For tests of a failure at every place where the program changes the disk,
+// in the manner of LevelDB's fault-injection environment and SQLite's I/O
+// error tests. While one lives, every call listed in WritePoint is a point,
+// numbered from 1 in the order they come (from every thread), and:
+//  - FailOnce: the point numbered `at` fails as the system would fail it
+//    (a refused creation, open, rename or removal: access denied; a write or
+//    a length: the disk is full; a flush: an input/output error; a lock:
+//    none to be had); every other point goes through;
+//  - Crash: the point `at` and every point after it fails, as if the program
+//    had been stopped there: the disk keeps exactly what came before, while
+//    the program's own error handling still runs (and changes nothing more).
+// `at` 0 only counts. The reasons end in kInjectedFaultMark, so a test can
+// tell an injected failure in a message. One lives at a time. Nothing in the
+// program makes one: when none lives, a point costs one atomic load.
+class FaultInjectionForTesting {
+  public:
+    enum class Mode { FailOnce, Crash };
+    static constexpr const char* kInjectedFaultMark = "(injected fault)";
+
+    struct Visit {
+        WritePoint point;
+        std::string path; // "from to to" for a rename
+        bool failed;
+    };
+
+    explicit FaultInjectionForTesting(uint64_t at = 0, Mode mode = Mode::FailOnce);
+    ~FaultInjectionForTesting();
+    FaultInjectionForTesting(const FaultInjectionForTesting&) = delete;
+    FaultInjectionForTesting& operator=(const FaultInjectionForTesting&) = delete;
+
+    // How many points were visited so far.
+    uint64_t points() const;
+    // True once the point `at` was reached (and failed).
+    bool struck() const;
+    // Every point visited so far, in order.
+    std::vector<Visit> visits() const;
+    // Stops failing and counting, as if the object were gone (a test that
+    // reopens what a "crash" left behind).
+    void disarm();
+};
 
 // For tests of a full disk: while one lives, a write that would take a file
 // past `bytes` fails as a full disk does (through the system's file size

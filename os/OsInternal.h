@@ -50,4 +50,16 @@ struct LiveTemporary {
 };
 extern LiveTemporary liveTemporaries[kLiveTemporarySlots];
 
+// FaultInjectionForTesting: true while one lives. Each platform's calls that
+// WritePoint lists begin with
+//   if (detail::faultInjectionArmed())
+//       if (Status s = detail::injectedFault(point, path, "Cannot write"); !s.ok()) return s;
+extern std::atomic<bool> g_faultInjectionArmed;
+inline bool faultInjectionArmed() {
+    return g_faultInjectionArmed.load(std::memory_order_relaxed);
+}
+// Counts the point and returns the failure to give there, or ok. `verb`
+// begins the message as the call's own failures do ("Cannot write").
+Status injectedFault(WritePoint point, const std::string& path, const char* verb);
+
 } // namespace kes::os::detail

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -109,18 +110,31 @@ Status File::openRead(const std::string& path, File& out) {
 }
 
 Status File::openReadWrite(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::OpenForWriting, path, "Cannot open");
+            !s.ok())
+            return s;
     return openWith(path, O_RDWR, out, "open");
 }
 
 Status File::createExclusive(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Create, path, "Cannot create"); !s.ok())
+            return s;
     return openWith(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW, out, "create");
 }
 
 Status File::openOrCreate(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Create, path, "Cannot open"); !s.ok())
+            return s;
     return openWith(path, O_RDWR | O_CREAT | O_NOFOLLOW, out, "open");
 }
 
 Status File::createOrTruncate(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Create, path, "Cannot create"); !s.ok())
+            return s;
     return openWith(path, O_WRONLY | O_CREAT | O_TRUNC, out, "create");
 }
 
@@ -143,6 +157,9 @@ Status File::readAt(uint64_t offset, void* buffer, size_t size) const {
 }
 
 Status File::writeAt(uint64_t offset, const void* data, size_t size) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Write, path_, "Cannot write"); !s.ok())
+            return s;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         ssize_t n = ::pwrite(fdOf(handle_), p, size, static_cast<off_t>(offset));
@@ -164,12 +181,20 @@ Status File::size(uint64_t& out) const {
 }
 
 Status File::truncate(uint64_t length) {
+    if (detail::faultInjectionArmed())
+        if (Status s =
+                detail::injectedFault(WritePoint::SetLength, path_, "Cannot set the length of");
+            !s.ok())
+            return s;
     if (::ftruncate(fdOf(handle_), static_cast<off_t>(length)) != 0)
         return failure("Cannot set the length of " + path_);
     return Status();
 }
 
 Status File::sync() {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Flush, path_, "Cannot flush"); !s.ok())
+            return s;
     if (::fsync(fdOf(handle_)) != 0) return failure("Cannot flush " + path_ + " to disk");
     return Status();
 }
@@ -185,6 +210,9 @@ void File::startWriteBack(uint64_t offset, uint64_t size) {
 }
 
 Status File::lock(LockKind kind) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Lock, path_, "Cannot lock"); !s.ok())
+            return s;
     const int op = (kind == LockKind::Exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
     int rc;
     do {
@@ -242,11 +270,19 @@ Status listDirectory(const std::string& directory, std::vector<std::string>& nam
 }
 
 Status removeFile(const std::string& path) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Remove, path, "Cannot delete"); !s.ok())
+            return s;
     if (::unlink(path.c_str()) != 0) return failure("Cannot delete " + path);
     return Status();
 }
 
 Status createDirectory(const std::string& path) {
+    if (detail::faultInjectionArmed())
+        if (Status s =
+                detail::injectedFault(WritePoint::MakeFolder, path, "Cannot create the folder");
+            !s.ok())
+            return s;
     if (::mkdir(path.c_str(), 0777) != 0) {
         if (errno == EEXIST && fileKind(path) == FileKind::Directory) return Status();
         return failure("Cannot create the folder " + path);
@@ -255,6 +291,11 @@ Status createDirectory(const std::string& path) {
 }
 
 Status renameReplacing(const std::string& from, const std::string& to) {
+    if (detail::faultInjectionArmed())
+        if (Status s =
+                detail::injectedFault(WritePoint::Rename, from + " to " + to, "Cannot rename");
+            !s.ok())
+            return s;
     if (::rename(from.c_str(), to.c_str()) != 0)
         return failure("Cannot rename " + from + " to " + to);
     return Status();
@@ -486,12 +527,12 @@ bool stdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) != 0;
 }
 
-int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
-    auto fail = [&](Status s) {
-        if (status) *status = std::move(s);
-        return -1;
-    };
-    if (argv.empty()) return fail(Status(ErrorKind::Other, "No program to start"));
+ProgramEnding runProgramToItsEnd(const std::vector<std::string>& argv, const RunOptions& options) {
+    ProgramEnding ending;
+    if (argv.empty()) {
+        ending.status = Status(ErrorKind::Other, "No program to start");
+        return ending;
+    }
     std::vector<char*> args;
     for (const std::string& a : argv)
         args.push_back(const_cast<char*>(a.c_str()));
@@ -526,13 +567,64 @@ int runProgram(const std::vector<std::string>& argv, const RunOptions& options, 
     const int rc =
         ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return fail(failure("Cannot start " + argv[0], rc));
+    if (rc != 0) {
+        ending.status = failure("Cannot start " + argv[0], rc);
+        return ending;
+    }
     int wstatus = 0;
-    while (::waitpid(pid, &wstatus, 0) < 0)
-        if (errno != EINTR) return fail(failure("Cannot wait for " + argv[0]));
-    if (WIFEXITED(wstatus)) return WEXITSTATUS(wstatus);
-    return fail(Status(ErrorKind::Other,
-                       argv[0] + " ended by signal " + std::to_string(WTERMSIG(wstatus))));
+    if (options.timeoutSeconds > 0) {
+        // Looked at every few milliseconds until it ends or its time is up.
+        timespec start{};
+        ::clock_gettime(CLOCK_MONOTONIC, &start);
+        while (true) {
+            const pid_t done = ::waitpid(pid, &wstatus, WNOHANG);
+            if (done == pid) break;
+            if (done < 0 && errno != EINTR) {
+                ending.status = failure("Cannot wait for " + argv[0]);
+                return ending;
+            }
+            timespec now{};
+            ::clock_gettime(CLOCK_MONOTONIC, &now);
+            const double elapsed = static_cast<double>(now.tv_sec - start.tv_sec) +
+                                   static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+            if (elapsed >= options.timeoutSeconds) {
+                ::kill(pid, SIGKILL);
+                while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+                }
+                ending.how = ProgramEnding::How::TimedOut;
+                ending.status =
+                    Status(ErrorKind::Other, argv[0] + " did not end within " +
+                                                 std::to_string(options.timeoutSeconds) +
+                                                 " seconds and was stopped");
+                return ending;
+            }
+            timespec pause{0, 5 * 1000 * 1000};
+            ::nanosleep(&pause, nullptr);
+        }
+    } else {
+        while (::waitpid(pid, &wstatus, 0) < 0)
+            if (errno != EINTR) {
+                ending.status = failure("Cannot wait for " + argv[0]);
+                return ending;
+            }
+    }
+    if (WIFEXITED(wstatus)) {
+        ending.how = ProgramEnding::How::Exited;
+        ending.exitCode = WEXITSTATUS(wstatus);
+        return ending;
+    }
+    ending.how = ProgramEnding::How::Crashed;
+    ending.crash = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
+    ending.status =
+        Status(ErrorKind::Other, argv[0] + " ended by signal " + std::to_string(ending.crash));
+    return ending;
+}
+
+int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
+    ProgramEnding ending = runProgramToItsEnd(argv, options);
+    if (ending.how == ProgramEnding::How::Exited) return ending.exitCode;
+    if (status) *status = std::move(ending.status);
+    return -1;
 }
 
 Status createFifoForTesting(const std::string& path) {

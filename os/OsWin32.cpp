@@ -17,6 +17,7 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <io.h>
 
@@ -156,20 +157,33 @@ Status File::openRead(const std::string& path, File& out) {
 }
 
 Status File::openReadWrite(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::OpenForWriting, path, "Cannot open");
+            !s.ok())
+            return s;
     return openWith(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, 0, out, "open");
 }
 
 Status File::createExclusive(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Create, path, "Cannot create"); !s.ok())
+            return s;
     return openWith(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT,
                     out, "create");
 }
 
 Status File::openOrCreate(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Create, path, "Cannot open"); !s.ok())
+            return s;
     return openWith(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT,
                     out, "open");
 }
 
 Status File::createOrTruncate(const std::string& path, File& out) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Create, path, "Cannot create"); !s.ok())
+            return s;
     return openWith(path, GENERIC_WRITE, CREATE_ALWAYS, 0, out, "create");
 }
 
@@ -195,6 +209,9 @@ Status File::readAt(uint64_t offset, void* buffer, size_t size) const {
 }
 
 Status File::writeAt(uint64_t offset, const void* data, size_t size) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Write, path_, "Cannot write"); !s.ok())
+            return s;
     const uint64_t limit = g_fileSizeLimit.load();
     if (limit != 0 && offset + size > limit)
         return failure("Cannot write " + path_, ERROR_DISK_FULL);
@@ -221,6 +238,11 @@ Status File::size(uint64_t& out) const {
 }
 
 Status File::truncate(uint64_t length) {
+    if (detail::faultInjectionArmed())
+        if (Status s =
+                detail::injectedFault(WritePoint::SetLength, path_, "Cannot set the length of");
+            !s.ok())
+            return s;
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(length);
     if (!SetFilePointerEx(handleOf(handle_), to, nullptr, FILE_BEGIN) ||
@@ -230,6 +252,9 @@ Status File::truncate(uint64_t length) {
 }
 
 Status File::sync() {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Flush, path_, "Cannot flush"); !s.ok())
+            return s;
     if (!FlushFileBuffers(handleOf(handle_))) return failure("Cannot flush " + path_ + " to disk");
     return Status();
 }
@@ -239,6 +264,9 @@ void File::startWriteBack(uint64_t, uint64_t) {
 }
 
 Status File::lock(LockKind kind) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Lock, path_, "Cannot lock"); !s.ok())
+            return s;
     unlock();
     OVERLAPPED o = at(kLockOffset);
     const DWORD flags =
@@ -304,11 +332,19 @@ Status listDirectory(const std::string& directory, std::vector<std::string>& nam
 }
 
 Status removeFile(const std::string& path) {
+    if (detail::faultInjectionArmed())
+        if (Status s = detail::injectedFault(WritePoint::Remove, path, "Cannot delete"); !s.ok())
+            return s;
     if (!DeleteFileW(wide(path).c_str())) return failure("Cannot delete " + path);
     return Status();
 }
 
 Status createDirectory(const std::string& path) {
+    if (detail::faultInjectionArmed())
+        if (Status s =
+                detail::injectedFault(WritePoint::MakeFolder, path, "Cannot create the folder");
+            !s.ok())
+            return s;
     if (!CreateDirectoryW(wide(path).c_str(), nullptr)) {
         const DWORD error = GetLastError();
         if (error == ERROR_ALREADY_EXISTS && fileKind(path) == FileKind::Directory) return Status();
@@ -318,6 +354,11 @@ Status createDirectory(const std::string& path) {
 }
 
 Status renameReplacing(const std::string& from, const std::string& to) {
+    if (detail::faultInjectionArmed())
+        if (Status s =
+                detail::injectedFault(WritePoint::Rename, from + " to " + to, "Cannot rename");
+            !s.ok())
+            return s;
     const std::wstring source = wide(from), target = wide(to);
     DWORD error = 0;
     for (int attempt = 0; attempt < kRenameAttempts; ++attempt) {
@@ -544,10 +585,11 @@ HANDLE inheritableFile(const std::string& path, DWORD access, DWORD disposition)
 
 } // namespace
 
-int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
+ProgramEnding runProgramToItsEnd(const std::vector<std::string>& argv, const RunOptions& options) {
+    ProgramEnding ending;
     auto fail = [&](Status s) {
-        if (status) *status = std::move(s);
-        return -1;
+        ending.status = std::move(s);
+        return ending;
     };
     if (argv.empty()) return fail(Status(ErrorKind::Other, "No program to start"));
     std::wstring commandLine;
@@ -606,12 +648,43 @@ int runProgram(const std::vector<std::string>& argv, const RunOptions& options, 
     const DWORD startError = GetLastError();
     closeOwn();
     if (!started) return fail(failure("Cannot start " + argv[0], startError));
-    WaitForSingleObject(process.hProcess, INFINITE);
+    const DWORD wait =
+        options.timeoutSeconds > 0 ? static_cast<DWORD>(options.timeoutSeconds * 1000.0) : INFINITE;
+    if (WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT) {
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        ending.how = ProgramEnding::How::TimedOut;
+        ending.status = Status(ErrorKind::Other, argv[0] + " did not end within " +
+                                                     std::to_string(options.timeoutSeconds) +
+                                                     " seconds and was stopped");
+        return ending;
+    }
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    // An exception the program did not handle ends it with its code, an
+    // NTSTATUS of the error kind (0xC0000005, an access violation).
+    if ((code & 0xF0000000u) == 0xC0000000u) {
+        ending.how = ProgramEnding::How::Crashed;
+        ending.crash = static_cast<int>(code);
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(code));
+        ending.status = Status(ErrorKind::Other, argv[0] + " ended by the exception " + hex);
+        return ending;
+    }
+    ending.how = ProgramEnding::How::Exited;
+    ending.exitCode = static_cast<int>(code);
+    return ending;
+}
+
+int runProgram(const std::vector<std::string>& argv, const RunOptions& options, Status* status) {
+    ProgramEnding ending = runProgramToItsEnd(argv, options);
+    if (ending.how == ProgramEnding::How::Exited) return ending.exitCode;
+    if (status) *status = std::move(ending.status);
+    return -1;
 }
 
 Status createFifoForTesting(const std::string& path) {

@@ -3,6 +3,7 @@
 #include "common/Sha256.h"
 #include "os/Os.h"
 #include "prep/core/WorkTable.h"
+#include "settings/core/CodeTableBackup.h"
 
 #include <stdexcept>
 #include <utility>
@@ -154,6 +155,12 @@ GatherReport Preparation::Gather(Operator& op) {
     QuestionKeeper keeper(op);
     warnings_.clear();
     try {
+        // Code tables a settings dialog left half changed, when the program
+        // stopped with it open, are put back before a code is looked up.
+        const UnendedSession unended = PutBackUnendedSession(plan_.DataDir);
+        if (!unended.problems.empty())
+            throw std::runtime_error(UnendedSessionMessage(unended, plan_.DataDir));
+        if (unended.putBack) op.ShowStatus(UnendedSessionMessage(unended, plan_.DataDir));
         GatherReport report = GatherRecords(plan_.Gathering(), keeper);
         warnings_ = report.account.warnings;
         if (report.result == GatherResult::Cancelled)

@@ -467,7 +467,9 @@ ExportOutcome TExportWriter::WriteExportFile(TAdsTable& workTable,
                 // Only a file that holds every staged row counts as prepared.
                 filePrepared = written >= 0 && written == count && CSVExport1.SkippedCount() == 0;
                 if (written < 0 && lastFailure_.empty())
-                    lastFailure_ = "Unable to create " + CSVExport1.OutputFile;
+                    lastFailure_ = CSVExport1.OpenFailure().empty()
+                                       ? "Unable to create " + CSVExport1.OutputFile
+                                       : CSVExport1.OpenFailure();
                 else if (written >= 0 && !filePrepared)
                     lastFailure_ = "Only " + std::to_string(written - CSVExport1.SkippedCount()) +
                                    " of " + std::to_string(count) + " records were written";

@@ -16,7 +16,7 @@ namespace {
 const char* const kDataDirFiles[] = {
     "KESTABLE.dbf", "KESTABLE.cdx", "KESTALEX.dbf", "KESTALEX.cdx", "KESPLACE.dbf", "KESPLACE.cdx",
     "KESTEST.dbf",  "KESTEST.cdx",  "KESTEMP.dbf",  "KESTEMP.cdx",  "KESPLACx.DBF", "KESPLACx.CDX",
-    "KESTESTx.DBF", "KESTESTx.CDX", "SetupSch.dbf", "KESPREP.LCK",  "KESHIST.CSV",
+    "KESTESTx.DBF", "KESTESTx.CDX", "SetupSch.dbf", "KESPREP.LCK",  "KESHIST.CSV",  "KESCODES.SES",
 };
 
 // Endings of the files no upload file may replace in any folder: xBase

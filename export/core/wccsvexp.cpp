@@ -386,7 +386,10 @@ bool TCSVExport::openOutput(int64_t total) {
         const kes::os::Status opened = ReplaceWhenComplete
                                            ? replacement_.open(OutputFile)
                                            : kes::os::File::createOrTruncate(OutputFile, direct_);
-        if (!opened.ok()) return false;
+        if (!opened.ok()) {
+            openFailure_ = "Unable to create " + OutputFile + ": " + opened.reason();
+            return false;
+        }
         outputOpen_ = true;
         buffer_.clear();
         buffer_.reserve(kFlushThreshold + 4096);
@@ -449,6 +452,7 @@ void TCSVExport::CloseOutput(bool complete) {
 int TCSVExport::Execute() {
     int result = -1;
     skippedCount_ = 0;
+    openFailure_.clear();
     try {
         if (OnBeginExport) OnBeginExport(*this);
         if (!OpenOutput()) {

@@ -103,9 +103,12 @@ class TCSVExport {
     void SetOperator(Operator* op) { operator_ = op; }
 
     // Writes DataSet to OutputFile. Returns the number of records processed, or
-    // -1 when the output cannot be opened. Write errors (a full disk) throw
-    // std::runtime_error.
+    // -1 when the output cannot be opened (OpenFailure() then says why).
+    // Write errors (a full disk) throw std::runtime_error.
     int Execute();
+    // Why the last Execute could not open its output, with the system's
+    // reason ("Unable to create <file>: access denied"); "" when it could.
+    const std::string& OpenFailure() const { return openFailure_; }
 
     // Execute in pieces, for records that pass by once and are not held by
     // DataSet, which gives only the fields and where they lie in a record.
@@ -168,6 +171,7 @@ class TCSVExport {
     std::vector<std::string> fieldList_;
     int maxRecords_ = 0;
     Operator* operator_ = nullptr;
+    std::string openFailure_;
 
     // Export state.
     // The output: with ReplaceWhenComplete a replacement of OutputFile,

@@ -103,14 +103,40 @@ const FieldNeed kSiteFields[] = {{"SCHSTATION", kText, true}};
 const FieldNeed kCodeTableFields[] = {
     {"CODE", kText, true}, {"INCLUDE", kLogical, true}, {"NEWCODE", kText, true}};
 
+// Whether `name`, a field the layout does not list, reads as `missing` with
+// one byte changed: a damaged name. (A name cut short is not taken for one:
+// a table may well hold a field named like the start of another.)
+bool damagedNameOf(const std::string& name, std::string_view missing) {
+    if (name.size() != missing.size()) return false;
+    int differing = 0;
+    for (size_t i = 0; i < name.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(name[i])) != missing[i]) ++differing;
+    return differing == 1;
+}
+
 // A table whose fields are not of the kinds its layout needs is damaged: a
-// last name read from a logical field would be "False" on every line.
+// last name read from a logical field would be "False" on every line. So is
+// one that lacks a field of its layout and has a field of no layout's name
+// that is that field's name damaged (its values would read empty).
 template <size_t N> void requireLayout(TAdsTable& table, const FieldNeed (&needs)[N]) {
     const std::vector<xbase::FieldDef>& fields = table.FieldDefs();
     for (const FieldNeed& need : needs) {
         const int at = xbase::findField(fields, need.name);
         if (at < 0) {
-            if (!need.required) continue;
+            if (!need.required) {
+                // A field the table may lack, there under a damaged name.
+                for (const xbase::FieldDef& field : fields) {
+                    bool listed = false;
+                    for (const FieldNeed& other : needs)
+                        listed = listed || kes::equalsIgnoreCase(field.name, other.name);
+                    if (!listed && damagedNameOf(field.name, need.name))
+                        throw EADSDatabaseError(AE_CORRUPT_TABLE,
+                                                "The table is damaged: its field " + field.name +
+                                                    " is " + need.name +
+                                                    " with a damaged name: " + table.File().path());
+                }
+                continue;
+            }
             throw EADSDatabaseError(AE_CORRUPT_TABLE,
                                     "The table is damaged: it has no field " +
                                         std::string(need.name) +
@@ -124,6 +150,25 @@ template <size_t N> void requireLayout(TAdsTable& table, const FieldNeed (&needs
                                                           std::string(1, need.types[0]) +
                                                           " belongs: " + table.File().path());
     }
+}
+
+// The ten subscore fields come together: a table that has some of them lost
+// the others' names to damage (their subscores would read as zero).
+void requireWholeSubscores(TAdsTable& table) {
+    const std::vector<xbase::FieldDef>& fields = table.FieldDefs();
+    std::string missing;
+    int present = 0;
+    for (int i = 1; i <= 10; ++i) {
+        const std::string name = "SS" + std::to_string(i);
+        if (xbase::findField(fields, name) >= 0)
+            ++present;
+        else
+            missing += (missing.empty() ? "" : ", ") + name;
+    }
+    if (present > 0 && present < 10)
+        throw EADSDatabaseError(AE_CORRUPT_TABLE,
+                                "The table is damaged: it has subscore fields but not " + missing +
+                                    ": " + table.File().path());
 }
 
 // Records past the end the header states: in the testing system's tables a
@@ -370,6 +415,7 @@ bool Gathering::copyRecords(const std::string& tableName, const std::string& fil
     source_.AdsTableOptions.AdsFilterOptions = RESPECT_WHEN_COUNTING;
     try {
         requireLayout(source_, kRecordTableFields);
+        requireWholeSubscores(source_);
         notePastEnd(source_);
         account.table = tableName;
         const xbase::DbfFile& file = source_.File();

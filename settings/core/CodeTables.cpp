@@ -74,6 +74,21 @@ template <class Body> void withControlsDisabled(TAdsTable& table, Body&& body) {
     table.EnableControls();
 }
 
+// Runs `body`, whose many row changes of `table` then reach the disk
+// together, in one flush, instead of one flush for each row.
+template <class Body> void changingManyRows(TAdsTable& table, Body&& body) {
+    const bool writeThrough = table.WriteThrough;
+    table.WriteThrough = false;
+    try {
+        body();
+    } catch (...) {
+        table.WriteThrough = writeThrough;
+        throw;
+    }
+    table.WriteThrough = writeThrough;
+    if (writeThrough && table.Active()) table.SaveToDisk();
+}
+
 std::string fileIn(const std::string& dataDir, const char* name, const char* extension) {
     return dataDir + name + extension;
 }
@@ -130,6 +145,8 @@ bool OpenCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& data
     table.DatabaseName = dataDir;
     table.TableType = ttAdsCDX;
     table.Exclusive = false;
+    // An edited row is on the disk, with its index, before the edit is done.
+    table.WriteThrough = true;
     table.SetTableName(design.tableName);
 
     if (!kes::fileExists(fileIn(dataDir, design.tableName, ".dbf"))) {
@@ -167,18 +184,21 @@ bool FillCodeTable(TAdsTable& table, CodeTableKind kind, const std::string& data
         TField& code = source.FieldByName("Code");
         TField& first = source.FieldByName(kind == CodeTableKind::Placement ? "Placement" : "Test");
         TField& second = source.FieldByName(kind == CodeTableKind::Placement ? "Comment" : "Form");
-        for (source.First(); !source.Eof(); source.Next()) {
-            const std::string sourceCode = code.AsString();
-            table.Append();
-            table.FieldByName("Code").SetAsString(sourceCode);
-            table.FieldByName("Include").SetAsBoolean(false);
-            table.FieldByName("NewCode").SetAsString(sourceCode);
-            table.FieldByName(design.textField)
-                .SetAsString(kind == CodeTableKind::Placement
-                                 ? PlacementMessage(first.AsString(), second.AsString())
-                                 : TestScoreName(sourceCode, first.AsString(), second.AsString()));
-            table.Post();
-        }
+        changingManyRows(table, [&] {
+            for (source.First(); !source.Eof(); source.Next()) {
+                const std::string sourceCode = code.AsString();
+                table.Append();
+                table.FieldByName("Code").SetAsString(sourceCode);
+                table.FieldByName("Include").SetAsBoolean(false);
+                table.FieldByName("NewCode").SetAsString(sourceCode);
+                table.FieldByName(design.textField)
+                    .SetAsString(
+                        kind == CodeTableKind::Placement
+                            ? PlacementMessage(first.AsString(), second.AsString())
+                            : TestScoreName(sourceCode, first.AsString(), second.AsString()));
+                table.Post();
+            }
+        });
     } catch (...) {
         table.Cancel();
         closeQuietly(source);
@@ -243,14 +263,16 @@ void carryOver(TAdsTable& table, const std::string& dataDir, Operator& op, bool&
         previous.SetIndexName(kCodeTag);
         TField& previousInclude = previous.FieldByName("Include");
         TField& previousNewCode = previous.FieldByName("NewCode");
-        withControlsDisabled(table, [&] {
-            for (table.First(); !table.Eof(); table.Next()) {
-                if (!previous.FindKey(table.FieldByName("Code").AsString())) continue;
-                table.Edit();
-                table.FieldByName("NewCode").SetAsString(previousNewCode.AsString());
-                table.FieldByName("Include").SetAsBoolean(previousInclude.AsBoolean());
-                table.Post();
-            }
+        changingManyRows(table, [&] {
+            withControlsDisabled(table, [&] {
+                for (table.First(); !table.Eof(); table.Next()) {
+                    if (!previous.FindKey(table.FieldByName("Code").AsString())) continue;
+                    table.Edit();
+                    table.FieldByName("NewCode").SetAsString(previousNewCode.AsString());
+                    table.FieldByName("Include").SetAsBoolean(previousInclude.AsBoolean());
+                    table.Post();
+                }
+            });
         });
         table.First();
     } catch (...) {
@@ -307,21 +329,23 @@ void SetIncludeOnEveryRow(TAdsTable& table, bool include) {
     const auto held = HoldCodeTables(table.DatabaseName);
     postPending(table);
     TBookmark here = table.GetBookmark();
-    withControlsDisabled(table, [&] {
-        try {
-            TField& field = table.FieldByName("Include");
-            for (table.First(); !table.Eof(); table.Next()) {
-                table.Edit();
-                field.SetAsBoolean(include);
-                table.Post();
+    changingManyRows(table, [&] {
+        withControlsDisabled(table, [&] {
+            try {
+                TField& field = table.FieldByName("Include");
+                for (table.First(); !table.Eof(); table.Next()) {
+                    table.Edit();
+                    field.SetAsBoolean(include);
+                    table.Post();
+                }
+                if (here.valid()) table.GotoBookmark(here);
+            } catch (...) {
+                table.Cancel();
+                table.FreeBookmark(here);
+                throw;
             }
-            if (here.valid()) table.GotoBookmark(here);
-        } catch (...) {
-            table.Cancel();
             table.FreeBookmark(here);
-            throw;
-        }
-        table.FreeBookmark(here);
+        });
     });
 }
 

@@ -26,6 +26,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The system's words for a file that cannot be made in a folder that does
+// not exist, as the writer reports them after its own.
+std::string cannotCreateReason(const std::string& path) {
+    kes::os::File file;
+    return kes::os::File::createExclusive(path, file).reason();
+}
+
 size_t lineCount(const std::string& path) {
     const std::string text = testsupport::readFile(path);
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -154,7 +161,8 @@ TEST_F(PreparationRecordsTest, EachExportOfTheSelectionWindowIsOneEntry) {
     EXPECT_EQ(entries[1].Rows, "0");
     EXPECT_EQ(entries[1].Size, "");
     EXPECT_EQ(entries[1].Outcome, HistoryOutcome::NotPrepared);
-    EXPECT_EQ(entries[1].Reason, "Unable to create " + missing);
+    EXPECT_EQ(entries[1].Reason,
+              "Unable to create " + missing + ": " + cannotCreateReason(missing));
     EXPECT_EQ(entries[2].Outcome, HistoryOutcome::NotPrepared);
     EXPECT_EQ(entries[2].Reason, "No data in date range.");
 }
@@ -248,7 +256,8 @@ TEST_F(PreparationRecordsTest, KesprepBatchRecordsItsRuns) {
     EXPECT_EQ(entries[0].Sha256, kes::sha256Hex(written));
     EXPECT_EQ(entries[1].Outcome, HistoryOutcome::NotPrepared);
     EXPECT_EQ(entries[1].UploadFile, missing);
-    EXPECT_EQ(entries[1].Reason, "Unable to create " + missing);
+    EXPECT_EQ(entries[1].Reason,
+              "Unable to create " + missing + ": " + cannotCreateReason(missing));
 }
 
 } // namespace

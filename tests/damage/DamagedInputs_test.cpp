@@ -149,9 +149,11 @@ const DamageCase kDamageCases[] = {
      "KESPLACE.DBF holds 10 records past the end its header states"},
     // Fields whose type is not the one the layout needs.
     {"StudentNameLogical", "VIRNTP1/STUDTEMP.DBF", typeOf("LNAME", 'L'), "temporary", "none",
-     kDamaged, "its field LNAME is of type L where type C belongs"},
+     kDamaged, "Field LNAME of type L is 20 bytes wide where 1 belong"},
     {"NewCodeDate", "KESTEST.DBF", typeOf("NEWCODE", 'D'), "temporary", "none", kDamaged,
-     "its field NEWCODE is of type D where type C belongs"},
+     "Field NEWCODE of type D is 4 bytes wide where 8 belong"},
+    {"NewCodeNumber", "KESTEST.DBF", typeOf("NEWCODE", 'N'), "temporary", "none", kDamaged,
+     "its field NEWCODE is of type N where type C belongs"},
     {"RecordDateText", "VIRNTP1/SCORES.DBF", typeOf("DATE", 'C'), "master", "none", kDamaged,
      "its field DATE is of type C where type D belongs"},
     {"DuplicateFlagNumber", "VIRNTP1/PLACE.DBF", typeOf("DUPLICATE", 'N'), "master", "none",
@@ -167,11 +169,32 @@ const DamageCase kDamageCases[] = {
      kDamaged, "has a damaged name"},
     {"FieldTwice", "VIRNTP1/ASSESS.DBF", renamed("SCORE", "CORRECT"), "master", "none", kDamaged,
      "The field CORRECT occurs twice"},
+    // A field the table may lack, there under a damaged name, would read
+    // empty on every line.
+    {"GroupNumberRenamed", "VIRNTP1/ASSESS.DBF", renamed("GRPNUMBER", "GRxNUMBER"), "master",
+     "none", kDamaged, "its field GRxNUMBER is GRPNUMBER with a damaged name"},
+    // The subscores come as ten fields: one whose name lost its end would
+    // read as zero.
+    {"SubscoreRenamed", "VIRNTP1/SCORTEMP.DBF", renamed("SS10", "S"), "temporary", "subscores",
+     kDamaged, "it has subscore fields but not SS10"},
+    // A binary number or a date of another width than its type has would
+    // read empty.
+    {"SubscoreIntegerTwoWide", "VIRNTP1/SCORTEMP.DBF", typeOf("SS4", 'I'), "temporary", "subscores",
+     kDamaged, "Field SS4 of type I is 2 bytes wide where 4 belong"},
+    {"SubscoreCurrencyTwoWide", "VIRNTP1/PLACE.DBF", typeOf("SS3", 'y'), "master", "subscores",
+     kDamaged, "Field SS3 of type Y is 2 bytes wide where 8 belong"},
     // A table that does not open for its damage is named, not asked about.
     {"HeaderLost", "VIRNTP1/PLACTEMP.DBF", byteSet(0, 0x42), "temporary", "none", kDamaged,
      "Not a DBF table (unknown version byte)"},
     {"CodeIndexNodeDamaged", "KESPLACE.cdx", byteSet(0x400, 0x7F), "temporary", "none", kDamaged,
      "KESPLACE.cdx"},
+    // The tag's key expression ("CODE" at 0x800): a control byte is damage;
+    // another byte makes an expression that cannot be read, and the tag
+    // cannot be searched (it failed as "The expression is not compiled").
+    {"CodeIndexExpressionControlByte", "KESTEST.cdx", byteSet(0x800, 0x01), "temporary", "none",
+     kDamaged, "KESTEST.cdx: corrupt CDX index: tag CODE: its expression holds control characters"},
+    {"CodeIndexExpressionUnreadable", "KESTEST.cdx", byteSet(0x800, '\xFF'), "temporary", "none", 1,
+     "The index tag CODE cannot be searched"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, DamagedInputs, ::testing::ValuesIn(kDamageCases),

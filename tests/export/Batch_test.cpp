@@ -2,6 +2,7 @@
 // exact upload file, the settings file as the source of every left-out option,
 // and the command-line errors that must stop it before anything is gathered.
 #include "export_support.h"
+#include "os/Os.h"
 #include "support/Programs.h"
 
 #include "app/core/PreparationHistory.h"
@@ -25,6 +26,13 @@ using testsupport::TempDir;
 using testsupport::writeFile;
 
 namespace {
+
+// The system's words for a file that cannot be made in a folder that does
+// not exist, as the writer reports them after its own.
+std::string cannotCreateReason(const std::string& path) {
+    kes::os::File file;
+    return kes::os::File::createExclusive(path, file).reason();
+}
 
 struct RunResult {
     int exitCode = -1;
@@ -231,7 +239,8 @@ TEST_F(BatchTest, MissingOutputFolderIsAFailure) {
     RunResult r = run("--ini " + quoted(ini_) + " --data " + quoted(data_) +
                       " --period 1 --set temporary --dates all --output " + quoted(upload));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "Export File has been not prepared. Unable to create " + upload + "\n");
+    EXPECT_EQ(r.err, "Export File has been not prepared. Unable to create " + upload + ": " +
+                         cannotCreateReason(upload) + "\n");
 }
 
 // A period or data folder that is not there is a usage error that names the

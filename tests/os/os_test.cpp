@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -294,6 +295,36 @@ TEST_F(OsTest, ProgramsRunWithoutAShell) {
     os::Status status;
     EXPECT_EQ(os::runProgram({path("no-such-program")}, {}, &status), -1);
     EXPECT_FALSE(status.ok());
+}
+
+// A program that runs too long is stopped when its time is up, and one that
+// crashed is told from one that ended with an exit code.
+TEST_F(OsTest, ProgramsAreStoppedWhenTheirTimeIsUpAndCrashesAreTold) {
+    const std::string probe = os::executableDirectory() + KES_LOCK_PROBE_NAME;
+    os::RunOptions quick;
+    quick.timeoutSeconds = 1;
+    const auto started = std::chrono::steady_clock::now();
+    const os::ProgramEnding slow = os::runProgramToItsEnd({probe, "--sleep", "60"}, quick);
+    EXPECT_EQ(slow.how, os::ProgramEnding::How::TimedOut) << slow.status.message();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_FALSE(slow.status.message().empty());
+
+    os::RunOptions patient;
+    patient.timeoutSeconds = 60;
+    const os::ProgramEnding ended = os::runProgramToItsEnd({probe, "--sleep", "0"}, patient);
+    EXPECT_EQ(ended.how, os::ProgramEnding::How::Exited);
+    EXPECT_EQ(ended.exitCode, 0);
+
+    const os::ProgramEnding crashed = os::runProgramToItsEnd({probe, "--crash", "now"});
+    EXPECT_EQ(crashed.how, os::ProgramEnding::How::Crashed);
+    EXPECT_NE(crashed.crash, 0);
+    os::Status status;
+    EXPECT_EQ(os::runProgram({probe, "--crash", "now"}, {}, &status), -1);
+    EXPECT_FALSE(status.ok());
+
+    const os::ProgramEnding missing = os::runProgramToItsEnd({path("no-such-program")});
+    EXPECT_EQ(missing.how, os::ProgramEnding::How::NotStarted);
+    EXPECT_FALSE(missing.status.ok());
 }
 
 // The user name is the system's own: the account `id -un` names where that

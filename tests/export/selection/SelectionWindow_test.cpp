@@ -6,6 +6,7 @@
 #include "app/core/Preparation.h"
 #include "export/ListKesu.h"
 #include "export/ScoresGrid.h"
+#include "os/Os.h"
 #include "prep/core/WorkTable.h"
 #include "support/QtEnvironment.h"
 #include "ui/Modal.h"
@@ -32,6 +33,13 @@ void PrintTo(const QString& text, std::ostream* out) {
 }
 
 namespace {
+
+// The system's words for a file that cannot be made in a folder that does
+// not exist, as the writer reports them after its own.
+std::string cannotCreateReason(const std::string& path) {
+    kes::os::File file;
+    return kes::os::File::createExclusive(path, file).reason();
+}
 
 // Row i (1 to 20) of the work table. The SSN order is the record order; the
 // last names, dates and codes each give another order.
@@ -221,8 +229,8 @@ TEST_F(SelectionWindowTest, AnExportThatWritesNoFileNamesTheReason) {
     QTest::mouseClick(f->btnExport, Qt::LeftButton);
     ASSERT_EQ(ui::shownModals().size(), 1u);
     EXPECT_EQ(ui::shownModals()[0].type, ui::MsgType::Error);
-    EXPECT_EQ(ui::shownModals()[0].text,
-              "Export File has been not prepared.\r\nUnable to create " + missing);
+    EXPECT_EQ(ui::shownModals()[0].text, "Export File has been not prepared.\r\nUnable to create " +
+                                             missing + ": " + cannotCreateReason(missing));
 }
 
 TEST_F(SelectionWindowTest, SelectAllFollowsTheChosenOrder) {

@@ -36,6 +36,13 @@
 
 namespace {
 
+// The system's words for a file that cannot be made in a folder that does
+// not exist, as the writer reports them after its own.
+std::string cannotCreateReason(const std::string& path) {
+    kes::os::File file;
+    return kes::os::File::createExclusive(path, file).reason();
+}
+
 using testsupport::TempDir;
 
 // Sets the program's "now"; the tests move it between steps.
@@ -524,7 +531,7 @@ TEST_F(AutoPrepTest, TimedRunWithoutAnUploadFileIsAFailedRun) {
              "writes; choose another name."},
         {"a folder that does not exist", output.dir() + "missing/upload.asc", 0, false,
          "Export File has been not prepared.\r\nUnable to create " + output.dir() +
-             "missing/upload.asc"},
+             "missing/upload.asc: " + cannotCreateReason(output.dir() + "missing/upload.asc")},
         {"a layout number outside 0 to 3", upload(), 7, false,
          "Export File has been not prepared.\r\nUnknown file layout 7 (File Format is 0 to 3)"},
         {"no record on the day", upload(), 0, true,
