@@ -11,6 +11,7 @@
 #include <vector>
 
 using namespace testsupport;
+using namespace tabletest;
 using Injection = kes::os::FaultInjectionForTesting;
 
 namespace {
