@@ -143,7 +143,8 @@ template <size_t N> void requireLayout(TAdsTable& table, const FieldNeed (&needs
                                         ", which every record needs: " + table.File().path());
         }
         const char type = fields[static_cast<size_t>(at)].type;
-        if (std::strchr(need.types, type) == nullptr)
+        if (std::strchr(need.types, type) == nullptr ||
+            fields[static_cast<size_t>(at)].form == xbase::FieldForm::NotRead)
             throw EADSDatabaseError(AE_CORRUPT_TABLE, "The table is damaged: its field " +
                                                           std::string(need.name) + " is of type " +
                                                           std::string(1, type) + " where type " +

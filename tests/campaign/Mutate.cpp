@@ -378,9 +378,10 @@ std::vector<std::string> columnsOf(const std::string& line) {
 // column) one of those lines was of. A column holds a value when it is the
 // value or its start, in letters and digits, of two characters or more.
 // Lines kept with a blank code count too, as many as the run's account says
-// it kept for a code that is one of the record's values.
+// it kept for a code that is one of the record's values, and lines the clean
+// run's account says it dropped for such a code.
 bool explainedBy(const std::string& got, const std::string& expected, const Damage& d,
-                 const std::string& account) {
+                 const std::string& account, const std::string& cleanAccount) {
     std::set<std::string> values;
     for (const std::string& v : d.recordValues)
         if (comparable(v).size() >= 2) values.insert(comparable(v));
@@ -408,18 +409,24 @@ bool explainedBy(const std::string& got, const std::string& expected, const Dama
         if (!held(line)) return false;
         students.insert(columnsOf(line).front());
     }
-    // Lines the account says it kept for a code the code table lacks ("Kept,
-    // code not in the code table (test code blank): 28 (S1 28)") are the
-    // record's when the code is one of its values.
+    // Lines the damaged run's account says it kept for a code the code table
+    // lacks ("Kept, code not in the code table (test code blank): 28 (S1
+    // 28)"), or the clean run's account says it dropped for a code ("Dropped,
+    // blank new code: 4 (ES01 4)"), are the record's when the code is one
+    // of its values.
     size_t keptForTheRecord = 0;
-    for (const std::string& line : linesOf(account)) {
-        if (line.find("Kept, code not in the code table") == std::string::npos) continue;
-        const size_t open = line.rfind('(');
-        std::istringstream list(line.substr(open + 1));
-        for (std::string code, count; list >> code >> count;)
-            if (values.count(comparable(code)))
-                keptForTheRecord += std::strtoul(count.c_str(), nullptr, 10);
-    }
+    auto count = [&](const std::string& text, const char* kind) {
+        for (const std::string& line : linesOf(text)) {
+            if (line.find(kind) == std::string::npos) continue;
+            const size_t open = line.rfind('(');
+            std::istringstream list(line.substr(open + 1));
+            for (std::string code, n; list >> code >> n;)
+                if (values.count(comparable(code)))
+                    keptForTheRecord += std::strtoul(n.c_str(), nullptr, 10);
+        }
+    };
+    count(account, "Kept, code not in the code table");
+    count(cleanAccount, "Dropped, ");
     size_t unexplained = 0;
     for (const std::string& line : onlyGot)
         if (!held(line) && !students.count(columnsOf(line).front())) ++unexplained;
@@ -595,7 +602,7 @@ int main(int argc, char** argv) {
              "--records", "placement,assessment,scores", "--output", output},
             run);
     };
-    std::string expected[2];
+    std::string expected[2], cleanAccount[2];
     for (int set = 0; set < 2; ++set) {
         const kes::os::ProgramEnding end = prepare(set);
         if (end.how != kes::os::ProgramEnding::How::Exited || end.exitCode != 0) {
@@ -605,6 +612,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         expected[set] = readAll(output);
+        cleanAccount[set] = readAll(said);
     }
     // What the clean runs left in the folder stays; anything a damaged run
     // adds goes after it.
@@ -658,10 +666,11 @@ int main(int argc, char** argv) {
         } else if (end.how == How::Crashed) {
             outcome = Outcome::Signal;
         } else if (end.exitCode == 0) {
-            outcome = got == expected[set] ? Outcome::SameFile
-                      : damage.value && explainedBy(got, expected[set], damage, text)
-                          ? Outcome::ExplainedDifference
-                          : Outcome::WrongFile;
+            outcome =
+                got == expected[set] ? Outcome::SameFile
+                : damage.value && explainedBy(got, expected[set], damage, text, cleanAccount[set])
+                    ? Outcome::ExplainedDifference
+                    : Outcome::WrongFile;
         } else if (end.exitCode == 6) {
             outcome = got == expected[set] || namesDamaged ? Outcome::PreparedWithWarnings
                                                            : Outcome::WrongFile;

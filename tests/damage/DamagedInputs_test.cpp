@@ -181,6 +181,9 @@ const DamageCase kDamageCases[] = {
     // read empty.
     {"SubscoreIntegerTwoWide", "VIRNTP1/SCORTEMP.DBF", typeOf("SS4", 'I'), "temporary", "subscores",
      kDamaged, "Field SS4 of type I is 2 bytes wide where 4 belong"},
+    // A dBASE table's B is a binary memo: no number is read from it.
+    {"SubscoreBinaryMemo", "VIRNTP1/SCORES.DBF", typeOf("SS9", 'B'), "master", "subscores",
+     kDamaged, "its field SS9 is of type B where type N belongs"},
     {"SubscoreCurrencyTwoWide", "VIRNTP1/PLACE.DBF", typeOf("SS3", 'y'), "master", "subscores",
      kDamaged, "Field SS3 of type Y is 2 bytes wide where 8 belong"},
     // A table that does not open for its damage is named, not asked about.
