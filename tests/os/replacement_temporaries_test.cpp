@@ -42,6 +42,7 @@ TEST(ReplacementTemporaries, TheCleanUpLeavesTheTemporaryOfAWriterAtWork) {
     fs::remove_all(dir);
 }
 
+#ifndef _WIN32
 std::vector<std::string> temporariesIn(const std::string& dir) {
     std::vector<std::string> found;
     for (const auto& entry : fs::directory_iterator(dir))
@@ -50,7 +51,6 @@ std::vector<std::string> temporariesIn(const std::string& dir) {
     return found;
 }
 
-#ifndef _WIN32
 // The program ends by the signal it was sent, as it would have without the
 // handler, and the half-written upload file's temporary goes with it; the
 // previous file stays.
