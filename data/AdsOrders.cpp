@@ -691,34 +691,26 @@ TAdsTable::FindKeyRecNos(size_t count, const std::function<void(size_t, std::str
     return found;
 }
 
-bool TAdsTable::FindKey(kes::Date value) {
+// A date, number or logical key: its bytes in the active order's form.
+bool TAdsTable::findValue(const Value& v) {
     requireOpen("find a key");
     if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
     ensureBuilt(*active_);
-    Value v = Value::fromDate(value.days());
-    Order& o = *active_;
+    const Order& o = *active_;
     return seekKey(o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals)
                          : xbase::cdxKey(v, o.keyLength));
+}
+
+bool TAdsTable::FindKey(kes::Date value) {
+    return findValue(Value::fromDate(value.days()));
 }
 
 bool TAdsTable::FindKey(double value) {
-    requireOpen("find a key");
-    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
-    ensureBuilt(*active_);
-    Value v = Value::numeric(value);
-    Order& o = *active_;
-    return seekKey(o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals)
-                         : xbase::cdxKey(v, o.keyLength));
+    return findValue(Value::numeric(value));
 }
 
 bool TAdsTable::FindKeyBool(bool value) {
-    requireOpen("find a key");
-    if (!active_) fail(AE_NO_INDEX, "No index order is active for a find");
-    ensureBuilt(*active_);
-    Value v = Value::boolean(value);
-    Order& o = *active_;
-    return seekKey(o.ntx ? xbase::ntxKey(v, o.keyLength, o.decimals)
-                         : xbase::cdxKey(v, o.keyLength));
+    return findValue(Value::boolean(value));
 }
 
 bool TAdsTable::FindPrefix(std::string_view prefix) {

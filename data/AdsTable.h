@@ -355,6 +355,8 @@ class TAdsTable {
     std::string indexMismatch(const Order& order,
                               xbase::RawVector<uint32_t>* entryOf = nullptr) const;
     bool seekKey(const std::string& key);
+    // FindKey for a date, number or logical value.
+    bool findValue(const xbase::Value& v);
     // The key bytes FindKey seeks for a text in the active order.
     std::string findKeyFor(std::string_view value) const;
     // The first visible record whose entry carries `key`, 0 when none; the

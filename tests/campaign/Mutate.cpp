@@ -170,6 +170,20 @@ void collectValues(const Layout& l, const std::string& b, size_t record,
         }
 }
 
+// A truncation, or garbage at the end: the damages of any file's length.
+void damageLength(Damage& d, std::string& b, Random& r) {
+    if (d.kind == "truncation") {
+        const size_t to = r.below(b.size());
+        d.detail = std::to_string(b.size()) + " to " + std::to_string(to) + " bytes";
+        b.resize(to);
+    } else {
+        const size_t n = 1 + r.below(r.below(2) ? 16 : 4096);
+        for (size_t i = 0; i < n; ++i)
+            b.push_back(static_cast<char>(r.below(256)));
+        d.detail = std::to_string(n) + " bytes";
+    }
+}
+
 Damage damageTable(std::string& b, Random& r) {
     Damage d;
     const Layout l = layoutOf(b);
@@ -230,15 +244,8 @@ Damage damageTable(std::string& b, Random& r) {
         }
         collectValues(l, b, record, d.recordValues);
         d.detail += " of record " + std::to_string(record + 1);
-    } else if (d.kind == "truncation") {
-        const size_t to = r.below(b.size());
-        d.detail = std::to_string(b.size()) + " to " + std::to_string(to) + " bytes";
-        b.resize(to);
     } else {
-        const size_t n = 1 + r.below(r.below(2) ? 16 : 4096);
-        for (size_t i = 0; i < n; ++i)
-            b.push_back(static_cast<char>(r.below(256)));
-        d.detail = std::to_string(n) + " bytes";
+        damageLength(d, b, r);
     }
     return d;
 }
@@ -327,15 +334,8 @@ Damage damageIndex(std::string& b, bool cdx, Random& r) {
         const size_t at = r.below(b.size());
         b[at] = static_cast<char>(b[at] ^ (1 + r.below(255)));
         d.detail = "byte " + std::to_string(at);
-    } else if (d.kind == "truncation") {
-        const size_t to = r.below(b.size());
-        d.detail = std::to_string(b.size()) + " to " + std::to_string(to) + " bytes";
-        b.resize(to);
     } else {
-        const size_t n = 1 + r.below(r.below(2) ? 16 : 4096);
-        for (size_t i = 0; i < n; ++i)
-            b.push_back(static_cast<char>(r.below(256)));
-        d.detail = std::to_string(n) + " bytes";
+        damageLength(d, b, r);
     }
     return d;
 }
